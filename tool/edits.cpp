@@ -1,0 +1,54 @@
+#include "functions.h"
+
+namespace qm {
+
+uint16_t MapFloorSound(uint16_t value) {
+    if (value > 15 || value == 0) return 5;
+    if (value == 1) return 12;
+    if (value == 2) return 13;
+    return value;
+}
+
+void EditStepSound(Ttrlevel& L, uint16_t value, int32_t from, int32_t to) {
+    const uint16_t sound = MapFloorSound(value);
+    for (int32_t i = from; i <= to; ++i)
+        for (TRec<8>& sector : L.Rooms[size_t(i)].Sectors) {
+            uint16_t word = GetU16(sector.data() + 2);
+            SetU16(sector.data() + 2, uint16_t((word & 0xFFF0) | sound));
+        }
+}
+
+void EditLaraLight(Ttrlevel& L, uint16_t light, int32_t from, int32_t to) {
+    for (int32_t i = from; i <= to; ++i) {
+        uint8_t* ambient = L.Rooms[size_t(i)].AmbientIntensity;
+        if (L.LevelVersion >= KindTR4) {
+            // The TR4 family holds the light value itself, low byte first.
+            ambient[0] = uint8_t(light);
+            ambient[1] = uint8_t(light >> 8);
+        } else {
+            // Older kinds: the light is the high byte of the ambient value.
+            ambient[1] = uint8_t(light);
+        }
+    }
+}
+
+void EditRoomFlag(Ttrlevel& L, uint8_t mask, bool on, int32_t from, int32_t to) {
+    for (int32_t i = from; i <= to; ++i) {
+        uint8_t& flags = L.Rooms[size_t(i)].RoomFlags[0];
+        flags = on ? uint8_t(flags | mask) : uint8_t(flags & ~mask);
+    }
+}
+
+void EditTextures(Ttrlevel& L, int32_t oldId, uint16_t newId, int32_t from, int32_t to) {
+    for (int32_t i = from; i <= to; ++i) {
+        RoomRecord& r = L.Rooms[size_t(i)];
+        // Rectangles match on the 12-bit texture index; the whole word is replaced.
+        for (TRec<10>& face : r.Rectangles)
+            if (int32_t(GetU16(face.data() + 8) & 0x0FFF) == oldId) SetU16(face.data() + 8, newId);
+        // Triangles match on the whole word.
+        for (TRec<8>& face : r.Triangles)
+            if (int32_t(GetU16(face.data() + 6)) == oldId) SetU16(face.data() + 6, newId);
+    }
+}
+
+} // namespace qm

@@ -1,0 +1,29 @@
+// The tool's functions on a loaded level: the report, the listings and the room
+// edits. The run flow (run.cpp) checks arguments, loads and saves around them.
+#pragma once
+
+#include <cstdint>
+
+#include "console.h"
+#include "trlevel.h"
+
+namespace qm {
+
+// "/Info": the level report, from the version line to "Done.".
+void PrintReport(const Ttrlevel& L, TConsole& out);
+
+// "/ShowItems", "/ShowStatics", "/ShowAnimtext": heading, empty line, body, "Done.".
+void PrintItemIds(const Ttrlevel& L, TConsole& out);
+void PrintStaticIds(const Ttrlevel& L, TConsole& out);
+void PrintAnimatedTextures(const Ttrlevel& L, TConsole& out);
+
+// Room edits over rooms from..to inclusive; the caller keeps the range inside
+// the level (0 <= from <= to < RoomCount).
+uint16_t MapFloorSound(uint16_t value);
+void EditStepSound(Ttrlevel& L, uint16_t value, int32_t from, int32_t to);
+void EditLaraLight(Ttrlevel& L, uint16_t light, int32_t from, int32_t to);
+// mask: 0x01 water, 0x08 sky, 0x80 quicksand.
+void EditRoomFlag(Ttrlevel& L, uint8_t mask, bool on, int32_t from, int32_t to);
+void EditTextures(Ttrlevel& L, int32_t oldId, uint16_t newId, int32_t from, int32_t to);
+
+} // namespace qm

@@ -1,0 +1,62 @@
+#include <cstdio>
+#include <string>
+
+#include "functions.h"
+
+namespace qm {
+
+namespace {
+
+// The number right-aligned in a field of the given width, in full when longer.
+std::string Padded(int64_t value, int width) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%*lld", width, static_cast<long long>(value));
+    return buf;
+}
+
+} // namespace
+
+void PrintItemIds(const Ttrlevel& L, TConsole& out) {
+    out.Line("Showing Items Id used in this level:");
+    out.Line("");
+    bool present[512] = {};
+    const bool shortForm = L.LevelVersion < KindTR2;
+    for (int32_t i = 0; i < L.ItemCount; ++i) {
+        uint16_t id = shortForm ? GetU16(L.Items22[size_t(i)].data()) : GetU16(L.Items24[size_t(i)].data());
+        if (id < 512) present[id] = true;
+    }
+    std::string line;
+    for (int id = 0; id < 512; ++id)
+        if (present[id]) line += "ID:" + Padded(id, 3) + "  ";
+    out.Line(line);
+    out.Line("Done.");
+}
+
+void PrintStaticIds(const Ttrlevel& L, TConsole& out) {
+    out.Line("Showing STATICS MESHES Ids used in this level:");
+    out.Line("");
+    std::string line;
+    for (const TRec<32>& mesh : L.StaticMeshes) line += "ID:" + Padded(int32_t(GetU32(mesh.data())), 3) + "  ";
+    out.Line(line);
+    out.Line("Done.");
+}
+
+void PrintAnimatedTextures(const Ttrlevel& L, TConsole& out) {
+    out.Line("Showing ANIMATED TEXTURES Ids used in this level:");
+    out.Line("");
+    const std::vector<uint16_t>& words = L.AnimatedTextures;
+    // The group and texture counts are followed as stored; a group that runs
+    // past the end of the list prints the ids that exist, and the listing stops.
+    const size_t groups = words.empty() ? 0 : words[0];
+    size_t pos = 1;
+    for (size_t g = 1; g <= groups && pos < words.size(); ++g) {
+        const size_t n = size_t(words[pos]) + 1;
+        std::string line = "Animated Texture#" + Padded(int64_t(g), 2) + "-->";
+        for (size_t k = 1; k <= n && pos + k < words.size(); ++k) line += Padded(words[pos + k], 4) + "  ";
+        out.Line(line);
+        pos += n + 1;
+    }
+    out.Line("Done.");
+}
+
+} // namespace qm

@@ -1,0 +1,16 @@
+// The tool's run flow: banner, help, checks, dispatch, load, work, save, and the
+// error report. Returns the exit status.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "console.h"
+
+namespace qm {
+
+// args are the arguments after the program name. Every error ends here: the
+// error report goes to out and the result is 1; every other end gives 0.
+int RunTool(const std::vector<std::string>& args, TConsole& out);
+
+} // namespace qm

@@ -1,0 +1,466 @@
+// The file layout of every level kind, written once and walked in both
+// directions. A walk is a template over an IO direction (TLoadIO or TSaveIO)
+// that offers a few verbs:
+//   At(section, index, field)  names the place, for error reports
+//   Raw(bytes) / Field(value)  a byte block or a little-endian field
+//   Count(held, width, size)   a count: on load read and checked against the
+//                              bytes that remain before anything is allocated;
+//                              on save written from the model
+//   Block(vector, n)           a byte block of n bytes (load: checked, sized)
+//   Elements(vector, n)        n array elements (already sized on load)
+//   Computed(field, fn)        on load read and kept; on save computed by fn
+//   Rest(vector)               everything up to the end of the data
+// The differences between the kinds come from the TKindInfo row.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+#include <type_traits>
+#include <vector>
+
+#include "errors.h"
+#include "kinds.h"
+#include "reader.h"
+#include "trlevel.h"
+
+namespace qm {
+
+// One compressed chunk of a TR4-family file: on load the packed bytes inside the
+// file content; on save the freshly compressed stream.
+struct TChunkSlot {
+    const char* Name = "";
+    const uint8_t* Packed = nullptr;  // load: points into the file content
+    int32_t PackedSize = 0;
+    int32_t StatedSize = 0;           // the unpacked size field as stored
+    std::vector<uint8_t> Stream;      // save: the compressed stream
+};
+
+struct TLoadIO {
+    static constexpr bool Loading = true;
+    TReader& R;
+    Ttrlevel& L;
+
+    void At(const char* section, int index = -1, const char* field = "") { R.At(section, index, field); }
+    void Report(int percent) { L.Report(percent); }
+    void Raw(void* p, size_t n) { R.Bytes(p, n); }
+    template <size_t N>
+    void Raw(TRec<N>& r) { R.Bytes(r.data(), N); }
+    template <size_t N>
+    void Raw(std::array<uint8_t, N>& r, size_t n) { R.Bytes(r.data(), n); }
+    void Field(uint8_t& v) { v = R.U8(); }
+    void Field(uint16_t& v) { v = R.U16(); }
+    void Field(int16_t& v) { v = int16_t(R.U16()); }
+    void Field(uint32_t& v) { v = R.U32(); }
+    void Field(int32_t& v) { v = int32_t(R.U32()); }
+
+    int64_t Count(int64_t /*held*/, int width, uint64_t elementSize) {
+        int64_t n = width == 2 ? int64_t(R.U16()) : int64_t(int32_t(R.U32()));
+        if (n < 0 || uint64_t(n) * elementSize > uint64_t(INT32_MAX)) throw ERangeError(R.Where());
+        R.Need(uint64_t(n) * elementSize);
+        return n;
+    }
+    void Need(uint64_t bytes) { R.Need(bytes); }
+    void Block(std::vector<uint8_t>& v, int64_t n) {
+        if (n < 0 || n > INT32_MAX) throw ERangeError(R.Where());
+        R.Need(uint64_t(n));
+        v.resize(size_t(n));
+        R.Bytes(v.data(), size_t(n));
+    }
+    template <class T>
+    void Elements(std::vector<T>& v, int64_t n) {
+        if constexpr (std::is_integral_v<T> && sizeof(T) > 1 && std::endian::native != std::endian::little) {
+            for (int64_t i = 0; i < n; ++i) Field(v[size_t(i)]);
+        } else {
+            R.Bytes(v.data(), size_t(n) * sizeof(T));
+        }
+    }
+    template <class Fn>
+    void Computed(uint32_t& v, Fn) { v = R.U32(); }
+    void Rest(std::vector<uint8_t>& v) {
+        v.assign(R.Cursor(), R.Cursor() + R.Remaining());
+        R.Skip(R.Remaining());
+    }
+    void Chunk(int32_t& unpacked, int32_t& packed, TChunkSlot& slot) {
+        unpacked = int32_t(R.U32());
+        packed = int32_t(R.U32());
+        if (packed < 0) throw ERangeError(R.Where());
+        R.Need(uint64_t(packed));
+        slot.Packed = R.Cursor();
+        slot.PackedSize = packed;
+        slot.StatedSize = unpacked;
+        R.Skip(size_t(packed));
+    }
+};
+
+struct TSaveIO {
+    static constexpr bool Loading = false;
+    TWriter& W;
+    Ttrlevel& L;
+
+    void At(const char*, int = -1, const char* = "") {}
+    void Report(int percent) { L.Report(percent); }
+    void Raw(const void* p, size_t n) { W.Bytes(p, n); }
+    template <size_t N>
+    void Raw(const TRec<N>& r) { W.Bytes(r.data(), N); }
+    template <size_t N>
+    void Raw(const std::array<uint8_t, N>& r, size_t n) { W.Bytes(r.data(), n); }
+    void Field(uint8_t v) { W.U8(v); }
+    void Field(uint16_t v) { W.U16(v); }
+    void Field(int16_t v) { W.U16(uint16_t(v)); }
+    void Field(uint32_t v) { W.U32(v); }
+    void Field(int32_t v) { W.U32(uint32_t(v)); }
+
+    int64_t Count(int64_t held, int width, uint64_t) {
+        if (width == 2) W.U16(uint16_t(held));
+        else W.U32(uint32_t(held));
+        return held;
+    }
+    void Need(uint64_t) {}
+    static void CheckHeld(size_t have, int64_t n) {
+        if (n < 0 || uint64_t(n) > have)
+            throw ELevelError("The level model is inconsistent: an array holds fewer elements than its count");
+    }
+    void Block(const std::vector<uint8_t>& v, int64_t n) {
+        CheckHeld(v.size(), n);
+        W.Bytes(v.data(), size_t(n));
+    }
+    template <class T>
+    void Elements(const std::vector<T>& v, int64_t n) {
+        CheckHeld(v.size(), n);
+        if constexpr (std::is_integral_v<T> && sizeof(T) > 1 && std::endian::native != std::endian::little) {
+            for (int64_t i = 0; i < n; ++i) Field(v[size_t(i)]);
+        } else {
+            W.Bytes(v.data(), size_t(n) * sizeof(T));
+        }
+    }
+    template <class Fn>
+    void Computed(uint32_t& v, Fn fn) {
+        v = fn();
+        W.U32(v);
+    }
+    void Rest(const std::vector<uint8_t>& v) { W.Bytes(v.data(), v.size()); }
+    void Chunk(int32_t unpacked, int32_t packed, const TChunkSlot& slot) {
+        W.U32(uint32_t(unpacked));
+        W.U32(uint32_t(packed));
+        W.Bytes(slot.Stream.data(), slot.Stream.size());
+    }
+};
+
+// A counted level array: the count, then its elements. On load the resizing
+// operation sizes the array after the count has been checked.
+template <class IO, class T>
+void CountedArray(IO& io, Ttrlevel& L, int32_t held, int width, std::vector<T>& v,
+                  void (Ttrlevel::*resize)(int32_t), uint64_t elementSize = sizeof(T)) {
+    int64_t n = io.Count(held, width, elementSize);
+    if constexpr (IO::Loading) (L.*resize)(int32_t(n));
+    io.Elements(v, n);
+}
+
+// A counted array inside a room, whose count is limited by the room record.
+template <class IO, class T>
+void RoomArray(IO& io, int room, uint16_t& count, int capacity, const char* noun, std::vector<T>& v) {
+    io.At("room", room, noun);
+    int64_t n = io.Count(count, 2, sizeof(T));
+    if constexpr (IO::Loading) {
+        if (n > capacity)
+            throw ELevelError("Room " + std::to_string(room) + " has " + std::to_string(n) + " " + noun +
+                                  "; at most " + std::to_string(capacity) + " are supported",
+                              io.R.Where());
+        count = uint16_t(n);
+        v.resize(size_t(n));
+    }
+    io.Elements(v, n);
+}
+
+// The smallest room a kind's file can hold: every count 0 and no sectors.
+inline uint64_t MinimalRoomSize(const TKindInfo& K) {
+    return 20 + 7 * 2 + 2 + (K.HasAmbient2 ? 2 : 0) + (K.HasLightMode ? 2 : 0) + 2 + 2 + 2 + 2 +
+           (K.HasRoomTail ? 3 : 0);
+}
+
+inline uint32_t RoomDataWords(const RoomRecord& r, const TKindInfo& K) {
+    uint32_t bytes = uint32_t(r.VertexCount) * uint32_t(K.VertexSize) + uint32_t(r.RectangleCount) * 10u +
+                     uint32_t(r.TriangleCount) * 8u + uint32_t(r.SpriteCount) * 4u + 8u;
+    return bytes >> 1;
+}
+
+template <class IO>
+void WalkRoom(IO& io, RoomRecord& r, int i, const TKindInfo& K) {
+    io.At("room", i, "room info");
+    io.Raw(r.RoomInfo.Head);
+    io.Computed(r.RoomInfo.DataWords, [&] { return RoomDataWords(r, K); });
+
+    if (K.VertexSize == 8) {
+        RoomArray(io, i, r.VertexCount, RoomRecord::MaxVertices, "vertices", r.Vertices8);
+        if constexpr (IO::Loading) {
+            // The other vertex form: the same position and first light value,
+            // with the attribute and second light value the 12-byte form starts with.
+            r.Vertices12.resize(r.VertexCount);
+            for (size_t v = 0; v < r.VertexCount; ++v) {
+                std::memcpy(r.Vertices12[v].data(), r.Vertices8[v].data(), 8);
+                SetU16(r.Vertices12[v].data() + 8, 0x0010);
+                SetU16(r.Vertices12[v].data() + 10, 0x3DEF);
+            }
+        }
+    } else {
+        RoomArray(io, i, r.VertexCount, RoomRecord::MaxVertices, "vertices", r.Vertices12);
+        if constexpr (IO::Loading) {
+            r.Vertices8.resize(r.VertexCount);
+            for (size_t v = 0; v < r.VertexCount; ++v) std::memcpy(r.Vertices8[v].data(), r.Vertices12[v].data(), 8);
+        }
+    }
+    RoomArray(io, i, r.RectangleCount, RoomRecord::MaxRectangles, "rectangles", r.Rectangles);
+    RoomArray(io, i, r.TriangleCount, RoomRecord::MaxTriangles, "triangles", r.Triangles);
+    RoomArray(io, i, r.SpriteCount, RoomRecord::MaxSprites, "sprites", r.Sprites);
+    RoomArray(io, i, r.PortalCount, RoomRecord::MaxPortals, "portals", r.Portals);
+
+    io.At("room", i, "sectors");
+    io.Field(r.SectorCountZ);
+    io.Field(r.SectorCountX);
+    int64_t sectors = int64_t(r.SectorCountZ) * r.SectorCountX;
+    if constexpr (IO::Loading) {
+        if (sectors > RoomRecord::MaxSectors)
+            throw ELevelError("Room " + std::to_string(i) + " has " + std::to_string(r.SectorCountZ) + " x " +
+                                  std::to_string(r.SectorCountX) + " sectors; at most " +
+                                  std::to_string(RoomRecord::MaxSectors) + " are supported",
+                              io.R.Where());
+        io.Need(uint64_t(sectors) * 8);
+        r.Sectors.resize(size_t(sectors));
+    }
+    io.Elements(r.Sectors, sectors);
+
+    io.At("room", i, "ambient light");
+    io.Field(r.AmbientIntensity[0]);
+    io.Field(r.AmbientIntensity[1]);
+    if (K.HasAmbient2) io.Field(r.AmbientIntensity2);
+    if (K.HasLightMode) io.Field(r.LightMode);
+
+    switch (K.LightSize) {
+    case 18: RoomArray(io, i, r.LightCount, RoomRecord::MaxLights, "lights", r.Lights18); break;
+    case 24: RoomArray(io, i, r.LightCount, RoomRecord::MaxLights, "lights", r.Lights24); break;
+    default: RoomArray(io, i, r.LightCount, RoomRecord::MaxLights, "lights", r.Lights46); break;
+    }
+    if (K.StaticSize == 18) RoomArray(io, i, r.StaticCount, RoomRecord::MaxStatics, "static meshes", r.Statics18);
+    else RoomArray(io, i, r.StaticCount, RoomRecord::MaxStatics, "static meshes", r.Statics20);
+
+    io.At("room", i, "flags");
+    io.Field(r.AlternateRoom);
+    io.Field(r.RoomFlags[0]);
+    io.Field(r.RoomFlags[1]);
+    if (K.HasRoomTail) {
+        io.Field(r.WaterScheme);
+        io.Field(r.ReverbInfo);
+        io.Field(r.RoomFiller);
+    }
+}
+
+// Head of TR1, TR2 and TR3 files: signature, palettes, texture pages.
+template <class IO>
+void WalkHead(IO& io, Ttrlevel& L, const TKindInfo& K) {
+    io.At("head", -1, "signature");
+    io.Field(L.FileSignature);
+    if (K.HeadPalettes) {
+        io.At("head", -1, "palettes");
+        io.Raw(L.Palette8);
+        io.Raw(L.Palette16);
+    }
+    io.At("head", -1, "texture pages");
+    int64_t pages = io.Count(L.TexturePageCount, 4, K.Head16BitPages ? 65536 + 131072 : 65536);
+    if constexpr (IO::Loading) {
+        L.TexturePageCount = int32_t(pages);
+        L.Textiles8Size = int32_t(pages * 65536);
+    }
+    io.Report(30);
+    io.Block(L.Textiles8, L.Textiles8Size);
+    if (K.Head16BitPages) io.Block(L.Textiles16, int64_t(L.TexturePageCount) * 131072);
+    io.Report(50);
+}
+
+// Head of TR4-family files: signature, page counts and the four chunks; the
+// raw tail follows the last chunk.
+template <class IO>
+void WalkTr4Head(IO& io, Ttrlevel& L, TChunkSlot (&slots)[4], int32_t& levelSize, int32_t& levelPacked) {
+    io.At("head", -1, "signature");
+    io.Field(L.FileSignature);
+    io.At("head", -1, "page counts");
+    for (auto& c : L.Tr4TextileCounts) io.Field(c);
+    io.At("chunk 1 (32-bit texture pages)");
+    io.Chunk(L.Textiles32Size, L.Textiles32PackedSize, slots[0]);
+    io.At("chunk 2 (16-bit texture pages)");
+    io.Chunk(L.Textiles16Size, L.Textiles16PackedSize, slots[1]);
+    io.At("chunk 3 (misc texture pages)");
+    io.Chunk(L.TextilesMiscSize, L.TextilesMiscPackedSize, slots[2]);
+    io.At("chunk 4 (level data)");
+    io.Chunk(levelSize, levelPacked, slots[3]);
+    io.At("tail");
+    io.Rest(L.SampleData);
+    if constexpr (IO::Loading) L.SampleDataSize = int32_t(L.SampleData.size());
+}
+
+template <class IO>
+void WalkObjectTextures(IO& io, Ttrlevel& L, const TKindInfo& K) {
+    io.At("object textures");
+    int64_t n = io.Count(L.ObjectTextureCount, 4, uint64_t(K.ObjectTextureSize));
+    if constexpr (IO::Loading) L.SetObjectTextureCount(int32_t(n));
+    else TSaveIO::CheckHeld(L.ObjectTextures.size(), n);
+    for (int64_t i = 0; i < n; ++i) {
+        ObjectTextureRecord& t = L.ObjectTextures[size_t(i)];
+        io.Field(t.Attribute);
+        if (K.ObjectTextureSize == 38) {
+            io.Field(t.TileAndFlags);
+            if constexpr (IO::Loading) t.Tile = uint16_t(t.TileAndFlags);
+        } else {
+            io.Field(t.Tile);
+            if constexpr (IO::Loading) t.TileAndFlags = t.Tile;
+        }
+        io.Raw(t.Corners);
+        if (K.ObjectTextureSize == 38)
+            for (auto& e : t.Tr4Extra) io.Field(e);
+    }
+}
+
+// The level data: reserved word, rooms, and everything after the rooms, up to
+// the sample indices and whatever bytes follow them.
+template <class IO>
+void WalkLevelData(IO& io, Ttrlevel& L, const TKindInfo& K, bool ngSoundMap) {
+    using T = Ttrlevel;
+    io.At("level data", -1, "reserved word");
+    io.Raw(L.LevelReservedWord);
+    io.At("level data", -1, "room count");
+    uint16_t rooms = L.RoomCount;
+    io.Field(rooms);
+    if constexpr (IO::Loading) {
+        io.Need(uint64_t(rooms) * MinimalRoomSize(K));
+        L.SetRoomCount(rooms);
+    }
+    for (int i = 0; i < int(L.RoomCount); ++i) WalkRoom(io, L.Rooms[size_t(i)], i, K);
+    io.Report(80);
+
+    io.At("floor data");
+    CountedArray(io, L, L.FloorDataCount, 4, L.FloorData, &T::SetFloorDataCount);
+    io.At("mesh data");
+    CountedArray(io, L, L.MeshDataCount, 4, L.MeshData, &T::SetMeshDataCount);
+    io.At("mesh pointers");
+    CountedArray(io, L, L.MeshPointerCount, 4, L.MeshPointers, &T::SetMeshPointerCount);
+    io.At("animations");
+    if (K.AnimationSize == 40) CountedArray(io, L, L.AnimationCount, 4, L.Animations40, &T::SetAnimationCount);
+    else CountedArray(io, L, L.AnimationCount, 4, L.Animations32, &T::SetAnimationCount);
+    io.At("state changes");
+    CountedArray(io, L, L.StateChangeCount, 4, L.StateChanges, &T::SetStateChangeCount);
+    io.At("animation dispatches");
+    CountedArray(io, L, L.AnimDispatchCount, 4, L.AnimDispatches, &T::SetAnimDispatchCount);
+    io.At("animation commands");
+    CountedArray(io, L, L.AnimCommandCount, 4, L.AnimCommands, &T::SetAnimCommandCount);
+    io.At("mesh trees");
+    CountedArray(io, L, L.MeshTreeCount, 4, L.MeshTrees, &T::SetMeshTreeCount);
+    io.At("frames");
+    CountedArray(io, L, L.FrameCount, 4, L.Frames, &T::SetFrameCount);
+    io.At("moveables");
+    CountedArray(io, L, L.MoveableCount, 4, L.Moveables, &T::SetMoveableCount);
+    io.At("static meshes");
+    CountedArray(io, L, L.StaticMeshCount, 4, L.StaticMeshes, &T::SetStaticMeshCount);
+    if (K.EarlyObjectTextures) WalkObjectTextures(io, L, K);
+    if (K.HasMarkers) {
+        io.At("sprite marker");
+        io.Raw(L.SpriteMarker);
+    }
+    io.At("sprite textures");
+    CountedArray(io, L, L.SpriteTextureCount, 4, L.SpriteTextures, &T::SetSpriteTextureCount);
+    io.At("sprite sequences");
+    CountedArray(io, L, L.SpriteSequenceCount, 4, L.SpriteSequences, &T::SetSpriteSequenceCount);
+    if (K.PaletteAfterSprites) {
+        io.At("palette");
+        io.Raw(L.Palette8);
+    }
+    io.At("cameras");
+    CountedArray(io, L, L.CameraCount, 4, L.Cameras, &T::SetCameraCount);
+    if (K.HasFlybyCameras) {
+        io.At("flyby cameras");
+        CountedArray(io, L, L.FlybyCameraCount, 4, L.FlybyCameras, &T::SetFlybyCameraCount);
+    }
+    io.At("sound sources");
+    CountedArray(io, L, L.SoundSourceCount, 4, L.SoundSources, &T::SetSoundSourceCount);
+    io.At("boxes");
+    if (K.BoxSize == 20) CountedArray(io, L, L.BoxCount, 4, L.Boxes20, &T::SetBoxCount);
+    else CountedArray(io, L, L.BoxCount, 4, L.Boxes8, &T::SetBoxCount);
+    io.At("overlaps");
+    CountedArray(io, L, L.OverlapCount, 4, L.Overlaps, &T::SetOverlapCount);
+    io.At("zones");
+    if constexpr (IO::Loading) {
+        io.Need(uint64_t(L.BoxCount) * 2 * uint64_t(K.ZoneArrays));
+        L.SetZoneCount(L.BoxCount);
+    }
+    for (int z = 0; z < K.ZoneArrays; ++z)
+        io.Elements(L.Zones[size_t(K.ZoneArrays == 6 ? ZoneOrder6[z] : z)], L.ZoneCount);
+    io.At("animated textures");
+    CountedArray(io, L, L.AnimatedTextureCount, 4, L.AnimatedTextures, &T::SetAnimatedTextureCount);
+    io.Report(85);
+    if (K.HasMarkers) {
+        io.At("texture marker");
+        io.Raw(L.TexMarker);
+    }
+    if (!K.EarlyObjectTextures) WalkObjectTextures(io, L, K);
+    io.Report(90);
+    io.At("items");
+    if (K.ItemSize == 22) {
+        CountedArray(io, L, L.ItemCount, 4, L.Items22, &T::SetItemCount);
+        if constexpr (IO::Loading)
+            for (int32_t i = 0; i < L.ItemCount; ++i) {
+                // Same fields; the flags move from bytes 20-21 to 22-23.
+                std::memcpy(L.Items24[size_t(i)].data(), L.Items22[size_t(i)].data(), 20);
+                std::memcpy(L.Items24[size_t(i)].data() + 22, L.Items22[size_t(i)].data() + 20, 2);
+            }
+    } else {
+        CountedArray(io, L, L.ItemCount, 4, L.Items24, &T::SetItemCount);
+        if constexpr (IO::Loading)
+            for (int32_t i = 0; i < L.ItemCount; ++i) {
+                std::memcpy(L.Items22[size_t(i)].data(), L.Items24[size_t(i)].data(), 20);
+                std::memcpy(L.Items22[size_t(i)].data() + 20, L.Items24[size_t(i)].data() + 22, 2);
+            }
+    }
+    if (K.HasLightMap) {
+        io.At("light map");
+        io.Raw(L.LightMap);
+    }
+    if (K.PaletteAfterLightMap) {
+        io.At("palette");
+        io.Raw(L.Palette8);
+    }
+    if (K.HasAIObjects) {
+        io.At("AI objects");
+        CountedArray(io, L, L.CinematicFrameCount, 4, L.AIObjects, &T::SetCinematicFrameCount);
+    } else {
+        io.At("cinematic frames");
+        CountedArray(io, L, L.CinematicFrameCount, 2, L.CinematicFrames, &T::SetCinematicFrameCount);
+    }
+    if (ngSoundMap) {
+        // NG levels use the demo data count as the number of 2-byte sound map
+        // entries; they have no demo data.
+        io.At("sound map");
+        int64_t entries = io.Count(L.DemoDataCount, 2, 2);
+        if constexpr (IO::Loading) {
+            L.SetDemoDataCount(0);
+            L.DemoDataCount = int32_t(entries);
+        }
+        io.Block(L.SoundMap, entries * 2);
+    } else {
+        io.At("demo data");
+        CountedArray(io, L, L.DemoDataCount, 2, L.DemoData, &T::SetDemoDataCount);
+        io.At("sound map");
+        io.Block(L.SoundMap, K.SoundMapSize);
+    }
+    io.At("sound details");
+    CountedArray(io, L, L.SoundDetailCount, 4, L.SoundDetails, &T::SetSoundDetailCount);
+    if (K.HasSampleBlock) {
+        io.At("samples");
+        int64_t n = io.Count(L.SampleDataSize, 4, 1);
+        if constexpr (IO::Loading) L.SampleDataSize = int32_t(n);
+        io.Block(L.SampleData, n);
+    }
+    io.At("sample indices");
+    CountedArray(io, L, L.SampleIndexCount, 4, L.SampleIndices, &T::SetSampleIndexCount);
+    io.At("after the sample indices");
+    io.Rest(L.TrailingBytes);
+}
+
+} // namespace qm

@@ -1,0 +1,134 @@
+// LoadLevel: reads one level file of any kind into the model.
+#include <future>
+#include <thread>
+
+#include "errors.h"
+#include "kinds.h"
+#include "layout.h"
+#include "platform.h"
+#include "trlevel.h"
+#include "zblocks.h"
+#include "zfile.h"
+
+namespace qm {
+
+namespace {
+
+// Inflates the four chunks of a TR4-family file, several at a time when the
+// machine has the cores for it (each chunk is an independent zlib stream).
+void InflateChunks(TChunkSlot (&slots)[4], std::vector<uint8_t> (&out)[4]) {
+    auto inflate = [&](int i) {
+        const TChunkSlot& s = slots[i];
+        std::string where = std::string("in the ") + s.Name;
+        try {
+            out[i] = DecompressBlock(s.Packed, size_t(s.PackedSize), s.StatedSize, where);
+        } catch (const EDecompressionError&) {
+            // A level data chunk stored as it is, not as a zlib stream, is the
+            // mark of a TR5-layout level.
+            if (i == 3 && s.StatedSize == s.PackedSize && s.PackedSize > 0)
+                throw EDecompressionError(
+                    "the level data chunk is stored uncompressed, as in TR5-layout levels, which are not supported");
+            throw;
+        }
+    };
+    if (std::thread::hardware_concurrency() < 2) {
+        for (int i = 0; i < 4; ++i) inflate(i);
+        return;
+    }
+    // The largest chunks first on their own threads; the level data here.
+    std::future<void> f0 = std::async(std::launch::async, inflate, 0);
+    std::future<void> f1 = std::async(std::launch::async, [&] { inflate(1); inflate(2); });
+    std::exception_ptr err;
+    try {
+        inflate(3);
+    } catch (...) {
+        err = std::current_exception();
+    }
+    for (auto* f : {&f0, &f1}) {
+        try {
+            f->get();
+        } catch (...) {
+            if (!err) err = std::current_exception();
+        }
+    }
+    if (err) std::rethrow_exception(err);
+}
+
+} // namespace
+
+uint8_t Ttrlevel::LoadLevel(const std::string& fileName) {
+    Report(0);
+    if (IsLoaded()) {
+        ReleaseBlocks();
+        Report(10);
+    }
+    uint8_t result;
+    try {
+        result = LoadFrom(fileName);
+    } catch (...) {
+        // A level that did not load completely must never be used or saved.
+        Loaded.clear();
+        ReleaseBlocks();
+        throw;
+    }
+    Report(0);
+    return result;
+}
+
+uint8_t Ttrlevel::LoadFrom(const std::string& fileName) {
+    if (!FileExists(fileName)) return 1;
+    TZfile f;
+    ZAssign(f, fileName);
+    ZReset(f, 1);
+
+    const uint32_t signature = f.Size >= 4 ? GetU32(f.Buffer.data()) : 0;
+    if (!IsLevelSignature(signature)) {
+        ZClose(f, false);
+        FileSignature = 0;
+        return 2;
+    }
+    FileSignature = signature;
+    LevelVersion = 0;
+    Loaded = LoadedTag;
+    LevelVersion = KindFromSignature(signature, fileName);
+    const TKindInfo& K = KindInfo(LevelVersion);
+
+    TReader file(f.Buffer.data(), size_t(f.Size), "file");
+    TLoadIO io{file, *this};
+    if (!K.Tr4Family) {
+        WalkHead(io, *this, K);
+        WalkLevelData(io, *this, K, false);
+    } else {
+        TChunkSlot slots[4];
+        slots[0].Name = "32-bit texture pages chunk";
+        slots[1].Name = "16-bit texture pages chunk";
+        slots[2].Name = "misc texture pages chunk";
+        slots[3].Name = "level data chunk";
+        int32_t levelSize = 0, levelPacked = 0;
+        WalkTr4Head(io, *this, slots, levelSize, levelPacked);
+
+        std::vector<uint8_t> unpacked[4];
+        InflateChunks(slots, unpacked);
+        Textiles32 = std::move(unpacked[0]);
+        Textiles16 = std::move(unpacked[1]);
+        TextilesMisc = std::move(unpacked[2]);
+        Textiles32Size = int32_t(Textiles32.size());
+        Textiles16Size = int32_t(Textiles16.size());
+        TextilesMiscSize = int32_t(TextilesMisc.size());
+        TexturePageCount = Textiles16Size / 131072;
+        Textiles8Size = TexturePageCount * 65536;
+        Report(50);
+
+        // The level data is read from its own unpacked block, so no read can run
+        // on into bytes that are not part of it.
+        const std::vector<uint8_t>& data = unpacked[3];
+        TReader level(data.data(), data.size(), "level data chunk");
+        TLoadIO lio{level, *this};
+        WalkLevelData(lio, *this, K, IsNgLevel());
+    }
+    Report(100);
+    ZClose(f, false);
+    return 0;
+}
+
+} // namespace qm

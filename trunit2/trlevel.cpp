@@ -1,0 +1,123 @@
+#include "trlevel.h"
+
+#include <new>
+
+#include "errors.h"
+#include "reader.h"
+
+namespace qm {
+
+namespace {
+
+// Resizes v to n elements after checking that n is a possible count.
+template <class T>
+void Resize(std::vector<T>& v, int32_t n) {
+    if (n < 0 || uint64_t(n) * sizeof(T) > uint64_t(INT32_MAX)) throw ERangeError();
+    try {
+        if (n == 0) std::vector<T>().swap(v);
+        else v.resize(size_t(n));
+    } catch (const std::bad_alloc&) {
+        throw EOutOfMemory();
+    }
+}
+
+} // namespace
+
+std::string DescribePlace(const TPlace& p, const char* area, int64_t offset) {
+    std::string s = "at byte " + std::to_string(offset) + " of the " + area + ": " + p.Section;
+    if (p.Index >= 0) s += " " + std::to_string(p.Index);
+    if (p.Field && *p.Field) s += std::string(", ") + p.Field;
+    return s;
+}
+
+void Ttrlevel::SetRoomCount(uint16_t n) {
+    try {
+        Rooms.clear();
+        Rooms.resize(n);
+    } catch (const std::bad_alloc&) {
+        throw EOutOfMemory();
+    }
+    RoomCount = n;
+}
+
+#define QM_RESIZER(Name, Count, Array) \
+    void Ttrlevel::Name(int32_t n) {   \
+        Resize(Array, n);              \
+        Count = n;                     \
+    }
+
+QM_RESIZER(SetFloorDataCount, FloorDataCount, FloorData)
+QM_RESIZER(SetMeshDataCount, MeshDataCount, MeshData)
+QM_RESIZER(SetMeshPointerCount, MeshPointerCount, MeshPointers)
+QM_RESIZER(SetStateChangeCount, StateChangeCount, StateChanges)
+QM_RESIZER(SetAnimDispatchCount, AnimDispatchCount, AnimDispatches)
+QM_RESIZER(SetAnimCommandCount, AnimCommandCount, AnimCommands)
+QM_RESIZER(SetMeshTreeCount, MeshTreeCount, MeshTrees)
+QM_RESIZER(SetFrameCount, FrameCount, Frames)
+QM_RESIZER(SetMoveableCount, MoveableCount, Moveables)
+QM_RESIZER(SetStaticMeshCount, StaticMeshCount, StaticMeshes)
+QM_RESIZER(SetObjectTextureCount, ObjectTextureCount, ObjectTextures)
+QM_RESIZER(SetSpriteTextureCount, SpriteTextureCount, SpriteTextures)
+QM_RESIZER(SetSpriteSequenceCount, SpriteSequenceCount, SpriteSequences)
+QM_RESIZER(SetCameraCount, CameraCount, Cameras)
+QM_RESIZER(SetFlybyCameraCount, FlybyCameraCount, FlybyCameras)
+QM_RESIZER(SetSoundSourceCount, SoundSourceCount, SoundSources)
+QM_RESIZER(SetOverlapCount, OverlapCount, Overlaps)
+QM_RESIZER(SetAnimatedTextureCount, AnimatedTextureCount, AnimatedTextures)
+QM_RESIZER(SetDemoDataCount, DemoDataCount, DemoData)
+QM_RESIZER(SetSoundDetailCount, SoundDetailCount, SoundDetails)
+QM_RESIZER(SetSampleIndexCount, SampleIndexCount, SampleIndices)
+#undef QM_RESIZER
+
+void Ttrlevel::SetAnimationCount(int32_t n) {
+    if (LevelVersion >= KindTR4) Resize(Animations40, n);
+    else Resize(Animations32, n);
+    AnimationCount = n;
+}
+
+void Ttrlevel::SetBoxCount(int32_t n) {
+    Resize(Boxes20, n);
+    Resize(Boxes8, n);
+    BoxCount = n;
+}
+
+void Ttrlevel::SetZoneCount(int32_t n) {
+    for (auto& z : Zones) Resize(z, n);
+    ZoneCount = n;
+}
+
+void Ttrlevel::SetItemCount(int32_t n) {
+    Resize(Items22, n);
+    Resize(Items24, n);
+    ItemCount = n;
+}
+
+void Ttrlevel::SetCinematicFrameCount(int32_t n) {
+    if (LevelVersion >= KindTR4) Resize(AIObjects, n);
+    else Resize(CinematicFrames, n);
+    CinematicFrameCount = n;
+}
+
+void Ttrlevel::ReleaseBlocks() {
+    std::vector<uint8_t>().swap(Textiles8);
+    std::vector<uint8_t>().swap(Textiles16);
+    std::vector<uint8_t>().swap(Textiles32);
+    std::vector<uint8_t>().swap(TextilesMisc);
+    std::vector<uint8_t>().swap(SampleData);
+    std::vector<uint8_t>().swap(TrailingBytes);
+    SampleDataSize = 0;
+}
+
+bool Ttrlevel::IsNgLevel() const {
+    if (LevelVersion < KindTR4) return false;
+    const size_t n = SampleData.size();
+    if (n < 8) return false;
+    const uint8_t* end = SampleData.data() + n;
+    if (end[-8] != 'N' || end[-7] != 'G' || end[-6] != 'L' || end[-5] != 'E') return false;
+    uint32_t len = GetU32(end - 4);
+    if (len < 8 || len > n) return false;
+    const uint8_t* start = end - len;
+    return start[0] == 'N' && start[1] == 'G';
+}
+
+} // namespace qm

@@ -1,0 +1,251 @@
+// Ttrlevel: one level of any of the seven kinds, held in memory in file form.
+//
+// Values stay as stored in the file; meanings (light levels, flags) are derived
+// only where they are printed or edited. Records the tool does not interpret are
+// opaque fixed-size byte arrays, written back byte for byte. Where a kind of
+// record has one form per level kind, the model keeps one array per form, named
+// by the element size.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qm {
+
+// A fixed-size record kept as the bytes of the file (little-endian fields).
+template <size_t N>
+using TRec = std::array<uint8_t, N>;
+
+inline uint16_t GetU16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+inline void SetU16(uint8_t* p, uint16_t v) { p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); }
+inline uint32_t GetU32(const uint8_t* p) {
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
+// Level kinds, in the order of the game generations: every later kind has a
+// higher number, so version tests are numeric comparisons.
+enum : int32_t {
+    KindNone = 0,
+    KindTR1 = 1,   // signature 0x00000020
+    KindTUB = 2,   // TR1 ".TUB" variant
+    KindTR2 = 3,   // signature 0x0000002D
+    KindTRG = 4,   // TR2 ".TRG" variant
+    KindTR3 = 5,   // signature 0xFF080038 or 0xFF180038
+    KindTR4 = 6,   // signature "TR4\0" or 0xFFFFFFF0
+    KindTRC = 7,   // TR4 family, ".TRC" variant
+};
+
+// 20 bytes: 16 bytes kept as read, then the size of the room's geometry in 16-bit
+// words (recomputed by the saver).
+struct TRoomInfo {
+    TRec<16> Head{};
+    uint32_t DataWords = 0;
+};
+
+// One room. The capacities are limits that loading checks; the arrays hold only
+// what the room has.
+struct RoomRecord {
+    static constexpr int MaxVertices = 2000;
+    static constexpr int MaxRectangles = 3000;
+    static constexpr int MaxTriangles = 1250;
+    static constexpr int MaxSprites = 50;
+    static constexpr int MaxPortals = 20;
+    static constexpr int MaxSectors = 1024;
+    static constexpr int MaxLights = 50;
+    static constexpr int MaxStatics = 50;
+
+    TRoomInfo RoomInfo;
+    uint16_t VertexCount = 0;
+    std::vector<TRec<8>> Vertices8;    // x, y, z (i16), Lighting (2 bytes)
+    std::vector<TRec<12>> Vertices12;  // as Vertices8, then Attributes (u16), Lighting2 (u16)
+    uint16_t RectangleCount = 0;
+    std::vector<TRec<10>> Rectangles;  // four vertex indices, then the texture word (bytes 8-9)
+    uint16_t TriangleCount = 0;
+    std::vector<TRec<8>> Triangles;    // three vertex indices, then the texture word (bytes 6-7)
+    uint16_t SpriteCount = 0;
+    std::vector<TRec<4>> Sprites;
+    uint16_t PortalCount = 0;
+    std::vector<TRec<32>> Portals;
+    uint16_t SectorCountZ = 0;
+    uint16_t SectorCountX = 0;
+    std::vector<TRec<8>> Sectors;      // word 1 (bytes 2-3), bits 0-3: floor step sound
+    uint8_t AmbientIntensity[2] = {0, 0};  // file order; for TR1-TR3 low then high byte
+    uint16_t AmbientIntensity2 = 0;    // TR2 and later
+    uint16_t LightMode = 0;            // TR2 only
+    uint16_t LightCount = 0;
+    std::vector<TRec<18>> Lights18;    // TR1
+    std::vector<TRec<24>> Lights24;    // TR2, TR3
+    std::vector<TRec<46>> Lights46;    // TR4 family
+    uint16_t StaticCount = 0;
+    std::vector<TRec<18>> Statics18;   // TR1
+    std::vector<TRec<20>> Statics20;   // TR2 and later
+    int16_t AlternateRoom = 0;
+    uint8_t RoomFlags[2] = {0, 0};     // byte 0: 0x01 water, 0x08 sky, 0x80 quicksand
+    uint8_t WaterScheme = 0;           // TR3 and later
+    uint8_t ReverbInfo = 0;            // TR3 and later
+    uint8_t RoomFiller = 0;            // TR3 and later
+};
+
+// 40 bytes in memory; the file holds 20 bytes (TR1-TR3: Attribute, Tile,
+// Corners) or 38 bytes (TR4 family: Attribute, TileAndFlags, Corners, Tr4Extra).
+struct ObjectTextureRecord {
+    uint16_t Attribute = 0;
+    uint16_t Tile = 0;
+    uint32_t TileAndFlags = 0;
+    TRec<16> Corners{};
+    uint32_t Tr4Extra[4] = {0, 0, 0, 0};
+};
+
+// Receives progress (percent, 0 to 100) from loading and saving.
+class TProgressSink {
+public:
+    virtual ~TProgressSink() = default;
+    virtual void SetPosition(int percent) = 0;
+};
+
+class Ttrlevel {
+public:
+    Ttrlevel() = default;  // Create: no level loaded, every member zero
+
+    // 0 the level was read; 1 no file of that name; 2 the first four bytes are
+    // not an accepted level signature. Damaged content throws an EQuillError
+    // (e.g. "Read beyond end of file" with the place in the level); after a
+    // throw the object holds no level (Loaded is clear).
+    uint8_t LoadLevel(const std::string& fileName);
+
+    // Writes the level to fileName in its own kind (derived again from the
+    // signature and the name), crash-safely. 0 written, 1 no level loaded.
+    // Throws EQuillError on failure; the file on disk is then unchanged.
+    uint8_t SaveLevel(const std::string& fileName);
+
+    bool IsLoaded() const { return Loaded == LoadedTag; }
+    // A TR4-family level whose file ends with the "NGLE" trailer block.
+    bool IsNgLevel() const;
+
+    // Counts, one per array. Only the resizing operations change them.
+    uint16_t RoomCount = 0;
+    int32_t FloorDataCount = 0, MeshDataCount = 0, MeshPointerCount = 0, AnimationCount = 0,
+            StateChangeCount = 0, AnimDispatchCount = 0, AnimCommandCount = 0, MeshTreeCount = 0,
+            FrameCount = 0, MoveableCount = 0, StaticMeshCount = 0, ObjectTextureCount = 0,
+            SpriteTextureCount = 0, SpriteSequenceCount = 0, CameraCount = 0,
+            FlybyCameraCount = 0, SoundSourceCount = 0, BoxCount = 0, OverlapCount = 0,
+            ZoneCount = 0, AnimatedTextureCount = 0, ItemCount = 0, CinematicFrameCount = 0,
+            DemoDataCount = 0, SoundDetailCount = 0, SampleIndexCount = 0;
+
+    static constexpr const char* LoadedTag = "LOADED!";
+    std::string Loaded;           // LoadedTag while a level is loaded, else empty
+    uint32_t FileSignature = 0;   // first four bytes of the last accepted file
+    int32_t LevelVersion = 0;     // KindTR1 .. KindTRC, 0 when none
+
+    uint16_t Tr4TextileCounts[3] = {0, 0, 0};  // room, object and bump pages (TR4 family)
+    int32_t Textiles32Size = 0, Textiles32PackedSize = 0;
+    int32_t Textiles16Size = 0, Textiles16PackedSize = 0;
+    int32_t TextilesMiscSize = 0, TextilesMiscPackedSize = 0;
+    int32_t Textiles8Size = 0;    // TexturePageCount * 65536
+    int32_t TexturePageCount = 0; // 256x256 pages (TR4 family: whole 16-bit pages)
+
+    std::vector<uint8_t> Textiles8;    // 8-bit pages, 65536 bytes each (TR1-TR3)
+    std::vector<uint8_t> Textiles16;   // 16-bit pages, 131072 bytes each (TR2 and later)
+    std::vector<uint8_t> Textiles32;   // TR4 family: unpacked chunk 1
+    std::vector<uint8_t> TextilesMisc; // TR4 family: unpacked chunk 3
+
+    TRec<4> LevelReservedWord{};
+    std::vector<RoomRecord> Rooms;
+
+    std::vector<uint16_t> FloorData;
+    std::vector<uint16_t> MeshData;
+    std::vector<int32_t> MeshPointers;
+    std::vector<TRec<32>> Animations32;  // TR1-TR3
+    std::vector<TRec<40>> Animations40;  // TR4 family
+    std::vector<TRec<6>> StateChanges;
+    std::vector<TRec<8>> AnimDispatches;
+    std::vector<uint16_t> AnimCommands;
+    std::vector<int32_t> MeshTrees;
+    std::vector<uint16_t> Frames;
+    std::vector<TRec<18>> Moveables;
+    std::vector<TRec<32>> StaticMeshes;  // first field: the 32-bit static mesh id
+    TRec<4> TexMarker{};                 // TR4 family, before the object textures
+    std::vector<ObjectTextureRecord> ObjectTextures;
+    TRec<3> SpriteMarker{};              // TR4 family, before the sprite textures
+    std::vector<TRec<16>> SpriteTextures;
+    std::vector<TRec<8>> SpriteSequences;
+    std::vector<TRec<16>> Cameras;
+    std::vector<TRec<40>> FlybyCameras;  // TR4 family
+    std::vector<TRec<16>> SoundSources;
+    std::vector<TRec<20>> Boxes20;       // TR1
+    std::vector<TRec<8>> Boxes8;         // TR2 and later
+    std::vector<uint16_t> Overlaps;
+    std::array<std::vector<int16_t>, 10> Zones;  // ZoneCount (= BoxCount) entries each
+    std::vector<uint16_t> AnimatedTextures;  // word 0: groups; then per group n-1 and n ids
+    // Item forms: object id (u16), room (i16), x, y, z (i32), angle, intensity,
+    // [Intensity2 (i16), 24-byte form only], flags (u16).
+    std::vector<TRec<22>> Items22;
+    std::vector<TRec<24>> Items24;
+    std::vector<TRec<16>> CinematicFrames;  // TR1-TR3
+    std::vector<TRec<24>> AIObjects;        // TR4 family
+    // Demo data bytes. In an NG level the demo data count is the number of 2-byte
+    // sound map entries and DemoData stays empty.
+    std::vector<uint8_t> DemoData;
+    std::vector<TRec<8>> SoundDetails;
+    std::vector<int32_t> SampleIndices;
+
+    std::array<uint8_t, 8192> LightMap{};  // TR1-TR3
+    std::array<uint8_t, 768> Palette8{};   // TR1-TR3
+    std::array<uint8_t, 1024> Palette16{}; // TR2, TR3
+    // 512 bytes (TR1), 740 bytes (TR2 and later), DemoDataCount * 2 bytes (NG levels).
+    std::vector<uint8_t> SoundMap;
+
+    // TR1: the counted sample block. TR4 family: the raw tail after the level
+    // data chunk (sound samples, and an NG level's trailer block).
+    int32_t SampleDataSize = 0;
+    std::vector<uint8_t> SampleData;
+
+    // Bytes that follow the sample indices at the end of the level data, kept
+    // so that a saved level keeps them (real TR4 levels carry 6 such bytes).
+    std::vector<uint8_t> TrailingBytes;
+
+    TProgressSink* ProgressSink = nullptr;
+
+    // Resizing operations: resize the array(s) to n elements (keeping leading
+    // elements, zero-filling new ones) and set the count. A negative n or a byte
+    // size beyond 32 bits throws ERangeError; an exhausted heap EOutOfMemory.
+    void SetRoomCount(uint16_t n);
+    void SetFloorDataCount(int32_t n);
+    void SetMeshDataCount(int32_t n);
+    void SetMeshPointerCount(int32_t n);
+    void SetAnimationCount(int32_t n);      // Animations40 for the TR4 family, else Animations32
+    void SetStateChangeCount(int32_t n);
+    void SetAnimDispatchCount(int32_t n);
+    void SetAnimCommandCount(int32_t n);
+    void SetMeshTreeCount(int32_t n);
+    void SetFrameCount(int32_t n);
+    void SetMoveableCount(int32_t n);
+    void SetStaticMeshCount(int32_t n);
+    void SetObjectTextureCount(int32_t n);
+    void SetSpriteTextureCount(int32_t n);
+    void SetSpriteSequenceCount(int32_t n);
+    void SetCameraCount(int32_t n);
+    void SetFlybyCameraCount(int32_t n);
+    void SetSoundSourceCount(int32_t n);
+    void SetBoxCount(int32_t n);            // both box forms
+    void SetOverlapCount(int32_t n);
+    void SetZoneCount(int32_t n);           // all ten zone arrays
+    void SetAnimatedTextureCount(int32_t n);
+    void SetItemCount(int32_t n);           // both item forms
+    void SetCinematicFrameCount(int32_t n); // AIObjects for the TR4 family, else CinematicFrames
+    void SetDemoDataCount(int32_t n);
+    void SetSoundDetailCount(int32_t n);
+    void SetSampleIndexCount(int32_t n);
+
+    void Report(int percent) const {
+        if (ProgressSink) ProgressSink->SetPosition(percent);
+    }
+
+private:
+    void ReleaseBlocks();
+    uint8_t LoadFrom(const std::string& fileName);
+};
+
+} // namespace qm

@@ -1,0 +1,25 @@
+// Whole-buffer zlib steps shared by the "ZLIB" container and the TR4-family chunks.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qm {
+
+// Compresses input into one zlib stream (level 9, deflate, 15-bit window, memory
+// level 8, default strategy), the exact stream returned. Throws
+// ECompressionError ("error") on any zlib failure, EOutOfMemory.
+std::vector<uint8_t> CompressBlock(const uint8_t* input, size_t length);
+
+// Inflates one zlib stream (bytes after the stream's end are ignored). estimate
+// is the expected output size (0 when unknown); it only sizes the first output
+// block and never limits or pads the result. Throws EDecompressionError
+// ("error") for a corrupt, truncated or failing stream, and also when the output
+// would exceed what an int32 length can express; where names the block for the
+// error report.
+std::vector<uint8_t> DecompressBlock(const uint8_t* input, size_t length, int64_t estimate,
+                                     const std::string& where = {});
+
+} // namespace qm

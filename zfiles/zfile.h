@@ -1,0 +1,80 @@
+// TZfile: a whole file held in one memory block, read and written by blocks.
+//
+// The disk sees one whole-file read when the file is opened (ZReset) and one
+// whole-file write when it is closed with flushing (ZClose(f, true)); every block
+// read and write in between works on memory only. A file wrapped in the "ZLIB"
+// container is unwrapped on opening and wrapped again on a flushing close when it
+// was wrapped at opening.
+//
+// "ZLIB" container layout (little-endian):
+//   0  4  magic "ZLIB" (5A 4C 49 42)
+//   4  4  packed length, int32
+//   8  4  unpacked length, int32 (only an estimate for the reader)
+//  12  .. one zlib stream of the content
+// A file of 12 bytes or fewer is always plain content.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform.h"
+
+namespace qm {
+
+struct TZfile {
+    std::string Name;           // the name given to ZAssign
+    TDiskFile DiskFile;         // the file on disk while open
+    bool Compressed = false;    // set by ZReset when the file was a "ZLIB" container
+    std::vector<uint8_t> Buffer; // the content; Buffer.size() is the capacity
+    int32_t Size = 0;           // content bytes in Buffer (the logical file size)
+    int32_t Position = 0;       // offset of the next block read or write
+    int32_t Capacity = 0;       // allocated bytes of Buffer
+    uint16_t RecSize = 1;       // unit of the counts of ZBlockRead and ZBlockWrite
+
+    TZfile() = default;
+    TZfile(const TZfile&) = delete;
+    TZfile& operator=(const TZfile&) = delete;
+    // Releases the buffer and closes the disk file; never writes.
+    ~TZfile() = default;
+};
+
+// Stores the name and clears Compressed. No disk access.
+void ZAssign(TZfile& f, const std::string& name);
+
+// Opens the existing file read-only, loads it whole (unwrapping a container) and
+// sets Position to 0. Throws EInOutError (missing file, access denied, a
+// container whose packed length runs past the end: "Read beyond end of file"),
+// EDecompressionError for a corrupt container stream, EOutOfMemory.
+void ZReset(TZfile& f, uint16_t recSize);
+
+// Opens the file for writing (creating it when missing is deferred to the
+// flushing close); the new content starts empty in a 64 KiB block. An existing
+// file that cannot be written (read-only, no permission) throws EInOutError
+// "File access denied" here, before anything is composed.
+void ZRewrite(TZfile& f, uint16_t recSize);
+
+// Copies count*RecSize bytes, clamped to what remains, and advances Position.
+// Returns the number of bytes copied. Never an error.
+int32_t ZBlockRead(TZfile& f, void* dest, int32_t count);
+
+// Copies count*RecSize bytes into the content at Position, growing the block
+// as needed (the content may not exceed what an int32 length can express:
+// EOutOfMemory otherwise), and advances Position.
+void ZBlockWrite(TZfile& f, const void* src, int32_t count);
+
+// Sets Position, clamped to Size.
+void ZSeek(TZfile& f, int32_t pos);
+int32_t ZFilePos(const TZfile& f);
+int32_t ZFileSize(const TZfile& f);
+
+// Cuts the content at Position (Size = Position).
+void ZTruncate(TZfile& f);
+
+// With flush: stores the content on disk, wrapped when Compressed, plain
+// otherwise, crash-safely (a temporary file beside the target, flushed, then
+// renamed over it; the original stays intact on any failure). Then closes the
+// file and releases the buffer. Without flush nothing is written.
+void ZClose(TZfile& f, bool flush);
+
+} // namespace qm
