@@ -25,7 +25,7 @@ void InflateChunks(TChunkSlot (&slots)[4], std::vector<uint8_t> (&out)[4]) {
         } catch (const EDecompressionError&) {
             // A level data chunk stored as it is, not as a zlib stream, is the
             // mark of a TR5-layout level.
-            if (i == 3 && s.StatedSize == s.PackedSize && s.PackedSize > 0)
+            if (i == 3 && s.StatedSize == s.PackedSize)
                 throw EDecompressionError(
                     "the level data chunk is stored uncompressed, as in TR5-layout levels, which are not supported");
             throw;
