@@ -58,7 +58,8 @@ void InflateChunks(TChunkSlot (&slots)[4], std::vector<uint8_t> (&out)[4]) {
 
 uint8_t Ttrlevel::LoadLevel(const std::string& fileName) {
     Report(0);
-    if (IsLoaded()) {
+    const bool released = IsLoaded();
+    if (released) {
         ReleaseBlocks();
         Report(10);
     }
@@ -71,6 +72,8 @@ uint8_t Ttrlevel::LoadLevel(const std::string& fileName) {
         ReleaseBlocks();
         throw;
     }
+    // The earlier level lost its blocks above; it must not be used any more.
+    if (result != 0 && released) Loaded.clear();
     Report(0);
     return result;
 }
