@@ -1,0 +1,180 @@
+// What every fuzz target does with one input, shared with the regression test
+// that replays the inputs that once broke it. Each function returns an empty
+// text when the input was handled soundly and a description of the fault
+// otherwise; an exception other than qm::EQuillError escapes on purpose.
+#pragma once
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "args.h"
+#include "errors.h"
+#include "trlevel.h"
+#include "zfile.h"
+
+namespace qmtest {
+
+namespace fs = std::filesystem;
+using FuzzBytes = std::vector<uint8_t>;
+
+// One directory per process, removed at exit; every run reuses its paths.
+// Memory-backed when the system has it, since each save flushes to disk.
+inline std::string FuzzPath(const std::string& name) {
+    static const fs::path dir = [] {
+        fs::path base = fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
+        std::string templ = (base / "qmfuzz-XXXXXX").string();
+        if (!mkdtemp(templ.data())) std::abort();
+        std::atexit([] { std::error_code ec; fs::remove_all(dir, ec); });
+        return fs::path(templ);
+    }();
+    return (dir / name).string();
+}
+
+inline std::string WriteFuzzFile(const std::string& name, const uint8_t* data, size_t size) {
+    const std::string path = FuzzPath(name);
+    std::ofstream(path, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(data), std::streamsize(size));
+    return path;
+}
+
+inline FuzzBytes ReadFuzzFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return FuzzBytes(std::istreambuf_iterator<char>(in), {});
+}
+
+// The first byte picks the name's extension, and with it the kind among those
+// sharing a signature (TR3 comes from its own signature under ".tr2").
+inline std::string ExtensionFor(uint8_t selector) {
+    static const char* const names[6] = {".phd", ".tub", ".tr2", ".trg", ".tr4", ".trc"};
+    return names[selector % 6];
+}
+
+inline std::string FuzzLoad(const uint8_t* data, size_t size) {
+    if (size == 0) return {};
+    const std::string path = WriteFuzzFile("in" + ExtensionFor(data[0]), data + 1, size - 1);
+    qm::Ttrlevel level;
+    try {
+        const uint8_t result = level.LoadLevel(path);
+        if (level.IsLoaded() != (result == 0)) return "the loaded state disagrees with the result";
+    } catch (const qm::EQuillError&) {
+        if (level.IsLoaded()) return "a failed load left a level loaded";
+    }
+    return {};
+}
+
+// Load, save, load again: the second model must save to the same bytes.
+inline std::string FuzzRoundtrip(const uint8_t* data, size_t size) {
+    if (size == 0) return {};
+    const std::string ext = ExtensionFor(data[0]);
+    const std::string in = WriteFuzzFile("in" + ext, data + 1, size - 1);
+    const std::string out = FuzzPath("out" + ext), again = FuzzPath("again" + ext);
+    qm::Ttrlevel first;
+    try {
+        if (first.LoadLevel(in) != 0) return {};
+    } catch (const qm::EQuillError&) {
+        return {};
+    }
+    // The one refusal the saver has by design: pages the file did not hold.
+    if (first.LevelVersion >= qm::KindTR4 &&
+        first.Textiles32.size() < size_t(first.TexturePageCount) * 262144)
+        return {};
+    if (first.SaveLevel(out) != 0) return "a loaded level was not saved";
+    const FuzzBytes saved = ReadFuzzFile(out);
+    if (first.LevelVersion >= qm::KindTR4) {
+        first.SaveLevel(again);
+        if (ReadFuzzFile(again) != saved) return "a second save of the same model wrote other bytes";
+    }
+    qm::Ttrlevel second;
+    try {
+        if (second.LoadLevel(out) != 0) return "the saved level does not load";
+    } catch (const qm::EQuillError& e) {
+        return std::string("the saved level does not load: ") + e.what() + " (" + e.Where + ")";
+    }
+    second.SaveLevel(again);
+    if (ReadFuzzFile(again) != saved) return "saving the reloaded level gave other bytes";
+    return {};
+}
+
+// The container through the buffered file: open, read in odd-sized blocks,
+// close without writing.
+inline std::string FuzzContainer(const uint8_t* data, size_t size) {
+    const std::string path = WriteFuzzFile("container.bin", data, size);
+    qm::TZfile f;
+    qm::ZAssign(f, path);
+    try {
+        qm::ZReset(f, 1);
+    } catch (const qm::EQuillError&) {
+        if (!f.Buffer.empty() || f.Size != 0) return "a failed open kept its buffer";
+        return {};
+    }
+    FuzzBytes content;
+    uint8_t block[97];
+    for (int32_t n; (n = qm::ZBlockRead(f, block, int32_t(sizeof block))) > 0;) content.insert(content.end(), block, block + n);
+    const bool wrapped = size > 12 && std::memcmp(data, "ZLIB", 4) == 0;
+    std::string fault;
+    if (content.size() != size_t(qm::ZFileSize(f))) fault = "the block reads do not add up to the size";
+    else if (f.Compressed != wrapped) fault = "the container was not recognised as such";
+    else if (!wrapped && content != FuzzBytes(data, data + size)) fault = "a plain file was not read as it is";
+    qm::ZClose(f, false);
+    return fault;
+}
+
+// An independent reading of the number rule: leading spaces, then a signed
+// decimal within int32, or a hexadecimal 32-bit pattern after $, x, X, 0x, 0X
+// with at most eight significant digits.
+inline bool ModelNumber(const std::string& text, int32_t& value) {
+    size_t i = text.find_first_not_of(' ');
+    if (i == std::string::npos) return false;
+    std::string digits;
+    int base = 10;
+    bool negative = false;
+    if (text.compare(i, 2, "0x") == 0 || text.compare(i, 2, "0X") == 0) base = 16, i += 2;
+    else if (text[i] == '$' || text[i] == 'x' || text[i] == 'X') base = 16, i += 1;
+    else if (text[i] == '+' || text[i] == '-') negative = text[i++] == '-';
+    digits = text.substr(i);
+    const char* allowed = base == 16 ? "0123456789abcdefABCDEF" : "0123456789";
+    if (digits.empty() || digits.find_first_not_of(allowed) != std::string::npos) return false;
+    digits.erase(0, std::min(digits.find_first_not_of('0'), digits.size() - 1));
+    if (digits.size() > (base == 16 ? 8u : 10u)) return false;
+    const int64_t magnitude = std::stoll(digits, nullptr, base);
+    if (base == 16) return value = int32_t(uint32_t(magnitude)), true;
+    const int64_t v = negative ? -magnitude : magnitude;
+    if (v < INT32_MIN || v > INT32_MAX) return false;
+    return value = int32_t(v), true;
+}
+
+inline std::string FuzzNumber(const uint8_t* data, size_t size) {
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    int32_t expected = 0;
+    const bool valid = ModelNumber(text, expected);
+    try {
+        const int32_t got = qm::StrToInt(text);
+        if (!valid) return "accepted a bad number as " + std::to_string(got);
+        if (got != expected) return "read " + std::to_string(got) + ", expected " + std::to_string(expected);
+    } catch (const qm::EConvertError&) {
+        if (valid) return "refused a number worth " + std::to_string(expected);
+    }
+    return {};
+}
+
+} // namespace qmtest
+
+// The body of a fuzz target: any fault found aborts with its description.
+#define QM_FUZZ_TARGET(run)                                                 \
+    extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) { \
+        const std::string fault = run(data, size);                          \
+        if (!fault.empty()) {                                               \
+            std::fprintf(stderr, "%s: %s\n", #run, fault.c_str());          \
+            std::abort();                                                   \
+        }                                                                   \
+        return 0;                                                           \
+    }

@@ -1,0 +1,77 @@
+// Writes the seed corpora of the fuzz targets into the directory named by the
+// first argument: level/ (a name selector byte, then a level file; for the
+// load and round-trip targets), container/ (files for the container target)
+// and number/ (texts for the number target). Every level is small: no texture
+// pages and a short misc chunk, so that mutations stay fast.
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "levelbuilder.h"
+
+namespace {
+
+bool ok = true;
+
+void Write(const std::filesystem::path& path, const qmtest::Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  if (!out) {
+    std::fprintf(stderr, "make_seeds: cannot write %s\n", path.c_str());
+    ok = false;
+  }
+}
+
+// The selector byte the fuzz targets turn into the extension that gives the kind.
+uint8_t Selector(int kind) {
+  static const uint8_t selectors[8] = {0, 0, 1, 2, 3, 2, 4, 5};
+  return selectors[kind];
+}
+
+qmtest::Bytes WithSelector(int kind, const qmtest::Bytes& file) {
+  qmtest::Bytes seed(file.size() + 1, Selector(kind));
+  std::copy(file.begin(), file.end(), seed.begin() + 1);
+  return seed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: make_seeds <directory>\n");
+    return 2;
+  }
+  const std::filesystem::path dir(argv[1]);
+  for (const char* sub : {"level", "container", "number"}) std::filesystem::create_directories(dir / sub);
+
+  for (int kind = 1; kind <= 7; ++kind) {
+    const std::string name = "kind" + std::to_string(kind);
+    qmtest::BLevel level = qmtest::SampleLevel(kind, unsigned(kind));
+    qmtest::FillPages(level, 0, unsigned(kind), 256);
+    const qmtest::Bytes file = qmtest::Build(level);
+    Write(dir / "level" / (name + ".bin"), WithSelector(kind, file));
+    Write(dir / "level" / (name + "-empty.bin"),
+          WithSelector(kind, qmtest::Build(qmtest::EmptyLevel(qmtest::KindFromInt(kind)))));
+    if (kind == 3 || kind == 6) {
+      Write(dir / "level" / (name + "-zlib.bin"), WithSelector(kind, qmtest::WrapZlib(file)));
+      Write(dir / "container" / (name + "-zlib.bin"), qmtest::WrapZlib(file));
+      Write(dir / "container" / (name + ".bin"), file);
+    }
+    if (kind >= 6) {
+      qmtest::SetNgTrailer(level, 16, 40, unsigned(kind));
+      Write(dir / "level" / (name + "-ng.bin"), WithSelector(kind, qmtest::Build(level)));
+    }
+  }
+  Write(dir / "container" / "short.bin", qmtest::WrapZlib(qmtest::Bytes{1, 2, 3}));
+
+  const char* numbers[] = {"0", "  -2147483648", "+2147483647", "$FFFFFFFF", "0x7fffffff", "X0000000010", "00012"};
+  int i = 0;
+  for (const char* text : numbers) {
+    const std::string s(text);
+    Write(dir / "number" / std::to_string(i++), qmtest::Bytes(s.begin(), s.end()));
+  }
+  return ok ? 0 : 1;
+}

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets (clang++, libFuzzer, ASan+UBSan), writes the seed
+# corpora and runs every target for the given number of seconds.
+#   fuzz/run_fuzzers.sh <seconds-per-target>
+# Exits non-zero when a target finds a crash, a leak, a time-out or a fault.
+# The inputs that broke a target are kept in $QM_FUZZ_WORK/artifacts; each one
+# belongs in tests/regressions/<target>-<name>.bin once its fault is fixed.
+# Environment: QM_FUZZ_BUILD (default /tmp/bld-fuzz), QM_FUZZ_SEED_BUILD
+# (default /tmp/bld-fuzzseed), QM_FUZZ_WORK (default /tmp/qm-fuzz).
+set -euo pipefail
+
+seconds=${1:-}
+if ! [[ "$seconds" =~ ^[0-9]+$ ]] || [ "$seconds" -eq 0 ]; then
+  echo "usage: $0 <seconds-per-target>" >&2
+  exit 2
+fi
+if ! command -v clang++ >/dev/null 2>&1; then
+  echo "$0: clang++ is not installed; the fuzz targets need it (apt-get install clang)" >&2
+  exit 2
+fi
+
+src=$(cd "$(dirname "$0")/.." && pwd)
+build=${QM_FUZZ_BUILD:-/tmp/bld-fuzz}
+seedbuild=${QM_FUZZ_SEED_BUILD:-/tmp/bld-fuzzseed}
+work=${QM_FUZZ_WORK:-/tmp/qm-fuzz}
+generator=()
+command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
+targets=(fuzz_load fuzz_roundtrip fuzz_container fuzz_number)
+
+echo "== building the fuzz targets in $build"
+CXX=clang++ cmake -S "$src" -B "$build" "${generator[@]}" -DQM_FUZZ=ON -DQM_TESTS=OFF \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j2 --target "${targets[@]}"
+
+echo "== building the seed generator in $seedbuild"
+env -u CXX cmake -S "$src" -B "$seedbuild" "${generator[@]}" -DQM_FUZZ=ON -DQM_TESTS=OFF >/dev/null
+cmake --build "$seedbuild" -j2 --target make_seeds
+rm -rf "$work/seeds"
+"$seedbuild/fuzz/make_seeds" "$work/seeds"
+
+failed=()
+for target in "${targets[@]}"; do
+  case $target in
+    fuzz_container) seeds=container ;;
+    fuzz_number) seeds=number ;;
+    *) seeds=level ;;
+  esac
+  mkdir -p "$work/corpus/$target" "$work/artifacts"
+  log="$work/$target.log"
+  echo "== $target for ${seconds}s (log: $log)"
+  status=0
+  "$build/fuzz/$target" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 \
+    -print_final_stats=1 -artifact_prefix="$work/artifacts/$target-" \
+    "$work/corpus/$target" "$work/seeds/$seeds" >"$log" 2>&1 || status=$?
+  grep -E '^#[0-9]+ +DONE|stat::number_of_executed_units' "$log" || true
+  if [ "$status" -ne 0 ]; then
+    echo "!! $target failed (exit $status):"
+    grep -E -A12 '^==[0-9]+==ERROR|runtime error|fuzz_[a-z]+: |Test unit written' "$log" | head -n 40 || tail -n 40 "$log"
+    failed+=("$target")
+  fi
+done
+
+if [ ${#failed[@]} -ne 0 ]; then
+  echo "fuzzing FAILED: ${failed[*]}; inputs in $work/artifacts"
+  exit 1
+fi
+echo "fuzzing passed: ${#targets[@]} targets, ${seconds}s each"

@@ -1,0 +1,43 @@
+// Replays every input in tests/regressions/ through the fuzz target that once
+// found a fault with it. A file is named <target>-<name>.bin after its target;
+// level inputs go through both the load and the load-save-load path.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "../fuzz/harness.h"
+
+namespace qmtest {
+namespace {
+
+using Runner = std::string (*)(const uint8_t*, size_t);
+
+std::vector<Runner> RunnersFor(const std::string& target) {
+    if (target == "fuzz_load" || target == "fuzz_roundtrip") return {FuzzLoad, FuzzRoundtrip};
+    if (target == "fuzz_container") return {FuzzContainer};
+    if (target == "fuzz_number") return {FuzzNumber};
+    return {};
+}
+
+TEST(Regression, EveryKeptFuzzInputIsHandledSoundly) {
+    const fs::path dir = fs::path(__FILE__).parent_path() / "regressions";
+    std::vector<fs::path> inputs;
+    if (fs::is_directory(dir))
+        for (const auto& entry : fs::directory_iterator(dir))
+            if (entry.is_regular_file() && entry.path().extension() == ".bin") inputs.push_back(entry.path());
+    std::sort(inputs.begin(), inputs.end());
+    for (const fs::path& input : inputs) {
+        const std::string name = input.filename().string();
+        SCOPED_TRACE(name);
+        const std::vector<Runner> runners = RunnersFor(name.substr(0, name.find('-')));
+        EXPECT_FALSE(runners.empty()) << "the name does not start with a fuzz target's name";
+        const FuzzBytes bytes = ReadFuzzFile(input.string());
+        for (Runner run : runners) EXPECT_EQ(run(bytes.data(), bytes.size()), "");
+    }
+}
+
+} // namespace
+} // namespace qmtest
