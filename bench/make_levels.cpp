@@ -1,0 +1,204 @@
+// Writes large levels of all seven kinds for the benchmark, one per kind and
+// size: qm_make_levels OUTDIR NAME PAGES ROOMS [NAME PAGES ROOMS ...].
+// Rooms have realistic geometry counts; texture pages mix smooth gradients,
+// noise and repeated tiles so that they compress about like real textures.
+// Prints one line per file: kind size path file-bytes unpacked-chunk-bytes
+// page-ratio (32-bit pages, kinds 6-7, else 0).
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "levelbuilder.h"
+
+namespace {
+
+using namespace qmtest;
+
+struct Rng {
+  uint64_t s;
+  uint32_t Next() { return uint32_t((s = s * 6364136223846793005ull + 1442695040888963407ull) >> 33); }
+  uint32_t Below(uint32_t n) { return Next() % n; }
+  template <class C> C Fill(C c) {
+    for (auto& b : c) b = uint8_t(Next());
+    return c;
+  }
+  template <size_t N> std::array<uint8_t, N> Rec() { return Fill(std::array<uint8_t, N>{}); }
+  Bytes Blob(size_t n) { return Fill(Bytes(n)); }
+};
+
+template <class F> auto Many(size_t n, F make) {
+  std::vector<decltype(make())> v(n);
+  for (auto& x : v) x = make();
+  return v;
+}
+
+// 32-bit pages (B, G, R, A per pixel) of 256x256 pixels: bands of four 64x64
+// tiles, each a gradient with a light dither, a noise region, a two-colour
+// brick pattern or a repeat of the tile on its left.
+Bytes TexturePages(size_t pages, Rng& rng) {
+  Bytes out(pages * 262144);
+  for (size_t t = 0; t < pages * 16; ++t) {
+    const size_t band = t / 4, tx = t % 4;
+    const uint32_t type = rng.Below(10), base = rng.Next();
+    const int dx = int(rng.Below(5)) - 2, dy = int(rng.Below(5)) - 2;
+    for (int y = 0; y < 64; ++y) {
+      uint8_t* px = out.data() + (band * 64 + size_t(y)) * 1024 + tx * 256;
+      if (type < 3 && tx > 0) {
+        std::memcpy(px, px - 256, 256);
+        continue;
+      }
+      for (int x = 0; x < 64; ++x, px += 4) {
+        for (int c = 0; c < 3; ++c) {
+          const int b = int((base >> (8 * c)) & 0xFF);
+          px[c] = uint8_t(type < 7   ? b + (x * dx + y * dy) * (c + 1) / 4 + (rng.Below(8) == 0)
+                          : type < 9 ? b + int(rng.Below(24))
+                                     : (y % 16 == 0 || (x + y / 16 * 8) % 32 == 0 ? b / 3 : b));
+        }
+        px[3] = 0xFF;
+      }
+    }
+  }
+  return out;
+}
+
+// The same pixels as ARGB 1555 words and as 8-bit palette indices.
+Bytes To16Bit(const Bytes& p32) {
+  Bytes out(p32.size() / 2);
+  for (size_t i = 0; i + 3 < p32.size(); i += 4) {
+    const unsigned v = 0x8000 | (p32[i + 2] >> 3) << 10 | (p32[i + 1] >> 3) << 5 | p32[i] >> 3;
+    out[i / 2] = uint8_t(v), out[i / 2 + 1] = uint8_t(v >> 8);
+  }
+  return out;
+}
+
+Bytes To8Bit(const Bytes& p32) {
+  Bytes out(p32.size() / 4);
+  for (size_t i = 0; i < out.size(); ++i) out[i] = uint8_t((p32[4 * i] + 6 * p32[4 * i + 1] + 3 * p32[4 * i + 2]) / 10);
+  return out;
+}
+
+// Records of `stride` words whose fields drift from one record to the next,
+// with an occasional unrelated value, as in mesh, frame and floor data.
+std::vector<uint16_t> Words(size_t n, Rng& rng, uint32_t drift, size_t stride = 8) {
+  std::vector<uint16_t> w(n);
+  for (size_t i = 0; i < n; ++i)
+    w[i] = uint16_t(i < stride || rng.Below(32) == 0 ? rng.Below(0x1000)
+                    : rng.Below(3) != 0 ? w[i - stride] : w[i - stride] + rng.Below(drift) - drift / 2);
+  return w;
+}
+
+BRoom MakeRoom(Kind kind, int index, int rooms, Rng& rng) {
+  const RecordSizes s = SizesOf(kind);
+  BRoom r;
+  const int32_t head[4] = {(index % 20) * 10240, (index / 20) * 10240, -int32_t(rng.Below(8)) * 256, -4096};
+  std::memcpy(r.info.data(), head, 16);
+  for (int i = 0; i < 300; ++i)  // a 20 x 15 grid of corners at a few heights
+    r.vertices.push_back({int16_t((i % 20) * 512), int16_t(-int(rng.Below(4)) * 256), int16_t((i / 20) * 512),
+                          uint16_t(0x1000 + rng.Below(32)), 0x0010, 0x3DEF});
+  const uint32_t tex = rng.Below(1900);  // faces in grid order, a room's own textures
+  uint32_t i = 0;
+  r.rectangles = Many(250, [&] {
+    const uint16_t a = uint16_t(std::min(259u, i++ + rng.Below(30)));
+    return BRectangle{{a, uint16_t(a + 1), uint16_t(a + 21), uint16_t(a + 20)},
+                      uint16_t((tex + rng.Below(64)) | (rng.Below(8) == 0 ? 0x8000 : 0))};
+  });
+  r.triangles = Many(40, [&] {
+    const uint16_t a = uint16_t(rng.Below(279));
+    return BTriangle{{a, uint16_t(a + 1), uint16_t(a + 20)}, uint16_t(tex + rng.Below(64))};
+  });
+  r.sprites = Many(rng.Below(3), [&] { return rng.Rec<4>(); });
+  r.portals = Many(2 + rng.Below(3), [&] { return rng.Rec<32>(); });
+  r.sectorsZ = r.sectorsX = 10;
+  r.sectors = Many(100, [&] {  // floor data index, box and step sound, no room below or above
+    const uint32_t fd = rng.Below(4) == 0 ? rng.Below(uint32_t(rooms) * 150) : 0, box = rng.Below(uint32_t(rooms) * 8);
+    return std::array<uint8_t, 8>{uint8_t(fd), uint8_t(fd >> 8), uint8_t(box), uint8_t(box >> 8 | rng.Below(16) << 4),
+                                  0xFF, uint8_t(-int(rng.Below(4))), 0xFF, 0xF0};
+  });
+  r.ambient = {0x00, uint8_t(rng.Below(32))};
+  r.ambient2 = uint16_t(rng.Next());
+  r.lights = Many(3 + rng.Below(3), [&] { return rng.Blob(s.light); });
+  r.statics = Many(2 + rng.Below(3), [&] { return rng.Blob(s.roomStatic); });
+  r.flags = {uint8_t(rng.Below(6) == 0 ? 0x01 : 0x40), 0};
+  r.waterScheme = uint8_t(rng.Below(4));
+  return r;
+}
+
+BLevel MakeLevel(int k, int pages, int rooms, unsigned seed) {
+  const Kind kind = KindFromInt(k);
+  const RecordSizes s = SizesOf(kind);
+  Rng rng{seed * 7919ull + unsigned(k)};
+  BLevel L = SampleLevel(k, seed);
+  const Bytes p32 = TexturePages(size_t(pages), rng);
+  if (k <= 5) {
+    L.textiles8 = To8Bit(p32);
+    L.textiles16 = k >= 3 ? To16Bit(p32) : Bytes{};
+  } else {
+    L.textiles16 = To16Bit(p32);
+    L.textiles32 = p32;
+    L.texturesMisc = TexturePages(2, rng);
+    L.tr4PageCounts = {uint16_t(pages * 3 / 4), uint16_t(pages - pages * 3 / 4), 0};
+  }
+  int index = 0;
+  L.rooms = Many(size_t(rooms), [&] { return MakeRoom(kind, index++, rooms, rng); });
+
+  const size_t n = size_t(rooms);
+  L.floorData = Words(n * 150, rng, 8, 4);
+  L.meshData = Words(n * 2000, rng, 64, 6);
+  int32_t pointer = 0;
+  L.meshPointers = Many(n * 2, [&] { return pointer += 400; });
+  L.animations = Many(n * 5, [&] { return rng.Blob(s.animation); });
+  L.animCommands = Words(n * 20, rng, 8, 2);
+  L.meshTrees = Many(n * 4, [&] { return int32_t(rng.Below(4096)); });
+  L.frames = Words(n * 1000, rng, 32, 10);
+  L.moveables = Many(n / 2, [&] { return rng.Rec<18>(); });
+  L.objectTextures = Many(n * 10, [&] {
+    const uint16_t tile = uint16_t(rng.Below(uint32_t(pages)));
+    return BObjectTexture{uint16_t(rng.Below(3)), tile, tile, rng.Rec<16>(), {}};
+  });
+  L.cameras.assign(100, {});
+  L.boxes = Many(n * 8, [&] { return rng.Blob(s.box); });
+  L.overlaps = Words(n * 20, rng, 16, 1);
+  for (auto& z : L.zones) z = Many(L.boxes.size(), [&] { return int16_t(rng.Below(256)); });
+  L.items.resize(n * 2, L.items.front());
+  for (size_t i = 0; i < L.items.size(); ++i) {
+    L.items[i].objectId = uint16_t(i == n ? 0 : 1 + rng.Below(400));
+    L.items[i].room = int16_t(rng.Below(uint32_t(rooms)));
+  }
+  L.soundDetails.assign(300, {});
+  L.sampleIndices.assign(300, 0);
+  return L;
+}
+
+uint32_t U32At(const Bytes& b, size_t at) { return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24; }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 5 || (argc - 2) % 3 != 0)
+    return std::fprintf(stderr, "usage: qm_make_levels OUTDIR NAME PAGES ROOMS [NAME PAGES ROOMS ...]\n"), 2;
+  const std::string dir = argv[1];
+  for (int a = 2; a + 2 < argc; a += 3) {
+    const std::string name = argv[a];
+    const int pages = std::stoi(argv[a + 1]), rooms = std::stoi(argv[a + 2]);
+    for (int k = 1; k <= 7; ++k) {
+      const BLevel level = MakeLevel(k, pages, rooms, unsigned(a));
+      BLayout layout;
+      const Bytes file = Build(level, &layout);
+      const std::string path = dir + "/k" + std::to_string(k) + "_" + name + FileExtension(level.kind);
+      if (!std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size())))
+        return std::fprintf(stderr, "cannot write %s\n", path.c_str()), 1;
+      uint64_t unpacked = 0;
+      double ratio = 0;
+      if (k >= 6) {
+        for (int c = 1; c <= 4; ++c) unpacked += U32At(file, layout.File("chunk" + std::to_string(c)));
+        ratio = double(U32At(file, layout.File("chunk1"))) / U32At(file, layout.File("chunk1") + 4);
+      }
+      std::printf("%d %s %s %zu %llu %.2f\n", k, name.c_str(), path.c_str(), file.size(),
+                  static_cast<unsigned long long>(unpacked), ratio);
+      std::fflush(stdout);
+    }
+  }
+  return 0;
+}

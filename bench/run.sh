@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Times quillmap against the floor of loading and saving on large generated
+# levels of every kind at three sizes, and prints one table.
+#   bash bench/run.sh           sizes of 16/24/32 pages and 200/300/400 rooms, 5 runs
+#   bash bench/run.sh --quick   sizes of 4/8/16 pages and 50/100/200 rooms, 3 runs
+# Times are medians of wall time (tool and floor take turns); "*" marks a
+# value that misses its goal: /Info <= 1.10x the loading floor (TR4 family) or
+# 1.5x (others); an edit <= 0.70x the saving floor (TR4 family) or 2x
+# (others); peak memory <= 1.3x (Info) / 1.6x (edit) of file + unpacked chunks,
+# plus 8 MiB.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+if [[ ${1:-} == --quick ]]; then runs=3; sizes=(S 4 50 M 8 100 L 16 200)
+else runs=5; sizes=(S 16 200 M 24 300 L 32 400); fi
+
+build=build/bench
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DQM_BENCH=ON -DQM_TESTS=OFF >/dev/null
+cmake --build "$build" -j2 --target quillmap qm_make_levels qm_floor qm_measure >/dev/null
+tool=$PWD/$build/tool/quillmap
+bin=$PWD/$build/bench
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+echo "Generating levels in $work ..."
+"$bin/qm_make_levels" "$work" "${sizes[@]}" >"$work/manifest"
+
+measure() { "$bin/qm_measure" "$runs" "$@" | tr '\n' ' '; }
+rows=$work/rows
+while read -r kind size path bytes unpacked texratio <&3; do
+  copy=$work/edit_$(basename "$path")
+  "$tool" "$path" /Info | grep -q '^Done' || { echo "/Info failed on $path" >&2; exit 1; }
+  cp "$path" "$copy"
+  "$tool" "$copy" /Water 1 | grep -q '^Done' || { echo "/Water failed on $path" >&2; exit 1; }
+  info=$(measure -- "$tool" "$path" /Info -- "$bin/qm_floor" load "$path")
+  edit=$(measure --fresh "$path" "$copy" -- "$tool" "$copy" /Water 1 \
+         -- "$bin/qm_floor" save "$copy" -- "$bin/qm_floor" save-fsync "$copy")
+  echo "$kind $size $bytes $unpacked $texratio $info $edit" | tee -a "$rows" | awk '{printf "  %s %s done\n", $1, $2}' >&2
+done 3<"$work/manifest"
+
+awk '
+BEGIN {
+  split("TR1 TUB TR2 TRG TR3 TR4 TRC", name, " ")
+  printf "%-4s %-2s %7s %5s | %7s %7s %6s | %7s %7s %6s %7s %6s | %7s %7s %7s %7s\n", "kind", "sz", "file MB",
+         "tex:1", "Info ms", "floor", "ratio", "edit ms", "floor", "ratio", "+fsync", "ratio",
+         "Info MB", "goal", "edit MB", "goal"
+}
+function mark(v, goal) { return sprintf("%.2f%s", v, v > goal ? "*" : " ") }
+{
+  k = $1; tr4 = k >= 6; mb = ($3 + $4) / 1048576
+  info = $6; lfloor = $8; edit = $10; sfloor = $12; sync = $14
+  gi = 1.3 * mb + 8; ge = 1.6 * mb + 8
+  printf "%-4s %-2s %7.1f %5s | %7.1f %7.1f %6s | %7.1f %7.1f %6s %7.1f %6s | %6.1f%s %7.1f %6.1f%s %7.1f\n",
+         name[k], $2, $3 / 1048576, tr4 ? $5 : "-", info, lfloor, mark(info / lfloor, tr4 ? 1.10 : 1.5),
+         edit, sfloor, mark(edit / sfloor, tr4 ? 0.70 : 2.0), sync, mark(edit / sync, tr4 ? 0.70 : 2.0),
+         $7, ($7 > gi ? "*" : " "), gi, $11, ($11 > ge ? "*" : " "), ge
+  # Cost per MB of file + unpacked chunks, first and last size of each kind.
+  if (!(k in first)) first[k] = sprintf("%.1f/%.1f", info / mb, edit / mb)
+  last[k] = sprintf("%.1f/%.1f", info / mb, edit / mb)
+}
+END {
+  printf "ms per MB (Info/edit), smallest -> largest size:"
+  for (k = 1; k <= 7; ++k) if (k in first) printf "  %s %s -> %s", name[k], first[k], last[k]
+  printf "\n* misses its goal\n"
+}' "$rows"
