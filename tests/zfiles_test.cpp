@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -444,6 +446,21 @@ TEST_F(ZfileTest, OpeningMissingFileOrDirectoryFails) {
     }
 }
 
+TEST_F(ZfileTest, FilesBeyondTwoGibibytesAreRefusedBeforeReading) {
+    // Sparse files: no disk space is used, and the refusal must come before
+    // the whole length is allocated or read.
+    for (const Bytes& head : {Bytes{1, 2, 3}, Container(ReferenceDeflate({}), 8, 0)}) {
+        const std::string path = PathOf("huge.bin");
+        WriteBytes(path, head);
+        ASSERT_EQ(::truncate(path.c_str(), off_t{INT32_MAX} + 1), 0);
+        qm::TZfile f;
+        qm::ZAssign(f, path);
+        EXPECT_THROW(qm::ZReset(f, 1), qm::EOutOfMemory);
+        EXPECT_FALSE(f.DiskFile.IsOpen());
+        EXPECT_EQ(f.Buffer.capacity(), 0u);
+    }
+}
+
 TEST_F(ZfileTest, FlushingAReopenedContainerWrapsItAgain) {
     const Bytes content = Compressible(20000);
     const Bytes stream = ReferenceDeflate(content);
@@ -586,6 +603,32 @@ TEST(ZBlocks, BytesAfterTheStreamAreIgnored) {
         EXPECT_EQ(qm::DecompressBlock(input.data(), input.size(), estimate), content) << estimate;
 }
 
+// A size field that lies must not make the first output block huge: with the
+// address space limited to 1 GiB more than in use, a block sized by the
+// estimate alone (2 GiB) cannot be had, one sized by the input can.
+TEST(ZBlocks, LyingEstimateDoesNotSizeTheFirstBlock) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer reserves more address space than any limit allows";
+#else
+    const Bytes content = Compressible(1000);
+    const Bytes packed = ReferenceDeflate(content);
+    auto decompressUnderLimit = [&] {
+        long pages = 0;
+        std::ifstream("/proc/self/statm") >> pages;
+        const rlim_t limit = static_cast<rlim_t>(pages) * ::sysconf(_SC_PAGESIZE) + (rlim_t{1} << 30);
+        const rlimit rl{limit, limit};
+        if (pages == 0 || ::setrlimit(RLIMIT_AS, &rl) != 0)
+            std::_Exit(2);
+        for (int64_t estimate : {int64_t{INT32_MAX}, int64_t{1} << 40}) {
+            if (qm::DecompressBlock(packed.data(), packed.size(), estimate) != content)
+                std::_Exit(3);
+        }
+        std::_Exit(0);
+    };
+    EXPECT_EXIT(decompressUnderLimit(), ::testing::ExitedWithCode(0), "");
+#endif
+}
+
 // ---- platform layer and the crash-safe store ----
 
 TEST_F(ZfileTest, FileExistsIsFalseForDirectoriesAndDanglingLinks) {
@@ -601,8 +644,9 @@ TEST_F(ZfileTest, FileExistsIsFalseForDirectoriesAndDanglingLinks) {
 }
 
 TEST_F(ZfileTest, StoreKeepsThePermissionBits) {
+    const std::string longName(250, 'n'); // the temporary file's name must still fit
     for (unsigned mode : {0640u, 0600u, 0755u, 0604u}) {
-        const std::string path = PathOf("level.bin");
+        const std::string path = PathOf(mode == 0604u ? longName : "level.bin");
         WriteBytes(path, {1, 2, 3});
         ASSERT_EQ(::chmod(path.c_str(), mode), 0);
         Store(path, Iota(100));

@@ -18,6 +18,7 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -160,8 +161,18 @@ void WriteAll(int fd, const uint8_t* data, size_t n, int64_t& written, const std
 }
 
 mode_t CurrentUmask() {
-    // There is no call that only reads the mask; setting it back at once is
-    // safe in this single-threaded program.
+    // Linux reports the mask without changing it; elsewhere it can only be read
+    // by setting it and putting it back, which is brief but not atomic.
+    if (FILE* status = ::fopen("/proc/self/status", "re")) {
+        char line[256];
+        unsigned mask = 0;
+        bool found = false;
+        while (!found && ::fgets(line, sizeof line, status) != nullptr)
+            found = ::sscanf(line, "Umask: %o", &mask) == 1;
+        ::fclose(status);
+        if (found)
+            return static_cast<mode_t>(mask & 0777);
+    }
     const mode_t mask = ::umask(0);
     ::umask(mask);
     return mask;
@@ -280,7 +291,9 @@ void StoreFileReplacing(const std::string& name, const std::vector<const void*>&
     const bool exists = ::stat(target.c_str(), &original) == 0;
 
     const std::string dir = DirectoryOf(target);
-    std::string temp = dir + "/." + BaseOf(target) + ".qmtmpXXXXXX";
+    // The temporary name must stay within the file-name limit for any target
+    // name that itself fits, so only the start of the target's name is used.
+    std::string temp = dir + "/." + BaseOf(target).substr(0, 200) + ".qmtmpXXXXXX";
     TFd fd(::mkostemp(temp.data(), O_CLOEXEC));
     if (fd.Get() < 0)
         ThrowErrno("creating a temporary file in " + dir);
