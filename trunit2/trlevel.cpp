@@ -24,9 +24,10 @@ void Resize(std::vector<T>& v, int32_t n) {
 } // namespace
 
 std::string DescribePlace(const TPlace& p, const char* area, int64_t offset) {
-    std::string s = "at byte " + std::to_string(offset) + " of the " + area + ": " + p.Section;
-    if (p.Index >= 0) s += " " + std::to_string(p.Index);
-    if (p.Field && *p.Field) s += std::string(", ") + p.Field;
+    std::string s = "at byte ";
+    s.append(std::to_string(offset)).append(" of the ").append(area).append(": ").append(p.Section);
+    if (p.Index >= 0) s.append(" ").append(std::to_string(p.Index));
+    if (p.Field && *p.Field) s.append(", ").append(p.Field);
     return s;
 }
 
