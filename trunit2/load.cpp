@@ -1,10 +1,9 @@
 // LoadLevel: reads one level file of any kind into the model.
-#include <future>
-#include <thread>
 
 #include "errors.h"
 #include "kinds.h"
 #include "layout.h"
+#include "parallel.h"
 #include "platform.h"
 #include "trlevel.h"
 #include "zblocks.h"
@@ -31,27 +30,9 @@ void InflateChunks(TChunkSlot (&slots)[4], std::vector<uint8_t> (&out)[4]) {
             throw;
         }
     };
-    if (std::thread::hardware_concurrency() < 2) {
-        for (int i = 0; i < 4; ++i) inflate(i);
-        return;
-    }
-    // The largest chunks first on their own threads; the level data here.
-    std::future<void> f0 = std::async(std::launch::async, inflate, 0);
-    std::future<void> f1 = std::async(std::launch::async, [&] { inflate(1); inflate(2); });
-    std::exception_ptr err;
-    try {
-        inflate(3);
-    } catch (...) {
-        err = std::current_exception();
-    }
-    for (auto* f : {&f0, &f1}) {
-        try {
-            f->get();
-        } catch (...) {
-            if (!err) err = std::current_exception();
-        }
-    }
-    if (err) std::rethrow_exception(err);
+    std::vector<size_t> sizes;
+    for (const TChunkSlot& s : slots) sizes.push_back(size_t(std::max(s.StatedSize, s.PackedSize)));
+    RunJobs(LargestFirst(sizes), inflate);
 }
 
 } // namespace

@@ -1,10 +1,9 @@
 // SaveLevel: writes the model back to a file in its own kind.
-#include <future>
-#include <thread>
 
 #include "errors.h"
 #include "kinds.h"
 #include "layout.h"
+#include "parallel.h"
 #include "trlevel.h"
 #include "zblocks.h"
 #include "zfile.h"
@@ -20,26 +19,11 @@ struct TCompressJob {
 
 // Compresses the four chunks of a TR4-family file. Each is an independent zlib
 // stream, so compressing them side by side gives the same bytes as one after
-// another; the largest (the 32-bit pages) gets a thread of its own.
+// another.
 void DeflateChunks(const TCompressJob (&jobs)[4], TChunkSlot (&slots)[4]) {
-    auto deflate = [&](int i) { slots[i].Stream = CompressBlock(jobs[i].Data, jobs[i].Size); };
-    if (std::thread::hardware_concurrency() < 2) {
-        for (int i = 0; i < 4; ++i) deflate(i);
-        return;
-    }
-    std::future<void> big = std::async(std::launch::async, deflate, 0);
-    std::exception_ptr err;
-    try {
-        for (int i = 1; i < 4; ++i) deflate(i);
-    } catch (...) {
-        err = std::current_exception();
-    }
-    try {
-        big.get();
-    } catch (...) {
-        if (!err) err = std::current_exception();
-    }
-    if (err) std::rethrow_exception(err);
+    std::vector<size_t> sizes;
+    for (const TCompressJob& j : jobs) sizes.push_back(j.Size);
+    RunJobs(LargestFirst(sizes), [&](int i) { slots[i].Stream = CompressBlock(jobs[i].Data, jobs[i].Size); });
 }
 
 } // namespace

@@ -119,35 +119,40 @@ std::vector<uint8_t> CompressBlock(const uint8_t* input, size_t length) {
         throw ECompressionError(Place({}, place, ZlibDetail(z.S, rc)));
     z.Live = true;
 
-    // deflateBound is exact for these parameters, so the loop below normally
-    // runs once; the size rule keeps small inputs in a sensible block.
-    uint64_t start = RoundUp256(uint64_t{length} + length / 10 + 12);
-    if (uint64_t{length} <= ULONG_MAX)
-        start = std::max<uint64_t>(start, deflateBound(&z.S, static_cast<uLong>(length)));
+    // The stream is produced in pieces through a small scratch block and
+    // appended to the result, so only the bytes of the stream itself are ever
+    // touched (an output block sized for the worst case would be written in
+    // full, and cost its whole size in memory, for a stream of a quarter of it).
+    constexpr size_t Piece = size_t{1} << 18;
+    std::vector<uint8_t> scratch;
+    Resize(scratch, std::min<uint64_t>(Piece, RoundUp256(uint64_t{length} + length / 10 + 12)), place);
     std::vector<uint8_t> out;
-    Resize(out, std::min(start, MaxBlock + 1), place);
-
     size_t fed = 0;
     size_t done = 0;
     for (;;) {
         FeedInput(z.S, input, length, fed);
-        if (done == out.size()) {
-            if (done > MaxBlock)
-                throw ECompressionError(Place({}, place, "the compressed block would exceed 2 GiB"));
-            Resize(out, std::min<uint64_t>(uint64_t{out.size()} * 2, MaxBlock + 1), place);
-        }
-        SetOutput(z.S, out, done);
+        z.S.next_out = scratch.data();
+        z.S.avail_out = static_cast<uInt>(scratch.size());
         // Everything has been handed over once the last piece is in avail_in.
         const int flush = fed == length ? Z_FINISH : Z_NO_FLUSH;
-        const Bytef* outBefore = z.S.next_out;
         const uInt inBefore = z.S.avail_in;
         rc = deflate(&z.S, flush);
-        done += static_cast<size_t>(z.S.next_out - outBefore);
+        const size_t produced = scratch.size() - z.S.avail_out;
+        if (produced > 0) {
+            if (done + produced > MaxBlock)
+                throw ECompressionError(Place({}, place, "the compressed block would exceed 2 GiB"));
+            try {
+                out.insert(out.end(), scratch.data(), scratch.data() + produced);
+            } catch (const std::bad_alloc&) {
+                throw EOutOfMemory(place);
+            }
+            done += produced;
+        }
         if (rc == Z_STREAM_END)
             break;
         // Z_BUF_ERROR only says that this call could not move; with output
         // room always provided it is fatal when nothing moved at all.
-        const bool moved = z.S.next_out != outBefore || z.S.avail_in != inBefore;
+        const bool moved = produced > 0 || z.S.avail_in != inBefore;
         if (rc == Z_OK || (rc == Z_BUF_ERROR && moved))
             continue;
         if (rc == Z_MEM_ERROR)
@@ -156,7 +161,6 @@ std::vector<uint8_t> CompressBlock(const uint8_t* input, size_t length) {
     }
     if (done > MaxBlock)
         throw ECompressionError(Place({}, place, "the compressed block would exceed 2 GiB"));
-    ShrinkToLength(out, done);
     return out;
 }
 
