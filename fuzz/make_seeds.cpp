@@ -1,6 +1,6 @@
 // Writes the seed corpora of the fuzz targets into the directory named by the
-// first argument: level/ (a name selector byte, then a level file; for the
-// load and round-trip targets), container/ (files for the container target)
+// first argument: level/ (a name selector byte, then a level file, or for
+// kinds 6-7 also the level data alone; for the load and round-trip targets), container/ (files for the container target)
 // and number/ (texts for the number target). Every level is small: no texture
 // pages and a short misc chunk, so that mutations stay fast.
 #include <algorithm>
@@ -61,6 +61,11 @@ int main(int argc, char** argv) {
       Write(dir / "container" / (name + ".bin"), file);
     }
     if (kind >= 6) {
+      // The level data alone; the fuzz targets put it into chunk 4 themselves.
+      // Selectors from 128 on with the same kind (132 is a multiple of 6).
+      qmtest::Bytes data = WithSelector(kind, qmtest::BuildLevelData(level));
+      data[0] = uint8_t(132 + data[0]);
+      Write(dir / "level" / (name + "-data.bin"), data);
       qmtest::SetNgTrailer(level, 16, 40, unsigned(kind));
       Write(dir / "level" / (name + "-ng.bin"), WithSelector(kind, qmtest::Build(level)));
     }
