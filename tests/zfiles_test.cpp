@@ -242,7 +242,7 @@ TEST_F(ZfileTest, BlockWritesOverwriteInsideAndExtendPastTheEnd) {
         EXPECT_EQ(qm::ZFileSize(f), c.size);
         EXPECT_EQ(qm::ZFilePos(f), c.pos + c.n);
         EXPECT_GE(f.Capacity, f.Size);
-        EXPECT_EQ(f.Buffer.size(), static_cast<size_t>(f.Capacity));
+        EXPECT_EQ(f.Buffer.capacity(), static_cast<size_t>(f.Capacity));
         for (int32_t i = 0; i < c.size; ++i) {
             const bool written = i >= c.pos && i < c.pos + c.n;
             EXPECT_EQ(f.Buffer[i], written ? 0xA5 : content[i]) << "byte " << i;

@@ -98,7 +98,9 @@ struct TSaveIO {
     Ttrlevel& L;
 
     void At(const char*, int = -1, const char* = "") {}
-    void Report(int percent) { L.Report(percent); }
+    void Report(int percent) {
+        if (!W.Counting()) L.Report(percent);
+    }
     void Raw(const void* p, size_t n) { W.Bytes(p, n); }
     template <size_t N>
     void Raw(const TRec<N>& r) { W.Bytes(r.data(), N); }

@@ -80,13 +80,19 @@ private:
     TPlace Place_;
 };
 
-// Appends little-endian fields to a TZfile through ZBlockWrite.
+// Appends little-endian fields to a TZfile through ZBlockWrite; or, made
+// without a file, only counts the bytes (the saver sizes its buffer once with a
+// counting walk before the writing walk).
 class TWriter {
 public:
-    explicit TWriter(TZfile& f) : F_(f) {}
+    explicit TWriter(TZfile& f) : F_(&f) {}
+    TWriter() = default;
+    bool Counting() const { return F_ == nullptr; }
+    int64_t Counted() const { return Counted_; }
     void Bytes(const void* src, size_t n) {
         if (n > size_t(INT32_MAX)) throw ERangeError("level content larger than 2 GiB");
-        if (n) ZBlockWrite(F_, src, int32_t(n));
+        if (!F_) Counted_ += int64_t(n);
+        else if (n) ZBlockWrite(*F_, src, int32_t(n));
     }
     void U8(uint8_t v) { Bytes(&v, 1); }
     void U16(uint16_t v) {
@@ -97,10 +103,10 @@ public:
         uint8_t b[4] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
         Bytes(b, 4);
     }
-    TZfile& File() { return F_; }
 
 private:
-    TZfile& F_;
+    TZfile* F_ = nullptr;
+    int64_t Counted_ = 0;
 };
 
 } // namespace qm

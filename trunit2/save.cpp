@@ -26,6 +26,15 @@ void DeflateChunks(const TCompressJob (&jobs)[4], TChunkSlot (&slots)[4]) {
     RunJobs(LargestFirst(sizes), [&](int i) { slots[i].Stream = CompressBlock(jobs[i].Data, jobs[i].Size); });
 }
 
+// The bytes a walk writes, found by walking it once without writing.
+template <class Walk>
+int64_t CountedSize(Ttrlevel& level, Walk walk) {
+    TWriter counter;
+    TSaveIO c{counter, level};
+    walk(c);
+    return counter.Counted();
+}
+
 } // namespace
 
 uint8_t Ttrlevel::SaveLevel(const std::string& fileName) {
@@ -51,16 +60,22 @@ uint8_t Ttrlevel::SaveLevel(const std::string& fileName) {
     ZRewrite(f, 1);
     TWriter out(f);
     TSaveIO io{out, *this};
+    const bool ng = IsNgLevel();
 
     if (!K.Tr4Family) {
+        ZReserve(f, CountedSize(*this, [&](TSaveIO& c) {
+            WalkHead(c, *this, K);
+            WalkLevelData(c, *this, K, false);
+        }));
         WalkHead(io, *this, K);
         WalkLevelData(io, *this, K, false);
     } else {
         // The level data first, in a block of its own, then the file around it.
         TZfile levelData;
+        ZReserve(levelData, CountedSize(*this, [&](TSaveIO& c) { WalkLevelData(c, *this, K, ng); }));
         TWriter dataOut(levelData);
         TSaveIO dio{dataOut, *this};
-        WalkLevelData(dio, *this, K, IsNgLevel());
+        WalkLevelData(dio, *this, K, ng);
 
         Textiles32Size = Textiles8Size * 4;
         Textiles16Size = Textiles8Size * 2;
@@ -78,6 +93,7 @@ uint8_t Ttrlevel::SaveLevel(const std::string& fileName) {
         TextilesMiscPackedSize = int32_t(slots[2].Stream.size());
         int32_t levelSize = levelData.Size;
         int32_t levelPacked = int32_t(slots[3].Stream.size());
+        ZReserve(f, CountedSize(*this, [&](TSaveIO& c) { WalkTr4Head(c, *this, slots, levelSize, levelPacked); }));
         WalkTr4Head(io, *this, slots, levelSize, levelPacked);
     }
     Report(100);

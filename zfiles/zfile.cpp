@@ -116,10 +116,9 @@ void ZRewrite(TZfile& f, uint16_t recSize) {
     // not be replaced is refused now, before the caller composes its content.
     CheckReplaceable(f.Name);
     f.RecSize = recSize;
-    f.Buffer = Allocate(FirstCapacity, "a new " + f.Name);
-    f.Capacity = FirstCapacity;
     f.Size = 0;
     f.Position = 0;
+    ZReserve(f, FirstCapacity);
 }
 
 int32_t ZBlockRead(TZfile& f, void* dest, int32_t count) {
@@ -144,18 +143,28 @@ void ZBlockWrite(TZfile& f, const void* src, int32_t count) {
     if (end > f.Capacity) {
         // Geometric growth keeps a long series of small writes linear; the
         // headroom keeps the first growths from coming too often.
-        const int64_t wanted = std::max<int64_t>(end + GrowthHeadroom, int64_t{f.Capacity} * 2);
-        const auto capacity = static_cast<int32_t>(std::min<int64_t>(wanted, INT32_MAX));
-        try {
-            f.Buffer.resize(static_cast<size_t>(capacity));
-        } catch (const std::bad_alloc&) {
-            throw EOutOfMemory(f.Name + ": growing the content to " + std::to_string(capacity) + " bytes");
-        }
-        f.Capacity = capacity;
+        ZReserve(f, std::max<int64_t>(end + GrowthHeadroom, int64_t{f.Capacity} * 2));
     }
-    std::memcpy(f.Buffer.data() + f.Position, src, static_cast<size_t>(n));
+    // Bytes inside the content are overwritten; the rest is appended, so no
+    // byte of the block is written twice (nothing is zero-filled first).
+    const auto* bytes = static_cast<const uint8_t*>(src);
+    const size_t inside = static_cast<size_t>(std::min<int64_t>(n, int64_t{f.Size} - f.Position));
+    std::memcpy(f.Buffer.data() + f.Position, bytes, inside);
+    f.Buffer.insert(f.Buffer.end(), bytes + inside, bytes + n);
     f.Position = static_cast<int32_t>(end);
-    f.Size = std::max(f.Size, f.Position);
+    f.Size = static_cast<int32_t>(f.Buffer.size());
+}
+
+void ZReserve(TZfile& f, int64_t bytes) {
+    if (bytes <= f.Capacity)
+        return;
+    const auto capacity = static_cast<int32_t>(std::min<int64_t>(bytes, INT32_MAX));
+    try {
+        f.Buffer.reserve(static_cast<size_t>(capacity));
+    } catch (const std::bad_alloc&) {
+        throw EOutOfMemory(f.Name + ": growing the content to " + std::to_string(capacity) + " bytes");
+    }
+    f.Capacity = static_cast<int32_t>(std::min<size_t>(f.Buffer.capacity(), INT32_MAX));
 }
 
 void ZSeek(TZfile& f, int32_t pos) { f.Position = std::clamp(pos, 0, f.Size); }
@@ -164,7 +173,10 @@ int32_t ZFilePos(const TZfile& f) { return f.Position; }
 
 int32_t ZFileSize(const TZfile& f) { return f.Size; }
 
-void ZTruncate(TZfile& f) { f.Size = f.Position; }
+void ZTruncate(TZfile& f) {
+    f.Buffer.resize(static_cast<size_t>(f.Position));
+    f.Size = f.Position;
+}
 
 void ZClose(TZfile& f, bool flush) {
     TReleaseOnExit release(f);

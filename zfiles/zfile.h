@@ -26,7 +26,7 @@ struct TZfile {
     std::string Name;           // the name given to ZAssign
     TDiskFile DiskFile;         // the file on disk while open
     bool Compressed = false;    // set by ZReset when the file was a "ZLIB" container
-    std::vector<uint8_t> Buffer; // the content; Buffer.size() is the capacity
+    std::vector<uint8_t> Buffer; // the content: Buffer.size() == Size, Buffer.capacity() == Capacity
     int32_t Size = 0;           // content bytes in Buffer (the logical file size)
     int32_t Position = 0;       // offset of the next block read or write
     int32_t Capacity = 0;       // allocated bytes of Buffer
@@ -62,6 +62,10 @@ int32_t ZBlockRead(TZfile& f, void* dest, int32_t count);
 // as needed (the content may not exceed what an int32 length can express:
 // EOutOfMemory otherwise), and advances Position.
 void ZBlockWrite(TZfile& f, const void* src, int32_t count);
+
+// Makes room for a content of bytes in all, so that writing up to that much
+// needs no further growth. Throws EOutOfMemory.
+void ZReserve(TZfile& f, int64_t bytes);
 
 // Sets Position, clamped to Size.
 void ZSeek(TZfile& f, int32_t pos);
