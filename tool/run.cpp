@@ -93,7 +93,7 @@ bool RoomRange(const TArgs& args, size_t fromPos, uint16_t roomCount, int32_t& f
     return true;
 }
 
-int Run(const TArgs& args, TConsole& out) {
+int Run(const TArgs& args, TConsole& out, Ttrlevel& level) {
     Banner(out);
     if (args.Count() == 0 || UpperAscii(args.At(1)) == "/H") {
         Help(out);
@@ -104,8 +104,6 @@ int Run(const TArgs& args, TConsole& out) {
         out.Line(name + " not found.");
         return 0;
     }
-    Ttrlevel level;
-
     const std::string wanted = UpperAscii(args.At(2));
     const TSwitch* match = nullptr;
     for (const TSwitch& s : Switches)
@@ -189,9 +187,16 @@ void ErrorReport(TConsole& out, std::string message, const std::string& where) {
 
 } // namespace
 
-int RunTool(const std::vector<std::string>& args, TConsole& out) {
+int RunTool(const std::vector<std::string>& args, TConsole& out, bool keepLevel) {
     try {
-        return Run(TArgs(args), out);
+        if (keepLevel) {
+            // Reachable through this pointer until the process ends.
+            static Ttrlevel* kept = nullptr;
+            kept = new Ttrlevel;
+            return Run(TArgs(args), out, *kept);
+        }
+        Ttrlevel level;
+        return Run(TArgs(args), out, level);
     } catch (const EQuillError& e) {
         ErrorReport(out, e.what(), e.Where);
     } catch (const std::bad_alloc&) {
