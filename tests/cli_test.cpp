@@ -1,0 +1,198 @@
+// The real quillmap binary, run as a user runs it: exact standard output (CR LF
+// line ends included), empty standard error and the exit status.
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "tool_test_support.h"
+
+using namespace qmtest;
+
+namespace {
+
+const std::string kHelp = Lines({
+    "Sintax: Quillmap filename /<function>  From_Room To_Room", "", "<functions> availibles are:",
+    "/Info = get level info", "/Step_sound  <floorSoundId> = replace floor sound ids. (0-3)",
+    "/Lara_Light <newlaralight> = change Lara light 0-31", "/Sky  0/1  = enable/disable sky",
+    "/Water 0/1 = enable/disable water", "/QuickSand 0/1 = enable/disable quicksand",
+    "/Textures <oldtextid> <newtextid> = Change textures ids", "/ShowItems = Show ItemsId used in level",
+    "/Showstatics = Show Statics Mesh id used in levels", "/ShowAnimtext = Show animated textures table", "",
+    "If rooms range is not especified all rooms are assumed."});
+const std::string kLoading = "Loading Level...";
+
+// Runs the binary in a scratch folder; level names are relative to it.
+class CliTest : public ::testing::Test {
+protected:
+  // The output after the banner, which every run must start with.
+  std::string Run(const std::vector<std::string>& args, int expectedStatus = 0) {
+    auto quote = [](const std::string& s) {
+      std::string q = "'";
+      for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+      return q + "'";
+    };
+    std::string cmd = "cd " + quote(dir_) + " && " + quote(QM_TOOL_PATH);
+    for (const std::string& a : args) cmd += " " + quote(a);
+    const int raw = std::system((cmd + " >.out 2>.err").c_str());
+    EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, expectedStatus);
+    const Bytes out = ReadBytes(dir_ / ".out");
+    EXPECT_TRUE(ReadBytes(dir_ / ".err").empty());
+    fs::remove(dir_ / ".out");
+    fs::remove(dir_ / ".err");
+    EXPECT_EQ(std::string(out.begin(), out.begin() + long(std::min(out.size(), kBanner.size()))), kBanner);
+    return std::string(out.begin() + long(std::min(out.size(), kBanner.size())), out.end());
+  }
+  void Put(const std::string& name, const BLevel& level) { WriteBytes(dir_ / name, Build(level)); }
+
+  ScratchDir scratch_;
+  const fs::path dir_ = scratch_.path;
+};
+
+TEST_F(CliTest, HelpRefusalsAndArgumentChecksLeaveTheFileAlone) {
+  Put("lvl.tr2", SampleLevel(3, 1));
+  WriteBytes(dir_ / "junk.tr2", Bytes(300, 'j'));
+  fs::create_directory(dir_ / "folder");
+  const Bytes before = ReadBytes(dir_ / "lvl.tr2");
+  const std::string invalid = Lines({"Invalid command function, type Quillmap /h"});
+  const std::string missing = Lines({"Missing parameter"}), flag = Lines({"Please especify 0 or 1"});
+  auto bad = [](const std::string& text) { return "'" + text + "' is not a valid integer value."; };
+  const struct {
+    std::vector<std::string> args;
+    std::string out;
+    int status;
+  } rows[] = {
+      {{}, kHelp, 0}, {{"/h", "lvl.tr2", "/Info"}, kHelp, 0}, {{"/H"}, kHelp, 0},
+      {{"missing.phd", "/bogus"}, Lines({"missing.phd not found."}), 0},
+      {{"Lvl.tr2", "/Info"}, Lines({"Lvl.tr2 not found."}), 0},
+      {{"folder", "/Info"}, Lines({"folder not found."}), 0},
+      {{"lvl.tr2"}, invalid, 0}, {{"lvl.tr2", "/info "}, invalid, 0}, {{"lvl.tr2", " /info"}, invalid, 0},
+      {{"lvl.tr2", "info"}, invalid, 0}, {{"lvl.tr2", "/inf"}, invalid, 0}, {{"lvl.tr2", "-Info"}, invalid, 0},
+      {{"lvl.tr2", "/Step_sound"}, missing, 0}, {{"lvl.tr2", "/lara_LIGHT", ""}, missing, 0},
+      {{"lvl.tr2", "/Textures"}, missing, 0}, {{"lvl.tr2", "/Textures", "", ""}, missing, 0},
+      {{"lvl.tr2", "/water"}, flag, 0}, {{"lvl.tr2", "/SKY"}, flag, 0}, {{"lvl.tr2", "/QuickSand", "", "1"}, flag, 0},
+      {{"lvl.tr2", "/Water", "abc", "0"}, Lines({bad("abc")}), 1},
+      {{"lvl.tr2", "/Lara_Light", "5 "}, Lines({bad("5 ")}), 1},
+      {{"lvl.tr2", "/Textures", "", "5"}, Lines({bad("")}), 1},
+      {{"lvl.tr2", "/Textures", "5"}, Lines({kLoading, "Changing Textures Ids...", bad("")}), 1},
+      {{"lvl.tr2", "/Sky", "1", "0", "x"}, Lines({kLoading, "Turning On/Off the Sky...", bad("x")}), 1},
+      {{"lvl.tr2", "/Step_sound", "1"}, Lines({kLoading, "Function Only for Tr3 and above version"}), 0},
+      {{"junk.tr2", "/Info"}, Lines({kLoading, "Invalid tr level format."}), 0},
+      {{"junk.tr2", "/Water", "1"}, Lines({kLoading, "Invalid tr level format."}), 0},
+  };
+  for (const auto& row : rows) {
+    std::string trace;
+    for (const std::string& a : row.args) trace += "[" + a + "]";
+    SCOPED_TRACE(trace);
+    EXPECT_EQ(Run(row.args, row.status), row.out);
+  }
+  EXPECT_EQ(ReadBytes(dir_ / "lvl.tr2"), before);
+  EXPECT_EQ(ReadBytes(dir_ / "junk.tr2"), Bytes(300, 'j'));
+}
+
+TEST_F(CliTest, TruncatedLevelEndsWithTheErrorReport) {
+  const BLevel L = SampleLevel(1, 2);
+  Bytes file = Build(L);
+  file.resize(LayoutOf(L).File("room1.vertices") + 5);
+  WriteBytes(dir_ / "cut.phd", file);
+  const std::string out = Run({"cut.phd", "/Info"}, 1), head = Lines({kLoading, "Read beyond end of file."});
+  ASSERT_EQ(out.substr(0, head.size()), head);
+  const std::string where = out.substr(head.size());
+  EXPECT_EQ(where.find("\r\n"), where.size() - 2) << where;  // exactly one more line
+  EXPECT_NE(where.find("room 1"), std::string::npos) << where;
+}
+
+TEST_F(CliTest, ReportLinesForEveryKindAndForRoomAndItemEdgeCases) {
+  const char* versions[] = {"TR1", "TR1", "TR2", "TR2", "TR3", "TR4", "TR5"};
+  for (int k = 1; k <= 7; ++k) {
+    const std::string name = std::string("s") + FileExtension(KindFromInt(k));
+    Put(name, SampleLevel(k, 3));
+    EXPECT_EQ(Run({name, k == 2 ? "/iNfO" : "/Info", "1", "2"}),
+              ReportText(versions[k - 1], {3, 1, 5, 2, 5, 2, 3, 6, 6, 6, 8, 5, 4, 2}));
+  }
+  // Maxima in middle rooms, each shared by two rooms; the last item of object
+  // id 0 decides the start room, whose number reads as unsigned.
+  BLevel L = EmptyLevel(Kind::TR3);
+  const size_t counts[4][5] = {{2, 4, 1, 0, 1}, {6, 1, 3, 2, 0}, {6, 4, 0, 1, 4}, {1, 0, 0, 0, 0}};
+  for (const auto& c : counts) {
+    BRoom& r = L.rooms.emplace_back();
+    r.vertices.resize(c[0]);
+    r.rectangles.resize(c[1]);
+    r.triangles.resize(c[2]);
+    r.lights.assign(c[3], Bytes(24, 1));
+    r.statics.assign(c[4], Bytes(20, 2));
+  }
+  for (const auto& [id, room] : {std::pair<uint16_t, int16_t>{0, 1}, {4, 0}, {0, 3}, {9, 2}})
+    L.items.push_back(BItem{id, room, 0, 0, 0, 0, 0, 0, 0});
+  L.animatedTextures = {1, 0, 5};
+  Put("edge.tr2", L);
+  EXPECT_EQ(Run({"edge.tr2", "/INFO"}), ReportText("TR3", {4, 0, 0, 1, 4, 0, 0, 0, 5, 3, 6, 4, 3, 3}));
+  L.items[2].room = -2;
+  Put("edge.tr2", L);
+  EXPECT_EQ(Run({"edge.tr2", "/INFO"}), ReportText("TR3", {4, 0, 0, 1, 4, 0, 0, 0, 5, 3, 6, 4, 3, 65534}));
+  // No item of object id 0 and an empty animated texture list.
+  L.items[0].objectId = L.items[2].objectId = 3;
+  L.animatedTextures.clear();
+  Put("edge.tr2", L);
+  EXPECT_EQ(Run({"edge.tr2", "/INFO"}), ReportText("TR3", {4, 0, 0, 0, 4, 0, 0, 0, 5, 3, 6, 4, 3, -1}));
+}
+
+std::string Listing(const char* heading, std::vector<std::string> body) {
+  body.insert(body.begin(), {kLoading, heading, ""});
+  body.push_back("Done.");
+  return Lines(body);
+}
+const char* const kItems = "Showing Items Id used in this level:";
+const char* const kStatics = "Showing STATICS MESHES Ids used in this level:";
+const char* const kAnim = "Showing ANIMATED TEXTURES Ids used in this level:";
+
+TEST_F(CliTest, ListingsWriteFixedWidthFields) {
+  for (int k : {1, 5, 7}) {  // both item forms and the TR4 family
+    const std::string name = std::string("s") + FileExtension(KindFromInt(k));
+    Put(name, SampleLevel(k, 4));
+    EXPECT_EQ(Run({name, "/ShowItems", "abc"}), Listing(kItems, {"ID:  0  ID:  7  ID: 35  "}));
+    EXPECT_EQ(Run({name, "/SHOWSTATICS"}), Listing(kStatics, {"ID: 10  ID: 11  ID:1000  "}));
+    EXPECT_EQ(Run({name, "/showanimtext"}),
+              Listing(kAnim, {"Animated Texture# 1-->  12    13  ", "Animated Texture# 2-->   7  "}));
+  }
+  BLevel L = EmptyLevel(Kind::TR2);
+  Put("lvl.tr2", L);
+  EXPECT_EQ(Run({"lvl.tr2", "/ShowItems"}), Listing(kItems, {""}));
+  EXPECT_EQ(Run({"lvl.tr2", "/ShowStatics"}), Listing(kStatics, {""}));
+  EXPECT_EQ(Run({"lvl.tr2", "/ShowAnimtext"}), Listing(kAnim, {}));
+
+  for (uint16_t id : {7, 0, 7, 511, 512, 65535}) L.items.push_back(BItem{id, 0, 0, 0, 0, 0, 0, 0, 0});
+  for (int32_t id : {3, 3, 1, -5, -100, 12345}) L.staticMeshes.push_back(BStaticMesh{id, {}});
+  // 100 groups: 99 of one id each, then one of two ids of five digits.
+  L.animatedTextures = {100};
+  std::vector<std::string> groups;
+  for (uint16_t g = 1; g < 100; ++g) {
+    L.animatedTextures.insert(L.animatedTextures.end(), {0, g});
+    char line[64];
+    std::snprintf(line, sizeof line, "Animated Texture#%2d-->%4d  ", g, g);
+    groups.push_back(line);
+  }
+  L.animatedTextures.insert(L.animatedTextures.end(), {1, 10000, 65535});
+  groups.push_back("Animated Texture#100-->10000  65535  ");
+  Put("lvl.tr2", L);
+  EXPECT_EQ(Run({"lvl.tr2", "/ShowItems"}), Listing(kItems, {"ID:  0  ID:  7  ID:511  "}));
+  EXPECT_EQ(Run({"lvl.tr2", "/ShowStatics"}), Listing(kStatics, {"ID:  3  ID:  3  ID:  1  ID: -5  ID:-100  ID:12345  "}));
+  EXPECT_EQ(Run({"lvl.tr2", "/ShowAnimtext"}), Listing(kAnim, groups));
+
+  // Group counts that run past the end of the list: only stored words are shown.
+  const std::pair<std::vector<uint16_t>, std::vector<std::string>> rows[] = {
+      {{3, 1, 12, 13, 2, 40}, {"Animated Texture# 1-->  12    13  ", "Animated Texture# 2-->  40  "}},
+      {{5}, {}}, {{2, 0}, {"Animated Texture# 1-->"}}, {{1, 65535, 9}, {"Animated Texture# 1-->   9  "}}};
+  for (const auto& [words, body] : rows) {
+    L.animatedTextures = words;
+    Put("lvl.tr2", L);
+    EXPECT_EQ(Run({"lvl.tr2", "/ShowAnimtext"}), Listing(kAnim, body));
+  }
+}
+
+TEST_F(CliTest, SuccessfulEditPrintsFourLines) {
+  Put("lvl.tr2", SampleLevel(5, 5));
+  EXPECT_EQ(Run({"lvl.tr2", "/QuickSand", "$10", "1", "2"}),
+            Lines({kLoading, "Turning On/Off the Quicksand...", "Saving the level...", "Done."}));
+}
+
+}  // namespace
