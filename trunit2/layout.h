@@ -63,8 +63,8 @@ struct TLoadIO {
     void Block(std::vector<uint8_t>& v, int64_t n) {
         if (n < 0 || n > INT32_MAX) throw ERangeError(R.Where());
         R.Need(uint64_t(n));
-        v.resize(size_t(n));
-        R.Bytes(v.data(), size_t(n));
+        v.assign(R.Cursor(), R.Cursor() + n);  // copied once, not zero-filled first
+        R.Skip(size_t(n));
     }
     template <class T>
     void Elements(std::vector<T>& v, int64_t n) {
