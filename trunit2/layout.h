@@ -151,8 +151,9 @@ struct TSaveIO {
 // A counted level array: the count, then its elements. On load the resizing
 // operation sizes the array after the count has been checked.
 template <class IO, class T>
-void CountedArray(IO& io, Ttrlevel& L, int32_t held, int width, std::vector<T>& v,
+void CountedArray(IO& io, Ttrlevel& L, const char* section, int32_t held, int width, std::vector<T>& v,
                   void (Ttrlevel::*resize)(int32_t), uint64_t elementSize = sizeof(T)) {
+    io.At(section);
     int64_t n = io.Count(held, width, elementSize);
     if constexpr (IO::Loading) (L.*resize)(int32_t(n));
     io.Elements(v, n);
@@ -172,6 +173,13 @@ void RoomArray(IO& io, int room, uint16_t& count, int capacity, const char* noun
         v.resize(size_t(n));
     }
     io.Elements(v, n);
+}
+
+// Copies one item into the other form: the first 20 bytes, then the flags.
+template <size_t From, size_t To>
+void CopyItem(const TRec<From>& from, size_t fromFlags, TRec<To>& to, size_t toFlags) {
+    std::memcpy(to.data(), from.data(), 20);
+    std::memcpy(to.data() + toFlags, from.data() + fromFlags, 2);
 }
 
 // The smallest room a kind's file can hold: every count 0 and no sectors.
@@ -338,55 +346,37 @@ void WalkLevelData(IO& io, Ttrlevel& L, const TKindInfo& K, bool ngSoundMap) {
     for (int i = 0; i < int(L.RoomCount); ++i) WalkRoom(io, L.Rooms[size_t(i)], i, K);
     io.Report(80);
 
-    io.At("floor data");
-    CountedArray(io, L, L.FloorDataCount, 4, L.FloorData, &T::SetFloorDataCount);
-    io.At("mesh data");
-    CountedArray(io, L, L.MeshDataCount, 4, L.MeshData, &T::SetMeshDataCount);
-    io.At("mesh pointers");
-    CountedArray(io, L, L.MeshPointerCount, 4, L.MeshPointers, &T::SetMeshPointerCount);
-    io.At("animations");
-    if (K.AnimationSize == 40) CountedArray(io, L, L.AnimationCount, 4, L.Animations40, &T::SetAnimationCount);
-    else CountedArray(io, L, L.AnimationCount, 4, L.Animations32, &T::SetAnimationCount);
-    io.At("state changes");
-    CountedArray(io, L, L.StateChangeCount, 4, L.StateChanges, &T::SetStateChangeCount);
-    io.At("animation dispatches");
-    CountedArray(io, L, L.AnimDispatchCount, 4, L.AnimDispatches, &T::SetAnimDispatchCount);
-    io.At("animation commands");
-    CountedArray(io, L, L.AnimCommandCount, 4, L.AnimCommands, &T::SetAnimCommandCount);
-    io.At("mesh trees");
-    CountedArray(io, L, L.MeshTreeCount, 4, L.MeshTrees, &T::SetMeshTreeCount);
-    io.At("frames");
-    CountedArray(io, L, L.FrameCount, 4, L.Frames, &T::SetFrameCount);
-    io.At("moveables");
-    CountedArray(io, L, L.MoveableCount, 4, L.Moveables, &T::SetMoveableCount);
-    io.At("static meshes");
-    CountedArray(io, L, L.StaticMeshCount, 4, L.StaticMeshes, &T::SetStaticMeshCount);
+    CountedArray(io, L, "floor data", L.FloorDataCount, 4, L.FloorData, &T::SetFloorDataCount);
+    CountedArray(io, L, "mesh data", L.MeshDataCount, 4, L.MeshData, &T::SetMeshDataCount);
+    CountedArray(io, L, "mesh pointers", L.MeshPointerCount, 4, L.MeshPointers, &T::SetMeshPointerCount);
+    if (K.AnimationSize == 40) CountedArray(io, L, "animations", L.AnimationCount, 4, L.Animations40, &T::SetAnimationCount);
+    else CountedArray(io, L, "animations", L.AnimationCount, 4, L.Animations32, &T::SetAnimationCount);
+    CountedArray(io, L, "state changes", L.StateChangeCount, 4, L.StateChanges, &T::SetStateChangeCount);
+    CountedArray(io, L, "animation dispatches", L.AnimDispatchCount, 4, L.AnimDispatches, &T::SetAnimDispatchCount);
+    CountedArray(io, L, "animation commands", L.AnimCommandCount, 4, L.AnimCommands, &T::SetAnimCommandCount);
+    CountedArray(io, L, "mesh trees", L.MeshTreeCount, 4, L.MeshTrees, &T::SetMeshTreeCount);
+    CountedArray(io, L, "frames", L.FrameCount, 4, L.Frames, &T::SetFrameCount);
+    CountedArray(io, L, "moveables", L.MoveableCount, 4, L.Moveables, &T::SetMoveableCount);
+    CountedArray(io, L, "static meshes", L.StaticMeshCount, 4, L.StaticMeshes, &T::SetStaticMeshCount);
     if (K.EarlyObjectTextures) WalkObjectTextures(io, L, K);
     if (K.HasMarkers) {
         io.At("sprite marker");
         io.Raw(L.SpriteMarker);
     }
-    io.At("sprite textures");
-    CountedArray(io, L, L.SpriteTextureCount, 4, L.SpriteTextures, &T::SetSpriteTextureCount);
-    io.At("sprite sequences");
-    CountedArray(io, L, L.SpriteSequenceCount, 4, L.SpriteSequences, &T::SetSpriteSequenceCount);
+    CountedArray(io, L, "sprite textures", L.SpriteTextureCount, 4, L.SpriteTextures, &T::SetSpriteTextureCount);
+    CountedArray(io, L, "sprite sequences", L.SpriteSequenceCount, 4, L.SpriteSequences, &T::SetSpriteSequenceCount);
     if (K.PaletteAfterSprites) {
         io.At("palette");
         io.Raw(L.Palette8);
     }
-    io.At("cameras");
-    CountedArray(io, L, L.CameraCount, 4, L.Cameras, &T::SetCameraCount);
+    CountedArray(io, L, "cameras", L.CameraCount, 4, L.Cameras, &T::SetCameraCount);
     if (K.HasFlybyCameras) {
-        io.At("flyby cameras");
-        CountedArray(io, L, L.FlybyCameraCount, 4, L.FlybyCameras, &T::SetFlybyCameraCount);
+        CountedArray(io, L, "flyby cameras", L.FlybyCameraCount, 4, L.FlybyCameras, &T::SetFlybyCameraCount);
     }
-    io.At("sound sources");
-    CountedArray(io, L, L.SoundSourceCount, 4, L.SoundSources, &T::SetSoundSourceCount);
-    io.At("boxes");
-    if (K.BoxSize == 20) CountedArray(io, L, L.BoxCount, 4, L.Boxes20, &T::SetBoxCount);
-    else CountedArray(io, L, L.BoxCount, 4, L.Boxes8, &T::SetBoxCount);
-    io.At("overlaps");
-    CountedArray(io, L, L.OverlapCount, 4, L.Overlaps, &T::SetOverlapCount);
+    CountedArray(io, L, "sound sources", L.SoundSourceCount, 4, L.SoundSources, &T::SetSoundSourceCount);
+    if (K.BoxSize == 20) CountedArray(io, L, "boxes", L.BoxCount, 4, L.Boxes20, &T::SetBoxCount);
+    else CountedArray(io, L, "boxes", L.BoxCount, 4, L.Boxes8, &T::SetBoxCount);
+    CountedArray(io, L, "overlaps", L.OverlapCount, 4, L.Overlaps, &T::SetOverlapCount);
     io.At("zones");
     if constexpr (IO::Loading) {
         io.Need(uint64_t(L.BoxCount) * 2 * uint64_t(K.ZoneArrays));
@@ -394,8 +384,7 @@ void WalkLevelData(IO& io, Ttrlevel& L, const TKindInfo& K, bool ngSoundMap) {
     }
     for (int z = 0; z < K.ZoneArrays; ++z)
         io.Elements(L.Zones[size_t(K.ZoneArrays == 6 ? ZoneOrder6[z] : z)], L.ZoneCount);
-    io.At("animated textures");
-    CountedArray(io, L, L.AnimatedTextureCount, 4, L.AnimatedTextures, &T::SetAnimatedTextureCount);
+    CountedArray(io, L, "animated textures", L.AnimatedTextureCount, 4, L.AnimatedTextures, &T::SetAnimatedTextureCount);
     io.Report(85);
     if (K.HasMarkers) {
         io.At("texture marker");
@@ -403,22 +392,17 @@ void WalkLevelData(IO& io, Ttrlevel& L, const TKindInfo& K, bool ngSoundMap) {
     }
     if (!K.EarlyObjectTextures) WalkObjectTextures(io, L, K);
     io.Report(90);
-    io.At("items");
+    // Items are read in the kind's form and copied into the other one: the same
+    // fields, with the flags at bytes 20-21 of the short form and 22-23 of the
+    // long form (which has the second intensity before them).
     if (K.ItemSize == 22) {
-        CountedArray(io, L, L.ItemCount, 4, L.Items22, &T::SetItemCount);
+        CountedArray(io, L, "items", L.ItemCount, 4, L.Items22, &T::SetItemCount);
         if constexpr (IO::Loading)
-            for (int32_t i = 0; i < L.ItemCount; ++i) {
-                // Same fields; the flags move from bytes 20-21 to 22-23.
-                std::memcpy(L.Items24[size_t(i)].data(), L.Items22[size_t(i)].data(), 20);
-                std::memcpy(L.Items24[size_t(i)].data() + 22, L.Items22[size_t(i)].data() + 20, 2);
-            }
+            for (int32_t i = 0; i < L.ItemCount; ++i) CopyItem(L.Items22[size_t(i)], 20, L.Items24[size_t(i)], 22);
     } else {
-        CountedArray(io, L, L.ItemCount, 4, L.Items24, &T::SetItemCount);
+        CountedArray(io, L, "items", L.ItemCount, 4, L.Items24, &T::SetItemCount);
         if constexpr (IO::Loading)
-            for (int32_t i = 0; i < L.ItemCount; ++i) {
-                std::memcpy(L.Items22[size_t(i)].data(), L.Items24[size_t(i)].data(), 20);
-                std::memcpy(L.Items22[size_t(i)].data() + 20, L.Items24[size_t(i)].data() + 22, 2);
-            }
+            for (int32_t i = 0; i < L.ItemCount; ++i) CopyItem(L.Items24[size_t(i)], 22, L.Items22[size_t(i)], 20);
     }
     if (K.HasLightMap) {
         io.At("light map");
@@ -429,11 +413,9 @@ void WalkLevelData(IO& io, Ttrlevel& L, const TKindInfo& K, bool ngSoundMap) {
         io.Raw(L.Palette8);
     }
     if (K.HasAIObjects) {
-        io.At("AI objects");
-        CountedArray(io, L, L.CinematicFrameCount, 4, L.AIObjects, &T::SetCinematicFrameCount);
+        CountedArray(io, L, "AI objects", L.CinematicFrameCount, 4, L.AIObjects, &T::SetCinematicFrameCount);
     } else {
-        io.At("cinematic frames");
-        CountedArray(io, L, L.CinematicFrameCount, 2, L.CinematicFrames, &T::SetCinematicFrameCount);
+        CountedArray(io, L, "cinematic frames", L.CinematicFrameCount, 2, L.CinematicFrames, &T::SetCinematicFrameCount);
     }
     if (ngSoundMap) {
         // NG levels use the demo data count as the number of 2-byte sound map
@@ -446,21 +428,18 @@ void WalkLevelData(IO& io, Ttrlevel& L, const TKindInfo& K, bool ngSoundMap) {
         }
         io.Block(L.SoundMap, entries * 2);
     } else {
-        io.At("demo data");
-        CountedArray(io, L, L.DemoDataCount, 2, L.DemoData, &T::SetDemoDataCount);
+        CountedArray(io, L, "demo data", L.DemoDataCount, 2, L.DemoData, &T::SetDemoDataCount);
         io.At("sound map");
         io.Block(L.SoundMap, K.SoundMapSize);
     }
-    io.At("sound details");
-    CountedArray(io, L, L.SoundDetailCount, 4, L.SoundDetails, &T::SetSoundDetailCount);
+    CountedArray(io, L, "sound details", L.SoundDetailCount, 4, L.SoundDetails, &T::SetSoundDetailCount);
     if (K.HasSampleBlock) {
         io.At("samples");
         int64_t n = io.Count(L.SampleDataSize, 4, 1);
         if constexpr (IO::Loading) L.SampleDataSize = int32_t(n);
         io.Block(L.SampleData, n);
     }
-    io.At("sample indices");
-    CountedArray(io, L, L.SampleIndexCount, 4, L.SampleIndices, &T::SetSampleIndexCount);
+    CountedArray(io, L, "sample indices", L.SampleIndexCount, 4, L.SampleIndices, &T::SetSampleIndexCount);
     io.At("after the sample indices");
     io.Rest(L.TrailingBytes);
 }
