@@ -1,0 +1,185 @@
+// Saving levels of every kind: a loaded level is written back as the builder
+// lays it out (TR4-family chunks as sequential level-9 zlib streams), in the
+// kind its new name gives, with whole texture pages only, and never from a
+// level that is not (or no longer) fully loaded.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "errors.h"
+#include "levelbuilder.h"
+#include "trlevel.h"
+
+namespace qmtest {
+namespace {
+
+namespace fs = std::filesystem;
+using qm::Ttrlevel;
+
+// A fresh directory, in memory where the system offers it.
+struct SaveDir {
+    std::string Path = fs::is_directory("/dev/shm") ? "/dev/shm/qm-save-XXXXXX" : "/tmp/qm-save-XXXXXX";
+    SaveDir() { if (!::mkdtemp(Path.data())) throw std::runtime_error("mkdtemp failed"); }
+    ~SaveDir() { std::error_code ec; fs::remove_all(Path, ec); }
+    std::string operator/(const std::string& name) const { return Path + "/" + name; }
+};
+
+void WriteFile(const std::string& path, const Bytes& b) {
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+}
+Bytes ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+// Equal bytes, or where they first differ.
+::testing::AssertionResult SameBytes(const Bytes& got, const Bytes& want) {
+    size_t i = 0;
+    while (i < got.size() && i < want.size() && got[i] == want[i]) ++i;
+    if (got == want) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "sizes " << got.size() << " / " << want.size() << ", first difference at " << i;
+}
+
+std::string Name(Kind kind) { return std::string("level") + FileExtension(kind); }
+
+class LevelSave : public ::testing::TestWithParam<int> {};
+
+TEST_P(LevelSave, WritesTheLevelItLoaded) {
+    const int k = GetParam();
+    const Kind kind = KindFromInt(k);
+    struct Variant {
+        const char* Name;
+        void (*Describe)(BLevel&);
+        bool Wrap = false;
+        void (*Edit)(Ttrlevel&, BLevel&) = nullptr;  // the same change in the model and in the description
+    };
+    const Variant variants[] = {
+        {"plain", [](BLevel&) {}},
+        {"trailing bytes", [](BLevel& L) { L.trailingBytes = {9, 8, 7, 6, 5, 4}; }},
+        {"from a container", [](BLevel&) {}, true},
+        {"stale DataWords", [](BLevel& L) { for (auto& r : L.rooms) r.dataWords = 7; }},
+        {"no rooms", [](BLevel& L) { L.rooms.clear(); }},
+        {"no object textures", [](BLevel& L) { L.objectTextures.clear(); }},
+        {"NG level", [](BLevel& L) { if (L.kind >= Kind::TR4) SetNgTrailer(L, 37, 30), L.trailingBytes = {1, 2}; }},
+        {"edited rooms", [](BLevel&) {}, false,
+         [](Ttrlevel& M, BLevel& L) {
+             M.Rooms[1].RoomFlags[0] ^= 0x09, L.rooms[1].flags[0] ^= 0x09;
+             qm::SetU16(M.Rooms[0].Rectangles[2].data() + 8, 0x0123), L.rooms[0].rectangles[2].texture = 0x0123;
+             qm::SetU16(M.Rooms[2].Triangles[1].data() + 6, 0x0456), L.rooms[2].triangles[1].texture = 0x0456;
+             M.Rooms[2].Sectors[4][2] = 0x0C, L.rooms[2].sectors[4][2] = 0x0C;
+             M.Rooms[0].AmbientIntensity[1] = 0x1F, L.rooms[0].ambient[1] = 0x1F;
+         }},
+    };
+    for (const Variant& v : variants) {
+        SCOPED_TRACE(v.Name);
+        SaveDir dir;
+        Ttrlevel M;
+        BLevel L = SampleLevel(k, 21);
+        v.Describe(L);
+        const Bytes file = Build(L);
+        WriteFile(dir / Name(kind), v.Wrap ? WrapZlib(file) : file);
+        ASSERT_EQ(M.LoadLevel(dir / Name(kind)), 0);
+        if (v.Edit) v.Edit(M, L);
+        ASSERT_EQ(M.SaveLevel(dir / Name(kind)), 0);
+        for (auto& r : L.rooms) r.dataWords.reset();  // the saver computes them
+        const Bytes want = Build(L);
+        EXPECT_TRUE(SameBytes(ReadFile(dir / Name(kind)), want));
+        for (size_t i = 0; i < L.rooms.size(); ++i)
+            EXPECT_EQ(M.Rooms[i].RoomInfo.DataWords, ExpectedDataWords(kind, L.rooms[i])) << "room " << i;
+        ASSERT_EQ(M.SaveLevel(dir / Name(kind)), 0) << "the model stays loaded and saves again";
+        EXPECT_TRUE(SameBytes(ReadFile(dir / Name(kind)), want));
+    }
+}
+
+TEST(LevelSaveKinds, TheNewNameChoosesTheKind) {
+    struct Row { Kind From; const char* To; Kind Written; };
+    const Row rows[] = {{Kind::TR1, "b.tub", Kind::TUB}, {Kind::TUB, "b.phd", Kind::TR1}, {Kind::TR1, "b.Tub", Kind::TR1},
+                        {Kind::TUB, "c.TUB/b.phd", Kind::TUB}, {Kind::TR2, "b.TRG", Kind::TRG}, {Kind::TRG, "b.tr2", Kind::TR2},
+                        {Kind::TR3, "b.tub", Kind::TR3}, {Kind::TR4, "b.trc", Kind::TRC}, {Kind::TRC, "b.tr4", Kind::TR4}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.To);
+        SaveDir dir;
+        BLevel L = SampleLevel(int(row.From), 13);
+        WriteFile(dir / Name(row.From), Build(L));
+        Ttrlevel M;
+        ASSERT_EQ(M.LoadLevel(dir / Name(row.From)), 0);
+        fs::create_directories(fs::path(dir / row.To).parent_path());
+        ASSERT_EQ(M.SaveLevel(dir / row.To), 0);
+        L.kind = row.Written;  // e.g. TR1 to ".tub": the palette moves from after the light map to after the sprites
+        EXPECT_TRUE(SameBytes(ReadFile(dir / row.To), Build(L)));
+        EXPECT_EQ(M.LevelVersion, int(row.Written));
+    }
+}
+
+TEST(LevelSaveTr4, ChunksHoldWholeTexturePages) {
+    for (const Kind kind : {Kind::TR4, Kind::TRC}) {
+        SaveDir dir;
+        BLevel L = SampleLevel(int(kind), 17);
+        FillPages(L, 5, 17, 3000);
+        L.textiles16.resize(5 * 131072 + 100, 0x77);  // the part page is dropped
+        L.textiles32.resize(5 * 262144 + 40, 0x66);
+        WriteFile(dir / Name(kind), Build(L));
+        Ttrlevel M;
+        ASSERT_EQ(M.LoadLevel(dir / Name(kind)), 0);
+        EXPECT_TRUE(M.TexturePageCount == 5 && M.Textiles8Size == 5 * 65536);
+        ASSERT_EQ(M.SaveLevel(dir / Name(kind)), 0);
+        L.textiles16.resize(5 * 131072), L.textiles32.resize(5 * 262144);
+        EXPECT_TRUE(SameBytes(ReadFile(dir / Name(kind)), Build(L)));
+        EXPECT_TRUE(M.Textiles16Size == 5 * 131072 && M.Textiles32Size == 5 * 262144);
+
+        // Chunk 2 holds two pages, chunk 1 not even two: nothing can be written.
+        FillPages(L, 2, 19);
+        L.textiles32.resize(262144 + 5);
+        const Bytes file = Build(L);
+        WriteFile(dir / Name(kind), file);
+        ASSERT_EQ(M.LoadLevel(dir / Name(kind)), 0);
+        EXPECT_THROW(M.SaveLevel(dir / Name(kind)), qm::ELevelError);
+        EXPECT_TRUE(SameBytes(ReadFile(dir / Name(kind)), file));
+        EXPECT_THROW(M.SaveLevel(dir / "new.tr4"), qm::ELevelError);
+        EXPECT_FALSE(fs::exists(dir / "new.tr4"));
+    }
+}
+
+TEST(LevelSaveKinds, NothingIsWrittenWithoutAWholeLevel) {
+    SaveDir dir;
+    Ttrlevel fresh;
+    EXPECT_EQ(fresh.SaveLevel(dir / "new.phd"), 1);
+    EXPECT_FALSE(fs::exists(dir / "new.phd"));
+    for (const int k : {1, 3, 6}) {
+        const Kind kind = KindFromInt(k);
+        const std::string saved = dir / ("saved" + std::string(FileExtension(kind)));
+        const Bytes file = Build(SampleLevel(k, 23));
+        Bytes other = file;
+        other[0] ^= 0x01;  // no accepted signature
+        WriteFile(dir / Name(kind), file), WriteFile(dir / "other.lvl", other), WriteFile(dir / "short.lvl", {0x20, 0, 0});
+        WriteFile(dir / "cut.lvl", Bytes(file.begin(), file.end() - 700));
+        fs::create_directories(dir / "dir.lvl");
+        // A second load that fails, or finds no level: a save afterwards either
+        // refuses, or writes the earlier level whole.
+        const std::pair<const char*, int> rows[] = {{"cut.lvl", -1}, {"other.lvl", 2}, {"short.lvl", 2}, {"missing.lvl", 1},
+                                                    {"dir.lvl", 1}};
+        for (const auto& [second, result] : rows) {
+            SCOPED_TRACE(std::to_string(k) + " then " + second);
+            Ttrlevel M;
+            ASSERT_EQ(M.LoadLevel(dir / Name(kind)), 0);
+            int got = -1;
+            try {
+                got = M.LoadLevel(dir / second);
+            } catch (const qm::EQuillError&) {
+            }
+            EXPECT_EQ(got, result);
+            if (result == 2) { EXPECT_EQ(M.FileSignature, 0u); }
+            uint8_t written = 0;
+            EXPECT_NO_THROW(written = M.SaveLevel(saved));
+            EXPECT_TRUE(written == 1 ? ::testing::AssertionResult(!fs::exists(saved)) : SameBytes(ReadFile(saved), file));
+            fs::remove(saved);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllKinds, LevelSave, ::testing::Range(1, 8));
+
+}  // namespace
+}  // namespace qmtest
