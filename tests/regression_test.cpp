@@ -1,7 +1,9 @@
 // Replays every input in tests/regressions/ through the fuzz target that once
 // found a fault with it. A file is named <target>-<name>.bin after its target;
-// level inputs go through both the load and the load-save-load path.
+// level inputs go through both the load and the load-save-load path. Also a
+// bound on the memory one hostile size field can claim.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "../fuzz/harness.h"
+#include "zblocks.h"
 
 namespace qmtest {
 namespace {
@@ -37,6 +40,24 @@ TEST(Regression, EveryKeptFuzzInputIsHandledSoundly) {
         const FuzzBytes bytes = ReadFuzzFile(input.string());
         for (Runner run : runners) EXPECT_EQ(run(bytes.data(), bytes.size()), "");
     }
+}
+
+long PeakRssKiB() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// 2 MiB that does not compress, stated as a 2 GiB block: the stated size may
+// size the first output block only modestly, never by the claim.
+TEST(Regression, LyingSizeFieldDoesNotSizeTheOutputBlock) {
+    FuzzBytes data(2u << 20);
+    uint32_t x = 12345;
+    for (uint8_t& b : data) b = uint8_t((x = x * 1103515245u + 12345u) >> 24);
+    const FuzzBytes packed = qm::CompressBlock(data.data(), data.size());
+    const long before = PeakRssKiB();
+    EXPECT_EQ(qm::DecompressBlock(packed.data(), packed.size(), INT32_MAX), data);
+    EXPECT_LT(PeakRssKiB() - before, 512L * 1024) << "peak memory grew by more than 512 MiB";
 }
 
 } // namespace

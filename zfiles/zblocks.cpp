@@ -27,6 +27,11 @@ constexpr uint64_t MaxBlock = INT32_MAX;
 constexpr uint64_t MaxInflateRatio = 1032;
 constexpr uint64_t InflateSlack = 65536;
 
+// A stated size sizes the first output block only up to this much. Larger
+// honest outputs grow from there; a size field that lies cannot make a small
+// file claim a block of up to a thousand times its length before inflating.
+constexpr uint64_t MaxTrustedEstimate = uint64_t{64} << 20;
+
 uint64_t RoundUp256(uint64_t n) { return (n + 255) / 256 * 256; }
 
 std::string Place(const std::string& where, const std::string& fallback, const std::string& detail) {
@@ -184,7 +189,7 @@ std::vector<uint8_t> DecompressBlock(const uint8_t* input, size_t length, int64_
         const uint64_t possible = (length > (UINT64_MAX - InflateSlack) / MaxInflateRatio)
                                       ? UINT64_MAX
                                       : MaxInflateRatio * length + InflateSlack;
-        first = std::min<uint64_t>(static_cast<uint64_t>(estimate), possible);
+        first = std::min({static_cast<uint64_t>(estimate), possible, MaxTrustedEstimate});
     } else {
         first = RoundUp256(length);
     }
