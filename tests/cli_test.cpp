@@ -28,8 +28,12 @@ protected:
   std::string Run(const std::vector<std::string>& args, int expectedStatus = 0) {
     auto quote = [](const std::string& s) {
       std::string q = "'";
-      for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-      return q + "'";
+      for (char c : s) {
+        if (c == '\'') q.append("'\\''");
+        else q.push_back(c);
+      }
+      q.push_back('\'');
+      return q;
     };
     std::string cmd = "cd " + quote(dir_) + " && " + quote(QM_TOOL_PATH);
     for (const std::string& a : args) cmd += " " + quote(a);
