@@ -86,5 +86,5 @@ int main(int argc, char** argv) {
     args.assign(argv + 1, argv + argc);
 #endif
     qm::TStdoutConsole out;
-    return qm::RunTool(args, out);
+    return qm::RunTool(args, out, /*keepLevel=*/true);
 }
