@@ -179,6 +179,23 @@ TEST(LevelSaveKinds, NothingIsWrittenWithoutAWholeLevel) {
     }
 }
 
+TEST(LevelSaveKinds, ASecondLoadKeepsNothingOfTheFirstLevel) {
+    for (const auto& [first, second] : {std::pair{6, 1}, std::pair{1, 6}, std::pair{3, 2}, std::pair{7, 5}, std::pair{2, 7}}) {
+        SCOPED_TRACE(std::to_string(first) + " then " + std::to_string(second));
+        SaveDir dir;
+        BLevel L = SampleLevel(second, 29);  // smaller than the first level
+        L.rooms.pop_back(), L.items.pop_back(), L.objectTextures.pop_back(), L.boxes.pop_back();
+        for (auto& z : L.zones) z.pop_back();
+        const std::string one = dir / ("a" + Name(KindFromInt(first))), two = dir / ("b" + Name(L.kind));
+        WriteFile(one, Build(SampleLevel(first, 27))), WriteFile(two, Build(L));
+        Ttrlevel M;
+        ASSERT_EQ(M.LoadLevel(one), 0);
+        ASSERT_EQ(M.LoadLevel(two), 0);
+        ASSERT_EQ(M.SaveLevel(two), 0);
+        EXPECT_TRUE(SameBytes(ReadFile(two), Build(L)));
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(AllKinds, LevelSave, ::testing::Range(1, 8));
 
 }  // namespace
