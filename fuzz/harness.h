@@ -116,8 +116,9 @@ inline std::string FuzzRoundtrip(const uint8_t* data, size_t size) {
     if (first.LevelVersion >= qm::KindTR4 &&
         first.Textiles32.size() < size_t(first.TexturePageCount) * 262144)
         return {};
-    // Every other selector runs the room edits over all rooms before saving.
-    if (first.RoomCount > 0 && (data[0] / 6) % 2 == 1) {
+    // An odd last byte (kept as trailing bytes or tail) runs the room edits
+    // over all rooms before saving.
+    if (first.RoomCount > 0 && data[size - 1] % 2 == 1) {
         const int32_t last = first.RoomCount - 1;
         qm::EditStepSound(first, data[0], 0, last);
         qm::EditLaraLight(first, uint16_t(data[0] * 257), 0, last);

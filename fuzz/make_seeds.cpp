@@ -53,6 +53,10 @@ int main(int argc, char** argv) {
     qmtest::FillPages(level, 0, unsigned(kind), 256);
     const qmtest::Bytes file = qmtest::Build(level);
     Write(dir / "level" / (name + ".bin"), WithSelector(kind, file));
+    // One byte more after the level data or the tail: the round trip edits it.
+    qmtest::Bytes edited = WithSelector(kind, file);
+    edited.push_back(1);
+    Write(dir / "level" / (name + "-edit.bin"), edited);
     Write(dir / "level" / (name + "-empty.bin"),
           WithSelector(kind, qmtest::Build(qmtest::EmptyLevel(qmtest::KindFromInt(kind)))));
     if (kind == 3 || kind == 6) {
