@@ -21,8 +21,10 @@ using qm::Ttrlevel;
 
 // A fresh directory, in memory where the system offers it.
 struct SaveDir {
-    std::string Path = fs::is_directory("/dev/shm") ? "/dev/shm/qm-save-XXXXXX" : "/tmp/qm-save-XXXXXX";
-    SaveDir() { if (!::mkdtemp(Path.data())) throw std::runtime_error("mkdtemp failed"); }
+    std::string Path = "/dev/shm/qm-save-XXXXXX";
+    SaveDir() {
+        if (!::mkdtemp(Path.data()) && !::mkdtemp((Path = "/tmp/qm-save-XXXXXX").data())) throw std::runtime_error("mkdtemp");
+    }
     ~SaveDir() { std::error_code ec; fs::remove_all(Path, ec); }
     std::string operator/(const std::string& name) const { return Path + "/" + name; }
 };
