@@ -52,7 +52,7 @@ for target in "${targets[@]}"; do
   "$build/fuzz/$target" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 \
     -print_final_stats=1 -artifact_prefix="$work/artifacts/$target-" \
     "$work/corpus/$target" "$work/seeds/$seeds" >"$log" 2>&1 || status=$?
-  grep -E '^#[0-9]+ +DONE|stat::number_of_executed_units' "$log" || true
+  grep -E '^#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units' "$log" || true
   if [ "$status" -ne 0 ]; then
     echo "!! $target failed (exit $status):"
     grep -E -A12 '^==[0-9]+==ERROR|runtime error|fuzz_[a-z]+: |Test unit written' "$log" | head -n 40 || tail -n 40 "$log"
