@@ -28,12 +28,14 @@ command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
 targets=(fuzz_load fuzz_roundtrip fuzz_container fuzz_number)
 
 echo "== building the fuzz targets in $build"
+# Settings a reused build directory may hold are given explicitly.
 CXX=clang++ cmake -S "$src" -B "$build" "${generator[@]}" -DQM_FUZZ=ON -DQM_TESTS=OFF \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  -DQM_SANITIZE=OFF -DCMAKE_CXX_FLAGS= -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j2 --target "${targets[@]}"
 
 echo "== building the seed generator in $seedbuild"
-env -u CXX cmake -S "$src" -B "$seedbuild" "${generator[@]}" -DQM_FUZZ=ON -DQM_TESTS=OFF >/dev/null
+env -u CXX cmake -S "$src" -B "$seedbuild" "${generator[@]}" -DQM_FUZZ=ON -DQM_TESTS=OFF \
+  -DQM_SANITIZE=OFF -DCMAKE_CXX_FLAGS= -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$seedbuild" -j2 --target make_seeds
 rm -rf "$work/seeds"
 "$seedbuild/fuzz/make_seeds" "$work/seeds"
