@@ -30,11 +30,15 @@ namespace qmtest {
 namespace fs = std::filesystem;
 using FuzzBytes = std::vector<uint8_t>;
 
-// One directory per process, removed at exit; every run reuses its paths.
-// Memory-backed when the system has it, since each save flushes to disk.
+// One directory per process, under $TMPDIR when set, else memory-backed where
+// the system has it (each save flushes to disk); every run reuses its paths.
+// It is removed at a normal exit; libFuzzer ends with _Exit, so its runner
+// points TMPDIR at a directory of its own and removes that.
 inline std::string FuzzPath(const std::string& name) {
     static const fs::path dir = [] {
-        fs::path base = fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
+        const char* tmp = std::getenv("TMPDIR");
+        fs::path base = tmp && *tmp ? fs::path(tmp)
+                        : fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
         std::string templ = (base / "qmfuzz-XXXXXX").string();
         if (!mkdtemp(templ.data())) std::abort();
         std::atexit([] { std::error_code ec; fs::remove_all(dir, ec); });

@@ -40,6 +40,10 @@ cmake --build "$seedbuild" -j2 --target make_seeds
 rm -rf "$work/seeds"
 "$seedbuild/fuzz/make_seeds" "$work/seeds"
 
+# The targets' scratch files, in memory where possible, removed at the end.
+scratch=$(mktemp -d -p /dev/shm qm-fuzz.XXXXXX 2>/dev/null || mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
 failed=()
 for target in "${targets[@]}"; do
   case $target in
@@ -51,7 +55,7 @@ for target in "${targets[@]}"; do
   log="$work/$target.log"
   echo "== $target for ${seconds}s (log: $log)"
   status=0
-  "$build/fuzz/$target" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 \
+  TMPDIR=$scratch "$build/fuzz/$target" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 \
     -print_final_stats=1 -artifact_prefix="$work/artifacts/$target-" \
     "$work/corpus/$target" "$work/seeds/$seeds" >"$log" 2>&1 || status=$?
   grep -E '^#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units' "$log" || true
