@@ -74,6 +74,19 @@ void AskFaultHook(int64_t written, const std::string& where) {
 
 } // namespace
 
+TDiskFile::TDiskFile(TDiskFile&& other) noexcept : Handle_(other.Handle_) { other.Handle_ = -1; }
+
+TDiskFile& TDiskFile::operator=(TDiskFile&& other) noexcept {
+    if (this != &other) {
+        Close();
+        Handle_ = other.Handle_;
+        other.Handle_ = -1;
+    }
+    return *this;
+}
+
+TDiskFile::~TDiskFile() { Close(); }
+
 } // namespace qm
 
 #ifdef _WIN32
@@ -304,19 +317,6 @@ bool FileExists(const std::string& name) {
     DWORD attributes = 0, error = 0;
     return AttributesOf(wide, attributes, error) && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
-
-TDiskFile::TDiskFile(TDiskFile&& other) noexcept : Handle_(other.Handle_) { other.Handle_ = -1; }
-
-TDiskFile& TDiskFile::operator=(TDiskFile&& other) noexcept {
-    if (this != &other) {
-        Close();
-        Handle_ = other.Handle_;
-        other.Handle_ = -1;
-    }
-    return *this;
-}
-
-TDiskFile::~TDiskFile() { Close(); }
 
 void TDiskFile::OpenRead(const std::string& name) {
     Close();
@@ -589,19 +589,6 @@ bool FileExists(const std::string& name) {
     struct stat st;
     return !name.empty() && ::stat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
-
-TDiskFile::TDiskFile(TDiskFile&& other) noexcept : Handle_(other.Handle_) { other.Handle_ = -1; }
-
-TDiskFile& TDiskFile::operator=(TDiskFile&& other) noexcept {
-    if (this != &other) {
-        Close();
-        Handle_ = other.Handle_;
-        other.Handle_ = -1;
-    }
-    return *this;
-}
-
-TDiskFile::~TDiskFile() { Close(); }
 
 void TDiskFile::OpenRead(const std::string& name) {
     Close();
