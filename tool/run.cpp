@@ -187,13 +187,16 @@ void ErrorReport(TConsole& out, std::string message, const std::string& where) {
 
 } // namespace
 
+// The level a run keeps to the end of the process: a global with external
+// linkage, so the pointer is really stored and the level stays reachable (leak
+// checkers do not count it as lost).
+Ttrlevel* GKeptLevel = nullptr;
+
 int RunTool(const std::vector<std::string>& args, TConsole& out, bool keepLevel) {
     try {
         if (keepLevel) {
-            // Reachable through this pointer until the process ends.
-            static Ttrlevel* kept = nullptr;
-            kept = new Ttrlevel;
-            return Run(TArgs(args), out, *kept);
+            GKeptLevel = new Ttrlevel;
+            return Run(TArgs(args), out, *GKeptLevel);
         }
         Ttrlevel level;
         return Run(TArgs(args), out, level);
