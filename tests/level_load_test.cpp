@@ -408,6 +408,12 @@ TEST_P(LevelLoad, RoomsBeyondTheRecordCapacitiesAreRefused) {
         EXPECT_EQ(o.What, std::string("Room 1 has ") + text + " are supported");
         EXPECT_NE(o.Where.find(": room 1, "), std::string::npos) << o;
     }
+    // The limit is reported even when the file also ends inside the room.
+    BLevel unpadded = SampleLevel(GetParam(), 8);
+    unpadded.rooms[0].counts.vertices = 65535;
+    const Outcome o = LoadBytes(Build(unpadded));
+    EXPECT_EQ(o.Got, Fail::Level) << o;
+    EXPECT_EQ(o.What, "Room 0 has 65535 vertices; at most 2000 are supported");
 }
 
 TEST_P(LevelLoad, DamagedChunksAreReported) {

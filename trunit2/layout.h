@@ -159,20 +159,25 @@ void CountedArray(IO& io, Ttrlevel& L, const char* section, int32_t held, int wi
     io.Elements(v, n);
 }
 
-// A counted array inside a room, whose count is limited by the room record.
+// A counted array inside a room, whose count is limited by the room record. On
+// load the limit is checked before the length, so a room the model cannot hold
+// is reported as such even when the file also ends inside it.
 template <class IO, class T>
 void RoomArray(IO& io, int room, uint16_t& count, int capacity, const char* noun, std::vector<T>& v) {
     io.At("room", room, noun);
-    int64_t n = io.Count(count, 2, sizeof(T));
     if constexpr (IO::Loading) {
+        const uint16_t n = io.R.U16();
         if (n > capacity)
             throw ELevelError("Room " + std::to_string(room) + " has " + std::to_string(n) + " " + noun +
                                   "; at most " + std::to_string(capacity) + " are supported",
                               io.R.Where());
-        count = uint16_t(n);
-        v.resize(size_t(n));
+        io.Need(uint64_t(n) * sizeof(T));
+        count = n;
+        v.resize(n);
+    } else {
+        io.Count(count, 2, sizeof(T));
     }
-    io.Elements(v, n);
+    io.Elements(v, count);
 }
 
 // Copies one item into the other form: the first 20 bytes, then the flags.
