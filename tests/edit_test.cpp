@@ -197,3 +197,18 @@ TEST_F(EditTest, SavingKeepsPermissionsLinksAndReadOnlyFiles) {
 }
 
 }  // namespace
+
+TEST_F(EditTest, AnEditThatWouldLoseChunkBytesIsRefusedAndTheFileKept) {
+  for (const int kind : {6, 7}) {
+    SCOPED_TRACE(kind);
+    BLevel L = Base(kind);
+    L.textiles32.assign(262144, 0x42);  // one 32-bit page, no 16-bit page: a page count of 0
+    const Bytes file = Build(L);
+    const fs::path p = Put(L, file);
+    EXPECT_EQ(RunOn(p, {"/Water", "1"}, 1),
+              Lines({"Loading Level...", "Turning On/Off the water...", "Saving the level...",
+                     "Saving would lose 262144 bytes of the level's 32-bit texture pages (chunk 1); it cannot be saved.",
+                     "chunk 1 unpacks to 262144 bytes; its 0 texture pages take 0"}));
+    EXPECT_EQ(ReadBytes(p), file);
+  }
+}
