@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "console.h"
 #include "trlevel.h"
@@ -25,5 +26,19 @@ void EditLaraLight(Ttrlevel& L, uint16_t light, int32_t from, int32_t to);
 // mask: 0x01 water, 0x08 sky, 0x80 quicksand.
 void EditRoomFlag(Ttrlevel& L, uint8_t mask, bool on, int32_t from, int32_t to);
 void EditTextures(Ttrlevel& L, int32_t oldId, uint16_t newId, int32_t from, int32_t to);
+
+// "/ShowRooms": heading, empty line, the column headings, one line per room
+// from..to (inclusive, inside the level; to < from lists none), "Done.".
+void PrintRoomTable(const Ttrlevel& L, int32_t from, int32_t to, TConsole& out);
+
+// "/Map": the SVG document of rooms from..to (inside the level; to < from
+// draws none). levelName is named in the picture's title.
+std::string MapSvg(const Ttrlevel& L, const std::string& levelName, int32_t from, int32_t to);
+// nullptr when the map may be stored under mapName; otherwise the one-line
+// message that refuses it (a name not ending in ".svg", or the level file
+// itself under any of its names).
+const char* MapTargetRefusal(const std::string& mapName, const std::string& levelName);
+// Stores the map crash-safely. Throws EInOutError, EOutOfMemory.
+void StoreMap(const std::string& mapName, const std::string& svg);
 
 } // namespace qm

@@ -12,7 +12,7 @@ namespace qm {
 
 namespace {
 
-enum class TFunction { Info, StepSound, LaraLight, Water, Sky, QuickSand, Textures, ShowItems, ShowStatics, ShowAnimText };
+enum class TFunction { Info, StepSound, LaraLight, Water, Sky, QuickSand, Textures, ShowItems, ShowStatics, ShowAnimText, ShowRooms, Map };
 
 struct TSwitch {
     const char* Text;
@@ -25,6 +25,7 @@ constexpr TSwitch Switches[] = {
     {"/SKY", TFunction::Sky},             {"/QUICKSAND", TFunction::QuickSand},
     {"/TEXTURES", TFunction::Textures},   {"/SHOWITEMS", TFunction::ShowItems},
     {"/SHOWSTATICS", TFunction::ShowStatics}, {"/SHOWANIMTEXT", TFunction::ShowAnimText},
+    {"/SHOWROOMS", TFunction::ShowRooms},     {"/MAP", TFunction::Map},
 };
 
 std::string UpperAscii(std::string s) {
@@ -56,6 +57,8 @@ void Help(TConsole& out) {
         "/ShowItems = Show ItemsId used in level",
         "/Showstatics = Show Statics Mesh id used in levels",
         "/ShowAnimtext = Show animated textures table",
+        "/ShowRooms = Show rooms table (position, size, flags, light, counts)",
+        "/Map <file.svg> = Draw the rooms seen from above into an SVG picture",
         "",
         "If rooms range is not especified all rooms are assumed.",
     };
@@ -93,6 +96,36 @@ bool RoomRange(const TArgs& args, size_t fromPos, uint16_t roomCount, int32_t& f
     return true;
 }
 
+// "/ShowRooms [From_Room [To_Room]]" and "/Map OUT.svg [From_Room [To_Room]]":
+// read-only views of the rooms. One-line refusals end with status 2.
+int RunRoomView(bool map, const TArgs& args, const std::string& name, Ttrlevel& level, TConsole& out) {
+    const std::string& mapName = args.At(3);
+    if (map && !args.Present(3)) {
+        out.Line("Missing parameter");
+        return 2;
+    }
+    if (const char* refusal = map ? MapTargetRefusal(mapName, name) : nullptr) {
+        out.Line(refusal);
+        return 2;
+    }
+    if (!Load(level, name, out)) return 0;
+    const size_t fromPos = map ? 4 : 3;
+    int32_t from = 0, to = int32_t(level.RoomCount) - 1;
+    // No range on a level without rooms shows its (empty) list of rooms.
+    const bool anyRange = args.Present(fromPos) || args.Present(fromPos + 1);
+    if ((level.RoomCount > 0 || anyRange) && !RoomRange(args, fromPos, level.RoomCount, from, to, out)) return 2;
+    if (!map) {
+        PrintRoomTable(level, from, to, out);
+        return 0;
+    }
+    out.Line("Drawing the map...");
+    const std::string svg = MapSvg(level, name, from, to);
+    out.Line("Saving the map...");
+    StoreMap(mapName, svg);
+    out.Line("Done.");
+    return 0;
+}
+
 int Run(const TArgs& args, TConsole& out, Ttrlevel& level) {
     Banner(out);
     if (args.Count() == 0 || UpperAscii(args.At(1)) == "/H") {
@@ -128,6 +161,8 @@ int Run(const TArgs& args, TConsole& out, Ttrlevel& level) {
         else if (fn == TFunction::ShowStatics) PrintStaticIds(level, out);
         else PrintAnimatedTextures(level, out);
         return 0;
+    case TFunction::ShowRooms:
+    case TFunction::Map: return RunRoomView(fn == TFunction::Map, args, name, level, out);
     default: break;
     }
 

@@ -1,0 +1,130 @@
+#include "rooms.h"
+
+#include <cstdio>
+
+#include "functions.h"
+
+namespace qm {
+
+namespace {
+
+// How each level kind presents its rooms: the name of the kind and the form
+// of the light value.
+struct TRoomView {
+    const char* Name;
+    bool Light16;      // the ambient's first two bytes are the light (TR4 family); else its high byte
+    uint8_t QuickSand; // the quicksand bit of the low flags byte
+};
+
+constexpr TRoomView Views[] = {
+    {.Name = "unknown", .Light16 = false, .QuickSand = 0x80},
+    {.Name = "TR1", .Light16 = false, .QuickSand = 0x80},
+    {.Name = "TR1 (.TUB)", .Light16 = false, .QuickSand = 0x80},
+    {.Name = "TR2", .Light16 = false, .QuickSand = 0x80},
+    {.Name = "TR2 (.TRG)", .Light16 = false, .QuickSand = 0x80},
+    {.Name = "TR3", .Light16 = false, .QuickSand = 0x80},
+    {.Name = "TR4", .Light16 = true, .QuickSand = 0x04},
+    {.Name = "TR5 (.TRC in the TR4 layout)", .Light16 = true, .QuickSand = 0x04},
+};
+
+const TRoomView& ViewOf(int32_t version) {
+    return Views[version >= 1 && version < int32_t(std::size(Views)) ? version : 0];
+}
+
+int32_t I32(const uint8_t* p) { return int32_t(GetU32(p)); }
+
+std::string Pad(std::string text, int width, bool left) {
+    if (int(text.size()) < width) text.insert(left ? text.size() : 0, size_t(width) - text.size(), ' ');
+    return text;
+}
+
+// The table's columns: heading and width. Widths hold real levels' values; a
+// longer value widens its line.
+struct TColumn {
+    const char* Name;
+    int Width;
+};
+constexpr TColumn Columns[] = {
+    {.Name = "Room", .Width = 5},    {.Name = "X", .Width = 6},       {.Name = "Z", .Width = 6},
+    {.Name = "SizeX", .Width = 5},   {.Name = "SizeZ", .Width = 5},   {.Name = "Floor", .Width = 7},
+    {.Name = "Ceiling", .Width = 7}, {.Name = "Flags", .Width = 5},   {.Name = "Set", .Width = 3},
+    {.Name = "Light", .Width = 5},   {.Name = "Alt", .Width = 5},     {.Name = "Verts", .Width = 5},
+    {.Name = "Rects", .Width = 5},   {.Name = "Tris", .Width = 5},    {.Name = "Sprites", .Width = 7},
+    {.Name = "Portals", .Width = 7}, {.Name = "Lights", .Width = 6},  {.Name = "Statics", .Width = 7},
+};
+constexpr size_t SetColumn = 8;  // the one text column, left-aligned
+
+} // namespace
+
+TRoomFacts RoomFacts(const Ttrlevel& L, size_t i) {
+    const RoomRecord& r = L.Rooms[i];
+    const TRoomView& view = ViewOf(L.LevelVersion);
+    const uint8_t* head = r.RoomInfo.Head.data();
+    TRoomFacts f;
+    f.X = I32(head);
+    f.Z = I32(head + 4);
+    f.Floor = I32(head + 8);
+    f.Ceiling = I32(head + 12);
+    f.SizeX = r.SectorCountX;
+    f.SizeZ = r.SectorCountZ;
+    f.Flags = GetU16(r.RoomFlags);
+    f.Water = (r.RoomFlags[0] & 0x01) != 0;
+    f.Sky = (r.RoomFlags[0] & 0x08) != 0;
+    f.QuickSand = (r.RoomFlags[0] & view.QuickSand) != 0;
+    f.Light = view.Light16 ? GetU16(r.AmbientIntensity) : r.AmbientIntensity[1];
+    f.Alternate = r.AlternateRoom;
+    f.Vertices = r.VertexCount;
+    f.Rectangles = r.RectangleCount;
+    f.Triangles = r.TriangleCount;
+    f.Sprites = r.SpriteCount;
+    f.Portals = r.PortalCount;
+    f.Lights = r.LightCount;
+    f.Statics = r.StaticCount;
+    return f;
+}
+
+std::string FlagLetters(const TRoomFacts& r) {
+    std::string s;
+    if (r.Water) s += 'W';
+    if (r.Sky) s += 'S';
+    if (r.QuickSand) s += 'Q';
+    return s.empty() ? "-" : s;
+}
+
+const char* KindName(int32_t version) { return ViewOf(version).Name; }
+
+bool IsWallSector(const RoomRecord& r, uint32_t x, uint32_t z) {
+    if (x >= r.SectorCountX || z >= r.SectorCountZ) return true;
+    const size_t at = size_t(x) * r.SectorCountZ + z;
+    return at >= r.Sectors.size() || int8_t(r.Sectors[at][5]) == -127;
+}
+
+void PrintRoomTable(const Ttrlevel& L, int32_t from, int32_t to, TConsole& out) {
+    out.Line("Showing ROOMS of this level:");
+    out.Line("");
+    std::string heading;
+    for (size_t c = 0; c < std::size(Columns); ++c)
+        heading += (c ? " " : "") + Pad(Columns[c].Name, Columns[c].Width, c == SetColumn);
+    out.Line(heading);
+    for (int32_t i = from; i <= to; ++i) {
+        const TRoomFacts f = RoomFacts(L, size_t(i));
+        char flags[8];
+        std::snprintf(flags, sizeof flags, "%04X", unsigned(f.Flags));
+        const std::string cells[] = {
+            std::to_string(i),         std::to_string(SectorOf(f.X)), std::to_string(SectorOf(f.Z)),
+            std::to_string(f.SizeX),   std::to_string(f.SizeZ),       std::to_string(f.Floor),
+            std::to_string(f.Ceiling), flags,                         FlagLetters(f),
+            std::to_string(f.Light),   std::to_string(f.Alternate),   std::to_string(f.Vertices),
+            std::to_string(f.Rectangles), std::to_string(f.Triangles), std::to_string(f.Sprites),
+            std::to_string(f.Portals), std::to_string(f.Lights),      std::to_string(f.Statics),
+        };
+        static_assert(std::size(cells) == std::size(Columns));
+        std::string line;
+        for (size_t c = 0; c < std::size(Columns); ++c)
+            line += (c ? " " : "") + Pad(cells[c], Columns[c].Width, c == SetColumn);
+        out.Line(line);
+    }
+    out.Line("Done.");
+}
+
+} // namespace qm
