@@ -17,7 +17,9 @@ const std::string kHelp = Lines({
     "/Lara_Light <newlaralight> = change Lara light 0-31", "/Sky  0/1  = enable/disable sky",
     "/Water 0/1 = enable/disable water", "/QuickSand 0/1 = enable/disable quicksand",
     "/Textures <oldtextid> <newtextid> = Change textures ids", "/ShowItems = Show ItemsId used in level",
-    "/Showstatics = Show Statics Mesh id used in levels", "/ShowAnimtext = Show animated textures table", "",
+    "/Showstatics = Show Statics Mesh id used in levels", "/ShowAnimtext = Show animated textures table",
+    "/ShowRooms = Show rooms table (position, size, flags, light, counts)",
+    "/Map <file.svg> = Draw the rooms seen from above into an SVG picture", "",
     "If rooms range is not especified all rooms are assumed."});
 const std::string kLoading = "Loading Level...";
 
