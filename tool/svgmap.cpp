@@ -118,8 +118,10 @@ void DrawRoom(TXmlWriter& w, const RoomRecord& r, size_t i, const TRoomFacts& f,
     else
         w.Empty("rect", {{"class", "outline"}, {"x", ox}, {"y", oy}, {"width", ow}, {"height", oh}, {"fill", "none"},
                          {"stroke", "#202020"}, {"stroke-width", stroke}});
+    // A flip room lies on the room it replaces: its number goes one line lower.
+    const double labelY = -(z0 + f.SizeZ / 2.0) + (flip ? 14 / scale : 0);
     w.Element("text",
-              {{"class", "label"}, {"x", Num(x0 + f.SizeX / 2.0)}, {"y", Num(-(z0 + f.SizeZ / 2.0))},
+              {{"class", "label"}, {"x", Num(x0 + f.SizeX / 2.0)}, {"y", Num(labelY)},
                {"font-size", Num(12 / scale)}, {"text-anchor", "middle"}, {"dominant-baseline", "central"},
                {"fill", "#000000"}, {"fill-opacity", "1"}},
               std::to_string(i));
