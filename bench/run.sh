@@ -7,7 +7,7 @@
 # value that misses its goal: /Info <= 1.10x the loading floor (TR4 family) or
 # 1.5x (others); an edit <= 0.70x the saving floor (TR4 family) or 2x
 # (others); peak memory <= 1.3x (Info) / 1.6x (edit) of file + unpacked chunks,
-# plus 8 MiB.
+# plus 8 MiB; /Map <= 3x /Info of the same level.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [[ ${1:-} == --quick ]]; then runs=3; sizes=(S 4 50 M 8 100 L 16 200)
@@ -32,27 +32,28 @@ while read -r kind size path bytes unpacked texratio <&3; do
   cp "$path" "$copy"
   "$tool" "$copy" /Water 1 | grep -q '^Done' || { echo "/Water failed on $path" >&2; exit 1; }
   info=$(measure -- "$tool" "$path" /Info -- "$bin/qm_floor" load "$path")
+  map=$(measure -- "$tool" "$path" /Map "$work/map.svg")
   edit=$(measure --fresh "$path" "$copy" -- "$tool" "$copy" /Water 1 \
          -- "$bin/qm_floor" save "$copy" -- "$bin/qm_floor" save-fsync "$copy")
-  echo "$kind $size $bytes $unpacked $texratio $info $edit" | tee -a "$rows" | awk '{printf "  %s %s done\n", $1, $2}' >&2
+  echo "$kind $size $bytes $unpacked $texratio $info $edit $map" | tee -a "$rows" | awk '{printf "  %s %s done\n", $1, $2}' >&2
 done 3<"$work/manifest"
 
 awk '
 BEGIN {
   split("TR1 TUB TR2 TRG TR3 TR4 TRC", name, " ")
-  printf "%-4s %-2s %7s %5s | %7s %7s %6s | %7s %7s %6s %7s %6s | %7s %7s %7s %7s\n", "kind", "sz", "file MB",
-         "tex:1", "Info ms", "floor", "ratio", "edit ms", "floor", "ratio", "+fsync", "ratio",
-         "Info MB", "goal", "edit MB", "goal"
+  printf "%-4s %-2s %7s %5s | %7s %7s %6s | %7s %7s %6s %7s %6s | %7s %7s %7s %7s | %7s %6s\n", "kind", "sz",
+         "file MB", "tex:1", "Info ms", "floor", "ratio", "edit ms", "floor", "ratio", "+fsync", "ratio",
+         "Info MB", "goal", "edit MB", "goal", "Map ms", "/Info"
 }
 function mark(v, goal) { return sprintf("%.2f%s", v, v > goal ? "*" : " ") }
 {
   k = $1; tr4 = k >= 6; mb = ($3 + $4) / 1048576
-  info = $6; lfloor = $8; edit = $10; sfloor = $12; sync = $14
+  info = $6; lfloor = $8; edit = $10; sfloor = $12; sync = $14; map = $16
   gi = 1.3 * mb + 8; ge = 1.6 * mb + 8
-  printf "%-4s %-2s %7.1f %5s | %7.1f %7.1f %6s | %7.1f %7.1f %6s %7.1f %6s | %6.1f%s %7.1f %6.1f%s %7.1f\n",
+  printf "%-4s %-2s %7.1f %5s | %7.1f %7.1f %6s | %7.1f %7.1f %6s %7.1f %6s | %6.1f%s %7.1f %6.1f%s %7.1f | %7.1f %6s\n",
          name[k], $2, $3 / 1048576, tr4 ? $5 : "-", info, lfloor, mark(info / lfloor, tr4 ? 1.10 : 1.5),
          edit, sfloor, mark(edit / sfloor, tr4 ? 0.70 : 2.0), sync, mark(edit / sync, tr4 ? 0.70 : 2.0),
-         $7, ($7 > gi ? "*" : " "), gi, $11, ($11 > ge ? "*" : " "), ge
+         $7, ($7 > gi ? "*" : " "), gi, $11, ($11 > ge ? "*" : " "), ge, map, mark(map / info, 3.0)
   # Cost per MB of file + unpacked chunks, first and last size of each kind.
   if (!(k in first)) first[k] = sprintf("%.1f/%.1f", info / mb, edit / mb)
   last[k] = sprintf("%.1f/%.1f", info / mb, edit / mb)

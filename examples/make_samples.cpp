@@ -97,6 +97,6 @@ int main(int argc, char** argv) {
     const qmtest::Bytes level = qmtest::Build(qmtest::SampleLevel(s.kind, 1));
     ok = WriteFile(dir + s.name, s.wrapped ? qmtest::WrapZlib(level) : level) && ok;
   }
-  ok = WriteFile(dir + "sample_rooms.tr2", qmtest::Build(FloorPlanLevel())) && ok;
+  ok = WriteFile(dir + "sample_floorplan.tr2", qmtest::Build(FloorPlanLevel())) && ok;
   return ok ? 0 : 1;
 }
