@@ -103,8 +103,10 @@ void PrintRoomTable(const Ttrlevel& L, int32_t from, int32_t to, TConsole& out) 
     out.Line("Showing ROOMS of this level:");
     out.Line("");
     std::string heading;
-    for (size_t c = 0; c < std::size(Columns); ++c)
-        heading += (c ? " " : "") + Pad(Columns[c].Name, Columns[c].Width, c == SetColumn);
+    for (size_t c = 0; c < std::size(Columns); ++c) {
+        if (c) heading += ' ';
+        heading += Pad(Columns[c].Name, Columns[c].Width, c == SetColumn);
+    }
     out.Line(heading);
     for (int32_t i = from; i <= to; ++i) {
         const TRoomFacts f = RoomFacts(L, size_t(i));
@@ -120,8 +122,10 @@ void PrintRoomTable(const Ttrlevel& L, int32_t from, int32_t to, TConsole& out) 
         };
         static_assert(std::size(cells) == std::size(Columns));
         std::string line;
-        for (size_t c = 0; c < std::size(Columns); ++c)
-            line += (c ? " " : "") + Pad(cells[c], Columns[c].Width, c == SetColumn);
+        for (size_t c = 0; c < std::size(Columns); ++c) {
+            if (c) line += ' ';
+            line += Pad(cells[c], Columns[c].Width, c == SetColumn);
+        }
         out.Line(line);
     }
     out.Line("Done.");
