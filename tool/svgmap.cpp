@@ -48,6 +48,13 @@ std::string Num(double v) {
     return s == "-0" ? "0" : s;
 }
 
+// A factor in full: a map millions of sectors wide has a scale far below 0.0001.
+std::string Exact(double v) {
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%.9g", v);
+    return buf;
+}
+
 double Sectors(int64_t world) { return double(world) / SectorUnits; }
 
 // "Room 3: water, sky, 12×8 sectors, floor 1024, ceiling -2048, alternate room 5"
@@ -195,7 +202,7 @@ std::string MapSvg(const Ttrlevel& L, const std::string& levelName, int32_t from
     w.Element("text", {{"id", "heading"}, {"x", Num(Margin)}, {"y", "26"}, {"font-size", "16"}},
               title + ", seen from above (x right, z up)");
     const std::string transform = "translate(" + Num(Margin - Sectors(left) * scale) + " " +
-                                  Num(HeaderPixels + Sectors(top) * scale) + ") scale(" + Num(scale) + ")";
+                                  Num(HeaderPixels + Sectors(top) * scale) + ") scale(" + Exact(scale) + ")";
     w.Open("g", {{"id", "rooms"}, {"transform", transform}});
     for (size_t i : order) DrawRoom(w, L.Rooms[i], i, facts[i], alternateOf[i], scale);
     w.Close();
