@@ -4,7 +4,8 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include <algorithm>
+#include <new>
 
 #include "errors.h"
 #include "fileview.h"
@@ -19,7 +20,11 @@ void TFileView::Open(const TDiskFile& file, size_t size) {
     void* p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, static_cast<int>(file.Descriptor()), 0);
     if (p == MAP_FAILED) {
         // Some files cannot be mapped (special file systems): read them instead.
-        Copy_.resize(size);
+        try {
+            Copy_.resize(size);
+        } catch (const std::bad_alloc&) {
+            throw EOutOfMemory("reading the file");
+        }
         file.ReadAt(0, Copy_.data(), static_cast<int64_t>(size));
         Data_ = Copy_.data();
         Size_ = size;

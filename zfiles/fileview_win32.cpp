@@ -1,4 +1,6 @@
 // TFileView on Windows: the content read into memory in one go.
+#include <new>
+
 #include "errors.h"
 #include "fileview.h"
 #include "platform.h"

@@ -30,6 +30,8 @@ public:
     void ReadAt(int64_t offset, void* dest, int64_t n) const;
     bool IsOpen() const;
     void Close() noexcept;
+    // The system's handle of the open file (a descriptor on POSIX systems).
+    intptr_t Descriptor() const { return Handle_; }
 
 private:
     intptr_t Handle_ = -1;
