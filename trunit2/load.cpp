@@ -64,6 +64,7 @@ uint8_t Ttrlevel::LoadFrom(const std::string& fileName) {
     TZfile f;
     ZAssign(f, fileName);
     ZReset(f, 1);
+    StampName = fileName, Stamp = f.Stamp;
 
     const uint32_t signature = f.Size >= 4 ? GetU32(f.Buffer.data()) : 0;
     if (!IsLevelSignature(signature)) {

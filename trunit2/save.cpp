@@ -97,7 +97,9 @@ uint8_t Ttrlevel::SaveLevel(const std::string& fileName) {
         WalkTr4Head(io, *this, slots, levelSize, levelPacked);
     }
     Report(100);
+    if (fileName == StampName) f.Stamp = Stamp;
     ZClose(f, true);
+    StampName = fileName, Stamp = f.Stamp;
     Report(0);
     return 0;
 }

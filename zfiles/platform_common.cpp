@@ -7,7 +7,7 @@
 
 namespace qm {
 
-std::function<int(int64_t written)> GStoreFaultHook;
+std::function<int(TStoreStep step, int64_t written)> GStoreFaultHook;
 
 namespace detail {
 
@@ -31,11 +31,15 @@ EInOutError ErrorFromErrno(int e, std::string where) {
     }
 }
 
-void AskFaultHook(int64_t written, const std::string& where) {
+void AskFaultHook(TStoreStep step, int64_t written, const std::string& where) {
     if (GStoreFaultHook) {
-        if (const int e = GStoreFaultHook(written); e != 0)
+        if (const int e = GStoreFaultHook(step, written); e != 0)
             throw ErrorFromErrno(e, where);
     }
+}
+
+void ThrowChangedOnDisk(const std::string& where) {
+    throw ELevelError("The level changed on disk while it was being edited; nothing was saved", where);
 }
 
 } // namespace detail

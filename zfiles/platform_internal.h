@@ -16,8 +16,13 @@ namespace qm::detail {
 // keeps the system's own number.
 EInOutError ErrorFromErrno(int e, std::string where);
 
-// Asks the test seam before a write; a code from it fails that write.
-void AskFaultHook(int64_t written, const std::string& where);
+// Asks the test seam before a step of a store; a code from it fails that step
+// with the error of that number, placed at where.
+void AskFaultHook(TStoreStep step, int64_t written, const std::string& where);
+
+// The error a store reports when the target is no longer the file that was
+// loaded.
+[[noreturn]] void ThrowChangedOnDisk(const std::string& where);
 
 // The largest piece handed to one write call: well below every system's
 // per-call limit, and small enough that a failing disk is noticed early.
