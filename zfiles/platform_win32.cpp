@@ -1,30 +1,15 @@
-// The operating-system layer on Windows: file existence, whole-file reading,
-// the replaceability check and the crash-safe store. The UTF-8 names are
-// converted to wide characters once, here, and only the wide-character Win32
-// calls are used.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-
+// The operating-system layer on Windows: file existence, whole-file reading
+// and the replaceability check; the crash-safe store is in store_win32.cpp.
+// The UTF-8 names are converted to wide characters once, at this edge, and
+// only the wide-character Win32 calls are used.
 #include <algorithm>
-#include <cerrno>
 #include <string>
 
-#include "platform_internal.h"
+#include "win32_file.h"
 
 namespace qm {
+namespace detail {
 
-using detail::AskFaultHook;
-using detail::WritePiece;
-
-namespace {
-
-// The runtime's codes for the Win32 errors that have one (the counterparts of
-// C error numbers in platform_common.cpp); every other error keeps the system's number.
 EInOutError ErrorFromWin32(DWORD e, std::string where) {
     switch (e) {
     case ERROR_FILE_NOT_FOUND:
@@ -44,8 +29,6 @@ EInOutError ErrorFromWin32(DWORD e, std::string where) {
 
 [[noreturn]] void ThrowLastError(const std::string& where) { throw ErrorFromWin32(::GetLastError(), where); }
 
-// A UTF-8 name as the wide-character calls take it. Bytes that are no UTF-8,
-// and a NUL inside the name (which would silently cut it), make no valid name.
 std::wstring Wide(const std::string& name, const std::string& where) {
     if (name.empty())
         throw EInOutError(EInOutError::FileNotFound, where);
@@ -74,7 +57,6 @@ std::string Utf8(const std::wstring& wide) {
     return utf8;
 }
 
-// A path for messages, without the "\\?\" prefix of the long form.
 std::string DisplayName(const std::wstring& path) {
     if (path.rfind(L"\\\\?\\UNC\\", 0) == 0)
         return Utf8(L"\\\\" + path.substr(8));
@@ -83,45 +65,44 @@ std::string DisplayName(const std::wstring& path) {
     return Utf8(path);
 }
 
-HANDLE AsHandle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
-
-// An open handle that is closed when the owner goes out of scope.
-class THandle {
-public:
-    explicit THandle(HANDLE h = INVALID_HANDLE_VALUE) : H_(h) {}
-    THandle(const THandle&) = delete;
-    THandle& operator=(const THandle&) = delete;
-    ~THandle() { Reset(); }
-    HANDLE Get() const { return H_; }
-    bool Valid() const { return H_ != INVALID_HANDLE_VALUE; }
-    // Closes now and reports whether closing succeeded.
-    bool Close() {
-        const HANDLE h = H_;
-        H_ = INVALID_HANDLE_VALUE;
-        return h == INVALID_HANDLE_VALUE || ::CloseHandle(h) != 0;
-    }
-    HANDLE Release() {
-        const HANDLE h = H_;
-        H_ = INVALID_HANDLE_VALUE;
-        return h;
-    }
-    void Reset() noexcept {
-        if (H_ != INVALID_HANDLE_VALUE)
-            ::CloseHandle(H_);
-        H_ = INVALID_HANDLE_VALUE;
-    }
-
-private:
-    HANDLE H_;
-};
-
-constexpr DWORD ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-// Opens name for no access at all, following symbolic links (and opening a
-// directory too), to ask about the file itself.
 HANDLE OpenForQuery(const std::wstring& name) {
     return ::CreateFileW(name.c_str(), 0, ShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
+
+bool IsMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+std::wstring FullPathOf(const std::wstring& name, const std::string& where) {
+    const DWORD need = ::GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
+    if (need == 0)
+        ThrowLastError(where);
+    std::wstring full(need, L'\0');
+    const DWORD got = ::GetFullPathNameW(name.c_str(), need, full.data(), nullptr);
+    if (got == 0 || got >= need)
+        ThrowLastError(where);
+    full.resize(got);
+    return full;
+}
+
+TFileStamp StampOfHandle(HANDLE h, const std::string& where) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(h, &info))
+        ThrowLastError(where);
+    const auto join = [](DWORD high, DWORD low) { return uint64_t{high} << 32 | low; };
+    return TFileStamp{.Known = true,
+                      .Device = info.dwVolumeSerialNumber,
+                      .FileId = join(info.nFileIndexHigh, info.nFileIndexLow),
+                      .Size = static_cast<int64_t>(join(info.nFileSizeHigh, info.nFileSizeLow)),
+                      .ModifiedNs = static_cast<int64_t>(
+                          join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime))};
+}
+
+} // namespace detail
+
+using namespace detail;
+
+namespace {
+
+HANDLE AsHandle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
 // The attributes of the file name leads to. A symbolic link reports its own
 // attributes to GetFileAttributesW, so for one the file it points to is
@@ -142,96 +123,6 @@ bool AttributesOf(const std::wstring& name, DWORD& attributes, DWORD& error) {
     }
     attributes = info.dwFileAttributes;
     return true;
-}
-
-bool IsMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
-
-std::wstring FullPathOf(const std::wstring& name, const std::string& where) {
-    const DWORD need = ::GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
-    if (need == 0)
-        ThrowLastError(where);
-    std::wstring full(need, L'\0');
-    const DWORD got = ::GetFullPathNameW(name.c_str(), need, full.data(), nullptr);
-    if (got == 0 || got >= need)
-        ThrowLastError(where);
-    full.resize(got);
-    return full;
-}
-
-// The full path of the file that storing under name really replaces: for an
-// existing file the end of any chain of symbolic links (so the temporary file
-// lands in the folder the file is really in), else the full form of name.
-// exists tells which.
-std::wstring FinalTarget(const std::wstring& name, bool& exists, const std::string& where) {
-    THandle h(OpenForQuery(name));
-    exists = h.Valid();
-    if (!exists) {
-        const DWORD e = ::GetLastError();
-        if (!IsMissing(e))
-            throw ErrorFromWin32(e, where);
-        return FullPathOf(name, where);
-    }
-    std::wstring final(MAX_PATH, L'\0');
-    for (int tries = 0; tries < 2; ++tries) {
-        const DWORD got = ::GetFinalPathNameByHandleW(h.Get(), final.data(), static_cast<DWORD>(final.size()),
-                                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-        if (got == 0)
-            break; // some file systems cannot say; the full name still works
-        if (got < final.size()) {
-            final.resize(got);
-            return final;
-        }
-        final.assign(got, L'\0');
-    }
-    return FullPathOf(name, where);
-}
-
-// The folder of a full path (every separator a backslash) and its last part.
-void SplitPath(const std::wstring& path, std::wstring& dir, std::wstring& base) {
-    const size_t slash = path.find_last_of(L"\\/");
-    dir = slash == std::wstring::npos ? std::wstring(L".") : path.substr(0, slash);
-    base = slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
-
-// Creates a new, empty temporary file in dir whose name starts with that of
-// the target, and returns its handle and name.
-THandle CreateTemporary(const std::wstring& dir, const std::wstring& base, std::wstring& temp) {
-    // Only the start of the target's name is used, so that the temporary name
-    // fits wherever the target's does; a cut never splits a surrogate pair.
-    size_t keep = std::min<size_t>(base.size(), 200);
-    if (keep > 0 && keep < base.size() && IS_HIGH_SURROGATE(base[keep - 1]))
-        --keep;
-    const std::wstring stem = dir + L"\\." + base.substr(0, keep) + L".qmtmp";
-    static constexpr wchar_t Hex[] = L"0123456789abcdef";
-    uint32_t seed = ::GetCurrentProcessId() * 2654435761u ^ static_cast<uint32_t>(::GetTickCount64());
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        seed = seed * 1664525u + 1013904223u;
-        temp = stem;
-        for (int i = 0; i < 6; ++i)
-            temp += Hex[(seed >> (4 * i + 8)) & 15];
-        THandle h(::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (h.Valid())
-            return THandle(h.Release());
-        const DWORD e = ::GetLastError();
-        if (e != ERROR_FILE_EXISTS && e != ERROR_ALREADY_EXISTS)
-            throw ErrorFromWin32(e, "creating a temporary file in " + DisplayName(dir));
-    }
-    throw ErrorFromWin32(ERROR_FILE_EXISTS, "creating a temporary file in " + DisplayName(dir));
-}
-
-// Writes all n bytes, asking the test seam before every call.
-void WriteAll(HANDLE h, const uint8_t* data, size_t n, int64_t& written, const std::string& where) {
-    while (n > 0) {
-        AskFaultHook(written, where);
-        DWORD put = 0;
-        if (!::WriteFile(h, data, static_cast<DWORD>(std::min(n, WritePiece)), &put, nullptr))
-            ThrowLastError(where);
-        if (put == 0)
-            throw EInOutError(EInOutError::DiskFull, where);
-        data += put;
-        n -= put;
-        written += put;
-    }
 }
 
 } // namespace
@@ -260,7 +151,7 @@ void TDiskFile::OpenRead(const std::string& name) {
     // A device or pipe (CON, NUL, a named pipe) is no level file, and reading
     // one could wait for ever.
     if (::GetFileType(h.Get()) != FILE_TYPE_DISK)
-        throw EInOutError(EInOutError::AccessDenied, where);
+        throw EInOutError(EInOutError::AccessDenied, where + ", which is not a regular file");
     Handle_ = reinterpret_cast<intptr_t>(h.Release());
 }
 
@@ -299,6 +190,12 @@ void TDiskFile::ReadAt(int64_t offset, void* dest, int64_t n) const {
     }
 }
 
+TFileStamp TDiskFile::Stamp() const {
+    if (!IsOpen())
+        throw ErrorFromWin32(ERROR_INVALID_HANDLE, "the identity of a closed file");
+    return StampOfHandle(AsHandle(Handle_), "the identity of the open file");
+}
+
 bool TDiskFile::IsOpen() const { return Handle_ != -1; }
 
 void TDiskFile::Close() noexcept {
@@ -325,63 +222,6 @@ void CheckReplaceable(const std::string& name) {
                             nullptr));
     if (!h.Valid() || ::GetFileType(h.Get()) != FILE_TYPE_DISK)
         throw EInOutError(EInOutError::AccessDenied, where);
-}
-
-void StoreFileReplacing(const std::string& name, const std::vector<const void*>& parts,
-                        const std::vector<size_t>& sizes) {
-    if (name.empty())
-        throw EInOutError(EInOutError::FileNotFound, "an empty file name");
-    const std::wstring wide = Wide(name, "replacing " + name);
-    // A write-protected file must stay as it is, although replacing it would
-    // be allowed.
-    CheckReplaceable(name);
-    bool exists = false;
-    const std::wstring target = FinalTarget(wide, exists, "looking up " + name);
-
-    std::wstring dir, base, temp;
-    SplitPath(target, dir, base);
-    THandle h = CreateTemporary(dir, base, temp);
-    const std::string tempName = DisplayName(temp);
-    bool keepTemp = false;
-
-    try {
-        const std::string writing = "writing " + tempName;
-        int64_t written = 0;
-        for (size_t i = 0; i < parts.size() && i < sizes.size(); ++i)
-            WriteAll(h.Get(), static_cast<const uint8_t*>(parts[i]), sizes[i], written, writing);
-        if (!::FlushFileBuffers(h.Get()))
-            ThrowLastError("flushing " + tempName + " to disk");
-        if (!h.Close())
-            ThrowLastError("closing " + tempName);
-
-        // ReplaceFileW keeps the replaced file's attributes, permissions (ACL)
-        // and creation time; a new file simply gets the temporary file's name.
-        constexpr DWORD moveFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-        const std::string replacing = "replacing " + name;
-        if (!exists) {
-            if (!::MoveFileExW(temp.c_str(), target.c_str(), moveFlags))
-                ThrowLastError(replacing);
-        } else if (!::ReplaceFileW(target.c_str(), temp.c_str(), nullptr, 0, nullptr, nullptr)) {
-            const DWORD e = ::GetLastError();
-            if (e == ERROR_FILE_NOT_FOUND || e == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
-                // The original is gone: removed meanwhile, or already moved
-                // aside by the failed replace. The new content then takes the
-                // name directly; should even that fail, the temporary file is
-                // the only copy left and is kept.
-                if (!::MoveFileExW(temp.c_str(), target.c_str(), moveFlags)) {
-                    keepTemp = e == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2;
-                    ThrowLastError(keepTemp ? replacing + "; the new content is kept in " + tempName : replacing);
-                }
-            } else {
-                throw ErrorFromWin32(e, replacing);
-            }
-        }
-    } catch (...) {
-        h.Reset();
-        if (!keepTemp)
-            ::DeleteFileW(temp.c_str());
-        throw;
-    }
 }
 
 } // namespace qm
