@@ -117,10 +117,21 @@ public:
     // throw the object holds no level (Loaded is clear).
     uint8_t LoadLevel(const std::string& fileName);
 
+    // The same reading on a level's file content in memory (the plain content,
+    // a "ZLIB" container already unwrapped); name picks the kind among those
+    // sharing a signature. 0 read, 2 not a level signature; throws as LoadLevel.
+    uint8_t ParseLevel(const uint8_t* data, size_t size, const std::string& name);
+
     // Writes the level to fileName in its own kind (derived again from the
     // signature and the name), crash-safely. 0 written, 1 no level loaded.
     // Throws EQuillError on failure; the file on disk is then unchanged.
     uint8_t SaveLevel(const std::string& fileName);
+
+    // The file content SaveLevel stores, for the kind LevelVersion names. Throws
+    // ELevelError when no level is loaded, or when the level cannot be written
+    // without losing bytes it holds (TR4-family chunks that disagree with the
+    // page count); EOutOfMemory, ECompressionError.
+    std::vector<uint8_t> SerializeLevel();
 
     bool IsLoaded() const { return Loaded == LoadedTag; }
     // A TR4-family level whose file ends with the "NGLE" trailer block.
@@ -251,7 +262,9 @@ public:
 
 private:
     void ReleaseBlocks();
-    uint8_t LoadFrom(const std::string& fileName);
+    template <class Step>
+    uint8_t Guarded(Step step);
+    uint8_t ParseContent(const uint8_t* data, size_t size, const std::string& name, const char* area);
 };
 
 } // namespace qm

@@ -44,16 +44,16 @@ struct TZfile {
 void ZAssign(TZfile& f, const std::string& name);
 
 // Opens the existing file read-only, loads it whole (unwrapping a container),
-// records its Stamp and sets Position to 0. Throws EInOutError (missing file, access denied, a
-// container whose packed length runs past the end: "Read beyond end of file"),
-// EDecompressionError for a corrupt container stream, EOutOfMemory.
+// records its Stamp and sets Position to 0. Throws EInOutError (missing file,
+// access denied, not a regular file, a container whose packed length runs past
+// the end: "Read beyond end of file"), EDecompressionError for a corrupt
+// container stream, EOutOfMemory.
 void ZReset(TZfile& f, uint16_t recSize);
 
 // Opens the file for writing (creating it when missing is deferred to the
 // flushing close); the new content starts empty in a 64 KiB block and Stamp is
-// cleared. An existing
-// file that cannot be written (read-only, no permission) throws EInOutError
-// "File access denied" here, before anything is composed.
+// cleared. An existing file that cannot be written (read-only, no permission)
+// throws EInOutError "File access denied" here, before anything is composed.
 void ZRewrite(TZfile& f, uint16_t recSize);
 
 // Copies count*RecSize bytes, clamped to what remains, and advances Position.
@@ -64,6 +64,11 @@ int32_t ZBlockRead(TZfile& f, void* dest, int32_t count);
 // as needed (the content may not exceed what an int32 length can express:
 // EOutOfMemory otherwise), and advances Position.
 void ZBlockWrite(TZfile& f, const void* src, int32_t count);
+
+// Makes bytes the whole content (after ZRewrite, in place of block writes that
+// would copy it), with Position at its end. Throws EOutOfMemory for a content
+// beyond what an int32 length can express.
+void ZTakeContent(TZfile& f, std::vector<uint8_t>&& bytes);
 
 // Makes room for a content of bytes in all, so that writing up to that much
 // needs no further growth. Throws EOutOfMemory.
