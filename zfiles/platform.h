@@ -21,7 +21,7 @@ struct TFileStamp {
     uint64_t Device = 0;     // POSIX: st_dev; Windows: the volume serial number
     uint64_t FileId = 0;     // POSIX: the inode; Windows: the file index
     int64_t Size = 0;        // length in bytes
-    int64_t ModifiedNs = 0;  // last modification in ns (Windows: its FILETIME ticks * 100)
+    int64_t ModifiedNs = 0;  // last modification: POSIX ns since 1970; Windows 100-ns ticks since 1601
     bool operator==(const TFileStamp&) const = default;
 };
 
