@@ -121,7 +121,6 @@ mode_t CurrentUmask() {
     return mask;
 }
 
-
 // ---- the temporary file -----------------------------------------------------
 
 // Six random characters for a hidden name, different per process and call.
