@@ -13,6 +13,7 @@
 // The differences between the kinds come from the TKindInfo row.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <type_traits>
@@ -63,8 +64,16 @@ struct TLoadIO {
     void Block(std::vector<uint8_t>& v, int64_t n) {
         if (n < 0 || n > INT32_MAX) throw ERangeError(R.Where());
         R.Need(uint64_t(n));
-        v.assign(R.Cursor(), R.Cursor() + n);  // copied once, not zero-filled first
-        R.Skip(size_t(n));
+        // Copied once, not zero-filled first, and in pieces, so that a reader
+        // giving back what it has passed holds little of a large block twice.
+        v.clear();
+        v.reserve(size_t(n));
+        for (size_t left = size_t(n); left > 0;) {
+            const size_t piece = std::min<size_t>(left, size_t{1} << 20);
+            v.insert(v.end(), R.Cursor(), R.Cursor() + piece);
+            R.Skip(piece);
+            left -= piece;
+        }
     }
     template <class T>
     void Elements(std::vector<T>& v, int64_t n) {

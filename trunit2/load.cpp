@@ -68,10 +68,13 @@ uint8_t Ttrlevel::LoadLevel(const std::string& fileName) {
         if (!FileExists(fileName)) return 1;
         TZfile f;
         ZAssign(f, fileName);
-        ZReset(f, 1);
+        ZResetView(f, 1);
         StampName = fileName, Stamp = f.Stamp;
-        const uint8_t result = ParseContent(f.Buffer.data(), size_t(f.Size), fileName,
-                                            f.Compressed ? "unpacked level inside the ZLIB container" : "file");
+        // A plain file is read in place and given back as it is read, so that
+        // its bytes are not held twice.
+        const uint8_t result = ParseContent(ZContent(f), size_t(f.Size), fileName,
+                                            f.Compressed ? "unpacked level inside the ZLIB container" : "file",
+                                            f.Compressed ? nullptr : &f.View);
         ZClose(f, false);
         return result;
     });
@@ -81,7 +84,8 @@ uint8_t Ttrlevel::ParseLevel(const uint8_t* data, size_t size, const std::string
     return Guarded([&] { return ParseContent(data, size, name, "file"); });
 }
 
-uint8_t Ttrlevel::ParseContent(const uint8_t* data, size_t size, const std::string& fileName, const char* area) {
+uint8_t Ttrlevel::ParseContent(const uint8_t* data, size_t size, const std::string& fileName, const char* area,
+                               TFileView* view) {
     const uint32_t signature = size >= 4 ? GetU32(data) : 0;
     if (!IsLevelSignature(signature)) {
         FileSignature = 0;
@@ -96,6 +100,7 @@ uint8_t Ttrlevel::ParseContent(const uint8_t* data, size_t size, const std::stri
     TReader file(data, size, area);
     TLoadIO io{file, *this};
     if (!K.Tr4Family) {
+        file.ReleaseBehind(view);
         WalkHead(io, *this, K);
         WalkLevelData(io, *this, K, false);
     } else {
@@ -117,6 +122,9 @@ uint8_t Ttrlevel::ParseContent(const uint8_t* data, size_t size, const std::stri
             throw;
         }
         InflateChunks(slots, unpacked);
+        // Everything of the file has been used: the chunks are inflated and the
+        // tail is copied.
+        if (view) view->ReleaseBefore(size);
         Textiles32 = std::move(unpacked[0]);
         Textiles16 = std::move(unpacked[1]);
         TextilesMisc = std::move(unpacked[2]);

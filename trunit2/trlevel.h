@@ -17,6 +17,7 @@
 namespace qm {
 
 struct TComposed;
+class TFileView;
 
 // A fixed-size record kept as the bytes of the file (little-endian fields).
 template <size_t N>
@@ -267,7 +268,8 @@ private:
     template <class Step>
     uint8_t Guarded(Step step);
     void Compose(TComposed& content);
-    uint8_t ParseContent(const uint8_t* data, size_t size, const std::string& name, const char* area);
+    uint8_t ParseContent(const uint8_t* data, size_t size, const std::string& name, const char* area,
+                         TFileView* view = nullptr);
 };
 
 } // namespace qm
