@@ -74,5 +74,5 @@ while read -r name path bytes <&3; do
   read -r ms peak < <("$bin/qm_measure" "$runs" --status 1 -- "$tool" "$path" /Info)
   awk -v n="$name" -v b="$bytes" -v t="$ms" -v p="$peak" 'BEGIN {
     bound = 2 * b / 1048576 + 64
-    printf "%-12s %8.1f | %8.1f %7.1f%s %8.1f\n", n, b / 1048576, t, p, p > bound ? "*" : " ", bound }'
+    printf "%-12s %8.1f | %8.1f %7.1f%s %8.1f\n", n, b / 1048576, t, p, (p > bound ? "*" : " "), bound }'
 done 3<"$work/bombs"

@@ -69,7 +69,7 @@ struct TLoadIO {
         v.clear();
         v.reserve(size_t(n));
         for (size_t left = size_t(n); left > 0;) {
-            const size_t piece = std::min<size_t>(left, size_t{1} << 20);
+            const size_t piece = std::min<size_t>(left, size_t{256} << 10);
             v.insert(v.end(), R.Cursor(), R.Cursor() + piece);
             R.Skip(piece);
             left -= piece;

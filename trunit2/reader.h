@@ -79,7 +79,7 @@ public:
     std::string Where() const { return DescribePlace(Place_, Area_, int64_t(Pos_)); }
 
 private:
-    static constexpr size_t ReleaseStep = size_t{1} << 20;
+    static constexpr size_t ReleaseStep = size_t{256} << 10;
     void Advance(size_t n) {
         Pos_ += n;
         if (View_ && Pos_ - Released_ >= ReleaseStep) {
