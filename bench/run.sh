@@ -26,6 +26,12 @@ trap 'rm -rf "$work"' EXIT
 echo "Generating levels in $work ..."
 "$bin/qm_make_levels" "$work" "${sizes[@]}" >"$work/manifest"
 "$bin/qm_make_levels" --bombs "$work" >"$work/bombs"
+# The real TR1-TR4 levels, when ../shared/levels is there (size column "R").
+real=()
+for f in ../shared/levels/tr1/*.PHD ../shared/levels/tr2/*.TR2 ../shared/levels/tr3/*.TR2 ../shared/levels/tr4/*.TR4; do
+  [ -f "$f" ] && real+=("$PWD/$f")
+done
+[ ${#real[@]} -eq 0 ] || "$bin/qm_make_levels" --describe R "${real[@]}" >>"$work/manifest"
 
 measure() { "$bin/qm_measure" "$runs" "$@" | tr '\n' ' '; }
 rows=$work/rows
