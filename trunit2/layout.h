@@ -364,9 +364,9 @@ void WalkLevelData(IO& io, Ttrlevel& L, const TKindInfo& K, bool ngSoundMap) {
     CountedArray(io, L, "moveables", L.MoveableCount, 4, L.Moveables, &T::SetMoveableCount);
     CountedArray(io, L, "static meshes", L.StaticMeshCount, 4, L.StaticMeshes, &T::SetStaticMeshCount);
     if (K.EarlyObjectTextures) WalkObjectTextures(io, L, K);
-    if (K.HasMarkers) {
+    if (K.SpriteMarkerSize) {
         io.At("sprite marker");
-        io.Raw(L.SpriteMarker);
+        io.Raw(L.SpriteMarker, size_t(K.SpriteMarkerSize));
     }
     CountedArray(io, L, "sprite textures", L.SpriteTextureCount, 4, L.SpriteTextures, &T::SetSpriteTextureCount);
     CountedArray(io, L, "sprite sequences", L.SpriteSequenceCount, 4, L.SpriteSequences, &T::SetSpriteSequenceCount);
@@ -391,9 +391,9 @@ void WalkLevelData(IO& io, Ttrlevel& L, const TKindInfo& K, bool ngSoundMap) {
         io.Elements(L.Zones[size_t(K.ZoneArrays == 6 ? ZoneOrder6[z] : z)], L.ZoneCount);
     CountedArray(io, L, "animated textures", L.AnimatedTextureCount, 4, L.AnimatedTextures, &T::SetAnimatedTextureCount);
     io.Report(85);
-    if (K.HasMarkers) {
+    if (K.TexMarkerSize) {
         io.At("texture marker");
-        io.Raw(L.TexMarker);
+        io.Raw(L.TexMarker, size_t(K.TexMarkerSize));
     }
     if (!K.EarlyObjectTextures) WalkObjectTextures(io, L, K);
     io.Report(90);

@@ -59,6 +59,21 @@ uint8_t Ttrlevel::LoadLevel(const std::string& fileName) {
     return result;
 }
 
+bool Ttrlevel::ReadsWholeAs(int32_t kind, const TZfile& f) {
+    const int32_t tried = LevelVersion;
+    LevelVersion = kind;
+    try {
+        TReader file(f.Buffer.data(), size_t(f.Size), "file");
+        TLoadIO io{file, *this};
+        WalkHead(io, *this, KindInfo(kind));
+        WalkLevelData(io, *this, KindInfo(kind), false);
+        if (TrailingBytes.empty()) return true;
+    } catch (const EQuillError&) {
+    }
+    LevelVersion = tried;
+    return false;
+}
+
 uint8_t Ttrlevel::LoadFrom(const std::string& fileName) {
     if (!FileExists(fileName)) return 1;
     TZfile f;
@@ -80,8 +95,15 @@ uint8_t Ttrlevel::LoadFrom(const std::string& fileName) {
     TReader file(f.Buffer.data(), size_t(f.Size), "file");
     TLoadIO io{file, *this};
     if (!K.Tr4Family) {
-        WalkHead(io, *this, K);
-        WalkLevelData(io, *this, K, false);
+        try {
+            WalkHead(io, *this, K);
+            WalkLevelData(io, *this, K, false);
+        } catch (const EQuillError&) {
+            // TR1 files do not always follow their name: one that does not read
+            // in its name's layout is the other layout only when that reads the
+            // whole file to its last byte. Otherwise the first report stands.
+            if (!K.OtherLayout || !ReadsWholeAs(K.OtherLayout, f)) throw;
+        }
     } else {
         TChunkSlot slots[4];
         slots[0].Name = "32-bit texture pages chunk";

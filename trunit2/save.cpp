@@ -41,7 +41,7 @@ uint8_t Ttrlevel::SaveLevel(const std::string& fileName) {
     Report(0);
     if (!IsLoaded()) return 1;
 
-    if (int32_t kind = KindFromSignature(FileSignature, fileName)) LevelVersion = kind;
+    // The level is written in the layout it was read in, whatever the name.
     const TKindInfo& K = KindInfo(LevelVersion);
 
     if (K.Tr4Family) {

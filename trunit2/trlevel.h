@@ -14,6 +14,8 @@
 
 namespace qm {
 
+struct TZfile;
+
 // A fixed-size record kept as the bytes of the file (little-endian fields).
 template <size_t N>
 using TRec = std::array<uint8_t, N>;
@@ -34,7 +36,8 @@ enum : int32_t {
     KindTRG = 4,   // TR2 ".TRG" variant
     KindTR3 = 5,   // signature 0xFF080038 or 0xFF180038
     KindTR4 = 6,   // signature "TR4\0" or 0xFFFFFFF0
-    KindTRC = 7,   // TR4 family, ".TRC" variant
+    KindTRC = 7,   // TR4 family, ".TRC" variant in the TR4 layout
+    KindTR5 = 8,   // real TR5 layout (TR4 signature, told apart by content)
 };
 
 // 20 bytes: 16 bytes kept as read, then the size of the room's geometry in 16-bit
@@ -82,7 +85,7 @@ struct RoomRecord {
     std::vector<TRec<18>> Statics18;   // TR1
     std::vector<TRec<20>> Statics20;   // TR2 and later
     int16_t AlternateRoom = 0;
-    uint8_t RoomFlags[2] = {0, 0};     // byte 0: 0x01 water, 0x08 sky, 0x80 quicksand
+    uint8_t RoomFlags[2] = {0, 0};     // byte 0: 0x01 water, 0x08 sky, quicksand 0x80 (TR1-TR3) or 0x04
     uint8_t WaterScheme = 0;           // TR3 and later
     uint8_t ReverbInfo = 0;            // TR3 and later
     uint8_t RoomFiller = 0;            // TR3 and later
@@ -115,8 +118,8 @@ public:
     // throw the object holds no level (Loaded is clear).
     uint8_t LoadLevel(const std::string& fileName);
 
-    // Writes the level to fileName in its own kind (derived again from the
-    // signature and the name), crash-safely. 0 written, 1 no level loaded.
+    // Writes the level to fileName in the kind it was read as (never derived
+    // again from the name), crash-safely. 0 written, 1 no level loaded.
     // Throws EQuillError on failure; the file on disk is then unchanged.
     uint8_t SaveLevel(const std::string& fileName);
 
@@ -137,7 +140,7 @@ public:
     static constexpr const char* LoadedTag = "LOADED!";
     std::string Loaded;           // LoadedTag while a level is loaded, else empty
     uint32_t FileSignature = 0;   // first four bytes of the last accepted file
-    int32_t LevelVersion = 0;     // KindTR1 .. KindTRC, 0 when none
+    int32_t LevelVersion = 0;     // KindTR1 .. KindTR5, 0 when none
 
     uint16_t Tr4TextileCounts[3] = {0, 0, 0};  // room, object and bump pages (TR4 family)
     int32_t Textiles32Size = 0, Textiles32PackedSize = 0;
@@ -166,9 +169,11 @@ public:
     std::vector<uint16_t> Frames;
     std::vector<TRec<18>> Moveables;
     std::vector<TRec<32>> StaticMeshes;  // first field: the 32-bit static mesh id
-    TRec<4> TexMarker{};                 // TR4 family, before the object textures
+    // TR4 family, before the object textures: the UV-rotate byte, then "TEX"
+    // (TR4) or "TEX\0" (TR5); TexMarkerSize of the kind's bytes are used.
+    TRec<5> TexMarker{};
     std::vector<ObjectTextureRecord> ObjectTextures;
-    TRec<3> SpriteMarker{};              // TR4 family, before the sprite textures
+    TRec<4> SpriteMarker{};              // "SPR" (TR4) or "SPR\0" (TR5), before the sprite textures
     std::vector<TRec<16>> SpriteTextures;
     std::vector<TRec<8>> SpriteSequences;
     std::vector<TRec<16>> Cameras;
@@ -246,6 +251,9 @@ public:
 private:
     void ReleaseBlocks();
     uint8_t LoadFrom(const std::string& fileName);
+    // Reads the file content again as the given TR1 layout; true when that
+    // reads it whole, to its last byte.
+    bool ReadsWholeAs(int32_t kind, const TZfile& f);
 };
 
 } // namespace qm
