@@ -115,33 +115,50 @@ TEST(LevelSaveKinds, TheKindReadIsTheKindWritten) {
     }
 }
 
-TEST(LevelSaveTr4, ChunksHoldWholeTexturePages) {
-    for (const Kind kind : {Kind::TR4, Kind::TRC}) {
-        SaveDir dir;
-        BLevel L = SampleLevel(int(kind), 17);
-        FillPages(L, 5, 17, 3000);
-        L.textiles16.resize(5 * 131072 + 100, 0x77);  // the part page is dropped
-        L.textiles32.resize(5 * 262144 + 40, 0x66);
-        WriteFile(dir / Name(kind), Build(L));
-        Ttrlevel M;
-        ASSERT_EQ(M.LoadLevel(dir / Name(kind)), 0);
-        EXPECT_TRUE(M.TexturePageCount == 5 && M.Textiles8Size == 5 * 65536);
-        ASSERT_EQ(M.SaveLevel(dir / Name(kind)), 0);
-        L.textiles16.resize(5 * 131072), L.textiles32.resize(5 * 262144);
-        EXPECT_TRUE(SameBytes(ReadFile(dir / Name(kind)), Build(L)));
-        EXPECT_TRUE(M.Textiles16Size == 5 * 131072 && M.Textiles32Size == 5 * 262144);
-
-        // Chunk 2 holds two pages, chunk 1 not even two: nothing can be written.
-        FillPages(L, 2, 19);
-        L.textiles32.resize(262144 + 5);
-        const Bytes file = Build(L);
-        WriteFile(dir / Name(kind), file);
-        ASSERT_EQ(M.LoadLevel(dir / Name(kind)), 0);
-        EXPECT_THROW(M.SaveLevel(dir / Name(kind)), qm::ELevelError);
-        EXPECT_TRUE(SameBytes(ReadFile(dir / Name(kind)), file));
-        EXPECT_THROW(M.SaveLevel(dir / "new.tr4"), qm::ELevelError);
-        EXPECT_FALSE(fs::exists(dir / "new.tr4"));
-    }
+TEST(LevelSaveTr4, ChunksThatDisagreeWithThePageCountAreNeverSavedWithLoss) {
+    // Chunks 1 and 2 are written as whole pages of the page count (chunk 2's whole
+    // pages): a chunk holding more would lose bytes, one holding less cannot be
+    // written. Both are refused before the file is touched.
+    struct Row { const char* Name; int Pages; size_t Chunk1, Chunk2; const char* Message; const char* Where; };
+    const Row rows[] = {
+        {"part page in chunk 2", 5, 5 * 262144, 5 * 131072 + 100,
+         "Saving would lose 100 bytes of the level's 16-bit texture pages (chunk 2); it cannot be saved",
+         "chunk 2 unpacks to 655460 bytes; its 5 texture pages take 655360"},
+        {"part page in chunk 1", 5, 5 * 262144 + 40, 5 * 131072,
+         "Saving would lose 40 bytes of the level's 32-bit texture pages (chunk 1); it cannot be saved",
+         "chunk 1 unpacks to 1310760 bytes; its 5 texture pages take 1310720"},
+        {"a 32-bit page and no 16-bit page", 0, 262144, 0,
+         "Saving would lose 262144 bytes of the level's 32-bit texture pages (chunk 1); it cannot be saved",
+         "chunk 1 unpacks to 262144 bytes; its 0 texture pages take 0"},
+        {"chunk 1 short of two pages", 2, 262144 + 5, 2 * 131072,
+         "The level's 32-bit texture pages hold fewer bytes than its 2 texture pages need; it cannot be saved",
+         "chunk 1 unpacks to 262149 bytes, 524288 are needed"},
+    };
+    for (const Kind kind : {Kind::TR4, Kind::TRC})
+        for (const Row& row : rows) {
+            SCOPED_TRACE(row.Name);
+            SaveDir dir;
+            BLevel L = SampleLevel(int(kind), 17);
+            FillPages(L, 5, 17, 3000);
+            L.textiles32.resize(row.Chunk1, 0x66), L.textiles16.resize(row.Chunk2, 0x77);
+            const Bytes file = Build(L);
+            WriteFile(dir / Name(kind), file);
+            Ttrlevel M;
+            ASSERT_EQ(M.LoadLevel(dir / Name(kind)), 0);
+            EXPECT_EQ(M.TexturePageCount, row.Pages);
+            for (const std::string& target : {dir / Name(kind), dir / "new.tr4"}) {
+                try {
+                    M.SaveLevel(target);
+                    ADD_FAILURE() << "saved " << target;
+                } catch (const qm::ELevelError& e) {
+                    EXPECT_STREQ(e.what(), row.Message);
+                    EXPECT_EQ(e.Where, row.Where);
+                }
+            }
+            EXPECT_TRUE(SameBytes(ReadFile(dir / Name(kind)), file));
+            EXPECT_FALSE(fs::exists(dir / "new.tr4"));
+            EXPECT_THROW(M.SerializeLevel(), qm::ELevelError);
+        }
 }
 
 TEST(LevelSaveKinds, NothingIsWrittenWithoutAWholeLevel) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "../fuzz/harness.h"
+#include "levelbuilder.h"
 #include "zblocks.h"
 
 namespace qmtest {
@@ -39,6 +40,41 @@ TEST(Regression, EveryKeptFuzzInputIsHandledSoundly) {
         EXPECT_FALSE(runners.empty()) << "the name does not start with a fuzz target's name";
         const FuzzBytes bytes = ReadFuzzFile(input.string());
         for (Runner run : runners) EXPECT_EQ(run(bytes.data(), bytes.size()), "");
+    }
+}
+
+// The fuzz targets' properties on levels of every kind as the seeds hold them:
+// plain, with bytes after the level data, in the container, NG, the level data
+// alone, and edited.
+TEST(Regression, BuiltLevelsKeepTheRoundTripProperties) {
+    static const uint8_t selectors[8] = {0, 0, 1, 2, 3, 2, 4, 5};
+    for (int kind = 1; kind <= 7; ++kind) {
+        BLevel level = SampleLevel(kind, unsigned(kind) + 40);
+        FillPages(level, 1, unsigned(kind), 700);
+        level.trailingBytes = {1, 2, 3};
+        std::vector<Bytes> files = {Build(level), WrapZlib(Build(level)), Build(EmptyLevel(KindFromInt(kind)))};
+        if (kind >= 6) {
+            BLevel extra = level;  // a 32-bit page more than the page count: refused, never cut
+            extra.textiles32.resize(2 * 262144, 0x5A);
+            files.push_back(Build(extra));
+            SetNgTrailer(level, 9, 20, 3);
+            files.push_back(Build(level));
+        }
+        for (size_t f = 0; f < files.size(); ++f)
+            for (const bool edit : {false, true}) {
+                SCOPED_TRACE("kind " + std::to_string(kind) + ", file " + std::to_string(f) + (edit ? ", edited" : ""));
+                FuzzBytes input = {selectors[kind]};
+                input.insert(input.end(), files[f].begin(), files[f].end());
+                input.push_back(edit ? 1 : 2);  // the last byte's parity chooses
+                EXPECT_EQ(FuzzLoad(input.data(), input.size()), "");
+                EXPECT_EQ(FuzzRoundtrip(input.data(), input.size()), "");
+            }
+        if (kind >= 6) {
+            FuzzBytes input = {uint8_t(132 + selectors[kind])};
+            const Bytes data = BuildLevelData(level);
+            input.insert(input.end(), data.begin(), data.end());
+            EXPECT_EQ(FuzzRoundtrip(input.data(), input.size()), "") << "level data alone, kind " << kind;
+        }
     }
 }
 

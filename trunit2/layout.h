@@ -280,7 +280,9 @@ void WalkHead(IO& io, Ttrlevel& L, const TKindInfo& K) {
         io.Raw(L.Palette16);
     }
     io.At("head", -1, "texture pages");
-    int64_t pages = io.Count(L.TexturePageCount, 4, K.Head16BitPages ? 65536 + 131072 : 65536);
+    // Each page block is checked on its own, as it is read: two blocks that
+    // together pass 2 GiB while each alone does not make a file that ends early.
+    int64_t pages = io.Count(L.TexturePageCount, 4, 65536);
     if constexpr (IO::Loading) {
         L.TexturePageCount = int32_t(pages);
         L.Textiles8Size = int32_t(pages * 65536);

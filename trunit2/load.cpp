@@ -1,4 +1,5 @@
-// LoadLevel: reads one level file of any kind into the model.
+// LoadLevel and ParseLevel: read one level of any kind into the model, from its
+// file or from its content in memory.
 
 #include "errors.h"
 #include "kinds.h"
@@ -13,31 +14,36 @@ namespace qm {
 
 namespace {
 
-// Inflates the four chunks of a TR4-family file, several at a time when the
-// machine has the cores for it (each chunk is an independent zlib stream).
-void InflateChunks(TChunkSlot (&slots)[4], std::vector<uint8_t> (&out)[4]) {
-    auto inflate = [&](int i) {
+// Inflates the first `count` chunks of a TR4-family file, several at a time when
+// the machine has the cores for it (each chunk is an independent zlib stream).
+// The fault raised is the first in file order, as one-after-another reading
+// would find it.
+void InflateChunks(TChunkSlot (&slots)[4], std::vector<uint8_t> (&out)[4], int count = 4) {
+    auto inflate = [&](int i, const auto& stop) {
         const TChunkSlot& s = slots[i];
         std::string where = std::string("in the ") + s.Name;
         try {
-            out[i] = DecompressBlock(s.Packed, size_t(s.PackedSize), s.StatedSize, where);
+            out[i] = DecompressBlock(s.Packed, size_t(s.PackedSize), s.StatedSize, where, stop);
         } catch (const EDecompressionError&) {
             // A level data chunk stored as it is, not as a zlib stream, is the
             // mark of a TR5-layout level.
-            if (i == 3 && s.StatedSize == s.PackedSize)
+            if (i == 3 && s.StatedSize == s.PackedSize && !stop())
                 throw EDecompressionError(
                     "the level data chunk is stored uncompressed, as in TR5-layout levels, which are not supported");
             throw;
         }
     };
     std::vector<size_t> sizes;
-    for (const TChunkSlot& s : slots) sizes.push_back(size_t(std::max(s.StatedSize, s.PackedSize)));
+    for (int i = 0; i < count; ++i) sizes.push_back(size_t(std::max(slots[i].StatedSize, slots[i].PackedSize)));
     RunJobs(LargestFirst(sizes), inflate);
 }
 
 } // namespace
 
-uint8_t Ttrlevel::LoadLevel(const std::string& fileName) {
+// Runs a load step; a level that did not load completely must never be used or
+// saved, and an earlier level whose blocks were released is gone too.
+template <class Step>
+uint8_t Ttrlevel::Guarded(Step step) {
     Report(0);
     const bool released = IsLoaded();
     if (released) {
@@ -46,24 +52,39 @@ uint8_t Ttrlevel::LoadLevel(const std::string& fileName) {
     }
     uint8_t result;
     try {
-        result = LoadFrom(fileName);
+        result = step();
     } catch (...) {
-        // A level that did not load completely must never be used or saved.
         Loaded.clear();
         ReleaseBlocks();
         throw;
     }
-    // The earlier level lost its blocks above; it must not be used any more.
     if (result != 0 && released) Loaded.clear();
     Report(0);
     return result;
 }
 
-bool Ttrlevel::ReadsWholeAs(int32_t kind, const TZfile& f) {
+uint8_t Ttrlevel::LoadLevel(const std::string& fileName) {
+    return Guarded([&]() -> uint8_t {
+        if (!FileExists(fileName)) return 1;
+        TZfile f;
+        ZAssign(f, fileName);
+        ZReset(f, 1);
+        const uint8_t result = ParseContent(f.Buffer.data(), size_t(f.Size), fileName,
+                                            f.Compressed ? "unpacked level inside the ZLIB container" : "file");
+        ZClose(f, false);
+        return result;
+    });
+}
+
+uint8_t Ttrlevel::ParseLevel(const uint8_t* data, size_t size, const std::string& name) {
+    return Guarded([&] { return ParseContent(data, size, name, "file"); });
+}
+
+bool Ttrlevel::ReadsWholeAs(int32_t kind, const uint8_t* data, size_t size, const char* area) {
     const int32_t tried = LevelVersion;
     LevelVersion = kind;
     try {
-        TReader file(f.Buffer.data(), size_t(f.Size), "file");
+        TReader file(data, size, area);
         TLoadIO io{file, *this};
         WalkHead(io, *this, KindInfo(kind));
         WalkLevelData(io, *this, KindInfo(kind), false);
@@ -74,15 +95,9 @@ bool Ttrlevel::ReadsWholeAs(int32_t kind, const TZfile& f) {
     return false;
 }
 
-uint8_t Ttrlevel::LoadFrom(const std::string& fileName) {
-    if (!FileExists(fileName)) return 1;
-    TZfile f;
-    ZAssign(f, fileName);
-    ZReset(f, 1);
-
-    const uint32_t signature = f.Size >= 4 ? GetU32(f.Buffer.data()) : 0;
+uint8_t Ttrlevel::ParseContent(const uint8_t* data, size_t size, const std::string& fileName, const char* area) {
+    const uint32_t signature = size >= 4 ? GetU32(data) : 0;
     if (!IsLevelSignature(signature)) {
-        ZClose(f, false);
         FileSignature = 0;
         return 2;
     }
@@ -92,7 +107,7 @@ uint8_t Ttrlevel::LoadFrom(const std::string& fileName) {
     LevelVersion = KindFromSignature(signature, fileName);
     const TKindInfo& K = KindInfo(LevelVersion);
 
-    TReader file(f.Buffer.data(), size_t(f.Size), "file");
+    TReader file(data, size, area);
     TLoadIO io{file, *this};
     if (!K.Tr4Family) {
         try {
@@ -101,8 +116,8 @@ uint8_t Ttrlevel::LoadFrom(const std::string& fileName) {
         } catch (const EQuillError&) {
             // TR1 files do not always follow their name: one that does not read
             // in its name's layout is the other layout only when that reads the
-            // whole file to its last byte. Otherwise the first report stands.
-            if (!K.OtherLayout || !ReadsWholeAs(K.OtherLayout, f)) throw;
+            // whole content to its last byte. Otherwise the first report stands.
+            if (!K.OtherLayout || !ReadsWholeAs(K.OtherLayout, data, size, area)) throw;
         }
     } else {
         TChunkSlot slots[4];
@@ -111,9 +126,17 @@ uint8_t Ttrlevel::LoadFrom(const std::string& fileName) {
         slots[2].Name = "misc texture pages chunk";
         slots[3].Name = "level data chunk";
         int32_t levelSize = 0, levelPacked = 0;
-        WalkTr4Head(io, *this, slots, levelSize, levelPacked);
-
         std::vector<uint8_t> unpacked[4];
+        try {
+            WalkTr4Head(io, *this, slots, levelSize, levelPacked);
+        } catch (const EQuillError&) {
+            // Read one after another, the chunks before the damaged place would
+            // have been inflated first: a fault in one of them comes first.
+            int located = 0;
+            while (located < 4 && slots[located].Packed) ++located;
+            InflateChunks(slots, unpacked, located);
+            throw;
+        }
         InflateChunks(slots, unpacked);
         Textiles32 = std::move(unpacked[0]);
         Textiles16 = std::move(unpacked[1]);
@@ -127,13 +150,12 @@ uint8_t Ttrlevel::LoadFrom(const std::string& fileName) {
 
         // The level data is read from its own unpacked block, so no read can run
         // on into bytes that are not part of it.
-        const std::vector<uint8_t>& data = unpacked[3];
-        TReader level(data.data(), data.size(), "level data chunk");
+        const std::vector<uint8_t>& levelData = unpacked[3];
+        TReader level(levelData.data(), levelData.size(), "level data chunk");
         TLoadIO lio{level, *this};
         WalkLevelData(lio, *this, K, IsNgLevel());
     }
     Report(100);
-    ZClose(f, false);
     return 0;
 }
 

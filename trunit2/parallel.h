@@ -2,26 +2,40 @@
 // job in the given order (largest first gives the shortest finish), the calling
 // thread works too, and once all are done the error of the lowest-numbered job
 // that failed is raised, so the report does not depend on timing.
+//
+// Once a job has failed, jobs with higher numbers cannot change what is raised:
+// those not yet started are skipped, and those running are told through the
+// stop test they are given (a long inflate polls it and gives up). Jobs with
+// lower numbers run to their end, since one of them may hold an earlier fault.
 #pragma once
 
 #include <algorithm>
 #include <atomic>
+#include <climits>
 #include <exception>
 #include <thread>
 #include <vector>
 
 namespace qm {
 
+// job(index, stop): stop() turns true when the job's result can no longer matter.
 template <class Job>
 void RunJobs(const std::vector<int>& order, Job job) {
     std::atomic<size_t> next{0};
+    std::atomic<int> firstFailed{INT_MAX};
     std::vector<std::exception_ptr> errors(order.empty() ? 0 : size_t(*std::max_element(order.begin(), order.end())) + 1);
     auto work = [&] {
         for (size_t k; (k = next.fetch_add(1)) < order.size();) {
+            const int index = order[k];
+            if (index > firstFailed.load()) continue;
+            auto stop = [&firstFailed, index] { return firstFailed.load(std::memory_order_relaxed) < index; };
             try {
-                job(order[k]);
+                job(index, stop);
             } catch (...) {
-                errors[size_t(order[k])] = std::current_exception();
+                errors[size_t(index)] = std::current_exception();
+                int seen = firstFailed.load();
+                while (index < seen && !firstFailed.compare_exchange_weak(seen, index)) {
+                }
             }
         }
     };
@@ -31,8 +45,8 @@ void RunJobs(const std::vector<int>& order, Job job) {
     for (size_t i = 0; i < helpers; ++i) {
         try {
             threads.emplace_back(work);
-        } catch (const std::system_error&) {
-            break;  // no more threads to be had: the others share the work
+        } catch (...) {
+            break;  // no thread (or no memory for one) to be had: the others share the work
         }
     }
     work();

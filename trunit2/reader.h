@@ -10,9 +10,9 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "errors.h"
-#include "zfile.h"
 
 namespace qm {
 
@@ -80,19 +80,24 @@ private:
     TPlace Place_;
 };
 
-// Appends little-endian fields to a TZfile through ZBlockWrite; or, made
-// without a file, only counts the bytes (the saver sizes its buffer once with a
-// counting walk before the writing walk).
+// Appends little-endian fields to a byte block; or, made without one, only
+// counts the bytes (the saver sizes its block once with a counting walk before
+// the writing walk).
 class TWriter {
 public:
-    explicit TWriter(TZfile& f) : F_(&f) {}
+    explicit TWriter(std::vector<uint8_t>& out) : Out_(&out) {}
     TWriter() = default;
-    bool Counting() const { return F_ == nullptr; }
+    bool Counting() const { return Out_ == nullptr; }
     int64_t Counted() const { return Counted_; }
     void Bytes(const void* src, size_t n) {
         if (n > size_t(INT32_MAX)) throw ERangeError("level content larger than 2 GiB");
-        if (!F_) Counted_ += int64_t(n);
-        else if (n) ZBlockWrite(*F_, src, int32_t(n));
+        if (!Out_) {
+            Counted_ += int64_t(n);
+            return;
+        }
+        if (Out_->size() + n > size_t(INT32_MAX)) throw EOutOfMemory("the level content would exceed 2 GiB");
+        const auto* p = static_cast<const uint8_t*>(src);
+        if (n) Out_->insert(Out_->end(), p, p + n);
     }
     void U8(uint8_t v) { Bytes(&v, 1); }
     void U16(uint16_t v) {
@@ -105,7 +110,7 @@ public:
     }
 
 private:
-    TZfile* F_ = nullptr;
+    std::vector<uint8_t>* Out_ = nullptr;
     int64_t Counted_ = 0;
 };
 

@@ -1,4 +1,5 @@
-// SaveLevel: writes the model back to a file in its own kind.
+// SaveLevel and SerializeLevel: the model written back in its own kind, to its
+// file or as file content in memory.
 
 #include "errors.h"
 #include "kinds.h"
@@ -23,7 +24,7 @@ struct TCompressJob {
 void DeflateChunks(const TCompressJob (&jobs)[4], TChunkSlot (&slots)[4]) {
     std::vector<size_t> sizes;
     for (const TCompressJob& j : jobs) sizes.push_back(j.Size);
-    RunJobs(LargestFirst(sizes), [&](int i) { slots[i].Stream = CompressBlock(jobs[i].Data, jobs[i].Size); });
+    RunJobs(LargestFirst(sizes), [&](int i, const auto&) { slots[i].Stream = CompressBlock(jobs[i].Data, jobs[i].Size); });
 }
 
 // The bytes a walk writes, found by walking it once without writing.
@@ -35,6 +36,41 @@ int64_t CountedSize(Ttrlevel& level, Walk walk) {
     return counter.Counted();
 }
 
+void Reserve(std::vector<uint8_t>& block, int64_t bytes) {
+    try {
+        block.reserve(size_t(bytes));
+    } catch (const std::bad_alloc&) {
+        throw EOutOfMemory("composing the level content");
+    }
+}
+
+// The TR4-family chunks 1 and 2 are written as whole texture pages, as many as
+// the page count says. A level whose unpacked chunks hold fewer bytes cannot
+// be written; one whose chunks hold more would lose them: both are refused.
+void CheckWholePages(const Ttrlevel& L) {
+    const uint64_t pages = uint64_t(std::max(L.TexturePageCount, 0));
+    struct TRow {
+        int Chunk;
+        const char* Name;
+        size_t Held;
+        uint64_t PageBytes;
+    };
+    const TRow rows[] = {{1, "32-bit texture pages", L.Textiles32.size(), 262144},
+                         {2, "16-bit texture pages", L.Textiles16.size(), 131072}};
+    for (const TRow& r : rows) {
+        const uint64_t need = pages * r.PageBytes;
+        const std::string held = "chunk " + std::to_string(r.Chunk) + " unpacks to " + std::to_string(r.Held) + " bytes";
+        if (r.Held < need)
+            throw ELevelError(std::string("The level's ") + r.Name + " hold fewer bytes than its " + std::to_string(pages) +
+                                  " texture pages need; it cannot be saved",
+                              held + ", " + std::to_string(need) + " are needed");
+        if (r.Held > need)
+            throw ELevelError("Saving would lose " + std::to_string(r.Held - need) + " bytes of the level's " + r.Name +
+                                  " (chunk " + std::to_string(r.Chunk) + "); it cannot be saved",
+                              held + "; its " + std::to_string(pages) + " texture pages take " + std::to_string(need));
+    }
+}
+
 } // namespace
 
 uint8_t Ttrlevel::SaveLevel(const std::string& fileName) {
@@ -42,64 +78,64 @@ uint8_t Ttrlevel::SaveLevel(const std::string& fileName) {
     if (!IsLoaded()) return 1;
 
     // The level is written in the layout it was read in, whatever the name.
-    const TKindInfo& K = KindInfo(LevelVersion);
-
-    if (K.Tr4Family) {
-        // The chunk sizes follow the page count; pages the file did not hold
-        // cannot be written.
-        const uint64_t pages = uint64_t(TexturePageCount);
-        if (Textiles32.size() < pages * 262144 || Textiles16.size() < pages * 131072)
-            throw ELevelError("The level's 32-bit texture pages hold fewer bytes than its " +
-                                  std::to_string(pages) + " texture pages need; it cannot be saved",
-                              "chunk 1 unpacks to " + std::to_string(Textiles32.size()) + " bytes, " +
-                                  std::to_string(pages * 262144) + " are needed");
-    }
+    // A level that cannot be written whole is refused before the file is touched.
+    if (KindInfo(LevelVersion).Tr4Family) CheckWholePages(*this);
 
     TZfile f;
     ZAssign(f, fileName);
     ZRewrite(f, 1);
-    TWriter out(f);
+    ZTakeContent(f, SerializeLevel());
+    Report(100);
+    ZClose(f, true);
+    Report(0);
+    return 0;
+}
+
+std::vector<uint8_t> Ttrlevel::SerializeLevel() {
+    if (!IsLoaded()) throw ELevelError("There is no level to save");
+    const TKindInfo& K = KindInfo(LevelVersion);
+    std::vector<uint8_t> content;
+    TWriter out(content);
     TSaveIO io{out, *this};
     const bool ng = IsNgLevel();
 
     if (!K.Tr4Family) {
-        ZReserve(f, CountedSize(*this, [&](TSaveIO& c) {
+        Reserve(content, CountedSize(*this, [&](TSaveIO& c) {
             WalkHead(c, *this, K);
             WalkLevelData(c, *this, K, false);
         }));
         WalkHead(io, *this, K);
         WalkLevelData(io, *this, K, false);
-    } else {
-        // The level data first, in a block of its own, then the file around it.
-        TZfile levelData;
-        ZReserve(levelData, CountedSize(*this, [&](TSaveIO& c) { WalkLevelData(c, *this, K, ng); }));
-        TWriter dataOut(levelData);
-        TSaveIO dio{dataOut, *this};
-        WalkLevelData(dio, *this, K, ng);
-
-        Textiles32Size = Textiles8Size * 4;
-        Textiles16Size = Textiles8Size * 2;
-        const TCompressJob jobs[4] = {
-            {Textiles32.data(), size_t(Textiles32Size)},
-            {Textiles16.data(), size_t(Textiles16Size)},
-            {TextilesMisc.data(), std::min(TextilesMisc.size(), size_t(std::max(TextilesMiscSize, 0)))},
-            {levelData.Buffer.data(), size_t(levelData.Size)},
-        };
-        TChunkSlot slots[4];
-        DeflateChunks(jobs, slots);
-        Textiles32PackedSize = int32_t(slots[0].Stream.size());
-        Textiles16PackedSize = int32_t(slots[1].Stream.size());
-        TextilesMiscSize = int32_t(jobs[2].Size);
-        TextilesMiscPackedSize = int32_t(slots[2].Stream.size());
-        int32_t levelSize = levelData.Size;
-        int32_t levelPacked = int32_t(slots[3].Stream.size());
-        ZReserve(f, CountedSize(*this, [&](TSaveIO& c) { WalkTr4Head(c, *this, slots, levelSize, levelPacked); }));
-        WalkTr4Head(io, *this, slots, levelSize, levelPacked);
+        return content;
     }
-    Report(100);
-    ZClose(f, true);
-    Report(0);
-    return 0;
+
+    CheckWholePages(*this);
+    // The level data first, in a block of its own, then the file around it.
+    std::vector<uint8_t> levelData;
+    Reserve(levelData, CountedSize(*this, [&](TSaveIO& c) { WalkLevelData(c, *this, K, ng); }));
+    TWriter dataOut(levelData);
+    TSaveIO dio{dataOut, *this};
+    WalkLevelData(dio, *this, K, ng);
+
+    Textiles32Size = Textiles8Size * 4;
+    Textiles16Size = Textiles8Size * 2;
+    const TCompressJob jobs[4] = {
+        {Textiles32.data(), size_t(Textiles32Size)},
+        {Textiles16.data(), size_t(Textiles16Size)},
+        {TextilesMisc.data(), std::min(TextilesMisc.size(), size_t(std::max(TextilesMiscSize, 0)))},
+        {levelData.data(), levelData.size()},
+    };
+    TChunkSlot slots[4];
+    DeflateChunks(jobs, slots);
+    Textiles32PackedSize = int32_t(slots[0].Stream.size());
+    Textiles16PackedSize = int32_t(slots[1].Stream.size());
+    TextilesMiscSize = int32_t(jobs[2].Size);
+    TextilesMiscPackedSize = int32_t(slots[2].Stream.size());
+    int32_t levelSize = int32_t(levelData.size());
+    int32_t levelPacked = int32_t(slots[3].Stream.size());
+    Reserve(content, CountedSize(*this, [&](TSaveIO& c) { WalkTr4Head(c, *this, slots, levelSize, levelPacked); }));
+    WalkTr4Head(io, *this, slots, levelSize, levelPacked);
+    return content;
 }
 
 } // namespace qm

@@ -14,8 +14,6 @@
 
 namespace qm {
 
-struct TZfile;
-
 // A fixed-size record kept as the bytes of the file (little-endian fields).
 template <size_t N>
 using TRec = std::array<uint8_t, N>;
@@ -118,10 +116,21 @@ public:
     // throw the object holds no level (Loaded is clear).
     uint8_t LoadLevel(const std::string& fileName);
 
+    // The same reading on a level's file content in memory (the plain content,
+    // a "ZLIB" container already unwrapped); name picks the kind among those
+    // sharing a signature. 0 read, 2 not a level signature; throws as LoadLevel.
+    uint8_t ParseLevel(const uint8_t* data, size_t size, const std::string& name);
+
     // Writes the level to fileName in the kind it was read as (never derived
     // again from the name), crash-safely. 0 written, 1 no level loaded.
     // Throws EQuillError on failure; the file on disk is then unchanged.
     uint8_t SaveLevel(const std::string& fileName);
+
+    // The file content SaveLevel stores, for the kind LevelVersion names. Throws
+    // ELevelError when no level is loaded, or when the level cannot be written
+    // without losing bytes it holds (TR4-family chunks that disagree with the
+    // page count); EOutOfMemory, ECompressionError.
+    std::vector<uint8_t> SerializeLevel();
 
     bool IsLoaded() const { return Loaded == LoadedTag; }
     // A TR4-family level whose file ends with the "NGLE" trailer block.
@@ -250,10 +259,12 @@ public:
 
 private:
     void ReleaseBlocks();
-    uint8_t LoadFrom(const std::string& fileName);
-    // Reads the file content again as the given TR1 layout; true when that
-    // reads it whole, to its last byte.
-    bool ReadsWholeAs(int32_t kind, const TZfile& f);
+    template <class Step>
+    uint8_t Guarded(Step step);
+    uint8_t ParseContent(const uint8_t* data, size_t size, const std::string& name, const char* area);
+    // Reads the content again as the given TR1 layout; true when that reads it
+    // whole, to its last byte.
+    bool ReadsWholeAs(int32_t kind, const uint8_t* data, size_t size, const char* area);
 };
 
 } // namespace qm

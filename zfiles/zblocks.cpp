@@ -32,6 +32,10 @@ constexpr uint64_t InflateSlack = 65536;
 // file claim a block of up to a thousand times its length before inflating.
 constexpr uint64_t MaxTrustedEstimate = uint64_t{64} << 20;
 
+// The most output one inflate call may produce, so that a stop test is asked
+// often enough to end a long inflate promptly.
+constexpr size_t InflatePiece = size_t{16} << 20;
+
 uint64_t RoundUp256(uint64_t n) { return (n + 255) / 256 * 256; }
 
 std::string Place(const std::string& where, const std::string& fallback, const std::string& detail) {
@@ -87,9 +91,9 @@ void FeedInput(z_stream& s, const uint8_t* input, size_t length, size_t& fed) {
     }
 }
 
-void SetOutput(z_stream& s, std::vector<uint8_t>& out, size_t done) {
+void SetOutput(z_stream& s, std::vector<uint8_t>& out, size_t done, size_t most) {
     s.next_out = out.data() + done;
-    s.avail_out = static_cast<uInt>(std::min<size_t>(out.size() - done, UINT_MAX));
+    s.avail_out = static_cast<uInt>(std::min<size_t>({out.size() - done, most, UINT_MAX}));
 }
 
 class DeflateStream {
@@ -170,7 +174,7 @@ std::vector<uint8_t> CompressBlock(const uint8_t* input, size_t length) {
 }
 
 std::vector<uint8_t> DecompressBlock(const uint8_t* input, size_t length, int64_t estimate,
-                                     const std::string& where) {
+                                     const std::string& where, const std::function<bool()>& stop) {
     const std::string fallback = "zlib stream";
     InflateStream z;
     int rc = inflateInit(&z.S);
@@ -205,7 +209,9 @@ std::vector<uint8_t> DecompressBlock(const uint8_t* input, size_t length, int64_
         if (done == out.size())
             Resize(out, std::min<uint64_t>(uint64_t{out.size()} * 2, limit),
                    Place(where, fallback, "decompression block"));
-        SetOutput(z.S, out, done);
+        if (stop && stop())
+            throw EDecompressionError(Place(where, fallback, "stopped: an earlier part of the file failed"));
+        SetOutput(z.S, out, done, InflatePiece);
         const Bytef* before = z.S.next_out;
         rc = inflate(&z.S, Z_NO_FLUSH);
         done += static_cast<size_t>(z.S.next_out - before);

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,8 +19,10 @@ std::vector<uint8_t> CompressBlock(const uint8_t* input, size_t length);
 // block and never limits or pads the result. Throws EDecompressionError
 // ("error") for a corrupt, truncated or failing stream, and also when the output
 // would exceed what an int32 length can express; where names the block for the
-// error report.
+// error report. A stop test, when given, is asked between pieces of output;
+// once it answers true the inflating ends with EDecompressionError.
 std::vector<uint8_t> DecompressBlock(const uint8_t* input, size_t length, int64_t estimate,
-                                     const std::string& where = {});
+                                     const std::string& where = {},
+                                     const std::function<bool()>& stop = {});
 
 } // namespace qm
