@@ -56,6 +56,9 @@ bool HasNoCase(const std::string& name, const char* text) {
     return upper.find(text) != std::string::npos;
 }
 
+// A zlib stream header: deflate method, and the two bytes a multiple of 31.
+bool IsZlibHeader(const uint8_t* p) { return (p[0] & 0x0F) == 8 && (p[0] * 256 + p[1]) % 31 == 0; }
+
 } // namespace
 
 const int ZoneOrder6[6] = {0, 1, 4, 5, 6, 9};
@@ -76,6 +79,17 @@ std::string FileNamePart(const std::string& path) {
     const size_t slash = path.find_last_of('/');
 #endif
     return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool HasTr5Layout(const uint8_t* data, size_t size) {
+    uint64_t p = 10;
+    for (int chunk = 0; chunk < 3; ++chunk) {
+        if (p + 8 > size) return false;
+        p += 8 + uint64_t(GetU32(data + p + 4));
+    }
+    if (p + 10 <= size && GetU32(data + p + 4) != 0 && IsZlibHeader(data + p + 8)) return false;
+    if (p + 40 > size || GetU32(data + p + 32) != GetU32(data + p + 36)) return false;
+    return !(p + 42 <= size && IsZlibHeader(data + p + 40));
 }
 
 int32_t KindFromSignature(uint32_t s, const std::string& path) {

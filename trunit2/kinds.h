@@ -62,6 +62,14 @@ std::string FileNamePart(const std::string& path);
 // 0 for an unknown signature.
 int32_t KindFromSignature(uint32_t signature, const std::string& path);
 
+// True when a TR4-signature file has the real TR5 layout. Both layouts agree up
+// to the end of the third chunk (offset P). A TR4-layout file has a non-zero
+// packed size at P+4 and a zlib stream at P+8; a TR5 file has its own fields
+// there, then two equal level-data sizes at P+32 and P+36 and the level data,
+// which is no zlib stream, at P+40. Anything else is read as the TR4 layout
+// (whose walk reports the damage).
+bool HasTr5Layout(const uint8_t* data, size_t size);
+
 // The zone arrays a kind's files hold, in file order.
 extern const int ZoneOrder6[6];
 

@@ -21,9 +21,9 @@ struct TCompressJob {
 // Compresses the four chunks of a TR4-family file. Each is an independent zlib
 // stream, so compressing them side by side gives the same bytes as one after
 // another.
-void DeflateChunks(const TCompressJob (&jobs)[4], TChunkSlot (&slots)[4]) {
+void DeflateChunks(const TCompressJob (&jobs)[4], TChunkSlot (&slots)[4], int count) {
     std::vector<size_t> sizes;
-    for (const TCompressJob& j : jobs) sizes.push_back(j.Size);
+    for (int i = 0; i < count; ++i) sizes.push_back(jobs[i].Size);
     RunJobs(LargestFirst(sizes), [&](int i, const auto&) { slots[i].Stream = CompressBlock(jobs[i].Data, jobs[i].Size); });
 }
 
@@ -126,15 +126,17 @@ std::vector<uint8_t> Ttrlevel::SerializeLevel() {
         {levelData.data(), levelData.size()},
     };
     TChunkSlot slots[4];
-    DeflateChunks(jobs, slots);
+    // TR5 keeps its level data uncompressed, with both sizes equal.
+    DeflateChunks(jobs, slots, K.RawLevelData ? 3 : 4);
+    if (K.RawLevelData) slots[3].Stream = std::move(levelData);
     Textiles32PackedSize = int32_t(slots[0].Stream.size());
     Textiles16PackedSize = int32_t(slots[1].Stream.size());
     TextilesMiscSize = int32_t(jobs[2].Size);
     TextilesMiscPackedSize = int32_t(slots[2].Stream.size());
-    int32_t levelSize = int32_t(levelData.size());
+    int32_t levelSize = int32_t(K.RawLevelData ? slots[3].Stream.size() : levelData.size());
     int32_t levelPacked = int32_t(slots[3].Stream.size());
-    Reserve(content, CountedSize(*this, [&](TSaveIO& c) { WalkTr4Head(c, *this, slots, levelSize, levelPacked); }));
-    WalkTr4Head(io, *this, slots, levelSize, levelPacked);
+    Reserve(content, CountedSize(*this, [&](TSaveIO& c) { WalkTr4Head(c, *this, K, slots, levelSize, levelPacked); }));
+    WalkTr4Head(io, *this, K, slots, levelSize, levelPacked);
     return content;
 }
 

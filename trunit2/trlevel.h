@@ -87,16 +87,25 @@ struct RoomRecord {
     uint8_t WaterScheme = 0;           // TR3 and later
     uint8_t ReverbInfo = 0;            // TR3 and later
     uint8_t RoomFiller = 0;            // TR3 and later
+    // Real TR5: the room's whole "XELA" block, from the mark to its last byte.
+    // The fields above that the tool uses are read from it (the vertex and
+    // face counts summed over its layers; Rectangles and Triangles hold the
+    // first 10 and 8 bytes of its 12- and 10-byte faces) and written back into
+    // it at the same offsets on saving; the vertex, light and static arrays
+    // stay empty.
+    std::vector<uint8_t> XelaBlock;
 };
 
-// 40 bytes in memory; the file holds 20 bytes (TR1-TR3: Attribute, Tile,
-// Corners) or 38 bytes (TR4 family: Attribute, TileAndFlags, Corners, Tr4Extra).
+// In memory all fields; the file holds 20 bytes (TR1-TR3: Attribute, Tile,
+// Corners), 38 bytes (TR4 family: Attribute, TileAndFlags, Corners, Tr4Extra)
+// or 40 bytes (TR5: the same, then Tr5Closing).
 struct ObjectTextureRecord {
     uint16_t Attribute = 0;
     uint16_t Tile = 0;
     uint32_t TileAndFlags = 0;
     TRec<16> Corners{};
     uint32_t Tr4Extra[4] = {0, 0, 0, 0};
+    uint16_t Tr5Closing = 0;  // TR5: the 16-bit word after Tr4Extra (40-byte form)
 };
 
 // Receives progress (percent, 0 to 100) from loading and saving.
@@ -163,6 +172,9 @@ public:
     std::vector<uint8_t> Textiles32;   // TR4 family: unpacked chunk 1
     std::vector<uint8_t> TextilesMisc; // TR4 family: unpacked chunk 3
 
+    // TR5, after chunk 3: Lara type (u16), weather (u16), 28 padding bytes.
+    TRec<32> Tr5Fields{};
+
     TRec<4> LevelReservedWord{};
     std::vector<RoomRecord> Rooms;
 
@@ -176,7 +188,8 @@ public:
     std::vector<uint16_t> AnimCommands;
     std::vector<int32_t> MeshTrees;
     std::vector<uint16_t> Frames;
-    std::vector<TRec<18>> Moveables;
+    std::vector<TRec<18>> Moveables;     // TR1-TR4 family
+    std::vector<TRec<20>> Moveables20;   // TR5: the 18 bytes, then a 16-bit word
     std::vector<TRec<32>> StaticMeshes;  // first field: the 32-bit static mesh id
     // TR4 family, before the object textures: the UV-rotate byte, then "TEX"
     // (TR4) or "TEX\0" (TR5); TexMarkerSize of the kind's bytes are used.
@@ -235,7 +248,7 @@ public:
     void SetAnimCommandCount(int32_t n);
     void SetMeshTreeCount(int32_t n);
     void SetFrameCount(int32_t n);
-    void SetMoveableCount(int32_t n);
+    void SetMoveableCount(int32_t n);       // Moveables20 for TR5, else Moveables
     void SetStaticMeshCount(int32_t n);
     void SetObjectTextureCount(int32_t n);
     void SetSpriteTextureCount(int32_t n);
