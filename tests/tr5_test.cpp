@@ -259,6 +259,7 @@ TEST(Tr5Level, ImpossibleCountsAndCutsFailBeforeTheEnd) {
   // end of the sample indices fails at or before the cut; later cuts lose only
   // trailing bytes.
   BLevel L = SampleLevel(8, 4);
+  FillPages(L, 0, 4, 100);  // small chunks keep the many loads quick
   BLayout lay;
   const Bytes file = Build(L, &lay);
   const size_t start = lay.File("levelData"), end = lay.File("tail"), indices = lay.Data("trailingBytes");
