@@ -23,7 +23,7 @@ BLevel Base(int kind) {
     BRoom& r = L.rooms[i];
     r.rectangles[0].texture = r.triangles[0].texture = 5;
     r.rectangles[1].texture = r.triangles[1].texture = 0x8005;
-    r.rectangles[2].texture = 0x1005;
+    r.rectangles[2].texture = i == 0 ? 0x1005 : 0x0105;  // bits 12-15 are flags, bits 8-11 part of the id
   }
   L.rooms[1].triangles[0].texture = 0xFFFF;
   return L;
@@ -97,10 +97,12 @@ TEST_F(EditTest, EveryEditOnEveryKind) {
     const std::string tex = "Changing Textures Ids...";
     ExpectEdit(base, {"/Textures", "5", "7"}, tex, [](BLevel& L) {
       for (size_t i : {0u, 3u}) {
-        for (BRectangle& f : L.rooms[i].rectangles) f.texture = 7;  // 5, 0x8005 and 0x1005
+        for (size_t f = 0; f < 3; ++f) L.rooms[i].rectangles[f].texture = 7;  // 5, 0x8005 and 0x1005
         L.rooms[i].triangles[0].texture = 7;
       }
+      L.rooms[3].rectangles[2].texture = 0x0105;  // id 0x105, not 5
     });
+    ExpectEdit(base, {"/Textures", "$105", "9"}, tex, [](BLevel& L) { L.rooms[3].rectangles[2].texture = 9; });
     ExpectEdit(base, {"/Textures", "32773", "65545"}, tex, [](BLevel& L) {
       for (size_t i : {0u, 3u}) L.rooms[i].triangles[1].texture = 9;
     });
@@ -216,3 +218,18 @@ TEST_F(EditTest, SavingKeepsPermissionsLinksAndReadOnlyFiles) {
 }
 
 }  // namespace
+
+TEST_F(EditTest, AnEditThatWouldLoseChunkBytesIsRefusedAndTheFileKept) {
+  for (const int kind : {6, 7}) {
+    SCOPED_TRACE(kind);
+    BLevel L = Base(kind);
+    L.textiles32.assign(262144, 0x42);  // one 32-bit page, no 16-bit page: a page count of 0
+    const Bytes file = Build(L);
+    const fs::path p = Put(L, file);
+    EXPECT_EQ(RunOn(p, {"/Water", "1"}, 1),
+              Lines({"Loading Level...", "Turning On/Off the water...", "Saving the level...",
+                     "Saving would lose 262144 bytes of the level's 32-bit texture pages (chunk 1); it cannot be saved.",
+                     "chunk 1 unpacks to 262144 bytes; its 0 texture pages take 0"}));
+    EXPECT_EQ(ReadBytes(p), file);
+  }
+}

@@ -219,13 +219,15 @@ protected:
 };
 
 TEST_P(LevelLoad, ModelMatchesTheDescription) {
-    struct Variant { const char* Name; bool Wrap; size_t Trailing; uint16_t NgEntries; };
+    struct Variant { const char* Name; bool Wrap; size_t Trailing; uint16_t NgEntries; bool TailIsTrailer = false; };
     for (const Variant v : {Variant{"plain", false, 0, 0}, Variant{"in a container", true, 0, 0},
-                            Variant{"trailing bytes", false, 6, 0}, Variant{"NG level", false, 6, 37}}) {
+                            Variant{"trailing bytes", false, 6, 0}, Variant{"NG level", false, 6, 37},
+                            Variant{"NG level whose tail is only the trailer", false, 6, 21, true}}) {
         SCOPED_TRACE(v.Name);
         if (v.NgEntries && GetParam() < 6) continue;
         BLevel L = SampleLevel(GetParam(), 11);
         L.trailingBytes = Bytes(v.Trailing, 0xA5);
+        if (v.TailIsTrailer) L.rawTail.clear();
         if (v.NgEntries) SetNgTrailer(L, v.NgEntries, 30);
         const Bytes file = Build(L);
         const Outcome o = LoadBytes(v.Wrap ? WrapZlib(file) : file);
@@ -299,14 +301,19 @@ struct Cutter {
     BLayout Lay;
     Bytes File, Full, Prefix, Suffix;
     bool InChunk;
-    explicit Cutter(int k) : L(SampleLevel(k, 5)), InChunk(k >= 6) {
-        FillPages(L, 0, 5, 100);
-        L.trailingBytes = {1, 2, 3, 4, 5, 6};
+    explicit Cutter(int k) : Cutter(Prepared(k)) {}
+    explicit Cutter(BLevel level) : L(std::move(level)), InChunk(int(L.kind) >= 6) {
         File = Build(L, &Lay);
         Full = InChunk ? BuildLevelData(L) : File;
         if (!InChunk) return;
         Prefix.assign(File.begin(), File.begin() + std::ptrdiff_t(Lay.File("chunk4")));
         Suffix.assign(File.begin() + std::ptrdiff_t(Lay.File("tail")), File.end());
+    }
+    static BLevel Prepared(int k) {
+        BLevel L = SampleLevel(k, 5);
+        FillPages(L, 0, 5, 100);
+        L.trailingBytes = {1, 2, 3, 4, 5, 6};
+        return L;
     }
     size_t At(const std::string& key) const { return InChunk ? Lay.Data(key) : Lay.File(key); }
     std::string Area() const { return InChunk ? "level data chunk" : "file"; }
@@ -485,6 +492,70 @@ TEST_P(LevelLoad, DamagedChunksAreReported) {
         EXPECT_NE(o.Where.find(row.WhereHas), std::string::npos) << o;
         if (row.Expect == Fail::None) ExpectModel(M, L, file);
     }
+}
+
+TEST_P(LevelLoad, TheFirstFaultInFileOrderIsReported) {
+    if (GetParam() < 6) GTEST_SKIP() << "no compressed chunks";
+    // Chunks are inflated side by side; the report still names the fault that
+    // reading one chunk after another would meet first.
+    struct Row { const char* Name; std::vector<std::pair<size_t, ChunkForm>> Damage; const char* WhereHas; };
+    const Row rows[] = {
+        {"chunks 2 and 3", {{1, ChunkForm::BadChecksum}, {2, ChunkForm::NotZlib}}, "in the 16-bit texture pages chunk"},
+        {"chunks 1 and 4", {{0, ChunkForm::NotZlib}, {3, ChunkForm::BadChecksum}}, "in the 32-bit texture pages chunk"},
+        {"chunks 3 and 4", {{2, ChunkForm::BadChecksum}, {3, ChunkForm::NotZlib}}, "in the misc texture pages chunk"},
+        {"all four", {{0, ChunkForm::BadChecksum}, {1, ChunkForm::NotZlib}, {2, ChunkForm::NotZlib}, {3, ChunkForm::NotZlib}},
+         "in the 32-bit texture pages chunk"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.Name);
+        BLevel L = SampleLevel(GetParam(), 4);
+        for (const auto& [chunk, form] : row.Damage) L.chunks[chunk].form = form;
+        const Outcome o = LoadBytes(Build(L));
+        EXPECT_EQ(o.Got, Fail::Decompress) << o;
+        EXPECT_EQ(o.Where.rfind(row.WhereHas, 0), 0u) << o;
+    }
+    // A chunk 2 stream cut short in a file that ends right after it: the broken
+    // stream comes before the missing chunk 3.
+    BLevel L = SampleLevel(GetParam(), 4);
+    BLayout lay;
+    Build(L, &lay);
+    const size_t stream = lay.File("chunk2.data"), packed = lay.File("chunk3") - stream;
+    L.chunks[1].packedSize = int64_t(packed - 7);
+    Bytes file = Build(L);
+    file.resize(stream + packed - 7);
+    Outcome o = LoadBytes(file);
+    EXPECT_EQ(o.Got, Fail::Decompress) << o;
+    EXPECT_EQ(o.Where.rfind("in the 16-bit texture pages chunk", 0), 0u) << o;
+    // Whole chunks before the cut: the file ends early, at chunk 3.
+    file = Build(SampleLevel(GetParam(), 4));
+    file.resize(lay.File("chunk3") + 3);
+    o = LoadBytes(file);
+    EXPECT_EQ(o.Got, Fail::End) << o;
+    EXPECT_NE(o.Where.find("chunk 3"), std::string::npos) << o;
+}
+
+TEST_P(LevelLoad, AFaultInsideTheContainerIsPlacedInTheUnpackedLevel) {
+    const Cutter c(GetParam());
+    // Kinds 1-5 cut inside the sample indices, kinds 6-7 inside chunk 4's size pair.
+    const size_t cut = c.InChunk ? c.Lay.File("chunk4") + 5 : c.Lay.File("sampleIndices") + 2;
+    const Bytes content(c.File.begin(), c.File.begin() + std::ptrdiff_t(cut));
+    const Outcome o = LoadBytes(WrapZlib(content));
+    EXPECT_EQ(o.Got, Fail::End) << o;
+    const long at = WhereOffset(o.Where, "unpacked level inside the ZLIB container");
+    EXPECT_TRUE(at >= 0 && size_t(at) <= cut) << o;
+}
+
+TEST_P(LevelLoad, ARoomCountOneAboveWhatTheDataHoldsFailsAtTheCount) {
+    // Twenty rooms of the smallest size the kind's file can hold, the data cut
+    // right after them, and a room count of 21: the count alone shows that the
+    // data cannot hold the rooms.
+    BLevel L = EmptyLevel(KindFromInt(GetParam()));
+    L.rooms.resize(20);
+    L.counts.rooms = 21;
+    const Cutter c(L);
+    const Outcome o = LoadBytes(c.Cut(c.At("rooms.end")));
+    EXPECT_EQ(o.Got, Fail::End) << o;
+    EXPECT_EQ(o.Where, "at byte " + std::to_string(c.At("rooms.count") + 2) + " of the " + c.Area() + ": level data, room count");
 }
 
 INSTANTIATE_TEST_SUITE_P(AllKinds, LevelLoad, ::testing::Range(1, 8));
