@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "errors.h"
+#include "kinds.h"
 #include "tool_test_support.h"
 #include "trlevel.h"
 
@@ -106,6 +107,17 @@ TEST(Tr5Level, ModelMatchesTheDescription) {
   }
 }
 
+TEST(Tr5Level, OnlyTheFilesOwnNameChoosesTheVariant) {
+  struct Row { const char* Path; int32_t Kind; };
+  const Row rows[] = {{"a/b.TrC", qm::KindTRC}, {"x.trc/b.tr4", qm::KindTR4}, {".trc", qm::KindTRC},
+#ifdef _WIN32
+                      {"x.trc\\b.tr4", qm::KindTR4}, {"C:\\levels.trc\\b.TRC", qm::KindTRC}};
+#else
+                      {"x.trc\\b.tr4", qm::KindTRC}};  // a backslash is part of a Linux file name
+#endif
+  for (const Row& row : rows) EXPECT_EQ(qm::KindFromSignature(0x00345254u, row.Path), row.Kind) << row.Path;
+}
+
 TEST(Tr5Level, ATr4LayoutFileNamedTrcStaysTr4Layout) {
   for (const int kind : {6, 7}) {
     const Bytes file = Build(SampleLevel(kind, 3));
@@ -180,6 +192,14 @@ TEST_F(Tr5Edit, EveryEditChangesOnlyItsBytes) {
   });
   Expect(L, {"/Textures", "$8005", "9", "2"}, "Changing Textures Ids...",
          [](BLevel& D) { D.rooms5[2].layers[2].triangles[1].texture = 9; });
+
+  // Inside the "ZLIB" container: read like its content, saved plain.
+  const fs::path p = scratch_.path / "packed.trc";
+  WriteBytes(p, WrapZlib(Build(L)));
+  RunOn(p, {"/Water", "1", "1", "1"});
+  BLevel after = L;
+  after.rooms5[1].flags |= 0x01;
+  EXPECT_TRUE(ReadBytes(p) == Build(after));
 }
 
 // A damaged room: the description change, the message's start and the place.
