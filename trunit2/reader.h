@@ -77,6 +77,7 @@ public:
         return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
     }
     std::string Where() const { return DescribePlace(Place_, Area_, int64_t(Pos_)); }
+    const char* Area() const { return Area_; }
 
 private:
     static constexpr size_t ReleaseStep = size_t{256} << 10;
