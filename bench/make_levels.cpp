@@ -4,13 +4,17 @@
 // noise and repeated tiles so that they compress about like real textures.
 // Prints one line per file: kind size path file-bytes unpacked-chunk-bytes
 // page-ratio (32-bit pages, kinds 6-7, else 0).
+// qm_make_levels --describe SIZE FILE... prints such lines for existing level
+// files (the real levels), with SIZE as their size column.
 // qm_make_levels --bombs OUTDIR writes decompression bombs instead (TR4 files
 // whose chunk 4, or all four chunks, inflate past 2 GiB), one line each: name
 // path file-bytes.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <cctype>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include <zlib.h>
@@ -223,8 +227,37 @@ uint32_t U32At(const Bytes& b, size_t at) { return b[at] | b[at + 1] << 8 | b[at
 
 }  // namespace
 
+// The manifest line of an existing level file: its kind from the signature and
+// the name, and for the TR4 family its unpacked chunk sizes.
+int Describe(const char* size, const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  const Bytes file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (file.size() < 10) return std::fprintf(stderr, "%s: not a level\n", path.c_str()), 1;
+  std::string upper = path.substr(path.find_last_of('/') + 1);
+  for (char& c : upper) c = char(std::toupper(static_cast<unsigned char>(c)));
+  auto has = [&](const char* ext) { return upper.find(ext) != std::string::npos; };
+  const uint32_t sig = U32At(file, 0);
+  int kind = sig == 0x20 ? (has(".TUB") ? 2 : 1) : sig == 0x2D ? (has(".TRG") ? 4 : 3)
+             : (sig == 0xFF080038u || sig == 0xFF180038u) ? 5 : (sig == 0x00345254u || sig == 0xFFFFFFF0u) ? (has(".TRC") ? 7 : 6) : 0;
+  if (kind == 0) return std::fprintf(stderr, "%s: not a level\n", path.c_str()), 1;
+  uint64_t unpacked = 0;
+  double ratio = 0;
+  for (size_t at = 10, c = 0; kind >= 6 && c < 4 && at + 8 <= file.size(); ++c) {
+    unpacked += U32At(file, at);
+    if (c == 0) ratio = double(U32At(file, at)) / std::max<uint32_t>(1, U32At(file, at + 4));
+    at += 8 + U32At(file, at + 4);
+  }
+  std::printf("%d %s %s %zu %llu %.2f\n", kind, size, path.c_str(), file.size(), static_cast<unsigned long long>(unpacked), ratio);
+  return 0;
+}
+
 int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "--bombs") == 0) return WriteBombs(argv[2]);
+  if (argc >= 4 && std::strcmp(argv[1], "--describe") == 0) {
+    for (int a = 3; a < argc; ++a)
+      if (Describe(argv[2], argv[a]) != 0) return 1;
+    return 0;
+  }
   if (argc < 5 || (argc - 2) % 3 != 0)
     return std::fprintf(stderr, "usage: qm_make_levels OUTDIR NAME PAGES ROOMS [NAME PAGES ROOMS ...]\n"), 2;
   const std::string dir = argv[1];

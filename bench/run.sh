@@ -27,6 +27,12 @@ trap 'rm -rf "$work"' EXIT
 echo "Generating levels in $work ..."
 "$bin/qm_make_levels" "$work" "${sizes[@]}" >"$work/manifest"
 "$bin/qm_make_levels" --bombs "$work" >"$work/bombs"
+# The real TR1-TR4 levels, when ../shared/levels is there (size column "R").
+real=()
+for f in ../shared/levels/tr1/*.PHD ../shared/levels/tr2/*.TR2 ../shared/levels/tr3/*.TR2 ../shared/levels/tr4/*.TR4; do
+  [ -f "$f" ] && real+=("$PWD/$f")
+done
+[ ${#real[@]} -eq 0 ] || "$bin/qm_make_levels" --describe R "${real[@]}" >>"$work/manifest"
 
 measure() { "$bin/qm_measure" "$runs" "$@" | tr '\n' ' '; }
 rows=$work/rows
@@ -76,5 +82,5 @@ while read -r name path bytes <&3; do
   read -r ms peak < <("$bin/qm_measure" "$runs" --status 1 -- "$tool" "$path" /Info)
   awk -v n="$name" -v b="$bytes" -v t="$ms" -v p="$peak" 'BEGIN {
     bound = 2 * b / 1048576 + 64
-    printf "%-12s %8.1f | %8.1f %7.1f%s %8.1f\n", n, b / 1048576, t, p, p > bound ? "*" : " ", bound }'
+    printf "%-12s %8.1f | %8.1f %7.1f%s %8.1f\n", n, b / 1048576, t, p, (p > bound ? "*" : " "), bound }'
 done 3<"$work/bombs"

@@ -73,21 +73,29 @@ inline uint32_t GetU32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]
 // The level content of an input: the selector byte, then the file. With the
 // top bit of the selector set, a TR4-family input is the level data alone, put
 // here into chunk 4 of a file without pages, so that mutations reach the level
-// data walk instead of breaking the zlib stream. A file in the "ZLIB" container
+// data walk instead of breaking the zlib stream; from 192 on, it is real TR5
+// level data, put raw after the TR5 fields of such a file. A file in the "ZLIB" container
 // is unwrapped as the buffered file would (magic, packed length, unpacked
 // length, stream). False when there is no content to parse.
 inline bool LevelContent(const uint8_t* data, size_t size, FuzzBytes& content) {
     const uint8_t* body = data + 1;
     const size_t length = size - 1;
     if (data[0] >= 128 && data[0] % 6 >= 4) {
-        const FuzzBytes none = qm::CompressBlock(nullptr, 0), packed = qm::CompressBlock(body, length);
+        const bool tr5 = data[0] >= 192;
+        const FuzzBytes none = qm::CompressBlock(nullptr, 0);
         content = {'T', 'R', '4', 0, 0, 0, 0, 0, 0, 0};
         auto chunk = [&](const FuzzBytes& stream, size_t unpacked) {
             PutU32(content, unpacked), PutU32(content, stream.size());
             content.insert(content.end(), stream.begin(), stream.end());
         };
         for (int i = 0; i < 3; ++i) chunk(none, 0);
-        chunk(packed, length);
+        if (tr5) {
+            content.resize(content.size() + 32, 0);  // Lara type, weather, padding
+            chunk(FuzzBytes(body, body + length), length);
+            PutU32(content, 0);  // no samples
+        } else {
+            chunk(qm::CompressBlock(body, length), length);
+        }
         return true;
     }
     if (length > 12 && std::memcmp(body, "ZLIB", 4) == 0) {
@@ -125,15 +133,17 @@ inline std::string FuzzLoad(const uint8_t* data, size_t size) {
 }
 
 // A TR4-family file split into its head (signature, page counts), the unpacked
-// content of its four chunks and its tail. False when it does not split.
+// content of its four chunks (TR5: three) and its tail (TR5: everything after
+// the third chunk). False when it does not split.
 struct FuzzTr4Parts {
     FuzzBytes Head, Chunks[4], Tail;
 };
-inline bool SplitTr4(const FuzzBytes& file, FuzzTr4Parts& parts) {
+inline bool SplitTr4(const FuzzBytes& file, FuzzTr4Parts& parts, int chunks) {
     if (file.size() < 10) return false;
     parts.Head.assign(file.begin(), file.begin() + 10);
     size_t pos = 10;
-    for (FuzzBytes& chunk : parts.Chunks) {
+    for (int c = 0; c < chunks; ++c) {
+        FuzzBytes& chunk = parts.Chunks[c];
         if (file.size() - pos < 8) return false;
         const size_t packed = GetU32(&file[pos + 4]);
         pos += 8;
@@ -165,16 +175,20 @@ inline std::string SameLevelData(const FuzzBytes& loaded, const FuzzBytes& saved
 
 // An unedited save gives back the level it loaded: kinds 1-5 byte for byte, the
 // TR4 family the same head, unpacked chunks and tail (the chunks are compressed
-// afresh, so their packed bytes and size fields may differ).
-inline std::string SameLevel(const FuzzBytes& loaded, const FuzzBytes& saved, bool tr4Family, size_t recomputedRooms) {
+// afresh, so their packed bytes and size fields may differ); TR5 everything
+// after its page chunks byte for byte.
+inline std::string SameLevel(const FuzzBytes& loaded, const FuzzBytes& saved, bool tr4Family, bool tr5,
+                             size_t recomputedRooms) {
     if (!tr4Family) return SameLevelData(loaded, saved, recomputedRooms, "the saved file");
     FuzzTr4Parts a, b;
-    if (!SplitTr4(loaded, a)) return "the loaded TR4-family file does not split into its chunks";
-    if (!SplitTr4(saved, b)) return "the saved TR4-family file does not split into its chunks";
+    const int chunks = tr5 ? 3 : 4;
+    if (!SplitTr4(loaded, a, chunks)) return "the loaded TR4-family file does not split into its chunks";
+    if (!SplitTr4(saved, b, chunks)) return "the saved TR4-family file does not split into its chunks";
     if (a.Head != b.Head) return "the head changed";
     for (int i = 0; i < 3; ++i)
         if (a.Chunks[i] != b.Chunks[i]) return "chunk " + std::to_string(i + 1) + " unpacks to other bytes";
     if (a.Tail != b.Tail) return "the tail changed";
+    if (tr5) return {};
     return SameLevelData(a.Chunks[3], b.Chunks[3], recomputedRooms, "the level data chunk");
 }
 
@@ -216,7 +230,7 @@ inline std::string FuzzRoundtrip(const uint8_t* data, size_t size) {
     if (!edited) {
         size_t recomputed = 0;
         for (size_t i = 0; i < stored.size(); ++i) recomputed += stored[i] != first.Rooms[i].RoomInfo.DataWords;
-        const std::string fault = SameLevel(content, saved, tr4Family, recomputed);
+        const std::string fault = SameLevel(content, saved, tr4Family, first.LevelVersion == qm::KindTR5, recomputed);
         if (!fault.empty()) return "an unedited save lost or changed content: " + fault;
     }
     if (tr4Family && first.SerializeLevel() != saved) return "a second save of the same model wrote other bytes";

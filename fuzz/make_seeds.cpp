@@ -1,6 +1,6 @@
 // Writes the seed corpora of the fuzz targets into the directory named by the
 // first argument: level/ (a name selector byte, then a level file, or for
-// kinds 6-7 also the level data alone; for the load and round-trip targets), container/ (files for the container target)
+// kinds 6-8 also the level data alone; for the load and round-trip targets), container/ (files for the container target)
 // and number/ (texts for the number target). Every level is small: no texture
 // pages and a short misc chunk, so that mutations stay fast.
 #include <algorithm>
@@ -27,7 +27,7 @@ void Write(const std::filesystem::path& path, const qmtest::Bytes& bytes) {
 
 // The selector byte the fuzz targets turn into the extension that gives the kind.
 uint8_t Selector(int kind) {
-  static const uint8_t selectors[8] = {0, 0, 1, 2, 3, 2, 4, 5};
+  static const uint8_t selectors[9] = {0, 0, 1, 2, 3, 2, 4, 5, 5};
   return selectors[kind];
 }
 
@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
   const std::filesystem::path dir(argv[1]);
   for (const char* sub : {"level", "container", "number"}) std::filesystem::create_directories(dir / sub);
 
-  for (int kind = 1; kind <= 7; ++kind) {
+  for (int kind = 1; kind <= 8; ++kind) {
     const std::string name = "kind" + std::to_string(kind);
     qmtest::BLevel level = qmtest::SampleLevel(kind, unsigned(kind));
     qmtest::FillPages(level, 0, unsigned(kind), 256);
@@ -65,11 +65,14 @@ int main(int argc, char** argv) {
       Write(dir / "container" / (name + ".bin"), file);
     }
     if (kind >= 6) {
-      // The level data alone; the fuzz targets put it into chunk 4 themselves.
-      // Selectors from 128 on with the same kind (132 is a multiple of 6).
+      // The level data alone; the fuzz targets put it into chunk 4 themselves
+      // (selectors from 128 on with the same kind; 132 is a multiple of 6), or
+      // for TR5 raw after the TR5 fields (from 192 on; 192 is one too).
       qmtest::Bytes data = WithSelector(kind, qmtest::BuildLevelData(level));
-      data[0] = uint8_t(132 + data[0]);
+      data[0] = uint8_t((kind == 8 ? 192 : 132) + data[0]);
       Write(dir / "level" / (name + "-data.bin"), data);
+    }
+    if (kind == 6 || kind == 7) {
       qmtest::SetNgTrailer(level, 16, 40, unsigned(kind));
       Write(dir / "level" / (name + "-ng.bin"), WithSelector(kind, qmtest::Build(level)));
     }

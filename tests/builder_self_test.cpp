@@ -299,3 +299,58 @@ TEST(LevelBuilder, RejectsDescriptionsThatDoNotFitTheKind) {
   L.zones[2].clear();  // not in a TR1 file
   EXPECT_NO_THROW(Build(L));
 }
+
+// Real TR5: three chunks, the 32 bytes of TR5 fields, the level-data size
+// twice, the raw level data (4-byte room count, then "XELA" rooms) and the
+// samples; each room's size field is 208 + its vertex start + vertex bytes,
+// with the offsets counted from 216 bytes after "XELA".
+TEST(LevelBuilder, Tr5FileAndXelaRooms) {
+  const BLevel L = SampleLevel(8, 6);
+  BLayout lay;
+  const Bytes file = Build(L, &lay);
+  size_t at = 10;
+  for (int c = 0; c < 3; ++c) at += 8 + U32At(file, at + 4);
+  const size_t n = U32At(file, at + 32);
+  EXPECT_EQ(U32At(file, at + 36), n);
+  EXPECT_EQ(Slice(file, at, 32), Bytes(L.tr5Fields.begin(), L.tr5Fields.end()));
+  EXPECT_EQ(Slice(file, at + 40, n), BuildLevelData(L));
+  EXPECT_EQ(Slice(file, at + 40 + n, file.size() - at - 40 - n), L.rawTail);
+  EXPECT_EQ(U32At(file, at + 44), 3u);
+  EXPECT_EQ(TextAt(file, at + 48, 4), "XELA");
+  EXPECT_EQ(Slice(file, at + 40 + n - 6, 6), Bytes(6, 0xCD));
+
+  for (size_t i = 0; i < L.rooms5.size(); ++i) {
+    SCOPED_TRACE(i);
+    const B5Room& r = L.rooms5[i];
+    const Bytes x = BuildXelaRoom(r);
+    const size_t d = 216, vertexStart = U32At(x, 184), faceStart = U32At(x, 188);
+    EXPECT_EQ(U32At(x, 4), 208 + vertexStart + U32At(x, 196));
+    EXPECT_EQ(x.size(), 8 + U32At(x, 4));
+    EXPECT_EQ(U16At(x, 56), r.lights.size());
+    EXPECT_EQ(U32At(x, 156), 88 * r.lights.size());  // fog bulbs follow the lights
+    EXPECT_EQ(U32At(x, 12), U32At(x, 16) + 8 * r.sectors.size());
+    EXPECT_EQ(U16At(x, d + U32At(x, 12)), r.portals.size());
+    EXPECT_EQ(U32At(x, 24), U32At(x, 12) + 2 + 32 * r.portals.size() + 2);
+    EXPECT_EQ(U32At(x, 176), r.layers.size());
+    EXPECT_EQ(U32At(x, 180) + 56 * r.layers.size(), faceStart);
+    size_t faces = 0, vertices = 0, rects = 0;
+    for (size_t j = 0; j < r.layers.size(); ++j) {
+      const size_t layer = d + U32At(x, 180) + 56 * j;
+      EXPECT_EQ(U16At(x, layer), r.layers[j].vertices.size());
+      EXPECT_EQ(U16At(x, layer + 6), r.layers[j].rectangles.size());
+      EXPECT_EQ(U16At(x, layer + 8), r.layers[j].triangles.size());
+      if (!r.layers[j].rectangles.empty()) {  // the texture word at +8 of a 12-byte rectangle
+        EXPECT_EQ(U16At(x, d + faceStart + faces + 8), r.layers[j].rectangles[0].texture);
+      }
+      faces += 12 * r.layers[j].rectangles.size() + 10 * r.layers[j].triangles.size();
+      vertices += r.layers[j].vertices.size();
+      rects += r.layers[j].rectangles.size();
+    }
+    EXPECT_EQ(U32At(x, 148), rects);
+    // "CD CD" after faces whose bytes are not a multiple of 4.
+    EXPECT_EQ(vertexStart, faceStart + faces + (faces % 4 ? 2 : 0));
+    EXPECT_EQ(U32At(x, 196), 28 * vertices);
+  }
+  // A room with nothing: the header, the portal count and the 2-byte filler.
+  EXPECT_EQ(BuildXelaRoom(B5Room{}).size(), 216u + 4u);
+}

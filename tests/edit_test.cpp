@@ -81,9 +81,12 @@ TEST_F(EditTest, EveryEditOnEveryKind) {
         for (size_t i = 0; i < L.rooms.size(); ++i) SetLight(L, i, v);
       });
     // Room flags: any non-zero value sets the bit, 0 clears it, nothing else changes.
+    // Quicksand is bit 0x80 up to TR3; in the TR4 family that bit is "no lens
+    // flare" and quicksand is 0x04.
     const std::tuple<const char*, const char*, uint8_t> flags[] = {{"/Water", "Turning On/Off the water...", 0x01},
                                                                    {"/Sky", "Turning On/Off the Sky...", 0x08},
-                                                                   {"/QuickSand", "Turning On/Off the Quicksand...", 0x80}};
+                                                                   {"/QuickSand", "Turning On/Off the Quicksand...",
+                                                                    kind >= 6 ? 0x04 : 0x80}};
     for (const auto& [sw, progress, mask] : flags)
       for (const auto& [text, on] : {std::pair<const char*, bool>{"2", true}, {"-1", true}, {"0", false}, {"$100", true}})
         ExpectEdit(base, {sw, text}, progress, [m = mask, on = on](BLevel& L) {
@@ -155,6 +158,24 @@ TEST_F(EditTest, UnchangedLevelIsStillSavedAndTheTr3StepSoundLimit) {
     }
     EXPECT_EQ(RunOn(p, {"/Textures", "99999", "0"}), Saved("Changing Textures Ids..."));
     EXPECT_EQ(Diff(ReadBytes(p), Build(L), kind), "");
+  }
+}
+
+TEST_F(EditTest, Tr1LevelsUnderTheOtherLayoutsNameKeepTheirLayout) {
+  // A ".TUB"-layout level named ".PHD" and the other way round: reported as
+  // TR1, saved byte for byte in the layout they were read in.
+  for (const auto& [built, name] : {std::pair{Kind::TUB, "DEMO.PHD"}, std::pair{Kind::TR1, "level.tub"}}) {
+    SCOPED_TRACE(name);
+    const BLevel L = Base(int(built));
+    const fs::path p = dir_ / name;
+    WriteBytes(p, Build(L));
+    EXPECT_EQ(RunOn(p, {"/Info"}).substr(0, 38), Lines({"Loading Level...", "Level Version: TR1"}));
+    EXPECT_EQ(RunOn(p, {"/Textures", "99999", "0"}), Saved("Changing Textures Ids..."));
+    EXPECT_EQ(ReadBytes(p), Build(L));
+    EXPECT_EQ(RunOn(p, {"/Water", "1", "2", "3"}), Saved("Turning On/Off the water..."));
+    BLevel after = L;
+    for (size_t i : {2u, 3u}) after.rooms[i].flags[0] |= 0x01;
+    EXPECT_EQ(ReadBytes(p), Build(after));
   }
 }
 

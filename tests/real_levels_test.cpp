@@ -1,7 +1,11 @@
 // Real level files written by the games' tools: the report they must give,
-// saves that keep every byte not edited, and the refused TR5 layout. Skipped
+// saves that keep every byte not edited, and damage in a real TR5 level. Skipped
 // when the shared level folder is absent.
 #include <cctype>
+#include <functional>
+
+#include "errors.h"
+#include "trlevel.h"
 
 #include "tool_test_support.h"
 
@@ -101,15 +105,162 @@ INSTANTIATE_TEST_SUITE_P(Files, RealLevels, ::testing::ValuesIn(kLevels), [](con
 
 using RealTr5Level = RealLevels;
 
-TEST_F(RealTr5Level, IsRefusedWithAnErrorReport) {
+// tr5/TEST1.TRC, from the published layout of real TR5 files: the level data
+// starts 40 bytes after the third chunk (P), at file offset 1,539,141.
+constexpr size_t kTr5P = 1539101;
+struct Tr5Room {
+  size_t Xela, Flags, Colour, FirstSector, Sectors;
+};
+const Tr5Room kTr5Rooms[] = {{1539149, 1539235, 1539201, 1539717, 14 * 7},
+                             {1549473, 1549559, 1549525, 1549689, 5 * 5},
+                             {1551977, 1552063, 1552029, 1552405, 6 * 3},
+                             {1553581, 1553667, 1553633, 1553833, 7 * 3}};
+
+// Offsets (in the bytes from P) of the texture words of every face of a room:
+// the faces start at D + the face start (X+188), layer after layer (count at
+// X+176, records of 56 bytes at D + X+180): rectangles of 12 bytes (word at
+// +8), then triangles of 10 bytes (word at +6). D is X+216.
+std::vector<std::pair<size_t, bool>> TextureWords(const Bytes& rest, size_t xela) {
+  const size_t x = xela - kTr5P, d = x + 216;
+  std::vector<std::pair<size_t, bool>> out;  // offset, is a rectangle
+  size_t face = d + U32(rest, x + 188);
+  for (size_t j = 0; j < U32(rest, x + 176); ++j) {
+    const size_t layer = d + U32(rest, x + 180) + 56 * j;
+    for (size_t k = 0; k < U16(rest, layer + 6); ++k, face += 12) out.push_back({face + 8, true});
+    for (size_t k = 0; k < U16(rest, layer + 8); ++k, face += 10) out.push_back({face + 6, false});
+  }
+  return out;
+}
+
+TEST_F(RealTr5Level, ReportsListsAndSavesItsBytes) {
   const fs::path p = Copy("tr5/TEST1.TRC");
-  const Bytes original = ReadBytes(p);
-  const std::string out = RunOn(p, {"/Water", "1"}, 1), head = Lines({"Loading Level...", "error."});
-  ASSERT_EQ(out.substr(0, head.size()), head);
-  const std::string where = out.substr(head.size());
-  EXPECT_EQ(where.find("\r\n"), where.size() - 2) << where;
-  EXPECT_NE(where.find("TR5"), std::string::npos) << where;
-  EXPECT_EQ(ReadBytes(p), original);
+  const std::vector<Bytes> before = Parts(ReadBytes(p), 8);
+  ASSERT_EQ(before.size(), 5u);
+  EXPECT_EQ(RunOn(p, {"/Info"}), ReportText("TR5", {4, 10, 2176, 1, 6, 1, 13, 58, 0, 6, 224, 213, 2, 0}));
+  EXPECT_EQ(RunOn(p, {"/ShowAnimtext"}),
+            Lines({"Loading Level...", "Showing ANIMATED TEXTURES Ids used in this level:", "",
+                   "Animated Texture# 1-->2170  2171  2172  2173  2174  2175  ", "Done."}));
+  EXPECT_EQ(RunOn(p, {"/ShowStatics"}),
+            Lines({"Loading Level...", "Showing STATICS MESHES Ids used in this level:", "", "", "Done."}));
+  const std::string items = RunOn(p, {"/ShowItems"});
+  EXPECT_EQ(items.substr(0, 64), Lines({"Loading Level...", "Showing Items Id used in this level:", "", "ID:  0  "}).substr(0, 64));
+
+  // An unchanged save: the same head, unpacked pages, level data and samples.
+  EXPECT_EQ(RunOn(p, {"/Textures", "99999", "0"}),
+            Lines({"Loading Level...", "Changing Textures Ids...", "Saving the level...", "Done."}));
+  EXPECT_TRUE(Parts(ReadBytes(p), 8) == before);
+
+  // Each edit changes only the bytes it names.
+  const Bytes& rest = before[4];
+  const uint16_t oldTexture = uint16_t(U16(rest, TextureWords(rest, kTr5Rooms[0].Xela)[0].first) & 0x0FFF);
+  const struct {
+    std::vector<std::string> Args;
+    std::function<void(Bytes&, const Tr5Room&)> Edit;
+  } edits[] = {
+      {{"/Water", "1"}, [](Bytes& b, const Tr5Room& r) { b[r.Flags - kTr5P] |= 0x01; }},
+      {{"/Sky", "1"}, [](Bytes& b, const Tr5Room& r) { b[r.Flags - kTr5P] |= 0x08; }},
+      {{"/QuickSand", "1"}, [](Bytes& b, const Tr5Room& r) { b[r.Flags - kTr5P] |= 0x04; }},
+      {{"/Lara_Light", "$1234"}, [](Bytes& b, const Tr5Room& r) {
+         b[r.Colour - kTr5P] = 0x34;
+         b[r.Colour + 1 - kTr5P] = 0x12;
+       }},
+      {{"/Step_sound", "2"}, [](Bytes& b, const Tr5Room& r) {
+         for (size_t k = 0; k < r.Sectors; ++k) {
+           uint8_t& low = b[r.FirstSector + 8 * k + 2 - kTr5P];
+           low = uint8_t((low & 0xF0) | 13);
+         }
+       }},
+      {{"/Textures", std::to_string(oldTexture), "4000"}, [oldTexture](Bytes& b, const Tr5Room& r) {
+         for (const auto& [at, rectangle] : TextureWords(b, r.Xela))
+           if ((rectangle ? U16(b, at) & 0x0FFF : U16(b, at)) == oldTexture) b[at] = 0xA0, b[at + 1] = 0x0F;
+       }},
+  };
+  for (const auto& e : edits) {
+    SCOPED_TRACE(e.Args[0]);
+    WriteBytes(p, ReadBytes(fs::path(QM_SHARED_LEVELS) / "tr5/TEST1.TRC"));
+    std::vector<Bytes> expected = before;
+    for (const Tr5Room& r : kTr5Rooms) e.Edit(expected[4], r);
+    EXPECT_FALSE(expected == before);
+    RunOn(p, e.Args);
+    EXPECT_TRUE(Parts(ReadBytes(p), 8) == expected);
+  }
+}
+
+TEST_F(RealTr5Level, DamageGivesAnErrorReportAndLeavesTheFile) {
+  const Bytes original = ReadBytes(fs::path(QM_SHARED_LEVELS) / "tr5/TEST1.TRC");
+  const size_t data = kTr5P + 40;
+  auto put32 = [](Bytes& b, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + size_t(i)] = uint8_t(v >> (8 * i));
+  };
+  const struct {
+    const char* Name;
+    std::function<void(Bytes&)> Damage;
+    std::string Message, Place;
+  } rows[] = {
+      {"no XELA mark", [](Bytes& b) { b[kTr5Rooms[2].Xela] = 'Y'; }, "Room 2 does not start with \"XELA\".",
+       "at byte " + std::to_string(kTr5Rooms[2].Xela - data) + " of the level data: room 2, XELA mark"},
+      {"room size past the data", [&](Bytes& b) { put32(b, kTr5Rooms[3].Xela + 4, 0x00FFFFFF); },
+       "Read beyond end of file.", "at byte " + std::to_string(kTr5Rooms[3].Xela + 8 - data) + " of the level data: room 3, size"},
+      {"layer count", [&](Bytes& b) { put32(b, kTr5Rooms[0].Xela + 176, 5000); },
+       "Room 0 describes content outside its XELA block.",
+       "at byte " + std::to_string(kTr5Rooms[0].Xela + 176 - data) + " of the level data: room 0, layers"},
+      {"sector start", [&](Bytes& b) { put32(b, kTr5Rooms[1].Xela + 16, 2480); },
+       "Room 1 describes content outside its XELA block.",
+       "at byte " + std::to_string(kTr5Rooms[1].Xela + 48 - data) + " of the level data: room 1, sectors"},
+      {"level data size", [&](Bytes& b) { put32(b, kTr5P + 32, 0x7FFFFFF0), put32(b, kTr5P + 36, 0x7FFFFFF0); },
+       "Read beyond end of file.", "at byte " + std::to_string(kTr5P + 40) + " of the file: level data"},
+  };
+  const fs::path p = Copy("tr5/TEST1.TRC");
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Name);
+    Bytes damaged = original;
+    row.Damage(damaged);
+    WriteBytes(p, damaged);
+    EXPECT_EQ(RunOn(p, {"/Water", "1"}, 1), Lines({"Loading Level...", row.Message, row.Place}));
+    EXPECT_TRUE(ReadBytes(p) == damaged);
+  }
+}
+
+TEST_F(RealTr5Level, EveryCutIsAnErrorReportBeforeTheEnd) {
+  // The real level data with empty page chunks (fast to read), cut at many
+  // places, its two sizes made to fit the cut.
+  const Bytes original = ReadBytes(fs::path(QM_SHARED_LEVELS) / "tr5/TEST1.TRC");
+  const size_t size = U32(original, kTr5P + 32), data = kTr5P + 40;
+  Bytes head(original.begin(), original.begin() + 10);
+  const Bytes none = Deflate({});
+  for (int k = 0; k < 3; ++k) {
+    for (uint32_t v : {0u, uint32_t(none.size())})
+      for (int i = 0; i < 4; ++i) head.push_back(uint8_t(v >> (8 * i)));
+    head.insert(head.end(), none.begin(), none.end());
+  }
+  head.insert(head.end(), original.begin() + long(kTr5P), original.begin() + long(data));
+  std::vector<size_t> cuts;
+  for (size_t n = 0; n <= size; n += 389) cuts.push_back(n);
+  for (const Tr5Room& r : kTr5Rooms)
+    for (size_t n = r.Xela - data - 2; n < r.Xela - data + 12; ++n) cuts.push_back(n);
+  for (size_t n = size - 40; n <= size; ++n) cuts.push_back(n);
+  for (const size_t n : cuts) {
+    Bytes cut = head;
+    for (size_t at : {cut.size() - 8, cut.size() - 4})
+      for (int i = 0; i < 4; ++i) cut[at + size_t(i)] = uint8_t(n >> (8 * i));
+    cut.insert(cut.end(), original.begin() + long(data), original.begin() + long(data + n));
+    cut.insert(cut.end(), original.begin() + long(data + size), original.end());
+    qm::Ttrlevel M;
+    std::string where;
+    try {
+      M.ParseLevel(cut.data(), cut.size(), "TEST1.TRC");
+    } catch (const qm::EQuillError& e) {
+      where = e.Where;
+    }
+    if (n + 6 <= size - 0 && n < size - 6) {
+      ASSERT_EQ(where.rfind("at byte ", 0), 0u) << "cut at " << n;
+      EXPECT_LE(std::stoul(where.substr(8)), n) << where;
+    } else {
+      ASSERT_EQ(where, "") << "cut at " << n;
+      EXPECT_EQ(M.TrailingBytes.size(), n - (size - 6));
+      EXPECT_EQ(M.RoomCount, 4);
+    }
+  }
 }
 
 }  // namespace

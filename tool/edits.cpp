@@ -1,4 +1,5 @@
 #include "functions.h"
+#include "kinds.h"
 
 namespace qm {
 
@@ -38,6 +39,8 @@ void EditRoomFlag(Ttrlevel& L, uint8_t mask, bool on, int32_t from, int32_t to) 
         flags = on ? uint8_t(flags | mask) : uint8_t(flags & ~mask);
     }
 }
+
+uint8_t QuickSandFlag(const Ttrlevel& L) { return KindInfo(L.LevelVersion).QuickSandFlag; }
 
 void EditTextures(Ttrlevel& L, int32_t oldId, uint16_t newId, int32_t from, int32_t to) {
     for (int32_t i = from; i <= to; ++i) {

@@ -23,8 +23,11 @@ void PrintAnimatedTextures(const Ttrlevel& L, TConsole& out);
 uint16_t MapFloorSound(uint16_t value);
 void EditStepSound(Ttrlevel& L, uint16_t value, int32_t from, int32_t to);
 void EditLaraLight(Ttrlevel& L, uint16_t light, int32_t from, int32_t to);
-// mask: 0x01 water, 0x08 sky, 0x80 quicksand.
+// mask: 0x01 water, 0x08 sky, QuickSandFlag() quicksand.
 void EditRoomFlag(Ttrlevel& L, uint8_t mask, bool on, int32_t from, int32_t to);
+// The quicksand bit of the low room flags byte: 0x80 up to TR3; 0x04 in the TR4
+// family and TR5, where 0x80 means "no lens flare".
+uint8_t QuickSandFlag(const Ttrlevel& L);
 void EditTextures(Ttrlevel& L, int32_t oldId, uint16_t newId, int32_t from, int32_t to);
 
 // "/ShowRooms": heading, empty line, the column headings, one line per room

@@ -14,7 +14,8 @@ const char* VersionLine(int32_t version) {
     case KindTRG: return "Level Version: TR2";
     case KindTR3: return "Level Version: TR3";
     case KindTR4: return "Level Version: TR4";
-    case KindTRC: return "Level Version: TR5";
+    case KindTRC:
+    case KindTR5: return "Level Version: TR5";
     default: return "Level Version: unknown";
     }
 }

@@ -199,7 +199,7 @@ int Run(const TArgs& args, TConsole& out, Ttrlevel& level) {
     case TFunction::LaraLight: EditLaraLight(level, uint16_t(value), from, to); break;
     case TFunction::Water: EditRoomFlag(level, 0x01, value != 0, from, to); break;
     case TFunction::Sky: EditRoomFlag(level, 0x08, value != 0, from, to); break;
-    case TFunction::QuickSand: EditRoomFlag(level, 0x80, value != 0, from, to); break;
+    case TFunction::QuickSand: EditRoomFlag(level, QuickSandFlag(level), value != 0, from, to); break;
     case TFunction::Textures: {
         const int32_t oldId = StrToInt(args.At(3));
         const uint16_t newId = uint16_t(StrToInt(args.At(4)));

@@ -6,28 +6,65 @@ namespace qm {
 
 namespace {
 
-//                       V  tr4    headPal head16 vx amb2   lmode  lt  st  tail   anim early  ot  mark   palSpr flyby  box zn item lmap   palLm  ai     smap smpl
-constexpr TKindInfo Kinds[8] = {
-    {0, false, false, false, 0, false, false, 0, 0, false, 0, false, 0, false, false, false, 0, 0, 0, false, false, false, 0, false},
-    {1, false, false, false, 8, false, false, 18, 18, false, 32, true, 20, false, false, false, 20, 6, 22, true, true, false, 512, true},
-    {2, false, false, false, 8, false, false, 18, 18, false, 32, true, 20, false, true, false, 20, 6, 22, true, false, false, 512, true},
-    {3, false, true, true, 12, true, true, 24, 20, false, 32, true, 20, false, false, false, 8, 10, 24, true, false, false, 740, false},
-    {4, false, true, true, 12, true, true, 24, 20, false, 32, true, 20, false, false, false, 8, 10, 24, true, false, false, 740, false},
-    {5, false, true, true, 12, true, false, 24, 20, true, 32, false, 20, false, false, false, 8, 10, 24, true, false, false, 740, false},
-    {6, true, false, false, 12, true, false, 46, 20, true, 40, false, 38, true, false, true, 8, 10, 24, false, false, true, 740, false},
-    {7, true, false, false, 12, true, false, 46, 20, true, 40, false, 38, true, false, true, 8, 10, 24, false, false, true, 740, false},
+constexpr TKindInfo Tr1Row(int32_t version, bool tub) {
+    return {.Version = version, .OtherLayout = tub ? KindTR1 : KindTUB, .VertexSize = 8, .LightSize = 18, .StaticSize = 18, .QuickSandFlag = 0x80,
+            .AnimationSize = 32, .EarlyObjectTextures = true, .ObjectTextureSize = 20,
+            .PaletteAfterSprites = tub, .BoxSize = 20, .ZoneArrays = 6, .ItemSize = 22, .HasLightMap = true,
+            .PaletteAfterLightMap = !tub, .SoundMapSize = 512, .HasSampleBlock = true};
+}
+
+constexpr TKindInfo Tr2Row(int32_t version) {
+    return {.Version = version, .HeadPalettes = true, .Head16BitPages = true, .VertexSize = 12,
+            .HasAmbient2 = true, .HasLightMode = true, .LightSize = 24, .StaticSize = 20, .QuickSandFlag = 0x80,
+            .AnimationSize = 32, .EarlyObjectTextures = true, .ObjectTextureSize = 20, .BoxSize = 8,
+            .ZoneArrays = 10, .ItemSize = 24, .HasLightMap = true, .SoundMapSize = 740};
+}
+
+// TR4 and its ".TRC" variant share one layout.
+constexpr TKindInfo Tr4Row(int32_t version) {
+    return {.Version = version, .Tr4Family = true, .VertexSize = 12, .HasAmbient2 = true, .LightSize = 46,
+            .StaticSize = 20, .HasRoomTail = true, .QuickSandFlag = 0x04, .AnimationSize = 40,
+            .ObjectTextureSize = 38, .SpriteMarkerSize = 3, .TexMarkerSize = 4, .HasFlybyCameras = true,
+            .BoxSize = 8, .ZoneArrays = 10, .ItemSize = 24, .HasAIObjects = true, .SoundMapSize = 740};
+}
+
+constexpr TKindInfo Kinds[9] = {
+    {},
+    Tr1Row(KindTR1, false),
+    Tr1Row(KindTUB, true),
+    Tr2Row(KindTR2),
+    Tr2Row(KindTRG),
+    {.Version = KindTR3, .HeadPalettes = true, .Head16BitPages = true, .VertexSize = 12, .HasAmbient2 = true,
+     .LightSize = 24, .StaticSize = 20, .HasRoomTail = true, .QuickSandFlag = 0x80, .AnimationSize = 32,
+     .ObjectTextureSize = 20, .BoxSize = 8, .ZoneArrays = 10, .ItemSize = 24, .HasLightMap = true,
+     .SoundMapSize = 740},
+    Tr4Row(KindTR4),
+    Tr4Row(KindTRC),
+    // Real TR5: the TR4 head, then uncompressed level data whose rooms are
+    // "XELA" blocks; after the rooms the TR4 order with wider records.
+    {.Version = KindTR5, .Tr4Family = true, .RawLevelData = true, .RoomCountWidth = 4, .XelaRooms = true,
+     .QuickSandFlag = 0x04, .AnimationSize = 40, .MoveableSize = 20, .ObjectTextureSize = 40,
+     .SpriteMarkerSize = 4, .TexMarkerSize = 5, .HasFlybyCameras = true, .BoxSize = 8, .ZoneArrays = 10,
+     .ItemSize = 24, .HasAIObjects = true, .SoundMapSize = 900},
 };
 
-bool NameHas(const std::string& name, const char* upper, const char* lower) {
-    return name.find(upper) != std::string::npos || name.find(lower) != std::string::npos;
+// True when the text occurs in the name, in any letter case (ASCII).
+bool HasNoCase(const std::string& name, const char* text) {
+    std::string upper = name;
+    for (char& c : upper)
+        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+    return upper.find(text) != std::string::npos;
 }
+
+// A zlib stream header: deflate method, and the two bytes a multiple of 31.
+bool IsZlibHeader(const uint8_t* p) { return (p[0] & 0x0F) == 8 && (p[0] * 256 + p[1]) % 31 == 0; }
 
 } // namespace
 
 const int ZoneOrder6[6] = {0, 1, 4, 5, 6, 9};
 
 const TKindInfo& KindInfo(int32_t version) {
-    return Kinds[(version >= 1 && version <= 7) ? version : 0];
+    return Kinds[(version >= 1 && version <= KindTR5) ? version : 0];
 }
 
 bool IsLevelSignature(uint32_t s) {
@@ -35,14 +72,35 @@ bool IsLevelSignature(uint32_t s) {
            s == 0xFF180038u || s == 0xFFFFFFF0u;
 }
 
-int32_t KindFromSignature(uint32_t s, const std::string& name) {
+std::string FileNamePart(const std::string& path) {
+#ifdef _WIN32
+    const size_t slash = path.find_last_of("/\\");
+#else
+    const size_t slash = path.find_last_of('/');
+#endif
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool HasTr5Layout(const uint8_t* data, size_t size) {
+    uint64_t p = 10;
+    for (int chunk = 0; chunk < 3; ++chunk) {
+        if (p + 8 > size) return false;
+        p += 8 + uint64_t(GetU32(data + p + 4));
+    }
+    if (p + 10 <= size && GetU32(data + p + 4) != 0 && IsZlibHeader(data + p + 8)) return false;
+    if (p + 40 > size || GetU32(data + p + 32) != GetU32(data + p + 36)) return false;
+    return !(p + 42 <= size && IsZlibHeader(data + p + 40));
+}
+
+int32_t KindFromSignature(uint32_t s, const std::string& path) {
+    const std::string name = FileNamePart(path);
     switch (s) {
-    case 0x00000020u: return NameHas(name, ".TUB", ".tub") ? KindTUB : KindTR1;
-    case 0x0000002Du: return NameHas(name, ".TRG", ".trg") ? KindTRG : KindTR2;
+    case 0x00000020u: return HasNoCase(name, ".TUB") ? KindTUB : KindTR1;
+    case 0x0000002Du: return HasNoCase(name, ".TRG") ? KindTRG : KindTR2;
     case 0xFF080038u:
     case 0xFF180038u: return KindTR3;
     case 0x00345254u:
-    case 0xFFFFFFF0u: return NameHas(name, ".TRC", ".trc") ? KindTRC : KindTR4;
+    case 0xFFFFFFF0u: return HasNoCase(name, ".TRC") ? KindTRC : KindTR4;
     default: return KindNone;
     }
 }

@@ -13,6 +13,7 @@
 // The differences between the kinds come from the TKindInfo row.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <type_traits>
@@ -22,6 +23,7 @@
 #include "kinds.h"
 #include "reader.h"
 #include "trlevel.h"
+#include "xela.h"
 
 namespace qm {
 
@@ -63,8 +65,16 @@ struct TLoadIO {
     void Block(std::vector<uint8_t>& v, int64_t n) {
         if (n < 0 || n > INT32_MAX) throw ERangeError(R.Where());
         R.Need(uint64_t(n));
-        v.assign(R.Cursor(), R.Cursor() + n);  // copied once, not zero-filled first
-        R.Skip(size_t(n));
+        // Copied once, not zero-filled first, and in pieces, so that a reader
+        // giving back what it has passed holds little of a large block twice.
+        v.clear();
+        v.reserve(size_t(n));
+        for (size_t left = size_t(n); left > 0;) {
+            const size_t piece = std::min<size_t>(left, size_t{256} << 10);
+            v.insert(v.end(), R.Cursor(), R.Cursor() + piece);
+            R.Skip(piece);
+            left -= piece;
+        }
     }
     template <class T>
     void Elements(std::vector<T>& v, int64_t n) {
@@ -189,6 +199,7 @@ void CopyItem(const TRec<From>& from, size_t fromFlags, TRec<To>& to, size_t toF
 
 // The smallest room a kind's file can hold: every count 0 and no sectors.
 inline uint64_t MinimalRoomSize(const TKindInfo& K) {
+    if (K.XelaRooms) return xela::DataArea;
     return 20 + 7 * 2 + 2 + (K.HasAmbient2 ? 2 : 0) + (K.HasLightMode ? 2 : 0) + 2 + 2 + 2 + 2 +
            (K.HasRoomTail ? 3 : 0);
 }
@@ -293,10 +304,12 @@ void WalkHead(IO& io, Ttrlevel& L, const TKindInfo& K) {
     io.Report(50);
 }
 
-// Head of TR4-family files: signature, page counts and the four chunks; the
-// raw tail follows the last chunk.
+// Head of TR4-family files: signature, page counts and the four chunks (in
+// TR5, three chunks, its own fields and the raw level data); the raw tail
+// follows the level data.
 template <class IO>
-void WalkTr4Head(IO& io, Ttrlevel& L, TChunkSlot (&slots)[4], int32_t& levelSize, int32_t& levelPacked) {
+void WalkTr4Head(IO& io, Ttrlevel& L, const TKindInfo& K, TChunkSlot (&slots)[4], int32_t& levelSize,
+                 int32_t& levelPacked) {
     io.At("head", -1, "signature");
     io.Field(L.FileSignature);
     io.At("head", -1, "page counts");
@@ -307,7 +320,15 @@ void WalkTr4Head(IO& io, Ttrlevel& L, TChunkSlot (&slots)[4], int32_t& levelSize
     io.Chunk(L.Textiles16Size, L.Textiles16PackedSize, slots[1]);
     io.At("chunk 3 (misc texture pages)");
     io.Chunk(L.TextilesMiscSize, L.TextilesMiscPackedSize, slots[2]);
-    io.At("chunk 4 (level data)");
+    if (K.RawLevelData) {
+        // TR5: its own fields, then the level data stored as it is, under the
+        // same size pair (both sizes equal).
+        io.At("TR5 fields");
+        io.Raw(L.Tr5Fields);
+        io.At("level data");
+    } else {
+        io.At("chunk 4 (level data)");
+    }
     io.Chunk(levelSize, levelPacked, slots[3]);
     io.At("tail");
     io.Rest(L.SampleData);
@@ -323,7 +344,7 @@ void WalkObjectTextures(IO& io, Ttrlevel& L, const TKindInfo& K) {
     for (int64_t i = 0; i < n; ++i) {
         ObjectTextureRecord& t = L.ObjectTextures[size_t(i)];
         io.Field(t.Attribute);
-        if (K.ObjectTextureSize == 38) {
+        if (K.ObjectTextureSize >= 38) {
             io.Field(t.TileAndFlags);
             if constexpr (IO::Loading) t.Tile = uint16_t(t.TileAndFlags);
         } else {
@@ -331,8 +352,9 @@ void WalkObjectTextures(IO& io, Ttrlevel& L, const TKindInfo& K) {
             if constexpr (IO::Loading) t.TileAndFlags = t.Tile;
         }
         io.Raw(t.Corners);
-        if (K.ObjectTextureSize == 38)
+        if (K.ObjectTextureSize >= 38)
             for (auto& e : t.Tr4Extra) io.Field(e);
+        if (K.ObjectTextureSize == 40) io.Field(t.Tr5Closing);
     }
 }
 
@@ -344,13 +366,15 @@ void WalkLevelData(IO& io, Ttrlevel& L, const TKindInfo& K, bool ngSoundMap) {
     io.At("level data", -1, "reserved word");
     io.Raw(L.LevelReservedWord);
     io.At("level data", -1, "room count");
-    uint16_t rooms = L.RoomCount;
-    io.Field(rooms);
+    const int64_t rooms = io.Count(L.RoomCount, K.RoomCountWidth, MinimalRoomSize(K));
     if constexpr (IO::Loading) {
-        io.Need(uint64_t(rooms) * MinimalRoomSize(K));
-        L.SetRoomCount(rooms);
+        if (rooms > UINT16_MAX) throw ERangeError(io.R.Where());
+        L.SetRoomCount(uint16_t(rooms));
     }
-    for (int i = 0; i < int(L.RoomCount); ++i) WalkRoom(io, L.Rooms[size_t(i)], i, K);
+    for (int i = 0; i < int(L.RoomCount); ++i) {
+        if (K.XelaRooms) WalkXelaRoom(io, L.Rooms[size_t(i)], i);
+        else WalkRoom(io, L.Rooms[size_t(i)], i, K);
+    }
     io.Report(80);
 
     CountedArray(io, L, "floor data", L.FloorDataCount, 4, L.FloorData, &T::SetFloorDataCount);
@@ -363,12 +387,13 @@ void WalkLevelData(IO& io, Ttrlevel& L, const TKindInfo& K, bool ngSoundMap) {
     CountedArray(io, L, "animation commands", L.AnimCommandCount, 4, L.AnimCommands, &T::SetAnimCommandCount);
     CountedArray(io, L, "mesh trees", L.MeshTreeCount, 4, L.MeshTrees, &T::SetMeshTreeCount);
     CountedArray(io, L, "frames", L.FrameCount, 4, L.Frames, &T::SetFrameCount);
-    CountedArray(io, L, "moveables", L.MoveableCount, 4, L.Moveables, &T::SetMoveableCount);
+    if (K.MoveableSize == 20) CountedArray(io, L, "moveables", L.MoveableCount, 4, L.Moveables20, &T::SetMoveableCount);
+    else CountedArray(io, L, "moveables", L.MoveableCount, 4, L.Moveables, &T::SetMoveableCount);
     CountedArray(io, L, "static meshes", L.StaticMeshCount, 4, L.StaticMeshes, &T::SetStaticMeshCount);
     if (K.EarlyObjectTextures) WalkObjectTextures(io, L, K);
-    if (K.HasMarkers) {
+    if (K.SpriteMarkerSize) {
         io.At("sprite marker");
-        io.Raw(L.SpriteMarker);
+        io.Raw(L.SpriteMarker, size_t(K.SpriteMarkerSize));
     }
     CountedArray(io, L, "sprite textures", L.SpriteTextureCount, 4, L.SpriteTextures, &T::SetSpriteTextureCount);
     CountedArray(io, L, "sprite sequences", L.SpriteSequenceCount, 4, L.SpriteSequences, &T::SetSpriteSequenceCount);
@@ -393,9 +418,9 @@ void WalkLevelData(IO& io, Ttrlevel& L, const TKindInfo& K, bool ngSoundMap) {
         io.Elements(L.Zones[size_t(K.ZoneArrays == 6 ? ZoneOrder6[z] : z)], L.ZoneCount);
     CountedArray(io, L, "animated textures", L.AnimatedTextureCount, 4, L.AnimatedTextures, &T::SetAnimatedTextureCount);
     io.Report(85);
-    if (K.HasMarkers) {
+    if (K.TexMarkerSize) {
         io.At("texture marker");
-        io.Raw(L.TexMarker);
+        io.Raw(L.TexMarker, size_t(K.TexMarkerSize));
     }
     if (!K.EarlyObjectTextures) WalkObjectTextures(io, L, K);
     io.Report(90);

@@ -22,16 +22,7 @@ void InflateChunks(TChunkSlot (&slots)[4], std::vector<uint8_t> (&out)[4], int c
     auto inflate = [&](int i, const auto& stop) {
         const TChunkSlot& s = slots[i];
         std::string where = std::string("in the ") + s.Name;
-        try {
-            out[i] = DecompressBlock(s.Packed, size_t(s.PackedSize), s.StatedSize, where, stop);
-        } catch (const EDecompressionError&) {
-            // A level data chunk stored as it is, not as a zlib stream, is the
-            // mark of a TR5-layout level.
-            if (i == 3 && s.StatedSize == s.PackedSize && !stop())
-                throw EDecompressionError(
-                    "the level data chunk is stored uncompressed, as in TR5-layout levels, which are not supported");
-            throw;
-        }
+        out[i] = DecompressBlock(s.Packed, size_t(s.PackedSize), s.StatedSize, where, stop);
     };
     std::vector<size_t> sizes;
     for (int i = 0; i < count; ++i) sizes.push_back(size_t(std::max(slots[i].StatedSize, slots[i].PackedSize)));
@@ -68,10 +59,13 @@ uint8_t Ttrlevel::LoadLevel(const std::string& fileName) {
         if (!FileExists(fileName)) return 1;
         TZfile f;
         ZAssign(f, fileName);
-        ZReset(f, 1);
+        ZResetView(f, 1);
         StampName = fileName, Stamp = f.Stamp;
-        const uint8_t result = ParseContent(f.Buffer.data(), size_t(f.Size), fileName,
-                                            f.Compressed ? "unpacked level inside the ZLIB container" : "file");
+        // A plain file is read in place and given back as it is read, so that
+        // its bytes are not held twice.
+        const uint8_t result = ParseContent(ZContent(f), size_t(f.Size), fileName,
+                                            f.Compressed ? "unpacked level inside the ZLIB container" : "file",
+                                            f.Compressed ? nullptr : &f.View);
         ZClose(f, false);
         return result;
     });
@@ -81,7 +75,23 @@ uint8_t Ttrlevel::ParseLevel(const uint8_t* data, size_t size, const std::string
     return Guarded([&] { return ParseContent(data, size, name, "file"); });
 }
 
-uint8_t Ttrlevel::ParseContent(const uint8_t* data, size_t size, const std::string& fileName, const char* area) {
+bool Ttrlevel::ReadsWholeAs(int32_t kind, const uint8_t* data, size_t size, const char* area) {
+    const int32_t tried = LevelVersion;
+    LevelVersion = kind;
+    try {
+        TReader file(data, size, area);
+        TLoadIO io{file, *this};
+        WalkHead(io, *this, KindInfo(kind));
+        WalkLevelData(io, *this, KindInfo(kind), false);
+        if (TrailingBytes.empty()) return true;
+    } catch (const EQuillError&) {
+    }
+    LevelVersion = tried;
+    return false;
+}
+
+uint8_t Ttrlevel::ParseContent(const uint8_t* data, size_t size, const std::string& fileName, const char* area,
+                               TFileView* view) {
     const uint32_t signature = size >= 4 ? GetU32(data) : 0;
     if (!IsLevelSignature(signature)) {
         FileSignature = 0;
@@ -91,32 +101,47 @@ uint8_t Ttrlevel::ParseContent(const uint8_t* data, size_t size, const std::stri
     LevelVersion = 0;
     Loaded = LoadedTag;
     LevelVersion = KindFromSignature(signature, fileName);
+    // Real TR5 levels share the TR4 signature and name; their content tells.
+    if (KindInfo(LevelVersion).Tr4Family && HasTr5Layout(data, size)) LevelVersion = KindTR5;
     const TKindInfo& K = KindInfo(LevelVersion);
 
     TReader file(data, size, area);
     TLoadIO io{file, *this};
     if (!K.Tr4Family) {
-        WalkHead(io, *this, K);
-        WalkLevelData(io, *this, K, false);
+        file.ReleaseBehind(view);
+        try {
+            WalkHead(io, *this, K);
+            WalkLevelData(io, *this, K, false);
+        } catch (const EQuillError&) {
+            // TR1 files do not always follow their name: one that does not read
+            // in its name's layout is the other layout only when that reads the
+            // whole content to its last byte. Otherwise the first report stands.
+            if (!K.OtherLayout || !ReadsWholeAs(K.OtherLayout, data, size, area)) throw;
+        }
     } else {
         TChunkSlot slots[4];
         slots[0].Name = "32-bit texture pages chunk";
         slots[1].Name = "16-bit texture pages chunk";
         slots[2].Name = "misc texture pages chunk";
         slots[3].Name = "level data chunk";
+        // TR5 stores its level data as it is: only the page chunks are inflated.
+        const int packed = K.RawLevelData ? 3 : 4;
         int32_t levelSize = 0, levelPacked = 0;
         std::vector<uint8_t> unpacked[4];
         try {
-            WalkTr4Head(io, *this, slots, levelSize, levelPacked);
+            WalkTr4Head(io, *this, K, slots, levelSize, levelPacked);
         } catch (const EQuillError&) {
             // Read one after another, the chunks before the damaged place would
             // have been inflated first: a fault in one of them comes first.
             int located = 0;
-            while (located < 4 && slots[located].Packed) ++located;
+            while (located < packed && slots[located].Packed) ++located;
             InflateChunks(slots, unpacked, located);
             throw;
         }
-        InflateChunks(slots, unpacked);
+        InflateChunks(slots, unpacked, packed);
+        // Everything of the file but a TR5 level's raw level data has been used:
+        // the chunks are inflated and the tail is copied.
+        if (view && !K.RawLevelData) view->ReleaseBefore(size);
         Textiles32 = std::move(unpacked[0]);
         Textiles16 = std::move(unpacked[1]);
         TextilesMisc = std::move(unpacked[2]);
@@ -130,7 +155,8 @@ uint8_t Ttrlevel::ParseContent(const uint8_t* data, size_t size, const std::stri
         // The level data is read from its own unpacked block, so no read can run
         // on into bytes that are not part of it.
         const std::vector<uint8_t>& levelData = unpacked[3];
-        TReader level(levelData.data(), levelData.size(), "level data chunk");
+        TReader level = K.RawLevelData ? TReader(slots[3].Packed, size_t(slots[3].PackedSize), "level data")
+                                       : TReader(levelData.data(), levelData.size(), "level data chunk");
         TLoadIO lio{level, *this};
         WalkLevelData(lio, *this, K, IsNgLevel());
     }

@@ -77,9 +77,10 @@ public:
         return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
     }
     std::string Where() const { return DescribePlace(Place_, Area_, int64_t(Pos_)); }
+    const char* Area() const { return Area_; }
 
 private:
-    static constexpr size_t ReleaseStep = size_t{1} << 20;
+    static constexpr size_t ReleaseStep = size_t{256} << 10;
     void Advance(size_t n) {
         Pos_ += n;
         if (View_ && Pos_ - Released_ >= ReleaseStep) {

@@ -21,9 +21,9 @@ struct TCompressJob {
 // Compresses the four chunks of a TR4-family file. Each is an independent zlib
 // stream, so compressing them side by side gives the same bytes as one after
 // another.
-void DeflateChunks(const TCompressJob (&jobs)[4], TChunkSlot (&slots)[4]) {
+void DeflateChunks(const TCompressJob (&jobs)[4], TChunkSlot (&slots)[4], int count) {
     std::vector<size_t> sizes;
-    for (const TCompressJob& j : jobs) sizes.push_back(j.Size);
+    for (int i = 0; i < count; ++i) sizes.push_back(jobs[i].Size);
     RunJobs(
         LargestFirst(sizes), [&](int i, const auto&) { slots[i].Stream = CompressBlock(jobs[i].Data, jobs[i].Size); },
         WorthThreads(sizes));
@@ -79,7 +79,7 @@ uint8_t Ttrlevel::SaveLevel(const std::string& fileName) {
     Report(0);
     if (!IsLoaded()) return 1;
 
-    if (int32_t kind = KindFromSignature(FileSignature, fileName)) LevelVersion = kind;
+    // The level is written in the layout it was read in, whatever the name.
     // A level that cannot be written whole is refused before the file is touched.
     if (KindInfo(LevelVersion).Tr4Family) CheckWholePages(*this);
 
@@ -141,15 +141,17 @@ void Ttrlevel::Compose(TComposed& content) {
         {levelData.data(), levelData.size()},
     };
     TChunkSlot slots[4];
-    DeflateChunks(jobs, slots);
+    // TR5 keeps its level data uncompressed, with both sizes equal.
+    DeflateChunks(jobs, slots, K.RawLevelData ? 3 : 4);
+    if (K.RawLevelData) slots[3].Stream = std::move(levelData);
     Textiles32PackedSize = int32_t(slots[0].Stream.size());
     Textiles16PackedSize = int32_t(slots[1].Stream.size());
     TextilesMiscSize = int32_t(jobs[2].Size);
     TextilesMiscPackedSize = int32_t(slots[2].Stream.size());
-    int32_t levelSize = int32_t(levelData.size());
+    int32_t levelSize = int32_t(K.RawLevelData ? slots[3].Stream.size() : levelData.size());
     int32_t levelPacked = int32_t(slots[3].Stream.size());
     Reserve(content.Own, 64);
-    WalkTr4Head(io, *this, slots, levelSize, levelPacked);
+    WalkTr4Head(io, *this, K, slots, levelSize, levelPacked);
     // The pieces refer to the fresh streams: they stay with the content (a
     // moved vector keeps its block).
     for (TChunkSlot& slot : slots) content.Kept.push_back(std::move(slot.Stream));

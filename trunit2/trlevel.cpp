@@ -3,6 +3,7 @@
 #include <new>
 
 #include "errors.h"
+#include "kinds.h"
 #include "reader.h"
 
 namespace qm {
@@ -55,7 +56,6 @@ QM_RESIZER(SetAnimDispatchCount, AnimDispatchCount, AnimDispatches)
 QM_RESIZER(SetAnimCommandCount, AnimCommandCount, AnimCommands)
 QM_RESIZER(SetMeshTreeCount, MeshTreeCount, MeshTrees)
 QM_RESIZER(SetFrameCount, FrameCount, Frames)
-QM_RESIZER(SetMoveableCount, MoveableCount, Moveables)
 QM_RESIZER(SetStaticMeshCount, StaticMeshCount, StaticMeshes)
 QM_RESIZER(SetObjectTextureCount, ObjectTextureCount, ObjectTextures)
 QM_RESIZER(SetSpriteTextureCount, SpriteTextureCount, SpriteTextures)
@@ -74,6 +74,12 @@ void Ttrlevel::SetAnimationCount(int32_t n) {
     if (LevelVersion >= KindTR4) Resize(Animations40, n);
     else Resize(Animations32, n);
     AnimationCount = n;
+}
+
+void Ttrlevel::SetMoveableCount(int32_t n) {
+    if (KindInfo(LevelVersion).MoveableSize == 20) Resize(Moveables20, n);
+    else Resize(Moveables, n);
+    MoveableCount = n;
 }
 
 void Ttrlevel::SetBoxCount(int32_t n) {
@@ -110,7 +116,7 @@ void Ttrlevel::ReleaseBlocks() {
 }
 
 bool Ttrlevel::IsNgLevel() const {
-    if (LevelVersion < KindTR4) return false;
+    if (!KindInfo(LevelVersion).Tr4Family || KindInfo(LevelVersion).RawLevelData) return false;
     const size_t n = SampleData.size();
     if (n < 8) return false;
     const uint8_t* end = SampleData.data() + n;

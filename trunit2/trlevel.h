@@ -17,6 +17,7 @@
 namespace qm {
 
 struct TComposed;
+class TFileView;
 
 // A fixed-size record kept as the bytes of the file (little-endian fields).
 template <size_t N>
@@ -38,7 +39,8 @@ enum : int32_t {
     KindTRG = 4,   // TR2 ".TRG" variant
     KindTR3 = 5,   // signature 0xFF080038 or 0xFF180038
     KindTR4 = 6,   // signature "TR4\0" or 0xFFFFFFF0
-    KindTRC = 7,   // TR4 family, ".TRC" variant
+    KindTRC = 7,   // TR4 family, ".TRC" variant in the TR4 layout
+    KindTR5 = 8,   // real TR5 layout (TR4 signature, told apart by content)
 };
 
 // 20 bytes: 16 bytes kept as read, then the size of the room's geometry in 16-bit
@@ -86,20 +88,29 @@ struct RoomRecord {
     std::vector<TRec<18>> Statics18;   // TR1
     std::vector<TRec<20>> Statics20;   // TR2 and later
     int16_t AlternateRoom = 0;
-    uint8_t RoomFlags[2] = {0, 0};     // byte 0: 0x01 water, 0x08 sky, 0x80 quicksand
+    uint8_t RoomFlags[2] = {0, 0};     // byte 0: 0x01 water, 0x08 sky, quicksand 0x80 (TR1-TR3) or 0x04
     uint8_t WaterScheme = 0;           // TR3 and later
     uint8_t ReverbInfo = 0;            // TR3 and later
     uint8_t RoomFiller = 0;            // TR3 and later
+    // Real TR5: the room's whole "XELA" block, from the mark to its last byte.
+    // The fields above that the tool uses are read from it (the vertex and
+    // face counts summed over its layers; Rectangles and Triangles hold the
+    // first 10 and 8 bytes of its 12- and 10-byte faces) and written back into
+    // it at the same offsets on saving; the vertex, light and static arrays
+    // stay empty.
+    std::vector<uint8_t> XelaBlock;
 };
 
-// 40 bytes in memory; the file holds 20 bytes (TR1-TR3: Attribute, Tile,
-// Corners) or 38 bytes (TR4 family: Attribute, TileAndFlags, Corners, Tr4Extra).
+// In memory all fields; the file holds 20 bytes (TR1-TR3: Attribute, Tile,
+// Corners), 38 bytes (TR4 family: Attribute, TileAndFlags, Corners, Tr4Extra)
+// or 40 bytes (TR5: the same, then Tr5Closing).
 struct ObjectTextureRecord {
     uint16_t Attribute = 0;
     uint16_t Tile = 0;
     uint32_t TileAndFlags = 0;
     TRec<16> Corners{};
     uint32_t Tr4Extra[4] = {0, 0, 0, 0};
+    uint16_t Tr5Closing = 0;  // TR5: the 16-bit word after Tr4Extra (40-byte form)
 };
 
 // Receives progress (percent, 0 to 100) from loading and saving.
@@ -124,8 +135,8 @@ public:
     // sharing a signature. 0 read, 2 not a level signature; throws as LoadLevel.
     uint8_t ParseLevel(const uint8_t* data, size_t size, const std::string& name);
 
-    // Writes the level to fileName in its own kind (derived again from the
-    // signature and the name), crash-safely. 0 written, 1 no level loaded.
+    // Writes the level to fileName in the kind it was read as (never derived
+    // again from the name), crash-safely. 0 written, 1 no level loaded.
     // Throws EQuillError on failure; the file on disk is then unchanged.
     uint8_t SaveLevel(const std::string& fileName);
 
@@ -152,7 +163,7 @@ public:
     static constexpr const char* LoadedTag = "LOADED!";
     std::string Loaded;           // LoadedTag while a level is loaded, else empty
     uint32_t FileSignature = 0;   // first four bytes of the last accepted file
-    int32_t LevelVersion = 0;     // KindTR1 .. KindTRC, 0 when none
+    int32_t LevelVersion = 0;     // KindTR1 .. KindTR5, 0 when none
     // The file last loaded or saved, as it was then: a save under that name
     // refuses to overwrite it once another program has changed it.
     std::string StampName;
@@ -170,6 +181,9 @@ public:
     std::vector<uint8_t> Textiles32;   // TR4 family: unpacked chunk 1
     std::vector<uint8_t> TextilesMisc; // TR4 family: unpacked chunk 3
 
+    // TR5, after chunk 3: Lara type (u16), weather (u16), 28 padding bytes.
+    TRec<32> Tr5Fields{};
+
     TRec<4> LevelReservedWord{};
     std::vector<RoomRecord> Rooms;
 
@@ -183,11 +197,14 @@ public:
     std::vector<uint16_t> AnimCommands;
     std::vector<int32_t> MeshTrees;
     std::vector<uint16_t> Frames;
-    std::vector<TRec<18>> Moveables;
+    std::vector<TRec<18>> Moveables;     // TR1-TR4 family
+    std::vector<TRec<20>> Moveables20;   // TR5: the 18 bytes, then a 16-bit word
     std::vector<TRec<32>> StaticMeshes;  // first field: the 32-bit static mesh id
-    TRec<4> TexMarker{};                 // TR4 family, before the object textures
+    // TR4 family, before the object textures: the UV-rotate byte, then "TEX"
+    // (TR4) or "TEX\0" (TR5); TexMarkerSize of the kind's bytes are used.
+    TRec<5> TexMarker{};
     std::vector<ObjectTextureRecord> ObjectTextures;
-    TRec<3> SpriteMarker{};              // TR4 family, before the sprite textures
+    TRec<4> SpriteMarker{};              // "SPR" (TR4) or "SPR\0" (TR5), before the sprite textures
     std::vector<TRec<16>> SpriteTextures;
     std::vector<TRec<8>> SpriteSequences;
     std::vector<TRec<16>> Cameras;
@@ -240,7 +257,7 @@ public:
     void SetAnimCommandCount(int32_t n);
     void SetMeshTreeCount(int32_t n);
     void SetFrameCount(int32_t n);
-    void SetMoveableCount(int32_t n);
+    void SetMoveableCount(int32_t n);       // Moveables20 for TR5, else Moveables
     void SetStaticMeshCount(int32_t n);
     void SetObjectTextureCount(int32_t n);
     void SetSpriteTextureCount(int32_t n);
@@ -267,7 +284,11 @@ private:
     template <class Step>
     uint8_t Guarded(Step step);
     void Compose(TComposed& content);
-    uint8_t ParseContent(const uint8_t* data, size_t size, const std::string& name, const char* area);
+    uint8_t ParseContent(const uint8_t* data, size_t size, const std::string& name, const char* area,
+                         TFileView* view = nullptr);
+    // Reads the content again as the given TR1 layout; true when that reads it
+    // whole, to its last byte.
+    bool ReadsWholeAs(int32_t kind, const uint8_t* data, size_t size, const char* area);
 };
 
 } // namespace qm

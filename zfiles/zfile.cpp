@@ -35,6 +35,7 @@ void WriteInt32LE(uint8_t* p, int32_t value) {
 // Leaves the record closed: no disk file, no buffer, nothing held.
 void ReleaseAll(TZfile& f) noexcept {
     f.DiskFile.Close();
+    f.View.Close();
     std::vector<uint8_t>().swap(f.Buffer);
     f.Size = 0;
     f.Position = 0;
@@ -75,41 +76,72 @@ void ZAssign(TZfile& f, const std::string& name) {
     f.Compressed = false;
 }
 
-void ZReset(TZfile& f, uint16_t recSize) {
-    ReleaseAll(f);
-    TReleaseOnExit onError(f);
+namespace {
+
+// Opens the disk file for ZReset and ZResetView; returns its length.
+int64_t OpenForReading(TZfile& f, uint16_t recSize) {
     f.RecSize = recSize;
     f.Compressed = false;
-
     f.DiskFile.OpenRead(f.Name);
     f.Stamp = f.DiskFile.Stamp();
     const int64_t length = f.Stamp.Size;
     if (length > INT32_MAX)
         throw EOutOfMemory(f.Name + ": the file is larger than 2 GiB");
+    return length;
+}
+
+// The content of a "ZLIB" container of length bytes at raw, unpacked into
+// Buffer; false (nothing done) for a plain file.
+bool Unwrap(TZfile& f, const uint8_t* raw, int64_t length) {
+    if (length <= ContainerHeader || !std::equal(Magic.begin(), Magic.end(), raw))
+        return false;
+    const int32_t packed = ReadInt32LE(raw + 4);
+    const int32_t unpacked = ReadInt32LE(raw + 8);
+    if (packed < 0 || packed > length - ContainerHeader)
+        throw EInOutError(EInOutError::ReadBeyondEnd, "ZLIB container");
+    // The unpacked length is only an estimate; the stream decides.
+    f.Buffer = DecompressBlock(raw + ContainerHeader, static_cast<size_t>(packed), unpacked, "ZLIB container");
+    return true;
+}
+
+void Opened(TZfile& f, bool wrapped, int64_t size) {
+    f.Compressed = wrapped;
+    f.Size = static_cast<int32_t>(size);
+    f.Capacity = static_cast<int32_t>(f.Buffer.size());
+    f.Position = 0;
+}
+
+} // namespace
+
+void ZReset(TZfile& f, uint16_t recSize) {
+    ReleaseAll(f);
+    TReleaseOnExit onError(f);
+    const int64_t length = OpenForReading(f, recSize);
     // One read brings the whole file in; the container, if any, is unpacked
     // straight from this block.
     std::vector<uint8_t> raw = Allocate(length, "loading " + f.Name);
     if (length > 0)
         f.DiskFile.ReadAt(0, raw.data(), length);
-
-    const bool wrapped = length > ContainerHeader && std::equal(Magic.begin(), Magic.end(), raw.begin());
-    if (wrapped) {
-        const int32_t packed = ReadInt32LE(raw.data() + 4);
-        const int32_t unpacked = ReadInt32LE(raw.data() + 8);
-        if (packed < 0 || packed > length - ContainerHeader)
-            throw EInOutError(EInOutError::ReadBeyondEnd, "ZLIB container");
-        // The unpacked length is only an estimate; the stream decides.
-        f.Buffer = DecompressBlock(raw.data() + ContainerHeader, static_cast<size_t>(packed), unpacked,
-                                   "ZLIB container");
-    } else {
+    const bool wrapped = Unwrap(f, raw.data(), length);
+    if (!wrapped)
         f.Buffer = std::move(raw);
-    }
-    f.Compressed = wrapped;
-    f.Size = static_cast<int32_t>(f.Buffer.size());
-    f.Capacity = f.Size;
-    f.Position = 0;
+    Opened(f, wrapped, static_cast<int64_t>(f.Buffer.size()));
     onError.Armed = false;
 }
+
+void ZResetView(TZfile& f, uint16_t recSize) {
+    ReleaseAll(f);
+    TReleaseOnExit onError(f);
+    const int64_t length = OpenForReading(f, recSize);
+    f.View.Open(f.DiskFile, static_cast<size_t>(length));
+    const bool wrapped = Unwrap(f, f.View.Data(), length);
+    if (wrapped)
+        f.View.Close();
+    Opened(f, wrapped, wrapped ? static_cast<int64_t>(f.Buffer.size()) : length);
+    onError.Armed = false;
+}
+
+const uint8_t* ZContent(const TZfile& f) { return f.View.Data() ? f.View.Data() : f.Buffer.data(); }
 
 void ZRewrite(TZfile& f, uint16_t recSize) {
     ReleaseAll(f);
@@ -127,13 +159,15 @@ int32_t ZBlockRead(TZfile& f, void* dest, int32_t count) {
     const int64_t wanted = std::max<int64_t>(ByteCount(f, count), 0);
     const auto n = static_cast<int32_t>(std::min<int64_t>(wanted, int64_t{f.Size} - f.Position));
     if (n > 0) {
-        std::memcpy(dest, f.Buffer.data() + f.Position, static_cast<size_t>(n));
+        std::memcpy(dest, ZContent(f) + f.Position, static_cast<size_t>(n));
         f.Position += n;
     }
     return std::max(n, 0);
 }
 
 void ZBlockWrite(TZfile& f, const void* src, int32_t count) {
+    if (f.View.Data())
+        throw EInOutError(EInOutError::AccessDenied, f.Name + ": opened for reading only");
     const int64_t n = ByteCount(f, count);
     if (n < 0)
         throw ERangeError("a block write of " + std::to_string(count) + " records");

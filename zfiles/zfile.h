@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "fileview.h"
 #include "platform.h"
 
 namespace qm {
@@ -32,6 +33,7 @@ struct TZfile {
     int32_t Capacity = 0;       // allocated bytes of Buffer
     uint16_t RecSize = 1;       // unit of the counts of ZBlockRead and ZBlockWrite
     TFileStamp Stamp;           // the disk file as ZReset found it, or as a flushing close stored it
+    TFileView View;             // after ZResetView: a plain file's content, in place of Buffer
 
     TZfile() = default;
     TZfile(const TZfile&) = delete;
@@ -49,6 +51,17 @@ void ZAssign(TZfile& f, const std::string& name);
 // the end: "Read beyond end of file"), EDecompressionError for a corrupt
 // container stream, EOutOfMemory.
 void ZReset(TZfile& f, uint16_t recSize);
+
+// As ZReset, for reading only: a plain file's content is not copied into
+// Buffer but stays in View, a read-only view of the file (mapped where the
+// system allows), so that its bytes are held once; a "ZLIB" container is
+// unwrapped into Buffer as by ZReset. ZContent gives the content either way.
+// Block writes are refused (EInOutError "File access denied").
+void ZResetView(TZfile& f, uint16_t recSize);
+
+// The first byte of the content: in View after ZResetView of a plain file,
+// else in Buffer.
+const uint8_t* ZContent(const TZfile& f);
 
 // Opens the file for writing (creating it when missing is deferred to the
 // flushing close); the new content starts empty in a 64 KiB block and Stamp is

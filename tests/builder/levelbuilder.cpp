@@ -52,6 +52,7 @@ class Writer {
   }
 
   size_t Size() const { return out_.size(); }
+  std::map<std::string, size_t>* Marks() const { return marks_; }
   Bytes Take() { return std::move(out_); }
 
  private:
@@ -206,6 +207,7 @@ void WriteObjectTextures(Writer& w, const BLevel& L) {
     w.Raw(t.corners);
     if (k >= 6)
       for (uint32_t e : t.extra) w.U32(e);
+    if (k == 8) w.U16(t.closing);
   }
 }
 
@@ -220,7 +222,7 @@ void WriteLevelData(Writer& w, const BLevel& L) {
   if (k <= 5) CheckSize(L.lightMap, 8192, "lightMap");
   if (k <= 2) CheckSize(L.palette8, 768, "palette8");
   if (L.ng.present) {
-    if (k < 6) Invalid("the NG trailer belongs to kinds 6-7");
+    if (k < 6 || k == 8) Invalid("the NG trailer belongs to kinds 6-7");
     if (!L.demoData.empty()) Invalid("demoData must be empty with the NG trailer");
     CheckSize(L.soundMap, size_t{L.ng.soundMapEntries} * 2, "soundMap (NG entries)");
   } else {
@@ -237,9 +239,23 @@ void WriteLevelData(Writer& w, const BLevel& L) {
   w.Mark("reservedWord");
   w.U32(L.reservedWord);
   w.Mark("rooms.count");
-  w.Count16(c.rooms, L.rooms.size());
-  for (size_t i = 0; i < L.rooms.size(); ++i)
-    WriteRoom(w, kind, L.rooms[i], "room" + std::to_string(i));
+  if (k == 8) {
+    if (!L.rooms.empty()) Invalid("kind 8 rooms belong in rooms5");
+    w.Count32(c.rooms, L.rooms5.size());
+    for (size_t i = 0; i < L.rooms5.size(); ++i) {
+      const std::string p = "room" + std::to_string(i);
+      std::map<std::string, size_t> marks;
+      const size_t at = w.Size();
+      w.Mark(p);
+      w.Raw(BuildXelaRoom(L.rooms5[i], &marks));
+      if (w.Marks())
+        for (const auto& [name, off] : marks) (*w.Marks())[p + "." + name] = at + off;
+    }
+  } else {
+    w.Count16(c.rooms, L.rooms.size());
+    for (size_t i = 0; i < L.rooms.size(); ++i)
+      WriteRoom(w, kind, L.rooms[i], "room" + std::to_string(i));
+  }
   w.Mark("rooms.end");
 
   CountedWords(w, "floorData", c.floorData, L.floorData);
@@ -251,7 +267,10 @@ void WriteLevelData(Writer& w, const BLevel& L) {
   CountedWords(w, "animCommands", c.animCommands, L.animCommands);
   CountedWords(w, "meshTrees", c.meshTrees, L.meshTrees);
   CountedWords(w, "frames", c.frames, L.frames);
-  CountedRecords(w, "moveables", c.moveables, L.moveables);
+  if (k == 8)
+    CountedRecords(w, "moveables", c.moveables, L.moveables20);
+  else
+    CountedRecords(w, "moveables", c.moveables, L.moveables);
   w.Mark("staticMeshes.count");
   w.Count32(c.staticMeshes, L.staticMeshes.size());
   w.Mark("staticMeshes");
@@ -262,7 +281,10 @@ void WriteLevelData(Writer& w, const BLevel& L) {
   if (k <= 4) WriteObjectTextures(w, L);
   if (k >= 6) {
     w.Mark("spriteMarker");
-    w.Raw(L.spriteMarker);
+    if (k == 8)
+      w.Raw(L.spriteMarker5);
+    else
+      w.Raw(L.spriteMarker);
   }
   CountedRecords(w, "spriteTextures", c.spriteTextures, L.spriteTextures);
   CountedRecords(w, "spriteSequences", c.spriteSequences, L.spriteSequences);
@@ -281,7 +303,10 @@ void WriteLevelData(Writer& w, const BLevel& L) {
   CountedWords(w, "animatedTextures", c.animatedTextures, L.animatedTextures);
   if (k >= 6) {
     w.Mark("texMarker");
-    w.Raw(L.texMarker);
+    if (k == 8)
+      w.Raw(L.texMarker5);
+    else
+      w.Raw(L.texMarker);
   }
   if (k >= 5) WriteObjectTextures(w, L);
   w.Mark("items.count");
@@ -426,12 +451,60 @@ Bytes PagePattern(size_t n, unsigned seed, unsigned salt) {
   return b;
 }
 
+// One XELA room of the sample level. Room 0: one layer and a fog bulb; room 1:
+// two layers whose faces need the 2-byte pad; room 2: three layers (the
+// middle one empty) and a fog bulb.
+B5Room SampleXelaRoom(Rng& rng, int r) {
+  B5Room room;
+  for (auto& v : room.info) v = static_cast<int32_t>(rng.Next() & 0x7FFF) * 4;
+  room.sectorsZ = static_cast<uint16_t>(2 + r);
+  room.sectorsX = 3;
+  room.sectors = rng.Recs<8>(size_t{room.sectorsZ} * room.sectorsX);
+  room.colour = rng.Next();
+  room.lights = rng.Recs<88>(static_cast<size_t>(1 + r));
+  room.fogBulbs = rng.Recs<36>(r == 1 ? 0 : 1);
+  room.portals = rng.Recs<32>(static_cast<size_t>(1 + (r % 2)));
+  room.statics = rng.Recs<20>(static_cast<size_t>(3 - r));
+  const int layers = 1 + r;
+  for (int j = 0; j < layers; ++j) {
+    B5Layer layer;
+    if (r == 2 && j == 1) {
+      room.layers.push_back(layer);
+      continue;
+    }
+    const size_t nv = 4 + static_cast<size_t>(j);
+    layer.vertices = rng.Recs<28>(nv);
+    for (int i = 0; i < 2 + r + j; ++i) {
+      B5Rectangle f;
+      for (auto& x : f.vertices) x = rng.Below(static_cast<uint32_t>(nv));
+      f.texture = static_cast<uint16_t>(1 + rng.Below(4));
+      f.effects = rng.Below(3);
+      layer.rectangles.push_back(f);
+    }
+    for (int i = 0; i < 1 + j + (r == 2 ? 0 : 1); ++i) {
+      B5Triangle f;
+      for (auto& x : f.vertices) x = rng.Below(static_cast<uint32_t>(nv));
+      f.texture = static_cast<uint16_t>(1 + rng.Below(4));
+      f.effects = rng.Below(3);
+      layer.triangles.push_back(f);
+    }
+    layer.boundingBox = rng.Rec<24>();
+    room.layers.push_back(layer);
+  }
+  room.reverb = rng.Byte();
+  room.alternateGroup = rng.Byte();
+  room.waterScheme = rng.Byte();
+  room.alternateRoom = r == 1 ? int16_t{2} : int16_t{-1};
+  room.flags = static_cast<uint16_t>(0x1040 | r);
+  return room;
+}
+
 }  // namespace
 
 // ------------------------------------------------------------- kind facts ---
 
 Kind KindFromInt(int kind) {
-  if (kind < 1 || kind > 7) throw std::invalid_argument("level kind " + std::to_string(kind));
+  if (kind < 1 || kind > 8) throw std::invalid_argument("level kind " + std::to_string(kind));
   return static_cast<Kind>(kind);
 }
 
@@ -444,22 +517,22 @@ uint32_t DefaultSignature(Kind kind) {
 }
 
 const char* FileExtension(Kind kind) {
-  static const char* const ext[] = {".phd", ".tub", ".tr2", ".trg", ".tr2", ".tr4", ".trc"};
+  static const char* const ext[] = {".phd", ".tub", ".tr2", ".trg", ".tr2", ".tr4", ".trc", ".trc"};
   return ext[K(kind) - 1];
 }
 
 RecordSizes SizesOf(Kind kind) {
   const int k = K(kind);
   RecordSizes s{};
-  s.vertex = k <= 2 ? 8 : 12;
-  s.light = k <= 2 ? 18 : (k <= 5 ? 24 : 46);
+  s.vertex = k <= 2 ? 8 : k <= 7 ? 12 : 28;
+  s.light = k <= 2 ? 18 : k <= 5 ? 24 : k <= 7 ? 46 : 88;
   s.roomStatic = k <= 2 ? 18 : 20;
   s.animation = k <= 5 ? 32 : 40;
   s.box = k <= 2 ? 20 : 8;
-  s.objectTexture = k <= 5 ? 20 : 38;
+  s.objectTexture = k <= 5 ? 20 : k <= 7 ? 38 : 40;
   s.item = k <= 2 ? 22 : 24;
   s.zoneArrays = k <= 2 ? 6 : 10;
-  s.soundMap = k <= 2 ? 512 : 740;
+  s.soundMap = k <= 2 ? 512 : k <= 7 ? 740 : 900;
   return s;
 }
 
@@ -538,6 +611,24 @@ Bytes Build(const BLevel& L, BLayout* layout) {
       lay.file[name] = start + off;
     }
     lay.file.erase("end");
+  } else if (k == 8) {
+    w.Mark("tr4PageCounts");
+    for (uint16_t c : L.tr4PageCounts) w.U16(c);
+    WriteChunk(w, 1, L.textiles32, L.chunks[0]);
+    WriteChunk(w, 2, L.textiles16, L.chunks[1]);
+    WriteChunk(w, 3, L.texturesMisc, L.chunks[2]);
+    w.Mark("tr5Fields");
+    w.Raw(L.tr5Fields);
+    w.Mark("levelData.sizes");
+    w.Count32(L.chunks[3].unpackedSize, data.size());
+    w.Count32(L.chunks[3].packedSize, data.size());
+    const size_t start = w.Size();
+    w.Mark("levelData");
+    w.Raw(data);
+    for (const auto& [name, off] : lay.data) lay.file[name] = start + off;
+    lay.file.erase("end");
+    w.Mark("tail");
+    w.Raw(L.rawTail);
   } else {
     w.Mark("tr4PageCounts");
     for (uint16_t c : L.tr4PageCounts) w.U16(c);
@@ -677,7 +768,8 @@ BLevel SampleLevel(int kindNumber, unsigned seed) {
   if (k >= 6) L.tr4PageCounts = {1, 2, 3};
   L.reservedWord = rng.Next() | 0x01010101u;
 
-  for (int r = 0; r < 3; ++r) {
+  for (int r = 0; r < 3 && k == 8; ++r) L.rooms5.push_back(SampleXelaRoom(rng, r));
+  for (int r = 0; r < 3 && k != 8; ++r) {
     BRoom room;
     room.info = rng.Rec<16>();
     const size_t nv = 4 + 2 * static_cast<size_t>(r);
@@ -730,7 +822,10 @@ BLevel SampleLevel(int kindNumber, unsigned seed) {
   L.animCommands = rng.Words(5);
   L.meshTrees = rng.Ints(4);
   L.frames = rng.Words(14);
-  L.moveables = rng.Recs<18>(2);
+  if (k == 8)
+    L.moveables20 = rng.Recs<20>(2);
+  else
+    L.moveables = rng.Recs<18>(2);
   const int32_t staticIds[] = {10, 11, 1000};
   for (int32_t id : staticIds) {
     BStaticMesh m;
@@ -747,6 +842,7 @@ BLevel SampleLevel(int kindNumber, unsigned seed) {
     t.corners = rng.Rec<16>();
     if (k >= 6)
       for (auto& e : t.extra) e = rng.Next() | 1u;
+    if (k == 8) t.closing = rng.Word();
     L.objectTextures.push_back(t);
   }
   L.spriteTextures = rng.Recs<16>(2);
@@ -788,7 +884,15 @@ BLevel SampleLevel(int kindNumber, unsigned seed) {
   L.soundDetails = rng.Recs<8>(3);
   if (k <= 2) L.sampleData = rng.Fill(100);
   L.sampleIndices = {0, 40, 80};
-  if (k >= 6) L.rawTail = rng.Fill(300);
+  if (k == 6 || k == 7) L.rawTail = rng.Fill(300);
+  if (k == 8) {
+    L.tr5Fields[0] = 3;  // Lara type
+    L.tr5Fields[2] = 1;  // weather
+    L.spriteMarker5 = {'S', 'P', 'R', 0};
+    L.texMarker5 = {2, 'T', 'E', 'X', 0};
+    L.trailingBytes.assign(6, 0xCD);
+    L.rawTail = Tr5SampleBlock({rng.Fill(40), rng.Fill(7)});
+  }
   return L;
 }
 

@@ -1,4 +1,4 @@
-// Test-only builder of level files, byte by byte, for all seven level kinds.
+// Test-only builder of level files, byte by byte, for all eight level kinds.
 //
 // A level is described as plain data (BLevel) in its file form; Build() lays
 // it out exactly as a level file of its kind. The builder shares no code with
@@ -20,6 +20,10 @@
 //   the explicit options, or by resizing the returned bytes (truncation).
 // - Kinds 6-7 hold the level data (reserved word .. trailing bytes) as the
 //   content of chunk 4; kinds 1-5 hold it in the file right after the head.
+// - Kind 8 (real TR5) has the head and texture chunks of kinds 6-7, then the
+//   TR5 fields, the two level-data size fields and the level data stored raw,
+//   then the raw tail (the sample block). Its rooms are "XELA" blocks
+//   (rooms5); see B5Room.
 #pragma once
 
 #include <array>
@@ -36,30 +40,31 @@ namespace qmtest {
 using Bytes = std::vector<uint8_t>;
 
 // Level kinds, numbered like the level model's LevelVersion.
-enum class Kind : int { TR1 = 1, TUB = 2, TR2 = 3, TRG = 4, TR3 = 5, TR4 = 6, TRC = 7 };
+enum class Kind : int { TR1 = 1, TUB = 2, TR2 = 3, TRG = 4, TR3 = 5, TR4 = 6, TRC = 7, TR5 = 8 };
 
-// Kind from 1..7; throws std::invalid_argument otherwise.
+// Kind from 1..8; throws std::invalid_argument otherwise.
 Kind KindFromInt(int kind);
 
 // Signature written when BLevel::signature is empty: 0x20 (1-2), 0x2D (3-4),
-// 0xFF080038 (5), 0x00345254 "TR4\0" (6-7).
+// 0xFF080038 (5), 0x00345254 "TR4\0" (6-8).
 uint32_t DefaultSignature(Kind kind);
 
 // A file name extension that makes the loader pick the kind:
-// ".phd", ".tub", ".tr2", ".trg", ".tr2", ".tr4", ".trc".
+// ".phd", ".tub", ".tr2", ".trg", ".tr2", ".tr4", ".trc", ".trc" (kind 8 is
+// told apart by its content).
 const char* FileExtension(Kind kind);
 
 // Element sizes of the kind-dependent records, in bytes.
 struct RecordSizes {
-  size_t vertex;         // 8 (1-2) or 12 (3-7)
-  size_t light;          // 18 (1-2), 24 (3-5), 46 (6-7)
-  size_t roomStatic;     // 18 (1-2) or 20 (3-7)
-  size_t animation;      // 32 (1-5) or 40 (6-7)
-  size_t box;            // 20 (1-2) or 8 (3-7)
-  size_t objectTexture;  // 20 (1-5) or 38 (6-7)
-  size_t item;           // 22 (1-2) or 24 (3-7)
-  size_t zoneArrays;     // 6 (1-2) or 10 (3-7)
-  size_t soundMap;       // 512 (1-2) or 740 (3-7)
+  size_t vertex;         // 8 (1-2), 12 (3-7), 28 (8)
+  size_t light;          // 18 (1-2), 24 (3-5), 46 (6-7), 88 (8)
+  size_t roomStatic;     // 18 (1-2) or 20 (3-8)
+  size_t animation;      // 32 (1-5) or 40 (6-8)
+  size_t box;            // 20 (1-2) or 8 (3-8)
+  size_t objectTexture;  // 20 (1-5), 38 (6-7), 40 (8)
+  size_t item;           // 22 (1-2) or 24 (3-8)
+  size_t zoneArrays;     // 6 (1-2) or 10 (3-8)
+  size_t soundMap;       // 512 (1-2), 740 (3-7), 900 (8)
 };
 RecordSizes SizesOf(Kind kind);
 
@@ -120,6 +125,66 @@ uint32_t ExpectedDataWords(Kind kind, const BRoom& room);
 // Bytes one room occupies in the file.
 size_t RoomFileSize(Kind kind, const BRoom& room);
 
+// ------------------------------------------------------------ TR5 rooms ---
+// A real TR5 room: "XELA", u32 size, a 208-byte header of fields and offsets
+// (relative to the data area D = 216 bytes after "XELA"), then the data area:
+// lights (88 bytes each), fog bulbs (36), sectors (8), u16 portal count,
+// portals (32), u16 0xCDCD, statics (20), layers (56), the faces of each layer
+// in turn (its rectangles, 12 bytes, then its triangles, 10 bytes), "CD CD"
+// when the face bytes are not a multiple of 4, the vertices (28 bytes each).
+// Every header value is derived from the content unless overridden (damage).
+
+struct B5Rectangle {  // 12 bytes: four vertex indices, texture word, effects
+  std::array<uint16_t, 4> vertices{};
+  uint16_t texture = 0, effects = 0;
+};
+struct B5Triangle {  // 10 bytes: three vertex indices, texture word, effects
+  std::array<uint16_t, 3> vertices{};
+  uint16_t texture = 0, effects = 0;
+};
+
+struct B5Layer {
+  std::vector<std::array<uint8_t, 28>> vertices;
+  std::vector<B5Rectangle> rectangles;
+  std::vector<B5Triangle> triangles;
+  std::array<uint8_t, 24> boundingBox{};  // six f32
+  // Written instead of the real counts of the layer record.
+  std::optional<int64_t> vertexCount, rectangleCount, triangleCount;
+};
+
+// Values written instead of those derived from the room's content. Offsets
+// are D-relative, as stored.
+struct B5RoomOverrides {
+  std::optional<std::array<uint8_t, 4>> mark;  // instead of "XELA"
+  std::optional<int64_t> size, sectorEnd, sectorStart, portalEnd, lightStart, fogStart, layerStart,
+      vertexStart, faceStart, vertexBytes;
+  std::optional<int64_t> lights, statics, fogBulbs, layers, sectorsZ, sectorsX;
+};
+
+struct B5Room {
+  std::array<int32_t, 5> info{};  // x, y, z, y bottom, y top
+  uint16_t sectorsZ = 0, sectorsX = 0;  // sectors.size() must be Z*X
+  std::vector<std::array<uint8_t, 8>> sectors;
+  uint32_t colour = 0x00202020;   // ambient 0xAARRGGBB, stored B, G, R, A
+  std::vector<std::array<uint8_t, 88>> lights;
+  std::vector<std::array<uint8_t, 36>> fogBulbs;
+  std::vector<std::array<uint8_t, 32>> portals;
+  std::vector<std::array<uint8_t, 20>> statics;
+  std::vector<B5Layer> layers;
+  uint8_t reverb = 0, alternateGroup = 0, waterScheme = 5;
+  int16_t alternateRoom = -1;
+  uint16_t flags = 0x0040;        // 0x01 water, 0x08 sky, 0x04 quicksand (editor)
+  B5RoomOverrides counts;
+};
+
+// The bytes of one room from "XELA" to its end. marks (may be null) receive
+// offsets from "XELA": "size", "colour", "lights.count", "statics.count",
+// "alternateRoom", "flags", "layers.count", "layerStart", "faceStart",
+// "vertexStart", "sectorStart", "data" (D), "lights", "fogBulbs", "sectors",
+// "portals.count", "statics", "layers", "layer<j>" (its record),
+// "layer<j>.rectangles", "layer<j>.triangles", "vertices", "end".
+Bytes BuildXelaRoom(const B5Room& room, std::map<std::string, size_t>* marks = nullptr);
+
 // ------------------------------------------------- level data records ---
 
 struct BStaticMesh {  // 32 bytes: the 32-bit id, then 28 bytes
@@ -128,13 +193,14 @@ struct BStaticMesh {  // 32 bytes: the 32-bit id, then 28 bytes
 };
 
 // Kinds 1-5 write attribute, tile, corners (20 bytes); kinds 6-7 write
-// attribute, tileAndFlags, corners, extra (38 bytes).
+// attribute, tileAndFlags, corners, extra (38 bytes); kind 8 then closing (40).
 struct BObjectTexture {
   uint16_t attribute = 0;
   uint16_t tile = 0;
   uint32_t tileAndFlags = 0;
   std::array<uint8_t, 16> corners{};
   std::array<uint32_t, 4> extra{};
+  uint16_t closing = 0;
 };
 
 // Kinds 1-2 write 22 bytes (no intensity2), kinds 3-7 24 bytes.
@@ -202,11 +268,17 @@ struct BLevel {
   std::array<uint16_t, 3> tr4PageCounts{};  // room, object, bump page counts
   Bytes textiles32;   // chunk 1 content (any size; normally pages*262144)
   Bytes texturesMisc; // chunk 3 content (any size)
-  std::array<BChunkOptions, 4> chunks;  // chunks 1..4 = index 0..3
+  std::array<BChunkOptions, 4> chunks;  // chunks 1..4 = index 0..3; kind 8:
+                                        // [3] sizes replace the two level-data
+                                        // size fields (form is ignored)
+
+  // Kind 8, after chunk 3: u16 Lara type, u16 weather, 28 padding bytes.
+  std::array<uint8_t, 32> tr5Fields{};
 
   // Level data.
   uint32_t reservedWord = 0;
-  std::vector<BRoom> rooms;
+  std::vector<BRoom> rooms;       // kinds 1-7
+  std::vector<B5Room> rooms5;     // kind 8 (a 4-byte room count)
   std::vector<uint16_t> floorData;
   std::vector<uint16_t> meshData;
   std::vector<int32_t> meshPointers;
@@ -216,12 +288,15 @@ struct BLevel {
   std::vector<uint16_t> animCommands;
   std::vector<int32_t> meshTrees;
   std::vector<uint16_t> frames;
-  std::vector<std::array<uint8_t, 18>> moveables;
+  std::vector<std::array<uint8_t, 18>> moveables;    // kinds 1-7
+  std::vector<std::array<uint8_t, 20>> moveables20;  // kind 8
   std::vector<BStaticMesh> staticMeshes;
   std::vector<BObjectTexture> objectTextures;  // after the statics (1-4) or the
                                                // animated textures (5-7)
   std::array<uint8_t, 3> spriteMarker{'S', 'P', 'R'};  // kinds 6-7
-  std::array<uint8_t, 4> texMarker{0, 'T', 'E', 'X'};  // kinds 6-7
+  std::array<uint8_t, 4> texMarker{0, 'T', 'E', 'X'};  // kinds 6-7: UV-rotate byte, "TEX"
+  std::array<uint8_t, 4> spriteMarker5{'S', 'P', 'R', 0};    // kind 8
+  std::array<uint8_t, 5> texMarker5{0, 'T', 'E', 'X', 0};    // kind 8: UV-rotate byte, "TEX\0"
   std::vector<std::array<uint8_t, 16>> spriteTextures;
   std::vector<std::array<uint8_t, 8>> spriteSequences;
   std::vector<std::array<uint8_t, 16>> cameras;
@@ -243,7 +318,8 @@ struct BLevel {
   std::vector<int32_t> sampleIndices;
   Bytes trailingBytes;  // after the sample indices, still inside the level data
 
-  // After chunk 4, kinds 6-7.
+  // After chunk 4, kinds 6-7; after the level data, kind 8 (its sample
+  // block: u32 count, then per sample u32 decoded size, u32 size, bytes).
   Bytes rawTail;
   BNgTrailer ng;
 
@@ -267,13 +343,18 @@ struct BLevel {
 //         texMarker, items, lightMap, cinematicFrames / aiObjects, demoData,
 //         soundMap, soundDetails, sampleData, sampleIndices, trailingBytes,
 //         "end". Counted room fields have "room<i>.vertices.count" etc.
+//         Kind 8 rooms: "room<i>" (its "XELA") and "room<i>.<mark>" for the
+//         marks of BuildXelaRoom; "moveables" holds moveables20.
 //         Only places that exist in the kind are present.
 //   file: into Build(): "signature", and kinds 1-5: "palette8" and
 //         "palette16" (3-5 head), "pages.count", "textiles8", "textiles16",
 //         "levelData", plus every data key shifted by "levelData" (kind 1-2
 //         "palette8" is the one in the level data); kinds 6-7: "tr4PageCounts",
 //         "chunk<k>" (its size pair) and "chunk<k>.data" (its stored bytes)
-//         for k = 1..4, "tail", "ngTrailer" (when present); always "end".
+//         for k = 1..4, "tail", "ngTrailer" (when present); kind 8:
+//         "tr4PageCounts", "chunk1".."chunk3" (+ ".data"), "tr5Fields",
+//         "levelData.sizes", "levelData" and every data key shifted by it,
+//         "tail"; always "end".
 struct BLayout {
   std::map<std::string, size_t> file;
   std::map<std::string, size_t> data;
@@ -324,13 +405,20 @@ void FillPages(BLevel& level, int pages, unsigned seed, size_t miscBytes = 65536
 void SetNgTrailer(BLevel& level, uint16_t soundMapEntries, size_t payloadBytes,
                   unsigned seed = 1);
 
-// A small, fully populated level of the kind (1..7), deterministic from seed:
+// A small, fully populated level of the kind (1..8), deterministic from seed:
 // one texture page, 3 rooms whose every field holds distinct non-zero content
 // (1..3 lights and statics, sector grids 2x3, 3x3, 4x3), every array of the
 // kind non-empty, 5 items (object ids 7, 0, 35, 0, 600; the two id-0 items in
 // rooms 1 and 2), two animated texture groups (ids 12 13, and 7), three
 // static meshes, kinds 1-2 a sample block, kinds 6-7 a raw tail. No trailing
-// bytes and no NG trailer (set them where a test wants them).
+// bytes and no NG trailer (set them where a test wants them). Kind 8: the
+// same three rooms as XELA rooms (room 1 with two layers, room 2 with three,
+// one of them empty; fog bulbs in rooms 0 and 2), the six 0xCD bytes as
+// trailing bytes, and a sample block of two samples as the raw tail.
 BLevel SampleLevel(int kind, unsigned seed);
+
+// A real-TR5 sample block: u32 count, then per sample its decoded size, its
+// stored size and the stored bytes.
+Bytes Tr5SampleBlock(const std::vector<Bytes>& samples);
 
 }  // namespace qmtest
