@@ -37,10 +37,28 @@ const RoomPlan kPlans[] = {
 };
 
 // The sample level of the kind with the four planned rooms (geometry and
-// counts from the sample's rooms; room 3 copies room 0's).
+// counts from the sample's rooms; room 3 copies room 0's). Kind 8 (real TR5)
+// holds them as XELA rooms: position and heights in its room info (which also
+// has a y), the light in the first two bytes of its colour.
 BLevel PlannedLevel(int kind) {
   BLevel L = SampleLevel(kind, 5);
   if (kind >= 6) FillPages(L, 0, 5, 100);
+  if (kind == 8) {
+    L.rooms5.push_back(L.rooms5[0]);
+    for (size_t i = 0; i < 4; ++i) {
+      const RoomPlan& p = kPlans[i];
+      B5Room& r = L.rooms5[i];
+      r.info = {p.x, -77, p.z, p.floor, p.ceiling};
+      r.sectorsX = p.sizeX;
+      r.sectorsZ = p.sizeZ;
+      r.sectors.assign(size_t(p.sizeX) * p.sizeZ, {0x10, 0, 0xF6, 0x7F, 0xFF, 0x04, 0xFF, 0xF8});
+      for (const auto& [x, z] : p.walls) r.sectors[size_t(x) * p.sizeZ + size_t(z)][5] = 0x81;
+      r.flags = uint16_t(p.flags[0] | p.flags[1] << 8);
+      r.colour = uint32_t(p.ambient[0] | p.ambient[1] << 8 | 0x00AA0000);
+      r.alternateRoom = p.alternate;
+    }
+    return L;
+  }
   L.rooms.push_back(L.rooms[0]);
   for (size_t i = 0; i < 4; ++i) {
     const RoomPlan& p = kPlans[i];
@@ -58,6 +76,26 @@ BLevel PlannedLevel(int kind) {
     r.alternateRoom = p.alternate;
   }
   return L;
+}
+
+// The room's counts as the table shows them: vertices, rectangles, triangles
+// (summed over the layers of a TR5 room), sprites (none in TR5), portals,
+// lights, statics.
+std::vector<std::string> Counts(const BLevel& L, size_t i) {
+  std::vector<size_t> n;
+  if (L.kind == Kind::TR5) {
+    const B5Room& r = L.rooms5[i];
+    size_t v = 0, q = 0, t = 0;
+    for (const B5Layer& layer : r.layers) v += layer.vertices.size(), q += layer.rectangles.size(), t += layer.triangles.size();
+    n = {v, q, t, 0, r.portals.size(), r.lights.size(), r.statics.size()};
+  } else {
+    const BRoom& r = L.rooms[i];
+    n = {r.vertices.size(), r.rectangles.size(), r.triangles.size(), r.sprites.size(), r.portals.size(),
+         r.lights.size(), r.statics.size()};
+  }
+  std::vector<std::string> out;
+  for (size_t c : n) out.push_back(std::to_string(c));
+  return out;
 }
 
 std::vector<std::string> Tokens(const std::string& line) {
@@ -127,13 +165,11 @@ TEST_P(RoomsTest, TableShowsEachRoomAsStoredWithItsKindsMeanings) {
   for (size_t i = 0; i < 4; ++i) {
     SCOPED_TRACE("room " + std::to_string(i));
     const RoomPlan& p = kPlans[i];
-    const BRoom& r = L.rooms[i];
-    const std::vector<std::string> want = {
+    std::vector<std::string> want = {
         std::to_string(i), std::to_string(p.x / 1024), std::to_string(p.z / 1024), std::to_string(p.sizeX),
         std::to_string(p.sizeZ), std::to_string(p.floor), std::to_string(p.ceiling), expected[i].flags,
-        expected[i].set, expected[i].light, std::to_string(p.alternate), std::to_string(r.vertices.size()),
-        std::to_string(r.rectangles.size()), std::to_string(r.triangles.size()), std::to_string(r.sprites.size()),
-        std::to_string(r.portals.size()), std::to_string(r.lights.size()), std::to_string(r.statics.size())};
+        expected[i].set, expected[i].light, std::to_string(p.alternate)};
+    for (const std::string& n : Counts(L, i)) want.push_back(n);
     EXPECT_EQ(Tokens(rows[i]), want);
   }
 }
@@ -181,7 +217,8 @@ TEST_P(RoomsTest, MapDrawsEveryRoomAtItsPlaceWithFloorSectorsAndFlags) {
   ASSERT_TRUE(doc.load_file(map.c_str())) << "not well-formed XML";
   const pugi::xml_node svg = doc.child("svg");
   EXPECT_STREQ(svg.attribute("xmlns").value(), "http://www.w3.org/2000/svg");
-  const char* kindNames[] = {"", "TR1", "TR1 (.TUB)", "TR2", "TR2 (.TRG)", "TR3", "TR4", "TR5 (.TRC in the TR4 layout)"};
+  const char* kindNames[] = {"",    "TR1", "TR1 (.TUB)", "TR2", "TR2 (.TRG)", "TR3", "TR4", "TR5 (.TRC in the TR4 layout)",
+                             "TR5"};
   EXPECT_EQ(std::string(svg.child_value("title")),
             "Map of lvl" + std::string(FileExtension(L.kind)) + " (" + kindNames[kind] + "), rooms 0 to 3");
   std::vector<std::string> legend;
@@ -272,7 +309,7 @@ TEST_P(RoomsTest, RoomRangeFollowsTheEditsRule) {
   EXPECT_EQ(RunOn(level, {"/ShowRooms", "x"}, 1), "Loading Level...\r\n'x' is not a valid integer value.\r\n");
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryKind, RoomsTest, ::testing::Range(1, 8));
+INSTANTIATE_TEST_SUITE_P(EveryKind, RoomsTest, ::testing::Range(1, 9));
 
 class MapTarget : public RoomsFixture {};
 

@@ -3,32 +3,47 @@
 #include <cstdio>
 
 #include "functions.h"
+#include "xela.h"
 
 namespace qm {
 
 namespace {
 
-// How each level kind presents its rooms: the name of the kind and the form
-// of the light value.
+// How each level kind presents its rooms: the name of the kind, the form of
+// the light value and where the room's position and heights are stored.
 struct TRoomView {
     const char* Name;
-    bool Light16;      // the ambient's first two bytes are the light (TR4 family); else its high byte
-    uint8_t QuickSand; // the quicksand bit of the low flags byte
+    bool Light16;  // the ambient's first two bytes are the light (TR4 family, TR5); else its high byte
+    bool Xela;     // TR5: the fields are read from the room's XELA block
 };
 
 constexpr TRoomView Views[] = {
-    {.Name = "unknown", .Light16 = false, .QuickSand = 0x80},
-    {.Name = "TR1", .Light16 = false, .QuickSand = 0x80},
-    {.Name = "TR1 (.TUB)", .Light16 = false, .QuickSand = 0x80},
-    {.Name = "TR2", .Light16 = false, .QuickSand = 0x80},
-    {.Name = "TR2 (.TRG)", .Light16 = false, .QuickSand = 0x80},
-    {.Name = "TR3", .Light16 = false, .QuickSand = 0x80},
-    {.Name = "TR4", .Light16 = true, .QuickSand = 0x04},
-    {.Name = "TR5 (.TRC in the TR4 layout)", .Light16 = true, .QuickSand = 0x04},
+    {.Name = "unknown", .Light16 = false, .Xela = false},
+    {.Name = "TR1", .Light16 = false, .Xela = false},
+    {.Name = "TR1 (.TUB)", .Light16 = false, .Xela = false},
+    {.Name = "TR2", .Light16 = false, .Xela = false},
+    {.Name = "TR2 (.TRG)", .Light16 = false, .Xela = false},
+    {.Name = "TR3", .Light16 = false, .Xela = false},
+    {.Name = "TR4", .Light16 = true, .Xela = false},
+    {.Name = "TR5 (.TRC in the TR4 layout)", .Light16 = true, .Xela = false},
+    {.Name = "TR5", .Light16 = true, .Xela = true},
 };
+
+// Offsets of x, z, y bottom and y top: in the 16 bytes of the room info, and
+// from the "XELA" mark of a TR5 room (whose room info also holds a y).
+constexpr size_t InfoFields[4] = {0, 4, 8, 12};
+constexpr size_t XelaInfoFields[4] = {28, 36, 40, 44};
 
 const TRoomView& ViewOf(int32_t version) {
     return Views[version >= 1 && version < int32_t(std::size(Views)) ? version : 0];
+}
+
+// TR5: the portal count, the u16 right after the sectors; 0 when the block
+// does not hold it.
+uint32_t XelaPortalCount(const RoomRecord& r) {
+    const std::vector<uint8_t>& b = r.XelaBlock;
+    const uint64_t at = xela::DataArea + uint64_t(GetU32(b.data() + xela::SectorStart)) + 8 * uint64_t(r.Sectors.size());
+    return at + 2 <= b.size() ? GetU16(b.data() + at) : 0;
 }
 
 int32_t I32(const uint8_t* p) { return int32_t(GetU32(p)); }
@@ -59,25 +74,28 @@ constexpr size_t SetColumn = 8;  // the one text column, left-aligned
 TRoomFacts RoomFacts(const Ttrlevel& L, size_t i) {
     const RoomRecord& r = L.Rooms[i];
     const TRoomView& view = ViewOf(L.LevelVersion);
-    const uint8_t* head = r.RoomInfo.Head.data();
+    // An accepted XELA block always holds its 216-byte header.
+    const bool inXela = view.Xela && r.XelaBlock.size() >= xela::DataArea;
+    const uint8_t* head = inXela ? r.XelaBlock.data() : r.RoomInfo.Head.data();
+    const size_t* at = inXela ? XelaInfoFields : InfoFields;
     TRoomFacts f;
-    f.X = I32(head);
-    f.Z = I32(head + 4);
-    f.Floor = I32(head + 8);
-    f.Ceiling = I32(head + 12);
+    f.X = I32(head + at[0]);
+    f.Z = I32(head + at[1]);
+    f.Floor = I32(head + at[2]);
+    f.Ceiling = I32(head + at[3]);
     f.SizeX = r.SectorCountX;
     f.SizeZ = r.SectorCountZ;
     f.Flags = GetU16(r.RoomFlags);
     f.Water = (r.RoomFlags[0] & 0x01) != 0;
     f.Sky = (r.RoomFlags[0] & 0x08) != 0;
-    f.QuickSand = (r.RoomFlags[0] & view.QuickSand) != 0;
+    f.QuickSand = (r.RoomFlags[0] & QuickSandFlag(L)) != 0;
     f.Light = view.Light16 ? GetU16(r.AmbientIntensity) : r.AmbientIntensity[1];
     f.Alternate = r.AlternateRoom;
     f.Vertices = r.VertexCount;
     f.Rectangles = r.RectangleCount;
     f.Triangles = r.TriangleCount;
     f.Sprites = r.SpriteCount;
-    f.Portals = r.PortalCount;
+    f.Portals = inXela ? XelaPortalCount(r) : r.PortalCount;
     f.Lights = r.LightCount;
     f.Statics = r.StaticCount;
     return f;
