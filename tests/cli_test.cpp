@@ -54,6 +54,7 @@ protected:
 
 TEST_F(CliTest, HelpRefusalsAndArgumentChecksLeaveTheFileAlone) {
   Put("lvl.tr2", SampleLevel(3, 1));
+  Put("none.tr2", EmptyLevel(Kind::TR2));
   WriteBytes(dir_ / "junk.tr2", Bytes(300, 'j'));
   fs::create_directory(dir_ / "folder");
   const Bytes before = ReadBytes(dir_ / "lvl.tr2");
@@ -66,22 +67,26 @@ TEST_F(CliTest, HelpRefusalsAndArgumentChecksLeaveTheFileAlone) {
     int status;
   } rows[] = {
       {{}, kHelp, 0}, {{"/h", "lvl.tr2", "/Info"}, kHelp, 0}, {{"/H"}, kHelp, 0},
-      {{"missing.phd", "/bogus"}, Lines({"missing.phd not found."}), 0},
-      {{"Lvl.tr2", "/Info"}, Lines({"Lvl.tr2 not found."}), 0},
-      {{"folder", "/Info"}, Lines({"folder not found."}), 0},
-      {{"lvl.tr2"}, invalid, 0}, {{"lvl.tr2", "/info "}, invalid, 0}, {{"lvl.tr2", " /info"}, invalid, 0},
-      {{"lvl.tr2", "info"}, invalid, 0}, {{"lvl.tr2", "/inf"}, invalid, 0}, {{"lvl.tr2", "-Info"}, invalid, 0},
-      {{"lvl.tr2", "/Step_sound"}, missing, 0}, {{"lvl.tr2", "/lara_LIGHT", ""}, missing, 0},
-      {{"lvl.tr2", "/Textures"}, missing, 0}, {{"lvl.tr2", "/Textures", "", ""}, missing, 0},
-      {{"lvl.tr2", "/water"}, flag, 0}, {{"lvl.tr2", "/SKY"}, flag, 0}, {{"lvl.tr2", "/QuickSand", "", "1"}, flag, 0},
+      {{"missing.phd", "/bogus"}, Lines({"missing.phd not found."}), 2},
+      {{"Lvl.tr2", "/Info"}, Lines({"Lvl.tr2 not found."}), 2},
+      {{"folder", "/Info"}, Lines({"folder not found."}), 2},
+      {{"lvl.tr2"}, invalid, 2}, {{"lvl.tr2", "/info "}, invalid, 2}, {{"lvl.tr2", " /info"}, invalid, 2},
+      {{"lvl.tr2", "info"}, invalid, 2}, {{"lvl.tr2", "/inf"}, invalid, 2}, {{"lvl.tr2", "-Info"}, invalid, 2},
+      {{"lvl.tr2", "/Step_sound"}, missing, 2}, {{"lvl.tr2", "/lara_LIGHT", ""}, missing, 2},
+      {{"lvl.tr2", "/Textures"}, missing, 2}, {{"lvl.tr2", "/Textures", "", ""}, missing, 2},
+      {{"lvl.tr2", "/water"}, flag, 2}, {{"lvl.tr2", "/SKY"}, flag, 2}, {{"lvl.tr2", "/QuickSand", "", "1"}, flag, 2},
       {{"lvl.tr2", "/Water", "abc", "0"}, Lines({bad("abc")}), 1},
       {{"lvl.tr2", "/Lara_Light", "5 "}, Lines({bad("5 ")}), 1},
       {{"lvl.tr2", "/Textures", "", "5"}, Lines({bad("")}), 1},
       {{"lvl.tr2", "/Textures", "5"}, Lines({kLoading, "Changing Textures Ids...", bad("")}), 1},
       {{"lvl.tr2", "/Sky", "1", "0", "x"}, Lines({kLoading, "Turning On/Off the Sky...", bad("x")}), 1},
-      {{"lvl.tr2", "/Step_sound", "1"}, Lines({kLoading, "Function Only for Tr3 and above version"}), 0},
-      {{"junk.tr2", "/Info"}, Lines({kLoading, "Invalid tr level format."}), 0},
-      {{"junk.tr2", "/Water", "1"}, Lines({kLoading, "Invalid tr level format."}), 0},
+      {{"lvl.tr2", "/Step_sound", "1"}, Lines({kLoading, "Function Only for Tr3 and above version"}), 2},
+      {{"junk.tr2", "/Info"}, Lines({kLoading, "Invalid tr level format."}), 2},
+      {{"junk.tr2", "/Water", "1"}, Lines({kLoading, "Invalid tr level format."}), 2},
+      {{"lvl.tr2", "/Sky", "1", "3"},
+       Lines({kLoading, "Turning On/Off the Sky...", "Room 3 is outside this level (rooms 0 to 2)."}), 2},
+      {{"none.tr2", "/Water", "0"},
+       Lines({kLoading, "Turning On/Off the water...", "This level has no rooms to change."}), 2},
   };
   for (const auto& row : rows) {
     std::string trace;

@@ -50,7 +50,7 @@ void Help(TConsole& out) {
 // Ends a run with a one-line user error.
 int Refuse(TConsole& out, const std::string& message) {
     out.Line(message);
-    return ExitDone;
+    return ExitUserError;
 }
 
 // Resolves the room range from the arguments at fromPos and fromPos + 1. A range
@@ -163,7 +163,7 @@ int RunFunction(const TFunctionRow& fn, const TArgs& args, TConsole& out, Ttrlev
     if (level.LevelVersion < fn.MinVersion) return Refuse(out, fn.TooOld);
     if (fn.Progress) out.Line(fn.Progress);
     if (fn.RangeAt > 0 && !RoomRange(args, fn.RangeAt, level.RoomCount, job.From, job.To, out))
-        return ExitDone;
+        return ExitUserError;
 
     fn.Work(job);
     if (fn.Saves) {
