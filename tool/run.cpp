@@ -175,9 +175,19 @@ int RunFunction(const TFunctionRow& fn, const TArgs& args, TConsole& out, Ttrlev
     return ExitDone;
 }
 
+// "/h" in any case, and the help switches of other command-line programs: no
+// level file can sensibly be called by any of these names.
+bool IsHelpSwitch(const std::string& arg) {
+    return UpperAscii(arg) == "/H" || arg == "-h" || arg == "--help" || arg == "/?";
+}
+
 int Run(const TArgs& args, TConsole& out, Ttrlevel& level, bool* saved) {
+    if (args.At(1) == "--version") {
+        out.Line("Quillmap " QM_VERSION);
+        return ExitDone;
+    }
     Banner(out);
-    if (args.Count() == 0 || UpperAscii(args.At(1)) == "/H") {
+    if (args.Count() == 0 || IsHelpSwitch(args.At(1))) {
         Help(out);
         return ExitDone;
     }
