@@ -57,8 +57,9 @@ if [ -z "$linux_bin" ]; then
 fi
 linux_bin=$(cd "$(dirname "$linux_bin")" && pwd)/$(basename "$linux_bin")
 
+# Configured with the tests on (the default): a cross build skips them by itself.
 quiet cmake -S . -B build/windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-  -DQM_TESTS=OFF -DCMAKE_CXX_FLAGS=-Werror
+  -DCMAKE_CXX_FLAGS=-Werror
 quiet cmake --build build/windows --target quillmap -j "$jobs"
 exe=$root/build/windows/tool/quillmap.exe
 say "built $exe ($(stat -c %s "$exe") bytes) in $(seconds_since "$started") s"
