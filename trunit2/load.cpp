@@ -35,7 +35,7 @@ void InflateChunks(TChunkSlot (&slots)[4], std::vector<uint8_t> (&out)[4], int c
     };
     std::vector<size_t> sizes;
     for (int i = 0; i < count; ++i) sizes.push_back(size_t(std::max(slots[i].StatedSize, slots[i].PackedSize)));
-    RunJobs(LargestFirst(sizes), inflate);
+    RunJobs(LargestFirst(sizes), inflate, WorthThreads(sizes));
 }
 
 } // namespace

@@ -19,8 +19,10 @@
 namespace qm {
 
 // job(index, stop): stop() turns true when the job's result can no longer matter.
+// With sideBySide false everything runs on the calling thread (for work too
+// small to be worth starting a thread for).
 template <class Job>
-void RunJobs(const std::vector<int>& order, Job job) {
+void RunJobs(const std::vector<int>& order, Job job, bool sideBySide = true) {
     std::atomic<size_t> next{0};
     std::atomic<int> firstFailed{INT_MAX};
     std::vector<std::exception_ptr> errors(order.empty() ? 0 : size_t(*std::max_element(order.begin(), order.end())) + 1);
@@ -40,7 +42,7 @@ void RunJobs(const std::vector<int>& order, Job job) {
         }
     };
     const size_t cores = std::max(1u, std::thread::hardware_concurrency());
-    const size_t helpers = std::min(cores, order.size()) - 1;
+    const size_t helpers = sideBySide ? std::min(cores, order.size()) - 1 : 0;
     std::vector<std::thread> threads;
     for (size_t i = 0; i < helpers; ++i) {
         try {
@@ -53,6 +55,16 @@ void RunJobs(const std::vector<int>& order, Job job) {
     for (std::thread& t : threads) t.join();
     for (const std::exception_ptr& e : errors)
         if (e) std::rethrow_exception(e);
+}
+
+// Work below this many bytes in all is done on the calling thread: starting a
+// thread costs more than inflating or deflating a few hundred KiB.
+constexpr size_t SideBySideBytes = size_t{1} << 20;
+
+inline bool WorthThreads(const std::vector<size_t>& sizes) {
+    size_t total = 0;
+    for (size_t s : sizes) total += std::min(s, SideBySideBytes);
+    return total >= SideBySideBytes;
 }
 
 // The indexes 0..sizes.size()-1, largest size first.

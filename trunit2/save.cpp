@@ -24,7 +24,9 @@ struct TCompressJob {
 void DeflateChunks(const TCompressJob (&jobs)[4], TChunkSlot (&slots)[4]) {
     std::vector<size_t> sizes;
     for (const TCompressJob& j : jobs) sizes.push_back(j.Size);
-    RunJobs(LargestFirst(sizes), [&](int i, const auto&) { slots[i].Stream = CompressBlock(jobs[i].Data, jobs[i].Size); });
+    RunJobs(
+        LargestFirst(sizes), [&](int i, const auto&) { slots[i].Stream = CompressBlock(jobs[i].Data, jobs[i].Size); },
+        WorthThreads(sizes));
 }
 
 // The bytes a walk writes, found by walking it once without writing.

@@ -1,9 +1,12 @@
 // Whole-buffer zlib compression and decompression.
 //
 // Both steps drive the stream in a loop that feeds the input in pieces zlib's
-// 32-bit counters can take and grows the output block when it fills, so the
-// result never depends on how large the first output block was. The z_stream is
-// owned by a small guard that ends it on every path, errors included.
+// 32-bit counters can take. Compression appends its output piece by piece;
+// decompression fills a first block and, for a larger output, counts it and
+// inflates again into a block of the exact size, so the result never depends on
+// how large the first block was and memory stays bounded whatever the stream
+// claims. The z_stream is owned by a small guard that ends it on every path,
+// errors included.
 #include "zblocks.h"
 
 #include <zlib.h>
@@ -21,16 +24,17 @@ namespace {
 // The longest block a length field of the level files (int32) can describe.
 constexpr uint64_t MaxBlock = INT32_MAX;
 
-// deflate cannot expand its input by more than this ratio (258-byte matches
-// coded in one bit each, plus the block overhead), so no honest stream inflates
-// to more than 1032 times its length plus a little.
-constexpr uint64_t MaxInflateRatio = 1032;
-constexpr uint64_t InflateSlack = 65536;
+// The first output block holds at most this much plus the input's length. An
+// output that does not fit is counted first and then inflated into a block of
+// its exact size, so that at any time a stream holds at most this block (a
+// size field that lies, or a stream that inflates towards gigabytes, costs no
+// more), and four such blocks side by side stay within 64 MiB over twice the
+// file's size.
+constexpr uint64_t FirstBlockBase = uint64_t{14} << 20;
 
-// A stated size sizes the first output block only up to this much. Larger
-// honest outputs grow from there; a size field that lies cannot make a small
-// file claim a block of up to a thousand times its length before inflating.
-constexpr uint64_t MaxTrustedEstimate = uint64_t{64} << 20;
+// The block that output beyond the first block passes through while it is
+// counted.
+constexpr size_t ScratchBlock = size_t{1} << 20;
 
 // The most output one inflate call may produce, so that a stop test is asked
 // often enough to end a long inflate promptly.
@@ -173,9 +177,15 @@ std::vector<uint8_t> CompressBlock(const uint8_t* input, size_t length) {
     return out;
 }
 
-std::vector<uint8_t> DecompressBlock(const uint8_t* input, size_t length, int64_t estimate,
-                                     const std::string& where, const std::function<bool()>& stop) {
-    const std::string fallback = "zlib stream";
+namespace {
+
+// One inflate pass over the whole stream. Output goes to `out` while it has
+// room; with `count` set, output beyond it goes to a scratch block and is only
+// counted, else the pass stops when the block is full. Returns the bytes
+// produced so far; ended tells whether the stream came to its end.
+uint64_t InflatePass(const uint8_t* input, size_t length, std::vector<uint8_t>& out, bool count, bool& ended,
+                     const std::string& where, const std::string& fallback, const std::function<bool()>& stop) {
+    ended = false;
     InflateStream z;
     int rc = inflateInit(&z.S);
     if (rc == Z_MEM_ERROR)
@@ -184,47 +194,45 @@ std::vector<uint8_t> DecompressBlock(const uint8_t* input, size_t length, int64_
         throw EDecompressionError(Place(where, fallback, ZlibDetail(z.S, rc)));
     z.Live = true;
 
-    // One byte more than the largest allowed result, so that a stream which
-    // would produce more than that is caught by the byte that lands there.
-    const uint64_t limit = MaxBlock + 1;
-    uint64_t first;
-    if (estimate > 0) {
-        // A size field can lie; never trust it beyond what the input can give.
-        const uint64_t possible = (length > (UINT64_MAX - InflateSlack) / MaxInflateRatio)
-                                      ? UINT64_MAX
-                                      : MaxInflateRatio * length + InflateSlack;
-        first = std::min({static_cast<uint64_t>(estimate), possible, MaxTrustedEstimate});
-    } else {
-        first = RoundUp256(length);
-    }
-    first = std::clamp<uint64_t>(first, 256, limit);
-
-    std::vector<uint8_t> out;
-    Resize(out, first, Place(where, fallback, "decompression block"));
-
+    std::vector<uint8_t> scratch;
     size_t fed = 0;
-    size_t done = 0;
+    uint64_t done = 0;
     for (;;) {
         FeedInput(z.S, input, length, fed);
-        if (done == out.size())
-            Resize(out, std::min<uint64_t>(uint64_t{out.size()} * 2, limit),
-                   Place(where, fallback, "decompression block"));
         if (stop && stop())
             throw EDecompressionError(Place(where, fallback, "stopped: an earlier part of the file failed"));
-        SetOutput(z.S, out, done, InflatePiece);
-        const Bytef* before = z.S.next_out;
+        // Where this round's output goes: the block while it has room; then,
+        // when counting, the scratch block; else one byte that only tells
+        // whether the stream has more to give.
+        uint8_t probe = 0;
+        const bool inBlock = done < out.size();
+        if (inBlock) {
+            SetOutput(z.S, out, static_cast<size_t>(done), InflatePiece);
+        } else if (count) {
+            if (scratch.empty())
+                Resize(scratch, ScratchBlock, Place(where, fallback, "decompression block"));
+            z.S.next_out = scratch.data();
+            z.S.avail_out = static_cast<uInt>(scratch.size());
+        } else {
+            z.S.next_out = &probe;
+            z.S.avail_out = 1;
+        }
+        const uInt room = z.S.avail_out;
         rc = inflate(&z.S, Z_NO_FLUSH);
-        done += static_cast<size_t>(z.S.next_out - before);
+        if (!inBlock && !count && z.S.avail_out == 0)
+            return done;  // more output than the block holds: the caller decides
+        done += room - z.S.avail_out;
         if (done > MaxBlock)
-            throw EDecompressionError(
-                Place(where, fallback, "the decompressed block would exceed 2 GiB"));
-        if (rc == Z_STREAM_END)
-            break;
+            throw EDecompressionError(Place(where, fallback, "the decompressed block would exceed 2 GiB"));
+        if (rc == Z_STREAM_END) {
+            ended = true;
+            return done;
+        }
         if (rc == Z_OK)
             continue;
         if (rc == Z_BUF_ERROR) {
             if (z.S.avail_out == 0)
-                continue; // the output block is full: grow it and go on
+                continue; // the output is full: the next round decides
             if (z.S.avail_in == 0 && fed < length)
                 continue; // the next piece of input is waiting
             throw EDecompressionError(Place(where, fallback, "the stream ends early"));
@@ -233,7 +241,39 @@ std::vector<uint8_t> DecompressBlock(const uint8_t* input, size_t length, int64_
             throw EOutOfMemory(Place(where, fallback, "zlib decompressor"));
         throw EDecompressionError(Place(where, fallback, ZlibDetail(z.S, rc)));
     }
-    ShrinkToLength(out, done);
+}
+
+} // namespace
+
+std::vector<uint8_t> DecompressBlock(const uint8_t* input, size_t length, int64_t estimate,
+                                     const std::string& where, const std::function<bool()>& stop) {
+    const std::string fallback = "zlib stream";
+    // The first block: the stated size, but never more than a modest block plus
+    // the input's own length, so a lying size field costs little; without a
+    // stated size, a few times the input.
+    // (deflate cannot expand its input by more than 1032 times, so no honest
+    // stream needs a first block beyond that either.)
+    const uint64_t possible = length > (uint64_t{1} << 40) ? UINT64_MAX : uint64_t{length} * 1032 + 65536;
+    const uint64_t most = std::min(FirstBlockBase + length, possible);
+    const uint64_t first = estimate > 0 ? std::min<uint64_t>(static_cast<uint64_t>(estimate), most)
+                                        : std::min<uint64_t>(most, RoundUp256(uint64_t{length} * 4 + 1024));
+    std::vector<uint8_t> out;
+    Resize(out, first, Place(where, fallback, "decompression block"));
+    bool ended = false;
+    const uint64_t produced = InflatePass(input, length, out, false, ended, where, fallback, stop);
+    if (ended) {
+        ShrinkToLength(out, static_cast<size_t>(produced));
+        return out;
+    }
+    // More than the first block: count the whole output without keeping it (a
+    // stream that would pass 2 GiB is refused here, holding no more than the
+    // first block), then inflate once more into a block of the exact size.
+    const uint64_t total = InflatePass(input, length, out, true, ended, where, fallback, stop);
+    std::vector<uint8_t>().swap(out);
+    Resize(out, total, Place(where, fallback, "decompression block"));
+    InflatePass(input, length, out, false, ended, where, fallback, stop);
+    if (!ended)
+        throw EDecompressionError(Place(where, fallback, "the stream changed between two readings"));
     return out;
 }
 
