@@ -26,27 +26,6 @@ void Banner(TConsole& out) {
     out.Line("");
 }
 
-void Help(TConsole& out) {
-    static const char* const lines[] = {
-        "Sintax: Quillmap filename /<function>  From_Room To_Room",
-        "",
-        "<functions> availibles are:",
-        "/Info = get level info",
-        "/Step_sound  <floorSoundId> = replace floor sound ids. (0-3)",
-        "/Lara_Light <newlaralight> = change Lara light 0-31",
-        "/Sky  0/1  = enable/disable sky",
-        "/Water 0/1 = enable/disable water",
-        "/QuickSand 0/1 = enable/disable quicksand",
-        "/Textures <oldtextid> <newtextid> = Change textures ids",
-        "/ShowItems = Show ItemsId used in level",
-        "/Showstatics = Show Statics Mesh id used in levels",
-        "/ShowAnimtext = Show animated textures table",
-        "",
-        "If rooms range is not especified all rooms are assumed.",
-    };
-    for (const char* line : lines) out.Line(line);
-}
-
 // Ends a run with a one-line user error.
 int Refuse(TConsole& out, const std::string& message) {
     out.Line(message);
@@ -91,6 +70,7 @@ struct TJob {
 // the work, and saving with its two lines.
 struct TFunctionRow {
     const char* Switch;                  // upper case; matched against argument 2 upper-cased
+    const char* Help;                    // the function's line of the help
     size_t Needed = 0;                   // arguments 3 .. 2 + Needed: at least one must be present
     const char* Missing = nullptr;       // the message when none of them is
     bool NumberValue = false;            // argument 3 is a number, converted before loading
@@ -117,26 +97,43 @@ void WorkTextures(TJob& j) {
 constexpr const char* kMissing = "Missing parameter";
 constexpr const char* kNoFlag = "Please especify 0 or 1";
 
-// Switches are tried in table order.
+// In the order of the help. A switch matches exactly one row, so the order of
+// the rows does not change which function a switch selects.
 constexpr TFunctionRow Functions[] = {
-    {.Switch = "/INFO", .Work = [](TJob& j) { PrintReport(j.Level, j.Out); }},
-    {.Switch = "/STEP_SOUND", .Needed = 1, .Missing = kMissing, .NumberValue = true, .MinVersion = KindTR3,
+    {.Switch = "/INFO", .Help = "/Info = get level info", .Work = [](TJob& j) { PrintReport(j.Level, j.Out); }},
+    {.Switch = "/STEP_SOUND", .Help = "/Step_sound  <floorSoundId> = replace floor sound ids. (0-3)", .Needed = 1,
+     .Missing = kMissing, .NumberValue = true, .MinVersion = KindTR3,
      .TooOld = "Function Only for Tr3 and above version", .Progress = "Changing Floor Sound...", .RangeAt = 4,
      .Work = WorkStepSound, .Saves = true},
-    {.Switch = "/LARA_LIGHT", .Needed = 1, .Missing = kMissing, .NumberValue = true,
-     .Progress = "Changing Lara Light...", .RangeAt = 4, .Work = WorkLaraLight, .Saves = true},
-    {.Switch = "/WATER", .Needed = 1, .Missing = kNoFlag, .NumberValue = true,
-     .Progress = "Turning On/Off the water...", .RangeAt = 4, .Work = WorkWater, .Saves = true},
-    {.Switch = "/SKY", .Needed = 1, .Missing = kNoFlag, .NumberValue = true,
-     .Progress = "Turning On/Off the Sky...", .RangeAt = 4, .Work = WorkSky, .Saves = true},
-    {.Switch = "/QUICKSAND", .Needed = 1, .Missing = kNoFlag, .NumberValue = true,
-     .Progress = "Turning On/Off the Quicksand...", .RangeAt = 4, .Work = WorkQuickSand, .Saves = true},
-    {.Switch = "/TEXTURES", .Needed = 2, .Missing = kMissing, .NumberValue = true,
-     .Progress = "Changing Textures Ids...", .RangeAt = 5, .Work = WorkTextures, .Saves = true},
-    {.Switch = "/SHOWITEMS", .Work = [](TJob& j) { PrintItemIds(j.Level, j.Out); }},
-    {.Switch = "/SHOWSTATICS", .Work = [](TJob& j) { PrintStaticIds(j.Level, j.Out); }},
-    {.Switch = "/SHOWANIMTEXT", .Work = [](TJob& j) { PrintAnimatedTextures(j.Level, j.Out); }},
+    {.Switch = "/LARA_LIGHT", .Help = "/Lara_Light <newlaralight> = change Lara light 0-31", .Needed = 1,
+     .Missing = kMissing, .NumberValue = true, .Progress = "Changing Lara Light...", .RangeAt = 4,
+     .Work = WorkLaraLight, .Saves = true},
+    {.Switch = "/SKY", .Help = "/Sky  0/1  = enable/disable sky", .Needed = 1, .Missing = kNoFlag,
+     .NumberValue = true, .Progress = "Turning On/Off the Sky...", .RangeAt = 4, .Work = WorkSky, .Saves = true},
+    {.Switch = "/WATER", .Help = "/Water 0/1 = enable/disable water", .Needed = 1, .Missing = kNoFlag,
+     .NumberValue = true, .Progress = "Turning On/Off the water...", .RangeAt = 4, .Work = WorkWater, .Saves = true},
+    {.Switch = "/QUICKSAND", .Help = "/QuickSand 0/1 = enable/disable quicksand", .Needed = 1, .Missing = kNoFlag,
+     .NumberValue = true, .Progress = "Turning On/Off the Quicksand...", .RangeAt = 4, .Work = WorkQuickSand,
+     .Saves = true},
+    {.Switch = "/TEXTURES", .Help = "/Textures <oldtextid> <newtextid> = Change textures ids", .Needed = 2,
+     .Missing = kMissing, .NumberValue = true, .Progress = "Changing Textures Ids...", .RangeAt = 5,
+     .Work = WorkTextures, .Saves = true},
+    {.Switch = "/SHOWITEMS", .Help = "/ShowItems = Show ItemsId used in level",
+     .Work = [](TJob& j) { PrintItemIds(j.Level, j.Out); }},
+    {.Switch = "/SHOWSTATICS", .Help = "/Showstatics = Show Statics Mesh id used in levels",
+     .Work = [](TJob& j) { PrintStaticIds(j.Level, j.Out); }},
+    {.Switch = "/SHOWANIMTEXT", .Help = "/ShowAnimtext = Show animated textures table",
+     .Work = [](TJob& j) { PrintAnimatedTextures(j.Level, j.Out); }},
 };
+
+void Help(TConsole& out) {
+    out.Line("Sintax: Quillmap filename /<function>  From_Room To_Room");
+    out.Line("");
+    out.Line("<functions> availibles are:");
+    for (const TFunctionRow& row : Functions) out.Line(row.Help);
+    out.Line("");
+    out.Line("If rooms range is not especified all rooms are assumed.");
+}
 
 const TFunctionRow* FindFunction(const std::string& text) {
     const std::string wanted = UpperAscii(text);
