@@ -1,5 +1,8 @@
 // The real quillmap binary, run as a user runs it: exact standard output (CR LF
 // line ends included), empty standard error and the exit status.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "binary_run.h"
@@ -107,9 +110,18 @@ TEST_F(CliTest, UnwritableOutputIsAFailure) {
   const Bytes wet = Build(L);
   const std::string lost = "quillmap: could not write to standard output.\r\n";
   const std::string saved = "quillmap: could not write to standard output; the level was saved.\r\n";
+  // A pipe whose reading end is already closed: every write fails (no signal ends the run).
+  // The shell takes one-digit descriptors only: the writing end gets the lowest free one.
+  int pipeEnds[2];
+  ASSERT_EQ(::pipe(pipeEnds), 0);
+  ::close(pipeEnds[0]);
+  const int writeEnd = ::fcntl(pipeEnds[1], F_DUPFD, 3);
+  ::close(pipeEnds[1]);
+  ASSERT_TRUE(writeEnd >= 3 && writeEnd <= 9) << writeEnd;
+  const std::string brokenPipe = ">&" + std::to_string(writeEnd);
   const struct {
     std::vector<std::string> args;
-    const char* stdoutTo;
+    std::string stdoutTo;
     const std::string& err;
     const Bytes& after;  // the level's bytes after the run, which starts from dry
   } rows[] = {
@@ -122,6 +134,8 @@ TEST_F(CliTest, UnwritableOutputIsAFailure) {
       {{"lvl.tr2", "/Info"}, ">&-", lost, dry},
       // Standard output closed: the level is still saved whole.
       {{"lvl.tr2", "/Water", "1"}, ">&-", saved, wet},
+      {{"lvl.tr2", "/ShowItems"}, brokenPipe, lost, dry},
+      {{"lvl.tr2", "/Water", "1"}, brokenPipe, saved, wet},
   };
   for (const auto& row : rows) {
     std::string trace = row.stdoutTo;
@@ -133,6 +147,7 @@ TEST_F(CliTest, UnwritableOutputIsAFailure) {
     EXPECT_EQ(run.err, row.err);
     EXPECT_EQ(ReadBytes(dir_ / "lvl.tr2"), row.after);
   }
+  ::close(writeEnd);
 }
 
 TEST_F(CliTest, TruncatedLevelEndsWithTheErrorReport) {
