@@ -80,24 +80,66 @@ private:
     TPlace Place_;
 };
 
-// Appends little-endian fields to a byte block; or, made without one, only
-// counts the bytes (the saver sizes its block once with a counting walk before
-// the writing walk).
+// A saved level in pieces, in file order: runs of a composed byte block, and
+// large blocks referenced where the model holds them, so that a save need not
+// copy the texture pages and other large arrays into a second whole file.
+struct TComposed {
+    struct TPiece {
+        const uint8_t* Data;  // the referenced block; null for a run of Own
+        size_t Offset;        // the run's start in Own
+        size_t Size;
+    };
+    std::vector<uint8_t> Own;
+    std::vector<TPiece> Pieces;
+    std::vector<std::vector<uint8_t>> Kept;  // blocks pieces refer to that no model member holds
+
+    size_t Size() const {
+        size_t n = 0;
+        for (const TPiece& p : Pieces) n += p.Size;
+        return n;
+    }
+    const uint8_t* Start(const TPiece& p) const { return p.Data ? p.Data : Own.data() + p.Offset; }
+    // The whole content in one block.
+    std::vector<uint8_t> Flatten() const {
+        std::vector<uint8_t> all;
+        all.reserve(Size());
+        for (const TPiece& p : Pieces) all.insert(all.end(), Start(p), Start(p) + p.Size);
+        return all;
+    }
+};
+
+// Appends little-endian fields to a byte block, or to a TComposed (where large
+// blocks are referenced instead of copied); or, made with neither, only counts
+// the bytes (the saver sizes its block once with a counting walk before the
+// writing walk).
 class TWriter {
 public:
+    // Blocks from this size on are referenced in place when composing in pieces.
+    static constexpr size_t ReferencedBlock = size_t{64} << 10;
+
     explicit TWriter(std::vector<uint8_t>& out) : Out_(&out) {}
+    explicit TWriter(TComposed& out) : Out_(&out.Own), Composed_(&out) {}
     TWriter() = default;
     bool Counting() const { return Out_ == nullptr; }
     int64_t Counted() const { return Counted_; }
     void Bytes(const void* src, size_t n) {
         if (n > size_t(INT32_MAX)) throw ERangeError("level content larger than 2 GiB");
-        if (!Out_) {
-            Counted_ += int64_t(n);
+        Counted_ += int64_t(n);
+        if (!Out_ || n == 0) return;
+        if (Counted_ > INT32_MAX) throw EOutOfMemory("the level content would exceed 2 GiB");
+        const auto* p = static_cast<const uint8_t*>(src);
+        if (!Composed_) {
+            Out_->insert(Out_->end(), p, p + n);
             return;
         }
-        if (Out_->size() + n > size_t(INT32_MAX)) throw EOutOfMemory("the level content would exceed 2 GiB");
-        const auto* p = static_cast<const uint8_t*>(src);
-        if (n) Out_->insert(Out_->end(), p, p + n);
+        std::vector<TComposed::TPiece>& pieces = Composed_->Pieces;
+        if (n >= ReferencedBlock) {
+            pieces.push_back({p, 0, n});
+            return;
+        }
+        if (pieces.empty() || pieces.back().Data) pieces.push_back({nullptr, Out_->size(), 0});
+        Out_->insert(Out_->end(), p, p + n);
+        pieces.back().Size += n;
     }
     void U8(uint8_t v) { Bytes(&v, 1); }
     void U16(uint16_t v) {
@@ -111,6 +153,7 @@ public:
 
 private:
     std::vector<uint8_t>* Out_ = nullptr;
+    TComposed* Composed_ = nullptr;
     int64_t Counted_ = 0;
 };
 

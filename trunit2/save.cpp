@@ -86,29 +86,40 @@ uint8_t Ttrlevel::SaveLevel(const std::string& fileName) {
     TZfile f;
     ZAssign(f, fileName);
     ZRewrite(f, 1);
-    ZTakeContent(f, SerializeLevel());
+    // The content goes to the file in pieces, the large ones straight from the
+    // model: no second copy of the whole level is made.
+    TComposed content;
+    Compose(content);
     Report(100);
-    ZClose(f, true);
+    std::vector<const void*> parts;
+    std::vector<size_t> sizes;
+    for (const TComposed::TPiece& p : content.Pieces) parts.push_back(content.Start(p)), sizes.push_back(p.Size);
+    ZCloseParts(f, parts, sizes);
     Report(0);
     return 0;
 }
 
 std::vector<uint8_t> Ttrlevel::SerializeLevel() {
+    TComposed content;
+    Compose(content);
+    return content.Flatten();
+}
+
+void Ttrlevel::Compose(TComposed& content) {
     if (!IsLoaded()) throw ELevelError("There is no level to save");
     const TKindInfo& K = KindInfo(LevelVersion);
-    std::vector<uint8_t> content;
     TWriter out(content);
     TSaveIO io{out, *this};
     const bool ng = IsNgLevel();
 
     if (!K.Tr4Family) {
-        Reserve(content, CountedSize(*this, [&](TSaveIO& c) {
+        Reserve(content.Own, CountedSize(*this, [&](TSaveIO& c) {
             WalkHead(c, *this, K);
             WalkLevelData(c, *this, K, false);
         }));
         WalkHead(io, *this, K);
         WalkLevelData(io, *this, K, false);
-        return content;
+        return;
     }
 
     CheckWholePages(*this);
@@ -135,9 +146,11 @@ std::vector<uint8_t> Ttrlevel::SerializeLevel() {
     TextilesMiscPackedSize = int32_t(slots[2].Stream.size());
     int32_t levelSize = int32_t(levelData.size());
     int32_t levelPacked = int32_t(slots[3].Stream.size());
-    Reserve(content, CountedSize(*this, [&](TSaveIO& c) { WalkTr4Head(c, *this, slots, levelSize, levelPacked); }));
+    Reserve(content.Own, 64);
     WalkTr4Head(io, *this, slots, levelSize, levelPacked);
-    return content;
+    // The pieces refer to the fresh streams: they stay with the content (a
+    // moved vector keeps its block).
+    for (TChunkSlot& slot : slots) content.Kept.push_back(std::move(slot.Stream));
 }
 
 } // namespace qm

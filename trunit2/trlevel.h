@@ -14,6 +14,8 @@
 
 namespace qm {
 
+struct TComposed;
+
 // A fixed-size record kept as the bytes of the file (little-endian fields).
 template <size_t N>
 using TRec = std::array<uint8_t, N>;
@@ -258,6 +260,7 @@ private:
     void ReleaseBlocks();
     template <class Step>
     uint8_t Guarded(Step step);
+    void Compose(TComposed& content);
     uint8_t ParseContent(const uint8_t* data, size_t size, const std::string& name, const char* area);
 };
 

@@ -155,15 +155,6 @@ void ZBlockWrite(TZfile& f, const void* src, int32_t count) {
     f.Size = static_cast<int32_t>(f.Buffer.size());
 }
 
-void ZTakeContent(TZfile& f, std::vector<uint8_t>&& bytes) {
-    if (bytes.size() > static_cast<size_t>(INT32_MAX))
-        throw EOutOfMemory(f.Name + ": the content would exceed 2 GiB");
-    f.Buffer = std::move(bytes);
-    f.Size = static_cast<int32_t>(f.Buffer.size());
-    f.Position = f.Size;
-    f.Capacity = static_cast<int32_t>(std::min<size_t>(f.Buffer.capacity(), INT32_MAX));
-}
-
 void ZReserve(TZfile& f, int64_t bytes) {
     if (bytes <= f.Capacity)
         return;
@@ -185,6 +176,12 @@ int32_t ZFileSize(const TZfile& f) { return f.Size; }
 void ZTruncate(TZfile& f) {
     f.Buffer.resize(static_cast<size_t>(f.Position));
     f.Size = f.Position;
+}
+
+void ZCloseParts(TZfile& f, const std::vector<const void*>& parts, const std::vector<size_t>& sizes) {
+    TReleaseOnExit release(f);
+    f.DiskFile.Close();
+    StoreFileReplacing(f.Name, parts, sizes);
 }
 
 void ZClose(TZfile& f, bool flush) {

@@ -63,10 +63,11 @@ int32_t ZBlockRead(TZfile& f, void* dest, int32_t count);
 // EOutOfMemory otherwise), and advances Position.
 void ZBlockWrite(TZfile& f, const void* src, int32_t count);
 
-// Makes bytes the whole content (after ZRewrite, in place of block writes that
-// would copy it), with Position at its end. Throws EOutOfMemory for a content
-// beyond what an int32 length can express.
-void ZTakeContent(TZfile& f, std::vector<uint8_t>&& bytes);
+// The flushing close of a content given in pieces, in order, instead of the
+// Buffer (which stays unused): stored plain, crash-safely, as ZClose(f, true)
+// stores a content that was not in the container. The pieces must stay valid
+// until it returns.
+void ZCloseParts(TZfile& f, const std::vector<const void*>& parts, const std::vector<size_t>& sizes);
 
 // Makes room for a content of bytes in all, so that writing up to that much
 // needs no further growth. Throws EOutOfMemory.
