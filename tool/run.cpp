@@ -65,14 +65,17 @@ struct TJob {
 };
 
 // One function of the tool. A run matches the switch, then takes these steps in
-// order, each only when the row asks for it: the argument check, the conversion
+// order, each only when the row asks for it: the argument checks, the conversion
 // of argument 3, loading, the version test, the progress line, the room range,
-// the work, and saving with its two lines.
+// the work, and saving with its two lines. A new function is one more row.
 struct TFunctionRow {
     const char* Switch;                  // upper case; matched against argument 2 upper-cased
     const char* Help;                    // the function's line of the help
     size_t Needed = 0;                   // arguments 3 .. 2 + Needed: at least one must be present
     const char* Missing = nullptr;       // the message when none of them is
+    // A further check of the arguments before loading (a file name to write, for
+    // example): the one-line message that refuses the run, or nullptr.
+    const char* (*Check)(const TArgs&) = nullptr;
     bool NumberValue = false;            // argument 3 is a number, converted before loading
     int32_t MinVersion = 0;              // the lowest LevelVersion the function works on
     const char* TooOld = nullptr;        // the message for an older level
@@ -152,6 +155,7 @@ bool AnyPresent(const TArgs& args, size_t first, size_t count) {
 int RunFunction(const TFunctionRow& fn, const TArgs& args, TConsole& out, Ttrlevel& level, bool* saved) {
     const std::string& name = args.At(1);
     if (fn.Needed > 0 && !AnyPresent(args, 3, fn.Needed)) return Refuse(out, fn.Missing);
+    if (const char* refusal = fn.Check ? fn.Check(args) : nullptr) return Refuse(out, refusal);
     TJob job{.Level = level, .Args = args, .Out = out};
     if (fn.NumberValue) job.Value = StrToInt(args.At(3));
 
