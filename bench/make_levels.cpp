@@ -4,11 +4,16 @@
 // noise and repeated tiles so that they compress about like real textures.
 // Prints one line per file: kind size path file-bytes unpacked-chunk-bytes
 // page-ratio (32-bit pages, kinds 6-7, else 0).
+// qm_make_levels --bombs OUTDIR writes decompression bombs instead (TR4 files
+// whose chunk 4, or all four chunks, inflate past 2 GiB), one line each: name
+// path file-bytes.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <string>
+
+#include <zlib.h>
 
 #include "levelbuilder.h"
 
@@ -171,11 +176,55 @@ BLevel MakeLevel(int k, int pages, int rooms, unsigned seed) {
   return L;
 }
 
+// A zlib stream of more than 2 GiB of zeros: one sync-flushed segment of
+// deflate blocks for 16 MiB, repeated (its matches reach back into zeros
+// only), then an empty final block; no check value, as no reader gets there.
+Bytes ZeroBomb() {
+  const Bytes zeros(size_t{16} << 20);
+  z_stream z{};
+  deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+  Bytes segment(1 << 20), last(64);
+  z.next_in = const_cast<Bytef*>(zeros.data()), z.avail_in = uInt(zeros.size());
+  z.next_out = segment.data(), z.avail_out = uInt(segment.size());
+  deflate(&z, Z_SYNC_FLUSH);
+  segment.resize(segment.size() - z.avail_out);
+  z.next_out = last.data(), z.avail_out = uInt(last.size());
+  deflate(&z, Z_FINISH);
+  last.resize(last.size() - z.avail_out);
+  deflateEnd(&z);
+  Bytes stream = {0x78, 0xDA};
+  for (int i = 0; i < 132; ++i) stream.insert(stream.end(), segment.begin(), segment.end());
+  stream.insert(stream.end(), last.begin(), last.end());
+  return stream;
+}
+
+int WriteBombs(const std::string& dir) {
+  const Bytes bomb = ZeroBomb(), empty = Deflate({});
+  auto chunk = [](Bytes& file, const Bytes& stream) {
+    for (uint32_t v : {0x7FFFFFFFu, uint32_t(stream.size())})
+      for (int s = 0; s < 32; s += 8) file.push_back(uint8_t(v >> s));
+    file.insert(file.end(), stream.begin(), stream.end());
+  };
+  const Bytes head = {'T', 'R', '4', 0, 0, 0, 0, 0, 0, 0};
+  Bytes one = head, four = head;
+  for (int i = 0; i < 3; ++i) chunk(one, empty);
+  chunk(one, bomb);
+  for (int i = 0; i < 4; ++i) chunk(four, bomb);
+  for (const auto& [name, file] : {std::pair<const char*, const Bytes&>{"bomb-chunk4", one}, {"bomb-all4", four}}) {
+    const std::string path = dir + "/" + name + ".tr4";
+    if (!std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size())))
+      return std::fprintf(stderr, "cannot write %s\n", path.c_str()), 1;
+    std::printf("%s %s %zu\n", name, path.c_str(), file.size());
+  }
+  return 0;
+}
+
 uint32_t U32At(const Bytes& b, size_t at) { return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24; }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "--bombs") == 0) return WriteBombs(argv[2]);
   if (argc < 5 || (argc - 2) % 3 != 0)
     return std::fprintf(stderr, "usage: qm_make_levels OUTDIR NAME PAGES ROOMS [NAME PAGES ROOMS ...]\n"), 2;
   const std::string dir = argv[1];

@@ -1,10 +1,11 @@
 // Runs commands several times, taking turns so that a change in the machine's
 // load hits all of them alike, and prints for each command one line: the
 // median wall time in ms and the largest peak resident memory in MiB.
-//   qm_measure RUNS [--fresh SRC DST] -- COMMAND [ARGS...] [-- COMMAND ...]
+//   qm_measure RUNS [--fresh SRC DST] [--status N] -- COMMAND [ARGS...] [-- COMMAND ...]
 // --fresh copies SRC over DST before every run (outside the timing), so an
 // edit always starts from the same file. The commands' output is discarded;
-// a run that fails stops the measurement.
+// a run that ends with another status than N (default 0) stops the
+// measurement.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -37,9 +38,11 @@ int main(int argc, char** argv) {
   int a = 2;
   const char *src = nullptr, *dst = nullptr;
   if (argc > 4 && std::strcmp(argv[a], "--fresh") == 0) src = argv[a + 1], dst = argv[a + 2], a += 3;
+  int expected = 0;
+  if (a + 1 < argc && std::strcmp(argv[a], "--status") == 0) expected = std::atoi(argv[a + 1]), a += 2;
   const int runs = argc > 1 ? std::atoi(argv[1]) : 0;
   if (runs < 1 || a + 1 >= argc || std::strcmp(argv[a], "--") != 0)
-    return std::fprintf(stderr, "usage: qm_measure RUNS [--fresh SRC DST] -- COMMAND [ARGS...] [-- COMMAND ...]\n"), 2;
+    return std::fprintf(stderr, "usage: qm_measure RUNS [--fresh SRC DST] [--status N] -- COMMAND [ARGS...] [-- COMMAND ...]\n"), 2;
   // Split the rest at each "--" into argv-style commands.
   std::vector<std::vector<char*>> commands;
   for (int i = a; i < argc; ++i) {
@@ -66,7 +69,7 @@ int main(int argc, char** argv) {
       }
       int status = 0;
       struct rusage use {};
-      if (pid < 0 || ::wait4(pid, &status, 0, &use) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+      if (pid < 0 || ::wait4(pid, &status, 0, &use) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != expected)
         return std::fprintf(stderr, "qm_measure: %s failed (status %d)\n", command[0], status), 1;
       ms[c].push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
       peakKiB[c] = std::max(peakKiB[c], use.ru_maxrss);

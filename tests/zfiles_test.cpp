@@ -1,5 +1,5 @@
-// Tests of the buffered file, the "ZLIB" container, the zlib steps and the
-// crash-safe store.
+// Tests of the buffered file, the "ZLIB" container and the zlib steps (the
+// crash-safe store below them is tested in store_test.cpp).
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -17,7 +17,6 @@
 #include <vector>
 
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "errors.h"
@@ -126,23 +125,8 @@ Bytes Container(const Bytes& stream, int32_t packedField, int32_t unpackedField,
     return out;
 }
 
-std::vector<std::string> Entries(const std::string& dir) {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir))
-        names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-unsigned ModeOf(const std::string& path) {
-    struct stat st {};
-    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
-    return st.st_mode & 07777;
-}
-
 class ZfileTest : public ::testing::Test {
 protected:
-    void TearDown() override { qm::GStoreFaultHook = nullptr; }
     std::string PathOf(const std::string& name) const { return Dir.Path() + "/" + name; }
 
     // Writes bytes to a file and opens it with ZReset.
@@ -150,15 +134,6 @@ protected:
         WriteBytes(PathOf(name), bytes);
         qm::ZAssign(f, PathOf(name));
         qm::ZReset(f, recSize);
-    }
-
-    // Composes content with ZRewrite and stores it with a flushing close.
-    void Store(const std::string& path, const Bytes& content) {
-        qm::TZfile f;
-        qm::ZAssign(f, path);
-        qm::ZRewrite(f, 1);
-        qm::ZBlockWrite(f, content.data(), static_cast<int32_t>(content.size()));
-        qm::ZClose(f, true);
     }
 
     TempDir Dir;
@@ -627,179 +602,6 @@ TEST(ZBlocks, LyingEstimateDoesNotSizeTheFirstBlock) {
     };
     EXPECT_EXIT(decompressUnderLimit(), ::testing::ExitedWithCode(0), "");
 #endif
-}
-
-// ---- platform layer and the crash-safe store ----
-
-TEST_F(ZfileTest, FileExistsIsFalseForDirectoriesAndDanglingLinks) {
-    WriteBytes(PathOf("file"), {1});
-    ASSERT_EQ(::symlink("file", PathOf("link").c_str()), 0);
-    ASSERT_EQ(::symlink("nowhere", PathOf("dangling").c_str()), 0);
-    const std::pair<std::string, bool> cases[] = {
-        {PathOf("file"), true},      {PathOf("link"), true}, {PathOf("dangling"), false},
-        {PathOf("missing"), false},  {Dir.Path(), false},    {"", false},
-    };
-    for (const auto& [name, exists] : cases)
-        EXPECT_EQ(qm::FileExists(name), exists) << name;
-}
-
-TEST_F(ZfileTest, StoreKeepsThePermissionBits) {
-    const std::string longName(250, 'n'); // the temporary file's name must still fit
-    for (unsigned mode : {0640u, 0600u, 0755u, 0604u}) {
-        const std::string path = PathOf(mode == 0604u ? longName : "level.bin");
-        WriteBytes(path, {1, 2, 3});
-        ASSERT_EQ(::chmod(path.c_str(), mode), 0);
-        Store(path, Iota(100));
-        EXPECT_EQ(ModeOf(path), mode);
-        EXPECT_EQ(ReadBytes(path), Iota(100));
-    }
-}
-
-TEST_F(ZfileTest, NewFileGetsTheDefaultModeUnderTheUmask) {
-    const std::pair<mode_t, unsigned> cases[] = {{022, 0644}, {077, 0600}, {002, 0644}, {0, 0644}};
-    for (const auto& [mask, mode] : cases) {
-        const std::string path = PathOf("new" + std::to_string(mask));
-        const mode_t old = ::umask(mask);
-        Store(path, {9, 8, 7});
-        ::umask(old);
-        EXPECT_EQ(ModeOf(path), mode) << "umask " << mask;
-        EXPECT_EQ(ReadBytes(path), (Bytes{9, 8, 7}));
-    }
-}
-
-TEST_F(ZfileTest, StoreThroughASymbolicLinkReplacesItsTarget) {
-    fs::create_directory(PathOf("real"));
-    WriteBytes(PathOf("real/level.bin"), {1, 2, 3});
-    ASSERT_EQ(::chmod(PathOf("real/level.bin").c_str(), 0640), 0);
-    ASSERT_EQ(::symlink("real/level.bin", PathOf("hop1").c_str()), 0);     // relative
-    ASSERT_EQ(::symlink(PathOf("hop1").c_str(), PathOf("hop2").c_str()), 0); // absolute, to a link
-    ASSERT_EQ(::symlink("real/later.bin", PathOf("dangling").c_str()), 0);
-
-    Store(PathOf("hop2"), Iota(50));
-    EXPECT_TRUE(fs::is_symlink(PathOf("hop2")));
-    EXPECT_TRUE(fs::is_symlink(PathOf("hop1")));
-    EXPECT_EQ(ReadBytes(PathOf("real/level.bin")), Iota(50));
-    EXPECT_EQ(ModeOf(PathOf("real/level.bin")), 0640u);
-
-    Store(PathOf("dangling"), Iota(7));
-    EXPECT_TRUE(fs::is_symlink(PathOf("dangling")));
-    EXPECT_EQ(ReadBytes(PathOf("real/later.bin")), Iota(7));
-    EXPECT_EQ(Entries(PathOf("real")), (std::vector<std::string>{"later.bin", "level.bin"}));
-}
-
-TEST_F(ZfileTest, ReadOnlyFileIsNeverReplaced) {
-    const std::string path = PathOf("level.bin");
-    const Bytes original = Iota(30);
-    WriteBytes(path, original);
-    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
-    ASSERT_EQ(::symlink("level.bin", PathOf("link").c_str()), 0);
-
-    auto expectDenied = [&](const char* what, auto&& action) {
-        try {
-            action();
-            ADD_FAILURE() << what << ": no error";
-        } catch (const qm::EInOutError& e) {
-            EXPECT_EQ(e.Code, qm::EInOutError::AccessDenied) << what;
-            EXPECT_STREQ(e.what(), "File access denied") << what;
-        }
-        EXPECT_EQ(ReadBytes(path), original) << what;
-        EXPECT_EQ(Entries(Dir.Path()), (std::vector<std::string>{"level.bin", "link"})) << what;
-    };
-    expectDenied("rewrite", [&] {
-        qm::TZfile f;
-        qm::ZAssign(f, path);
-        qm::ZRewrite(f, 1);
-    });
-    expectDenied("rewrite through a link", [&] {
-        qm::TZfile f;
-        qm::ZAssign(f, PathOf("link"));
-        qm::ZRewrite(f, 1);
-    });
-    expectDenied("flushing a file opened for reading", [&] {
-        qm::TZfile f;
-        qm::ZAssign(f, path);
-        qm::ZReset(f, 1);
-        qm::ZClose(f, true);
-    });
-    expectDenied("direct store through a link", [&] {
-        const uint8_t b = 0;
-        qm::StoreFileReplacing(PathOf("link"), {&b}, {1});
-    });
-    expectDenied("a directory", [&] { qm::CheckReplaceable(Dir.Path()); });
-}
-
-TEST_F(ZfileTest, FailedWriteLeavesTheOriginalAndNoTemporaryFile) {
-    struct Case {
-        const char* what;
-        bool wrapped;
-        int error;
-        int code;
-        const char* message;
-    };
-    const Case cases[] = {
-        {"plain, disk full", false, ENOSPC, qm::EInOutError::DiskFull, "Disk full"},
-        {"plain, quota", false, EDQUOT, qm::EInOutError::DiskFull, "Disk full"},
-        {"plain, device error", false, EIO, EIO, "I/O error 5"},
-        {"wrapped, disk full", true, ENOSPC, qm::EInOutError::DiskFull, "Disk full"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        const std::string path = PathOf("level.bin");
-        // Three and a half MiB of content needs several write calls, so the
-        // failure comes in the middle of the file.
-        const Bytes content = Incompressible((7 << 20) / 2);
-        const Bytes stream = ReferenceDeflate(content);
-        const Bytes original = c.wrapped ? Container(stream, static_cast<int32_t>(stream.size()), 0) : content;
-        WriteBytes(path, original);
-        ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
-
-        qm::TZfile f;
-        qm::ZAssign(f, path);
-        qm::ZReset(f, 1);
-        qm::ZSeek(f, 0);
-        const Bytes change(100, 0x33);
-        qm::ZBlockWrite(f, change.data(), 100);
-
-        std::vector<int64_t> seen;
-        qm::GStoreFaultHook = [&](int64_t written) {
-            seen.push_back(written);
-            return written >= (2 << 20) ? c.error : 0;
-        };
-        try {
-            qm::ZClose(f, true);
-            ADD_FAILURE() << "stored";
-        } catch (const qm::EInOutError& e) {
-            EXPECT_EQ(e.Code, c.code);
-            EXPECT_STREQ(e.what(), c.message);
-        }
-        qm::GStoreFaultHook = nullptr;
-        EXPECT_GE(seen.size(), 3u) << "the hook must see the writes before the failing one";
-        EXPECT_EQ(seen.front(), 0);
-        EXPECT_EQ(ReadBytes(path), original);
-        EXPECT_EQ(ModeOf(path), 0640u);
-        EXPECT_EQ(Entries(Dir.Path()), std::vector<std::string>{"level.bin"});
-        EXPECT_EQ(f.Size, 0);
-        EXPECT_EQ(f.Position, 0);
-        EXPECT_EQ(f.Capacity, 0);
-        EXPECT_EQ(f.Buffer.capacity(), 0u);
-    }
-}
-
-TEST_F(ZfileTest, StoreIntoAMissingDirectoryFailsCleanly) {
-    const std::string path = PathOf("no/such/dir/level.bin");
-    qm::TZfile f;
-    qm::ZAssign(f, path);
-    qm::ZRewrite(f, 1); // a missing file may be created
-    const Bytes content = Iota(10);
-    qm::ZBlockWrite(f, content.data(), 10);
-    try {
-        qm::ZClose(f, true);
-        ADD_FAILURE() << "stored";
-    } catch (const qm::EInOutError& e) {
-        EXPECT_EQ(e.Code, qm::EInOutError::FileNotFound);
-    }
-    EXPECT_EQ(f.Buffer.capacity(), 0u);
-    EXPECT_TRUE(Entries(Dir.Path()).empty());
 }
 
 } // namespace qmtest

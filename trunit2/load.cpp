@@ -69,6 +69,7 @@ uint8_t Ttrlevel::LoadLevel(const std::string& fileName) {
         TZfile f;
         ZAssign(f, fileName);
         ZReset(f, 1);
+        StampName = fileName, Stamp = f.Stamp;
         const uint8_t result = ParseContent(f.Buffer.data(), size_t(f.Size), fileName,
                                             f.Compressed ? "unpacked level inside the ZLIB container" : "file");
         ZClose(f, false);

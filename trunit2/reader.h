@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "errors.h"
+#include "fileview.h"
 
 namespace qm {
 
@@ -48,12 +49,17 @@ public:
     void Bytes(void* dest, size_t n) {
         Need(n);
         if (n) std::memcpy(dest, Data_ + Pos_, n);
-        Pos_ += n;
+        Advance(n);
     }
     void Skip(size_t n) {
         Need(n);
-        Pos_ += n;
+        Advance(n);
     }
+    // The data is the content of view from its first byte on, and is read once
+    // from start to end: what lies behind the position is given back to the
+    // view as the reading goes on, so it is not held twice (here and in the
+    // level it is copied into).
+    void ReleaseBehind(TFileView* view) { View_ = view; }
     uint8_t U8() {
         Need(1);
         return Data_[Pos_++];
@@ -73,11 +79,22 @@ public:
     std::string Where() const { return DescribePlace(Place_, Area_, int64_t(Pos_)); }
 
 private:
+    static constexpr size_t ReleaseStep = size_t{1} << 20;
+    void Advance(size_t n) {
+        Pos_ += n;
+        if (View_ && Pos_ - Released_ >= ReleaseStep) {
+            View_->ReleaseBefore(Pos_);
+            Released_ = Pos_;
+        }
+    }
+
     const uint8_t* Data_;
     size_t Size_;
     size_t Pos_ = 0;
     const char* Area_;
     TPlace Place_;
+    TFileView* View_ = nullptr;
+    size_t Released_ = 0;
 };
 
 // A saved level in pieces, in file order: runs of a composed byte block, and

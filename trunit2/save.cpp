@@ -94,7 +94,9 @@ uint8_t Ttrlevel::SaveLevel(const std::string& fileName) {
     std::vector<const void*> parts;
     std::vector<size_t> sizes;
     for (const TComposed::TPiece& p : content.Pieces) parts.push_back(content.Start(p)), sizes.push_back(p.Size);
+    if (fileName == StampName) f.Stamp = Stamp;
     ZCloseParts(f, parts, sizes);
+    StampName = fileName, Stamp = f.Stamp;
     Report(0);
     return 0;
 }

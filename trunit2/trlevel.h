@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "platform.h"
+
 namespace qm {
 
 struct TComposed;
@@ -151,6 +153,10 @@ public:
     std::string Loaded;           // LoadedTag while a level is loaded, else empty
     uint32_t FileSignature = 0;   // first four bytes of the last accepted file
     int32_t LevelVersion = 0;     // KindTR1 .. KindTRC, 0 when none
+    // The file last loaded or saved, as it was then: a save under that name
+    // refuses to overwrite it once another program has changed it.
+    std::string StampName;
+    TFileStamp Stamp;
 
     uint16_t Tr4TextileCounts[3] = {0, 0, 0};  // room, object and bump pages (TR4 family)
     int32_t Textiles32Size = 0, Textiles32PackedSize = 0;

@@ -13,6 +13,18 @@ namespace qm {
 // True when name is an existing file that is not a directory.
 bool FileExists(const std::string& name);
 
+// The identity of a file at one moment, to tell later whether another program
+// changed or replaced it: the same name now holding a different file, other
+// bytes or another length.
+struct TFileStamp {
+    bool Known = false;      // false: no file was looked at
+    uint64_t Device = 0;     // POSIX: st_dev; Windows: the volume serial number
+    uint64_t FileId = 0;     // POSIX: the inode; Windows: the file index
+    int64_t Size = 0;        // length in bytes
+    int64_t ModifiedNs = 0;  // last modification: POSIX ns since 1970; Windows 100-ns ticks since 1601
+    bool operator==(const TFileStamp&) const = default;
+};
+
 // An open disk file. Closing happens in the destructor; it never writes.
 class TDiskFile {
 public:
@@ -21,15 +33,21 @@ public:
     TDiskFile& operator=(TDiskFile&& other) noexcept;
     ~TDiskFile();
 
-    // Opens an existing file read-only. Throws EInOutError.
+    // Opens an existing regular file read-only. Anything else (a directory, a
+    // FIFO, a device, a socket) is refused at once, without waiting for a
+    // writer, with EInOutError "File access denied". Throws EInOutError.
     void OpenRead(const std::string& name);
     // Length of the open file in bytes. Throws EInOutError.
     int64_t Length() const;
+    // The identity of the open file. Throws EInOutError.
+    TFileStamp Stamp() const;
     // Reads exactly n bytes at offset; a short read throws EInOutError
     // "Read beyond end of file".
     void ReadAt(int64_t offset, void* dest, int64_t n) const;
     bool IsOpen() const;
     void Close() noexcept;
+    // The system's handle of the open file (a descriptor on POSIX systems).
+    intptr_t Descriptor() const { return Handle_; }
 
 private:
     intptr_t Handle_ = -1;
@@ -40,18 +58,34 @@ private:
 // system refuses to open it for writing. A missing file passes.
 void CheckReplaceable(const std::string& name);
 
-// Stores content under name crash-safely: the bytes go to a new temporary file
-// in the same directory, which is flushed to disk and then renamed over name in
-// one step. The file keeps the original's permission bits; a name that is a
-// symbolic link keeps being a link and the file it points to is replaced. On
-// any failure the original stays byte for byte as it was, the temporary file is
-// removed and EInOutError is thrown.
-void StoreFileReplacing(const std::string& name, const std::vector<const void*>& parts,
-                        const std::vector<size_t>& sizes);
+// Stores content under name crash-safely and returns the stamp of the stored
+// file. The bytes go to a new temporary file in the same directory (on Linux
+// one without a name where the file system allows it), which gets the
+// original's owner and permission bits, is flushed to disk, and only then
+// takes the name in one rename. Should the owner not be given (someone else's
+// file), the set-user-id and set-group-id bits are dropped. A name that is a
+// symbolic link keeps being a link and the file it points to is replaced.
+// While a named temporary file exists, an interrupt or termination signal
+// (Windows: a console Ctrl-C, break or close event) removes it before the run
+// ends. On any failure the original stays byte for byte as it was, the
+// temporary file is removed and EInOutError is thrown.
+//
+// When expected is Known, the target must still be that file: otherwise
+// nothing is replaced and ELevelError "The level changed on disk while it was
+// being edited; nothing was saved" is thrown.
+TFileStamp StoreFileReplacing(const std::string& name, const std::vector<const void*>& parts,
+                              const std::vector<size_t>& sizes, const TFileStamp& expected = {});
 
-// Test seam: when set, called before each write of the temporary file with the
-// bytes written so far; returning a non-zero error code makes that write fail
-// with it (e.g. ENOSPC to simulate a full disk).
-extern std::function<int(int64_t written)> GStoreFaultHook;
+// The steps of a store, in the order they happen, as the test seam names them.
+// Linux first tries a temporary file without a name (CreateUnnamed; a failure
+// there falls back to a named one, Create) and gives it its name (Link) once
+// it is complete. Chown, Chmod and Link do not happen on Windows.
+enum class TStoreStep { CreateUnnamed, Create, Write, Chown, Chmod, Sync, Link, Close, Rename };
+
+// Test seam: when set, called before each step of a store (before every single
+// write call, with the bytes written so far; written is 0 for the other steps).
+// Returning a non-zero C error code (e.g. ENOSPC for a full disk) makes that
+// step fail with it.
+extern std::function<int(TStoreStep step, int64_t written)> GStoreFaultHook;
 
 } // namespace qm

@@ -82,7 +82,8 @@ void ZReset(TZfile& f, uint16_t recSize) {
     f.Compressed = false;
 
     f.DiskFile.OpenRead(f.Name);
-    const int64_t length = f.DiskFile.Length();
+    f.Stamp = f.DiskFile.Stamp();
+    const int64_t length = f.Stamp.Size;
     if (length > INT32_MAX)
         throw EOutOfMemory(f.Name + ": the file is larger than 2 GiB");
     // One read brings the whole file in; the container, if any, is unpacked
@@ -115,6 +116,7 @@ void ZRewrite(TZfile& f, uint16_t recSize) {
     // Nothing on disk changes before the flushing close, but a file that may
     // not be replaced is refused now, before the caller composes its content.
     CheckReplaceable(f.Name);
+    f.Stamp = {};
     f.RecSize = recSize;
     f.Size = 0;
     f.Position = 0;
@@ -181,7 +183,7 @@ void ZTruncate(TZfile& f) {
 void ZCloseParts(TZfile& f, const std::vector<const void*>& parts, const std::vector<size_t>& sizes) {
     TReleaseOnExit release(f);
     f.DiskFile.Close();
-    StoreFileReplacing(f.Name, parts, sizes);
+    f.Stamp = StoreFileReplacing(f.Name, parts, sizes, f.Stamp);
 }
 
 void ZClose(TZfile& f, bool flush) {
@@ -193,7 +195,7 @@ void ZClose(TZfile& f, bool flush) {
     const uint8_t* content = f.Buffer.data();
     const auto size = static_cast<size_t>(f.Size);
     if (!f.Compressed) {
-        StoreFileReplacing(f.Name, {content}, {size});
+        f.Stamp = StoreFileReplacing(f.Name, {content}, {size}, f.Stamp);
         return;
     }
     const std::vector<uint8_t> packed = CompressBlock(content, size);
@@ -201,7 +203,7 @@ void ZClose(TZfile& f, bool flush) {
     std::copy(Magic.begin(), Magic.end(), header.begin());
     WriteInt32LE(header.data() + 4, static_cast<int32_t>(packed.size()));
     WriteInt32LE(header.data() + 8, f.Size);
-    StoreFileReplacing(f.Name, {header.data(), packed.data()}, {header.size(), packed.size()});
+    f.Stamp = StoreFileReplacing(f.Name, {header.data(), packed.data()}, {header.size(), packed.size()}, f.Stamp);
 }
 
 } // namespace qm

@@ -31,6 +31,7 @@ struct TZfile {
     int32_t Position = 0;       // offset of the next block read or write
     int32_t Capacity = 0;       // allocated bytes of Buffer
     uint16_t RecSize = 1;       // unit of the counts of ZBlockRead and ZBlockWrite
+    TFileStamp Stamp;           // the disk file as ZReset found it, or as a flushing close stored it
 
     TZfile() = default;
     TZfile(const TZfile&) = delete;
@@ -42,16 +43,17 @@ struct TZfile {
 // Stores the name and clears Compressed. No disk access.
 void ZAssign(TZfile& f, const std::string& name);
 
-// Opens the existing file read-only, loads it whole (unwrapping a container) and
-// sets Position to 0. Throws EInOutError (missing file, access denied, a
-// container whose packed length runs past the end: "Read beyond end of file"),
-// EDecompressionError for a corrupt container stream, EOutOfMemory.
+// Opens the existing file read-only, loads it whole (unwrapping a container),
+// records its Stamp and sets Position to 0. Throws EInOutError (missing file,
+// access denied, not a regular file, a container whose packed length runs past
+// the end: "Read beyond end of file"), EDecompressionError for a corrupt
+// container stream, EOutOfMemory.
 void ZReset(TZfile& f, uint16_t recSize);
 
 // Opens the file for writing (creating it when missing is deferred to the
-// flushing close); the new content starts empty in a 64 KiB block. An existing
-// file that cannot be written (read-only, no permission) throws EInOutError
-// "File access denied" here, before anything is composed.
+// flushing close); the new content starts empty in a 64 KiB block and Stamp is
+// cleared. An existing file that cannot be written (read-only, no permission)
+// throws EInOutError "File access denied" here, before anything is composed.
 void ZRewrite(TZfile& f, uint16_t recSize);
 
 // Copies count*RecSize bytes, clamped to what remains, and advances Position.
@@ -83,8 +85,10 @@ void ZTruncate(TZfile& f);
 
 // With flush: stores the content on disk, wrapped when Compressed, plain
 // otherwise, crash-safely (a temporary file beside the target, flushed, then
-// renamed over it; the original stays intact on any failure). Then closes the
-// file and releases the buffer. Without flush nothing is written.
+// renamed over it; the original stays intact on any failure). When Stamp is
+// Known, the file on disk must still be the one it describes, else nothing is
+// stored (ELevelError); after a store Stamp describes the stored file. Then
+// closes the file and releases the buffer. Without flush nothing is written.
 void ZClose(TZfile& f, bool flush);
 
 } // namespace qm

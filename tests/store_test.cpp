@@ -1,0 +1,198 @@
+// Tests of the platform layer: reading only regular files, and what the
+// crash-safe store keeps of the original (modes, set-id bits, links, read-only
+// files). The failures of the store are tested in store_faults_test.cpp.
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <cstring>
+
+#include "store_test_support.h"
+
+namespace qmtest {
+namespace {
+
+using qm::TStoreStep;
+
+// ---- reading ----
+
+TEST_F(StoreTest, FileExistsIsFalseForDirectoriesAndDanglingLinks) {
+    WriteBytes(dir_ / "file", {1});
+    ASSERT_EQ(::symlink("file", PathOf("link").c_str()), 0);
+    ASSERT_EQ(::symlink("nowhere", PathOf("dangling").c_str()), 0);
+    const std::pair<std::string, bool> cases[] = {
+        {PathOf("file"), true},     {PathOf("link"), true},   {PathOf("dangling"), false},
+        {PathOf("missing"), false}, {dir_.string(), false},   {"", false},
+    };
+    for (const auto& [name, exists] : cases)
+        EXPECT_EQ(qm::FileExists(name), exists) << name;
+}
+
+TEST_F(StoreTest, OnlyRegularFilesAreOpenedAndNothingWaitsForAWriter) {
+    ASSERT_EQ(::mkfifo(PathOf("fifo").c_str(), 0644), 0);
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(sock, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const std::string sockPath = PathOf("sock");
+    ASSERT_LT(sockPath.size(), sizeof addr.sun_path);
+    std::strcpy(addr.sun_path, sockPath.c_str());
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+
+    ::alarm(20); // a blocking open would end the test run here instead of hanging it
+    for (const std::string& name : {PathOf("fifo"), sockPath, std::string("/dev/null"), dir_.string()}) {
+        qm::TDiskFile file;
+        try {
+            file.OpenRead(name);
+            ADD_FAILURE() << name << " was opened";
+        } catch (const qm::EInOutError& e) {
+            EXPECT_EQ(e.Code, qm::EInOutError::AccessDenied) << name;
+            EXPECT_EQ(e.Where, "opening " + name + ", which is not a regular file");
+        }
+        EXPECT_FALSE(file.IsOpen());
+    }
+    // The tool answers at once with an error report and leaves the FIFO alone.
+    const std::string fifo = PathOf("fifo");
+    EXPECT_EQ(RunOn(fifo, {"/Water", "1"}, 1),
+              Lines({"Loading Level...", "File access denied.", "opening " + fifo + ", which is not a regular file"}));
+    ::alarm(0);
+    ::close(sock);
+    struct stat st {};
+    ASSERT_EQ(::stat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+// ---- storing: modes, links, read-only files ----
+
+TEST_F(StoreTest, StoreKeepsThePermissionBits) {
+    const std::string longName(250, 'n'); // the temporary file's name must still fit
+    for (unsigned mode : {0640u, 0600u, 0755u, 0604u}) {
+        const std::string path = PathOf(mode == 0604u ? longName : "level.bin");
+        WriteBytes(path, {1, 2, 3});
+        ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+        Store(path, Iota(100));
+        EXPECT_EQ(ModeOf(path), mode);
+        EXPECT_EQ(ReadBytes(path), Iota(100));
+    }
+}
+
+TEST_F(StoreTest, NewFileGetsTheDefaultModeUnderTheUmask) {
+    const std::pair<mode_t, unsigned> cases[] = {{022, 0644}, {077, 0600}, {002, 0644}, {0, 0644}};
+    for (const auto& [mask, mode] : cases) {
+        const std::string path = PathOf("new" + std::to_string(mask));
+        const mode_t old = ::umask(mask);
+        Store(path, {9, 8, 7});
+        ::umask(old);
+        EXPECT_EQ(ModeOf(path), mode) << "umask " << mask;
+        EXPECT_EQ(ReadBytes(path), (Bytes{9, 8, 7}));
+    }
+}
+
+TEST_F(StoreTest, SetIdBitsAreDroppedWhenTheOwnerCannotBeKept) {
+    const struct {
+        unsigned mode;
+        bool chownFails;
+        unsigned expected;
+    } rows[] = {{06755, true, 0755}, {06755, false, 06755}, {02640, true, 0640},
+                {04700, true, 0700}, {01777, true, 01777},  {0640, true, 0640}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::to_string(row.mode) + (row.chownFails ? ", chown fails" : ""));
+        const std::string path = PathOf("level.bin");
+        WriteBytes(path, {1, 2, 3});
+        ASSERT_EQ(::chmod(path.c_str(), row.mode), 0);
+        qm::GStoreFaultHook = [&](TStoreStep step, int64_t) {
+            return step == TStoreStep::Chown && row.chownFails ? EPERM : 0;
+        };
+        Store(path, Iota(20));
+        EXPECT_EQ(ModeOf(path), row.expected);
+        EXPECT_EQ(ReadBytes(path), Iota(20));
+    }
+}
+
+TEST_F(StoreTest, StoreThroughASymbolicLinkReplacesItsTarget) {
+    fs::create_directory(dir_ / "real");
+    WriteBytes(dir_ / "real/level.bin", {1, 2, 3});
+    ASSERT_EQ(::chmod(PathOf("real/level.bin").c_str(), 0640), 0);
+    ASSERT_EQ(::symlink("real/level.bin", PathOf("hop1").c_str()), 0);     // relative
+    ASSERT_EQ(::symlink(PathOf("hop1").c_str(), PathOf("hop2").c_str()), 0); // absolute, to a link
+    ASSERT_EQ(::symlink("real/later.bin", PathOf("dangling").c_str()), 0);
+
+    Store(PathOf("hop2"), Iota(50));
+    EXPECT_TRUE(fs::is_symlink(PathOf("hop2")));
+    EXPECT_TRUE(fs::is_symlink(PathOf("hop1")));
+    EXPECT_EQ(ReadBytes(dir_ / "real/level.bin"), Iota(50));
+    EXPECT_EQ(ModeOf(PathOf("real/level.bin")), 0640u);
+
+    Store(PathOf("dangling"), Iota(7));
+    EXPECT_TRUE(fs::is_symlink(PathOf("dangling")));
+    EXPECT_EQ(ReadBytes(dir_ / "real/later.bin"), Iota(7));
+    EXPECT_EQ(Entries(dir_ / "real"), (std::vector<std::string>{"later.bin", "level.bin"}));
+}
+
+TEST_F(StoreTest, AHardLinkedLevelIsReplacedUnderThisNameOnly) {
+    WriteBytes(dir_ / "level.bin", Iota(10));
+    ASSERT_EQ(::link(PathOf("level.bin").c_str(), PathOf("other.bin").c_str()), 0);
+    Store(PathOf("level.bin"), Iota(10, 100));
+    EXPECT_EQ(ReadBytes(dir_ / "level.bin"), Iota(10, 100));
+    EXPECT_EQ(ReadBytes(dir_ / "other.bin"), Iota(10));
+}
+
+TEST_F(StoreTest, ReadOnlyFileIsNeverReplaced) {
+    const std::string path = PathOf("level.bin");
+    const Bytes original = Iota(30);
+    WriteBytes(path, original);
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    ASSERT_EQ(::symlink("level.bin", PathOf("link").c_str()), 0);
+
+    auto expectDenied = [&](const char* what, auto&& action) {
+        try {
+            action();
+            ADD_FAILURE() << what << ": no error";
+        } catch (const qm::EInOutError& e) {
+            EXPECT_EQ(e.Code, qm::EInOutError::AccessDenied) << what;
+            EXPECT_STREQ(e.what(), "File access denied") << what;
+        }
+        EXPECT_EQ(ReadBytes(path), original) << what;
+        EXPECT_EQ(Entries(dir_), (std::vector<std::string>{"level.bin", "link"})) << what;
+    };
+    expectDenied("rewrite", [&] {
+        qm::TZfile f;
+        qm::ZAssign(f, path);
+        qm::ZRewrite(f, 1);
+    });
+    expectDenied("rewrite through a link", [&] {
+        qm::TZfile f;
+        qm::ZAssign(f, PathOf("link"));
+        qm::ZRewrite(f, 1);
+    });
+    expectDenied("flushing a file opened for reading", [&] {
+        qm::TZfile f;
+        qm::ZAssign(f, path);
+        qm::ZReset(f, 1);
+        qm::ZClose(f, true);
+    });
+    expectDenied("direct store through a link", [&] {
+        const uint8_t b = 0;
+        qm::StoreFileReplacing(PathOf("link"), {&b}, {1});
+    });
+    expectDenied("a directory", [&] { qm::CheckReplaceable(dir_.string()); });
+}
+
+TEST_F(StoreTest, StoreIntoAMissingDirectoryFailsCleanly) {
+    const std::string path = PathOf("no/such/dir/level.bin");
+    qm::TZfile f;
+    qm::ZAssign(f, path);
+    qm::ZRewrite(f, 1); // a missing file may be created
+    const Bytes content = Iota(10);
+    qm::ZBlockWrite(f, content.data(), 10);
+    try {
+        qm::ZClose(f, true);
+        ADD_FAILURE() << "stored";
+    } catch (const qm::EInOutError& e) {
+        EXPECT_EQ(e.Code, qm::EInOutError::FileNotFound);
+    }
+    EXPECT_EQ(f.Buffer.capacity(), 0u);
+    EXPECT_TRUE(Entries(dir_).empty());
+}
+
+} // namespace
+} // namespace qmtest

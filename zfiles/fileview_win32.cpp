@@ -1,0 +1,33 @@
+// TFileView on Windows: the content read into memory in one go.
+#include <new>
+
+#include "errors.h"
+#include "fileview.h"
+#include "platform.h"
+
+namespace qm {
+
+void TFileView::Open(const TDiskFile& file, size_t size) {
+    Close();
+    if (size == 0)
+        return;
+    try {
+        Copy_.resize(size);
+    } catch (const std::bad_alloc&) {
+        throw EOutOfMemory("reading the file");
+    }
+    file.ReadAt(0, Copy_.data(), static_cast<int64_t>(size));
+    Data_ = Copy_.data();
+    Size_ = size;
+}
+
+void TFileView::ReleaseBefore(size_t) {}
+
+void TFileView::Close() noexcept {
+    std::vector<uint8_t>().swap(Copy_);
+    Data_ = nullptr;
+    Size_ = 0;
+    Released_ = 0;
+}
+
+} // namespace qm

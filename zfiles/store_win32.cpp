@@ -1,0 +1,230 @@
+// The crash-safe store on Windows.
+//
+// The new content goes to a hidden temporary file beside the target, is
+// flushed, and then takes the target's place with ReplaceFileW (a new file is
+// moved in with write-through). While the temporary file exists, a console
+// Ctrl-C, Ctrl-Break or close event deletes it before the run ends.
+#include <algorithm>
+#include <string>
+
+#include "win32_file.h"
+
+namespace qm {
+
+using namespace detail;
+
+namespace {
+
+// ---- deleting the temporary file when the console ends the run -------------
+//
+// The console handler runs on a thread of its own. The lock keeps it from
+// deleting the file while the store creates it or hands its name over.
+
+SRWLOCK GPendingLock = SRWLOCK_INIT;
+std::wstring GPendingTemp; // the temporary file to delete; guarded by GPendingLock
+
+class TPendingLock {
+public:
+    TPendingLock() { ::AcquireSRWLockExclusive(&GPendingLock); }
+    TPendingLock(const TPendingLock&) = delete;
+    TPendingLock& operator=(const TPendingLock&) = delete;
+    ~TPendingLock() { ::ReleaseSRWLockExclusive(&GPendingLock); }
+};
+
+BOOL WINAPI DeleteTemporaryOnConsoleEvent(DWORD event) {
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) {
+        TPendingLock lock;
+        if (!GPendingTemp.empty())
+            ::DeleteFileW(GPendingTemp.c_str());
+        GPendingTemp.clear();
+    }
+    return FALSE; // the next handler, in the end the system's, ends the run as before
+}
+
+// Installs the console handler for the duration of a store.
+class TConsoleCleanup {
+public:
+    TConsoleCleanup() : Installed_(::SetConsoleCtrlHandler(DeleteTemporaryOnConsoleEvent, TRUE) != 0) {}
+    TConsoleCleanup(const TConsoleCleanup&) = delete;
+    TConsoleCleanup& operator=(const TConsoleCleanup&) = delete;
+    ~TConsoleCleanup() {
+        Forget();
+        if (Installed_)
+            ::SetConsoleCtrlHandler(DeleteTemporaryOnConsoleEvent, FALSE);
+    }
+    static void Forget() {
+        TPendingLock lock;
+        GPendingTemp.clear();
+    }
+
+private:
+    bool Installed_;
+};
+
+// The full path of the file that storing under name really replaces: for an
+// existing file the end of any chain of symbolic links (so the temporary file
+// lands in the folder the file is really in), else the full form of name.
+// exists tells which.
+std::wstring FinalTarget(const std::wstring& name, bool& exists, const std::string& where) {
+    THandle h(OpenForQuery(name));
+    exists = h.Valid();
+    if (!exists) {
+        const DWORD e = ::GetLastError();
+        if (!IsMissing(e))
+            throw ErrorFromWin32(e, where);
+        return FullPathOf(name, where);
+    }
+    std::wstring final(MAX_PATH, L'\0');
+    for (int tries = 0; tries < 2; ++tries) {
+        const DWORD got = ::GetFinalPathNameByHandleW(h.Get(), final.data(), static_cast<DWORD>(final.size()),
+                                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (got == 0)
+            break; // some file systems cannot say; the full name still works
+        if (got < final.size()) {
+            final.resize(got);
+            return final;
+        }
+        final.assign(got, L'\0');
+    }
+    return FullPathOf(name, where);
+}
+
+// The folder of a full path (every separator a backslash) and its last part.
+void SplitPath(const std::wstring& path, std::wstring& dir, std::wstring& base) {
+    const size_t slash = path.find_last_of(L"\\/");
+    dir = slash == std::wstring::npos ? std::wstring(L".") : path.substr(0, slash);
+    base = slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+// Creates a new, empty temporary file in dir whose name starts with that of
+// the target, records it for the console handler and returns its handle and
+// name. Others may delete it meanwhile (the console handler does, from its
+// own thread); it then goes when its handle is closed.
+THandle CreateTemporary(const std::wstring& dir, const std::wstring& base, std::wstring& temp) {
+    // Only the start of the target's name is used, so that the temporary name
+    // fits wherever the target's does; a cut never splits a surrogate pair.
+    size_t keep = std::min<size_t>(base.size(), 200);
+    if (keep > 0 && keep < base.size() && IS_HIGH_SURROGATE(base[keep - 1]))
+        --keep;
+    const std::wstring stem = dir + L"\\." + base.substr(0, keep) + L".qmtmp";
+    const std::string where = "creating a temporary file in " + DisplayName(dir);
+    AskFaultHook(TStoreStep::Create, 0, where);
+    static constexpr wchar_t Hex[] = L"0123456789abcdef";
+    uint32_t seed = ::GetCurrentProcessId() * 2654435761u ^ static_cast<uint32_t>(::GetTickCount64());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        seed = seed * 1664525u + 1013904223u;
+        temp = stem;
+        for (int i = 0; i < 6; ++i)
+            temp += Hex[(seed >> (4 * i + 8)) & 15];
+        TPendingLock lock;
+        THandle h(::CreateFileW(temp.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (h.Valid()) {
+            GPendingTemp = temp;
+            return THandle(h.Release());
+        }
+        const DWORD e = ::GetLastError();
+        if (e != ERROR_FILE_EXISTS && e != ERROR_ALREADY_EXISTS)
+            throw ErrorFromWin32(e, where);
+    }
+    throw ErrorFromWin32(ERROR_FILE_EXISTS, where);
+}
+
+// Writes all n bytes, asking the test seam before every call.
+void WriteAll(HANDLE h, const uint8_t* data, size_t n, int64_t& written, const std::string& where) {
+    while (n > 0) {
+        AskFaultHook(TStoreStep::Write, written, where);
+        DWORD put = 0;
+        if (!::WriteFile(h, data, static_cast<DWORD>(std::min(n, WritePiece)), &put, nullptr))
+            ThrowLastError(where);
+        if (put == 0)
+            throw EInOutError(EInOutError::DiskFull, where);
+        data += put;
+        n -= put;
+        written += put;
+    }
+}
+
+} // namespace
+
+TFileStamp StoreFileReplacing(const std::string& name, const std::vector<const void*>& parts,
+                              const std::vector<size_t>& sizes, const TFileStamp& expected) {
+    if (name.empty())
+        throw EInOutError(EInOutError::FileNotFound, "an empty file name");
+    const std::wstring wide = Wide(name, "replacing " + name);
+    // A write-protected file must stay as it is, although replacing it would
+    // be allowed.
+    CheckReplaceable(name);
+    bool exists = false;
+    const std::wstring target = FinalTarget(wide, exists, "looking up " + name);
+
+    std::wstring dir, base, temp;
+    SplitPath(target, dir, base);
+    TConsoleCleanup cleanup;
+    THandle h = CreateTemporary(dir, base, temp);
+    const std::string tempName = DisplayName(temp);
+    bool keepTemp = false;
+    TFileStamp stored;
+
+    try {
+        const std::string writing = "writing " + tempName;
+        int64_t written = 0;
+        for (size_t i = 0; i < parts.size() && i < sizes.size(); ++i)
+            WriteAll(h.Get(), static_cast<const uint8_t*>(parts[i]), sizes[i], written, writing);
+        AskFaultHook(TStoreStep::Sync, 0, "flushing " + tempName + " to disk");
+        if (!::FlushFileBuffers(h.Get()))
+            ThrowLastError("flushing " + tempName + " to disk");
+        stored = StampOfHandle(h.Get(), "the identity of " + tempName);
+        AskFaultHook(TStoreStep::Close, 0, "closing " + tempName);
+        if (!h.Close())
+            ThrowLastError("closing " + tempName);
+
+        // The last look before the name changes hands: another program that
+        // saved the level meanwhile keeps its file.
+        const std::string replacing = "replacing " + name;
+        if (expected.Known) {
+            THandle now(OpenForQuery(target));
+            if (!now.Valid() && !IsMissing(::GetLastError()))
+                ThrowLastError(replacing);
+            if (!now.Valid() || StampOfHandle(now.Get(), replacing) != expected)
+                ThrowChangedOnDisk(replacing);
+        }
+
+        // ReplaceFileW keeps the replaced file's attributes, permissions (ACL)
+        // and creation time; a new file simply gets the temporary file's name.
+        // The console handler waits meanwhile and then finds nothing to delete.
+        TPendingLock lock;
+        AskFaultHook(TStoreStep::Rename, 0, replacing);
+        constexpr DWORD moveFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+        if (!exists) {
+            if (!::MoveFileExW(temp.c_str(), target.c_str(), moveFlags))
+                ThrowLastError(replacing);
+        } else if (!::ReplaceFileW(target.c_str(), temp.c_str(), nullptr, 0, nullptr, nullptr)) {
+            const DWORD e = ::GetLastError();
+            if (e == ERROR_FILE_NOT_FOUND || e == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
+                // The original is gone: removed meanwhile, or already moved
+                // aside by the failed replace. The new content then takes the
+                // name directly; should even that fail, the temporary file is
+                // the only copy left and is kept.
+                if (!::MoveFileExW(temp.c_str(), target.c_str(), moveFlags)) {
+                    keepTemp = e == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2;
+                    if (keepTemp)
+                        GPendingTemp.clear();
+                    ThrowLastError(keepTemp ? replacing + "; the new content is kept in " + tempName : replacing);
+                }
+            } else {
+                throw ErrorFromWin32(e, replacing);
+            }
+        }
+        GPendingTemp.clear();
+    } catch (...) {
+        h.Reset();
+        if (!keepTemp)
+            ::DeleteFileW(temp.c_str());
+        TConsoleCleanup::Forget();
+        throw;
+    }
+    return stored;
+}
+
+} // namespace qm
