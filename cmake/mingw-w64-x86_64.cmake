@@ -1,9 +1,10 @@
 # Cross build of a self-contained 64-bit Windows console program with MinGW-w64
 # (Debian: g++-mingw-w64-x86-64-posix, libz-mingw-w64-dev). The "posix" thread
 # model is needed for std::thread. Everything the program uses beyond Windows'
-# own DLLs is linked in: libstdc++, libgcc, winpthread and zlib.
+# own DLLs is linked in: libstdc++, libgcc, winpthread and zlib. The tests are
+# skipped in a cross build.
 #
-#   cmake -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DQM_TESTS=OFF
+#   cmake -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 #   cmake --build build/windows --target quillmap
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)

@@ -1,10 +1,10 @@
-// Writes the bundled sample levels, one of each kind the examples use, into
-// the directory named by the first argument.
+// Writes the bundled sample levels into the directory named by the first
+// argument: a small one of every kind, and a larger TR4 level whose rooms look
+// like a real level's, for the README's examples.
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "levelbuilder.h"
 
@@ -22,54 +22,61 @@ bool WriteFile(const std::string& path, const qmtest::Bytes& bytes) {
   return true;
 }
 
-// One room of the floor plan sample: place and size in sectors, floor and
-// ceiling in world units, the low flags byte, and inner wall sectors.
-struct PlanRoom {
-  int x, z, sizeX, sizeZ, floor, ceiling;
-  uint8_t flags;
-  int16_t alternate;
-  std::vector<std::pair<int, int>> walls, doors;  // inner walls; open sectors of the outer ring
-};
+void PutI32(uint8_t* at, int32_t value) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(static_cast<uint32_t>(value) >> (8 * i));
+}
 
-// A TR3 level whose rooms form a small floor plan, for the pictures of /Map:
-// a courtyard open to the sky with a gallery above it, a hall, a pool with its
-// drained flip room, a quicksand pit, a tower and a flooded cellar.
-qmtest::BLevel FloorPlanLevel() {
-  qmtest::BLevel L = qmtest::SampleLevel(5, 2);
-  const PlanRoom plan[] = {
-      {0, 0, 10, 8, 0, -6144, 0x08, -1, {{3, 3}, {6, 4}}, {{9, 3}, {9, 4}, {4, 0}}},
-      {10, 2, 6, 4, 0, -3072, 0x00, -1, {}, {{0, 1}, {0, 2}, {5, 1}, {5, 2}}},
-      {16, 0, 7, 8, 2048, 0, 0x01, 3, {}, {{0, 3}, {0, 4}, {6, 4}}},
-      {16, 0, 7, 8, 2048, 0, 0x00, -1, {}, {{0, 3}, {0, 4}}},
-      {1, 4, 8, 5, -3072, -5120, 0x00, -1, {{3, 2}, {4, 2}, {5, 2}}, {}},
-      {2, -6, 6, 6, 1024, -2048, 0x80, -1, {}, {{2, 5}, {3, 5}}},
-      {22, 3, 4, 4, -1024, -6144, 0x00, -1, {}, {{0, 1}}},
-      {11, -4, 5, 6, 3072, 1024, 0x01, -1, {{2, 2}}, {}},
-  };
-  std::vector<qmtest::BRoom> rooms;
-  for (size_t i = 0; i < std::size(plan); ++i) {
-    const PlanRoom& p = plan[i];
-    qmtest::BRoom r = L.rooms[i % L.rooms.size()];
-    const int32_t info[4] = {p.x * 1024, p.z * 1024, p.floor, p.ceiling};
-    for (size_t k = 0; k < 16; ++k) r.info[k] = uint8_t(uint32_t(info[k / 4]) >> (8 * (k % 4)));
-    r.sectorsX = uint16_t(p.sizeX);
-    r.sectorsZ = uint16_t(p.sizeZ);
-    // Sector: floor data index, box, room below, floor (y / 256), room above, ceiling.
-    r.sectors.assign(size_t(p.sizeX * p.sizeZ),
-                     {0, 0, 0, 0, 0xFF, uint8_t(p.floor / 256), 0xFF, uint8_t(p.ceiling / 256)});
-    auto at = [&](int x, int z) -> std::array<uint8_t, 8>& { return r.sectors[size_t(x * p.sizeZ + z)]; };
-    for (int x = 0; x < p.sizeX; ++x)
-      for (int z = 0; z < p.sizeZ; ++z)
-        if (x == 0 || z == 0 || x == p.sizeX - 1 || z == p.sizeZ - 1) at(x, z)[5] = 0x81;
-    for (const auto& [x, z] : p.walls) at(x, z)[5] = 0x81;
-    for (const auto& [x, z] : p.doors) at(x, z)[5] = uint8_t(p.floor / 256);
-    r.flags = {p.flags, 0x00};
-    r.ambient = {0x00, uint8_t(8 + 2 * i)};
-    r.alternateRoom = p.alternate;
-    rooms.push_back(std::move(r));
+// Sixteen rooms on a 4 x 4 grid of the world, each a box of sectors with walls
+// around it: rooms 0-3 open to the sky, rooms 9 and 10 under water, room 12
+// quicksand (the TR4 bit), room 15 the alternate of room 14 in the same place.
+qmtest::BLevel RoomsLevel() {
+  qmtest::BLevel L = qmtest::SampleLevel(6, 7);
+  L.rooms.clear();
+  for (int i = 0; i < 16; ++i) {
+    const int place = i == 15 ? 14 : i;
+    const uint16_t sizeX = static_cast<uint16_t>(4 + i % 3), sizeZ = static_cast<uint16_t>(4 + (i / 3) % 3);
+    const int32_t bottom = -256 * (i % 4), top = bottom - 2048 - 256 * (i % 2);
+    qmtest::BRoom room;
+    PutI32(&room.info[0], 8 * 1024 * (place % 4));  // world x and z of the grid's corner
+    PutI32(&room.info[4], 8 * 1024 * (place / 4));
+    PutI32(&room.info[8], bottom);  // y grows downwards: the floor is the larger value
+    PutI32(&room.info[12], top);
+    // A floor and a ceiling of four corners each, in room coordinates.
+    for (int16_t y : {static_cast<int16_t>(bottom), static_cast<int16_t>(top)})
+      for (int corner = 0; corner < 4; ++corner) {
+        qmtest::BVertex v;
+        v.x = static_cast<int16_t>(corner & 1 ? 1024 * (sizeX - 1) : 1024);
+        v.z = static_cast<int16_t>(corner & 2 ? 1024 * (sizeZ - 1) : 1024);
+        v.y = y;
+        v.lighting = 0x4210;
+        room.vertices.push_back(v);
+      }
+    const uint16_t faces[6][4] = {{0, 1, 3, 2}, {4, 6, 7, 5}, {0, 4, 5, 1}, {1, 5, 7, 3}, {3, 7, 6, 2}, {2, 6, 4, 0}};
+    for (int f = 0; f < 6; ++f) {
+      qmtest::BRectangle r;
+      for (int c = 0; c < 4; ++c) r.vertices[static_cast<size_t>(c)] = faces[f][c];
+      r.texture = static_cast<uint16_t>(f < 2 ? f : 2 + (i + f) % 3);  // floor 0, ceiling 1, walls 2-4
+      room.rectangles.push_back(r);
+    }
+    room.triangles.push_back({{0, 1, 4}, 3});
+    room.sectorsZ = sizeZ;
+    room.sectorsX = sizeX;
+    for (int x = 0; x < sizeX; ++x)
+      for (int z = 0; z < sizeZ; ++z) {
+        const bool wall = x == 0 || z == 0 || x == sizeX - 1 || z == sizeZ - 1;
+        const int8_t floor = wall ? int8_t{-127} : static_cast<int8_t>(bottom / 256);
+        const int8_t ceiling = wall ? int8_t{-127} : static_cast<int8_t>(top / 256);
+        // floor data index, box index (step sound in the low 4 bits), room below, floor, room above, ceiling
+        room.sectors.push_back({0, 0, static_cast<uint8_t>(0x10 | (i % 4)), 0, 0xFF, static_cast<uint8_t>(floor),
+                                0xFF, static_cast<uint8_t>(ceiling)});
+      }
+    room.ambient = {0x60, 0x50};
+    room.lights = {qmtest::Bytes(qmtest::SizesOf(L.kind).light, static_cast<uint8_t>(i))};
+    if (i % 2 == 0) room.statics = {qmtest::Bytes(qmtest::SizesOf(L.kind).roomStatic, static_cast<uint8_t>(i))};
+    room.alternateRoom = i == 14 ? int16_t{15} : int16_t{-1};
+    room.flags = {static_cast<uint8_t>(i < 4 ? 0x08 : i == 9 || i == 10 ? 0x01 : i == 12 ? 0x04 : 0x00), 0};
+    L.rooms.push_back(std::move(room));
   }
-  L.rooms = std::move(rooms);
-  for (qmtest::BItem& item : L.items) item.room = int16_t(item.room % int16_t(L.rooms.size()));
   return L;
 }
 
@@ -97,6 +104,6 @@ int main(int argc, char** argv) {
     const qmtest::Bytes level = qmtest::Build(qmtest::SampleLevel(s.kind, 1));
     ok = WriteFile(dir + s.name, s.wrapped ? qmtest::WrapZlib(level) : level) && ok;
   }
-  ok = WriteFile(dir + "sample_floorplan.tr2", qmtest::Build(FloorPlanLevel())) && ok;
+  ok = WriteFile(dir + "sample_rooms.tr4", qmtest::Build(RoomsLevel())) && ok;
   return ok ? 0 : 1;
 }

@@ -10,7 +10,7 @@ run_suite() { # <build dir> <extra cmake args...>
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_TESTS=ON \
         -DCMAKE_CXX_FLAGS="-Werror" "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
-  ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+  ctest --test-dir "$dir" --output-on-failure --no-tests=error -j "$jobs"
 }
 
 run_suite build/test

@@ -57,8 +57,9 @@ if [ -z "$linux_bin" ]; then
 fi
 linux_bin=$(cd "$(dirname "$linux_bin")" && pwd)/$(basename "$linux_bin")
 
+# Configured with the tests on (the default): a cross build skips them by itself.
 quiet cmake -S . -B build/windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-  -DQM_TESTS=OFF -DCMAKE_CXX_FLAGS=-Werror
+  -DCMAKE_CXX_FLAGS=-Werror
 quiet cmake --build build/windows --target quillmap -j "$jobs"
 exe=$root/build/windows/tool/quillmap.exe
 say "built $exe ($(stat -c %s "$exe") bytes) in $(seconds_since "$started") s"
@@ -128,6 +129,7 @@ check() { # <label> <file or ""> <arguments...>
   local rc_lin=0 rc_win=0 why=
   (cd "$lin" && "$linux_bin" "$@") >"$work/out.linux" 2>"$work/err.linux" || rc_lin=$?
   (cd "$win" && "$wine" "$exe" "$@") >"$work/out.windows" 2>"$work/err.windows" || rc_win=$?
+  last_status=$rc_win
   [ $rc_lin -eq $rc_win ] || why="$why exit status $rc_lin on Linux, $rc_win on Windows;"
   cmp -s "$work/out.linux" "$work/out.windows" || why="$why standard output differs;"
   if [ -n "$file" ] && ! cmp -s "$lin/$file" "$win/$file"; then why="$why $file differs afterwards;"; fi
@@ -139,6 +141,12 @@ check() { # <label> <file or ""> <arguments...>
   diff <(cat -A "$work/out.linux") <(cat -A "$work/out.windows") | head -20 || true
   [ -s "$work/err.windows" ] && head -5 "$work/err.windows"
   return 0
+}
+
+# The exit status of the last check's Windows run must be the given one.
+last_status=
+expect_status() { # <status> <label>
+  if [ "$last_status" = "$1" ]; then pass; else fail "$2: exit status $last_status, expected $1"; fi
 }
 
 # Every function on every bundled sample; each edit works on the file the one
@@ -179,21 +187,25 @@ sample=examples/levels/sample_tr4.tr4
 place "$sample" level.tr4
 place examples/levels/sample_tr1.phd level.phd
 
-# Help, and what the command line can get wrong.
-check "no arguments" ""
-check "help" "" /h
-check "missing file" "" missing.tr4 /Info
-check "empty name" "" "" /Info
-check "unknown function" level.tr4 level.tr4 /Bogus
-check "missing parameter" level.tr4 level.tr4 /Textures
-check "missing flag value" level.tr4 level.tr4 /Water
-check "bad number" level.tr4 level.tr4 /Water abc
-check "bad room number" level.tr4 level.tr4 /Sky 1 x1g
+# Help, and what the command line can get wrong: 0 for the help, 1 for an
+# error report, 2 for a one-line user error.
+check "no arguments" ""; expect_status 0 "no arguments"
+check "help" "" /h; expect_status 0 "help"
+for habit in -h --help /? --version; do
+  check "$habit" "" "$habit"; expect_status 0 "$habit"
+done
+check "missing file" "" missing.tr4 /Info; expect_status 2 "missing file"
+check "empty name" "" "" /Info; expect_status 2 "empty name"
+check "unknown function" level.tr4 level.tr4 /Bogus; expect_status 2 "unknown function"
+check "missing parameter" level.tr4 level.tr4 /Textures; expect_status 2 "missing parameter"
+check "missing flag value" level.tr4 level.tr4 /Water; expect_status 2 "missing flag value"
+check "bad number" level.tr4 level.tr4 /Water abc; expect_status 1 "bad number"
+check "bad room number" level.tr4 level.tr4 /Sky 1 x1g; expect_status 1 "bad room number"
 # shellcheck disable=SC2016 # a literal $, as typed
-check "hexadecimal numbers" level.tr4 level.tr4 /Lara_Light '$1F' 0x0 x1
+check "hexadecimal numbers" level.tr4 level.tr4 /Lara_Light '$1F' 0x0 x1; expect_status 0 "hexadecimal numbers"
 check "signed numbers" level.tr4 level.tr4 /Textures +007 -12
-check "room outside the level" level.tr4 level.tr4 /Water 1 45
-check "function not for TR1" level.phd level.phd /Step_sound 2
+check "room outside the level" level.tr4 level.tr4 /Water 1 45; expect_status 2 "room outside the level"
+check "function not for TR1" level.phd level.phd /Step_sound 2; expect_status 2 "function not for TR1"
 check "switch in other case" level.phd level.phd /wAtEr 1
 
 # Names as users type them: non-ASCII letters, spaces, a folder with forward
@@ -213,7 +225,7 @@ check "a folder as the level" "" "sub dir" /Info
 # Files that are no (whole) level: the report's place line must match too.
 printf 'not a level at all' >"$work/junk"
 place "$work/junk" junk.tr4
-check "not a level" junk.tr4 junk.tr4 /Info
+check "not a level" junk.tr4 junk.tr4 /Info; expect_status 2 "not a level"
 : >"$work/empty"
 place "$work/empty" empty.tr2
 check "empty file" empty.tr2 empty.tr2 /Info

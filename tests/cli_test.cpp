@@ -1,10 +1,11 @@
 // The real quillmap binary, run as a user runs it: exact standard output (CR LF
 // line ends included), empty standard error and the exit status.
-#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 
+#include "binary_run.h"
 #include "tool_test_support.h"
 
 using namespace qmtest;
@@ -28,25 +29,11 @@ class CliTest : public ::testing::Test {
 protected:
   // The output after the banner, which every run must start with.
   std::string Run(const std::vector<std::string>& args, int expectedStatus = 0) {
-    auto quote = [](const std::string& s) {
-      std::string q = "'";
-      for (char c : s) {
-        if (c == '\'') q.append("'\\''");
-        else q.push_back(c);
-      }
-      q.push_back('\'');
-      return q;
-    };
-    std::string cmd = "cd " + quote(dir_) + " && " + quote(QM_TOOL_PATH);
-    for (const std::string& a : args) cmd += " " + quote(a);
-    const int raw = std::system((cmd + " >.out 2>.err").c_str());
-    EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, expectedStatus);
-    const Bytes out = ReadBytes(dir_ / ".out");
-    EXPECT_TRUE(ReadBytes(dir_ / ".err").empty());
-    fs::remove(dir_ / ".out");
-    fs::remove(dir_ / ".err");
-    EXPECT_EQ(std::string(out.begin(), out.begin() + long(std::min(out.size(), kBanner.size()))), kBanner);
-    return std::string(out.begin() + long(std::min(out.size(), kBanner.size())), out.end());
+    const BinaryRun run = RunBinary(dir_, QM_TOOL_PATH, args);
+    EXPECT_EQ(run.status, expectedStatus);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out.substr(0, kBanner.size()), kBanner);
+    return run.out.substr(std::min(run.out.size(), kBanner.size()));
   }
   void Put(const std::string& name, const BLevel& level) { WriteBytes(dir_ / name, Build(level)); }
 
@@ -56,6 +43,7 @@ protected:
 
 TEST_F(CliTest, HelpRefusalsAndArgumentChecksLeaveTheFileAlone) {
   Put("lvl.tr2", SampleLevel(3, 1));
+  Put("none.tr2", EmptyLevel(Kind::TR2));
   WriteBytes(dir_ / "junk.tr2", Bytes(300, 'j'));
   fs::create_directory(dir_ / "folder");
   const Bytes before = ReadBytes(dir_ / "lvl.tr2");
@@ -68,22 +56,32 @@ TEST_F(CliTest, HelpRefusalsAndArgumentChecksLeaveTheFileAlone) {
     int status;
   } rows[] = {
       {{}, kHelp, 0}, {{"/h", "lvl.tr2", "/Info"}, kHelp, 0}, {{"/H"}, kHelp, 0},
-      {{"missing.phd", "/bogus"}, Lines({"missing.phd not found."}), 0},
-      {{"Lvl.tr2", "/Info"}, Lines({"Lvl.tr2 not found."}), 0},
-      {{"folder", "/Info"}, Lines({"folder not found."}), 0},
-      {{"lvl.tr2"}, invalid, 0}, {{"lvl.tr2", "/info "}, invalid, 0}, {{"lvl.tr2", " /info"}, invalid, 0},
-      {{"lvl.tr2", "info"}, invalid, 0}, {{"lvl.tr2", "/inf"}, invalid, 0}, {{"lvl.tr2", "-Info"}, invalid, 0},
-      {{"lvl.tr2", "/Step_sound"}, missing, 0}, {{"lvl.tr2", "/lara_LIGHT", ""}, missing, 0},
-      {{"lvl.tr2", "/Textures"}, missing, 0}, {{"lvl.tr2", "/Textures", "", ""}, missing, 0},
-      {{"lvl.tr2", "/water"}, flag, 0}, {{"lvl.tr2", "/SKY"}, flag, 0}, {{"lvl.tr2", "/QuickSand", "", "1"}, flag, 0},
+      {{"-h"}, kHelp, 0}, {{"--help", "lvl.tr2", "/Info"}, kHelp, 0}, {{"/?"}, kHelp, 0},
+      // Only those spellings: anything else is still a file name.
+      {{"-H"}, Lines({"-H not found."}), 2}, {{"--HELP"}, Lines({"--HELP not found."}), 2},
+      {{"-help"}, Lines({"-help not found."}), 2}, {{"/help"}, Lines({"/help not found."}), 2},
+      {{"--VERSION"}, Lines({"--VERSION not found."}), 2}, {{"lvl.tr2", "--version"}, invalid, 2},
+      {{"lvl.tr2", "/h"}, invalid, 2},
+      {{"missing.phd", "/bogus"}, Lines({"missing.phd not found."}), 2},
+      {{"Lvl.tr2", "/Info"}, Lines({"Lvl.tr2 not found."}), 2},
+      {{"folder", "/Info"}, Lines({"folder not found."}), 2},
+      {{"lvl.tr2"}, invalid, 2}, {{"lvl.tr2", "/info "}, invalid, 2}, {{"lvl.tr2", " /info"}, invalid, 2},
+      {{"lvl.tr2", "info"}, invalid, 2}, {{"lvl.tr2", "/inf"}, invalid, 2}, {{"lvl.tr2", "-Info"}, invalid, 2},
+      {{"lvl.tr2", "/Step_sound"}, missing, 2}, {{"lvl.tr2", "/lara_LIGHT", ""}, missing, 2},
+      {{"lvl.tr2", "/Textures"}, missing, 2}, {{"lvl.tr2", "/Textures", "", ""}, missing, 2},
+      {{"lvl.tr2", "/water"}, flag, 2}, {{"lvl.tr2", "/SKY"}, flag, 2}, {{"lvl.tr2", "/QuickSand", "", "1"}, flag, 2},
       {{"lvl.tr2", "/Water", "abc", "0"}, Lines({bad("abc")}), 1},
       {{"lvl.tr2", "/Lara_Light", "5 "}, Lines({bad("5 ")}), 1},
       {{"lvl.tr2", "/Textures", "", "5"}, Lines({bad("")}), 1},
       {{"lvl.tr2", "/Textures", "5"}, Lines({kLoading, "Changing Textures Ids...", bad("")}), 1},
       {{"lvl.tr2", "/Sky", "1", "0", "x"}, Lines({kLoading, "Turning On/Off the Sky...", bad("x")}), 1},
-      {{"lvl.tr2", "/Step_sound", "1"}, Lines({kLoading, "Function Only for Tr3 and above version"}), 0},
-      {{"junk.tr2", "/Info"}, Lines({kLoading, "Invalid tr level format."}), 0},
-      {{"junk.tr2", "/Water", "1"}, Lines({kLoading, "Invalid tr level format."}), 0},
+      {{"lvl.tr2", "/Step_sound", "1"}, Lines({kLoading, "Function Only for Tr3 and above version"}), 2},
+      {{"junk.tr2", "/Info"}, Lines({kLoading, "Invalid tr level format."}), 2},
+      {{"junk.tr2", "/Water", "1"}, Lines({kLoading, "Invalid tr level format."}), 2},
+      {{"lvl.tr2", "/Sky", "1", "3"},
+       Lines({kLoading, "Turning On/Off the Sky...", "Room 3 is outside this level (rooms 0 to 2)."}), 2},
+      {{"none.tr2", "/Water", "0"},
+       Lines({kLoading, "Turning On/Off the water...", "This level has no rooms to change."}), 2},
   };
   for (const auto& row : rows) {
     std::string trace;
@@ -93,6 +91,65 @@ TEST_F(CliTest, HelpRefusalsAndArgumentChecksLeaveTheFileAlone) {
   }
   EXPECT_EQ(ReadBytes(dir_ / "lvl.tr2"), before);
   EXPECT_EQ(ReadBytes(dir_ / "junk.tr2"), Bytes(300, 'j'));
+}
+
+TEST_F(CliTest, VersionIsOneLineWithoutTheBanner) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--version"}, {"--version", "x", "/Info"}}) {
+    const BinaryRun run = RunBinary(dir_, QM_TOOL_PATH, args);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "Quillmap 1.0\r\n");
+    EXPECT_EQ(run.err, "");
+  }
+}
+
+// Standard output full (/dev/full) or closed: the run still does its job, then
+// ends with status 1 and says on standard error what was lost and what was saved.
+TEST_F(CliTest, UnwritableOutputIsAFailure) {
+  BLevel L = SampleLevel(5, 2);
+  for (BRoom& r : L.rooms) r.flags[0] &= 0xFE;
+  const Bytes dry = Build(L);
+  for (BRoom& r : L.rooms) r.flags[0] |= 0x01;
+  const Bytes wet = Build(L);
+  const std::string lost = "quillmap: could not write to standard output.\r\n";
+  const std::string saved = "quillmap: could not write to standard output; the level was saved.\r\n";
+  // A pipe whose reading end is already closed: every write fails (no signal ends the run).
+  // The shell takes one-digit descriptors only: the writing end gets the lowest free one.
+  int pipeEnds[2];
+  ASSERT_EQ(::pipe(pipeEnds), 0);
+  ::close(pipeEnds[0]);
+  const int writeEnd = ::fcntl(pipeEnds[1], F_DUPFD, 3);
+  ::close(pipeEnds[1]);
+  ASSERT_TRUE(writeEnd >= 3 && writeEnd <= 9) << writeEnd;
+  const std::string brokenPipe = ">&" + std::to_string(writeEnd);
+  const struct {
+    std::vector<std::string> args;
+    std::string stdoutTo;
+    const std::string& err;
+    const Bytes& after;  // the level's bytes after the run, which starts from dry
+  } rows[] = {
+      {{"lvl.tr2", "/Info"}, ">/dev/full", lost, dry},
+      {{}, ">/dev/full", lost, dry},
+      {{"--version"}, ">/dev/full", lost, dry},
+      {{"missing.tr2", "/Info"}, ">/dev/full", lost, dry},
+      {{"lvl.tr2", "/Water", "zz"}, ">/dev/full", lost, dry},
+      {{"lvl.tr2", "/Water", "1"}, ">/dev/full", saved, wet},
+      {{"lvl.tr2", "/Info"}, ">&-", lost, dry},
+      // Standard output closed: the level is still saved whole.
+      {{"lvl.tr2", "/Water", "1"}, ">&-", saved, wet},
+      {{"lvl.tr2", "/ShowItems"}, brokenPipe, lost, dry},
+      {{"lvl.tr2", "/Water", "1"}, brokenPipe, saved, wet},
+  };
+  for (const auto& row : rows) {
+    std::string trace = row.stdoutTo;
+    for (const std::string& a : row.args) trace += " [" + a + "]";
+    SCOPED_TRACE(trace);
+    WriteBytes(dir_ / "lvl.tr2", dry);
+    const BinaryRun run = RunBinary(dir_, QM_TOOL_PATH, row.args, row.stdoutTo);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, row.err);
+    EXPECT_EQ(ReadBytes(dir_ / "lvl.tr2"), row.after);
+  }
+  ::close(writeEnd);
 }
 
 TEST_F(CliTest, TruncatedLevelEndsWithTheErrorReport) {

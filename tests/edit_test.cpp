@@ -130,7 +130,7 @@ TEST_F(EditTest, RoomRangesStayInsideTheLevel) {
         continue;
       }
       const fs::path p = Put(base, Build(base));
-      EXPECT_EQ(RunOn(p, args), Lines({"Loading Level...", "Changing Lara Light...",
+      EXPECT_EQ(RunOn(p, args, 2), Lines({"Loading Level...", "Changing Lara Light...",
                                        "Room " + std::to_string(row.first) + " is outside this level (rooms 0 to 4)."}));
       EXPECT_EQ(ReadBytes(p), Build(base));
     }
@@ -138,7 +138,7 @@ TEST_F(EditTest, RoomRangesStayInsideTheLevel) {
     const BLevel empty = EmptyLevel(KindFromInt(kind));
     const fs::path p = Put(empty, Build(empty));
     for (const char* from : {"", "0"})
-      EXPECT_EQ(RunOn(p, {"/Sky", "1", from, from}),
+      EXPECT_EQ(RunOn(p, {"/Sky", "1", from, from}, 2),
                 Lines({"Loading Level...", "Turning On/Off the Sky...", "This level has no rooms to change."}));
     EXPECT_EQ(ReadBytes(p), Build(empty));
   }
@@ -153,7 +153,7 @@ TEST_F(EditTest, UnchangedLevelIsStillSavedAndTheTr3StepSoundLimit) {
     // Stored in the "ZLIB" container, so a save shows as the plain level.
     const fs::path p = Put(L, WrapZlib(Build(L)));
     if (kind < 5) {
-      EXPECT_EQ(RunOn(p, {"/Step_sound", "1"}), Lines({"Loading Level...", "Function Only for Tr3 and above version"}));
+      EXPECT_EQ(RunOn(p, {"/Step_sound", "1"}, 2), Lines({"Loading Level...", "Function Only for Tr3 and above version"}));
       EXPECT_EQ(ReadBytes(p), WrapZlib(Build(L)));
     }
     EXPECT_EQ(RunOn(p, {"/Textures", "99999", "0"}), Saved("Changing Textures Ids..."));

@@ -337,7 +337,7 @@ TEST_F(MapTarget, RefusedNamesLeaveLevelAndFolderAlone) {
       {level, {"/Map", (dir_ / "soft.SVG").string()}, itself},
       {svgLevel, {"/Map", svgLevel.string()}, itself},
       {svgLevel, {"/Map", (dir_ / "." / "level.svg").string()}, itself},
-      {level, {"/Map", (dir_ / "x.svg").string(), "7"}, Lines({"Loading Level...", "Room 7 is outside this level (rooms 0 to 3)."})},
+      {level, {"/Map", (dir_ / "x.svg").string(), "7"}, Lines({"Loading Level...", "Drawing the map...", "Room 7 is outside this level (rooms 0 to 3)."})},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));

@@ -1,6 +1,5 @@
 #include "console.h"
 
-#include <cstdio>
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
@@ -8,17 +7,19 @@
 
 namespace qm {
 
-TStdoutConsole::TStdoutConsole() {
+TStreamConsole::TStreamConsole(std::FILE* stream) : Stream_(stream) {
 #ifdef _WIN32
     // A text-mode stream would turn the CR LF into CR CR LF.
-    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stream), _O_BINARY);
 #endif
 }
 
-void TStdoutConsole::Line(std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fwrite("\r\n", 1, 2, stdout);
-    std::fflush(stdout);
+void TStreamConsole::Line(std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), Stream_);
+    std::fwrite("\r\n", 1, 2, Stream_);
+    std::fflush(Stream_);
 }
+
+bool TStreamConsole::Failed() const { return std::ferror(Stream_) != 0; }
 
 } // namespace qm

@@ -2,6 +2,7 @@
 // CR LF and flushed at once. Nothing else writes to standard output.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -14,11 +15,17 @@ public:
     virtual void Line(std::string_view text) = 0;
 };
 
-// Writes to standard output (binary mode, so the line end stays CR LF).
-class TStdoutConsole : public TConsole {
+// Writes to a standard stream (binary mode, so the line end stays CR LF).
+// A line that cannot be written is not retried; Failed() then tells.
+class TStreamConsole : public TConsole {
 public:
-    TStdoutConsole();
+    explicit TStreamConsole(std::FILE* stream);
     void Line(std::string_view text) override;
+    // True once any write or flush of the stream has failed.
+    bool Failed() const;
+
+private:
+    std::FILE* Stream_;
 };
 
 // Keeps the output, with its CR LF line ends, for tests.

@@ -4,6 +4,7 @@
 // system. On Windows the command line is taken in wide characters (the narrow
 // one holds only what the ANSI code page can say, losing e.g. Japanese names
 // on a European system) and converted here, once.
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,11 @@
 #endif
 #include <windows.h>
 #include <shellapi.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <csignal>
 #endif
 
 namespace qm {
@@ -71,7 +77,31 @@ private:
     UINT Saved_ = 0;
 };
 
+#else
+
+// A standard stream that the caller closed keeps its descriptor taken, by
+// /dev/null opened for reading only: otherwise the next file the tool opens (the
+// level, or the temporary file of a save) would get that number, and lines meant
+// for standard output would land in it. Writes to it fail, and are reported.
+void ReserveStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1) continue;
+        const int spare = ::open("/dev/null", O_RDONLY);
+        if (spare >= 0 && spare != fd) ::close(spare);
+    }
+}
+
 #endif
+
+// A run whose standard output could not be written has failed, whatever it did
+// otherwise: say so where it can still be heard, and whether the level was saved.
+int FinishOutput(const TStreamConsole& out, int status, bool saved) {
+    if (!out.Failed()) return status;
+    TStreamConsole err(stderr);
+    err.Line(saved ? "quillmap: could not write to standard output; the level was saved."
+                   : "quillmap: could not write to standard output.");
+    return ExitError;
+}
 
 } // namespace
 } // namespace qm
@@ -83,8 +113,13 @@ int main(int argc, char** argv) {
     if (!qm::WideArguments(args))
         args.assign(argv + 1, argv + argc);
 #else
+    qm::ReserveStandardDescriptors();
+    // A closed pipe fails the write (and is reported) instead of ending the process.
+    std::signal(SIGPIPE, SIG_IGN);
     args.assign(argv + 1, argv + argc);
 #endif
-    qm::TStdoutConsole out;
-    return qm::RunTool(args, out, /*keepLevel=*/true);
+    qm::TStreamConsole out(stdout);
+    bool saved = false;
+    const int status = qm::RunTool(args, out, /*keepLevel=*/true, &saved);
+    return qm::FinishOutput(out, status, saved);
 }

@@ -12,22 +12,6 @@ namespace qm {
 
 namespace {
 
-enum class TFunction { Info, StepSound, LaraLight, Water, Sky, QuickSand, Textures, ShowItems, ShowStatics, ShowAnimText, ShowRooms, Map };
-
-struct TSwitch {
-    const char* Text;
-    TFunction Function;
-};
-
-constexpr TSwitch Switches[] = {
-    {"/INFO", TFunction::Info},           {"/STEP_SOUND", TFunction::StepSound},
-    {"/LARA_LIGHT", TFunction::LaraLight}, {"/WATER", TFunction::Water},
-    {"/SKY", TFunction::Sky},             {"/QUICKSAND", TFunction::QuickSand},
-    {"/TEXTURES", TFunction::Textures},   {"/SHOWITEMS", TFunction::ShowItems},
-    {"/SHOWSTATICS", TFunction::ShowStatics}, {"/SHOWANIMTEXT", TFunction::ShowAnimText},
-    {"/SHOWROOMS", TFunction::ShowRooms},     {"/MAP", TFunction::Map},
-};
-
 std::string UpperAscii(std::string s) {
     for (char& c : s)
         if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
@@ -42,37 +26,10 @@ void Banner(TConsole& out) {
     out.Line("");
 }
 
-void Help(TConsole& out) {
-    static const char* const lines[] = {
-        "Sintax: Quillmap filename /<function>  From_Room To_Room",
-        "",
-        "<functions> availibles are:",
-        "/Info = get level info",
-        "/Step_sound  <floorSoundId> = replace floor sound ids. (0-3)",
-        "/Lara_Light <newlaralight> = change Lara light 0-31",
-        "/Sky  0/1  = enable/disable sky",
-        "/Water 0/1 = enable/disable water",
-        "/QuickSand 0/1 = enable/disable quicksand",
-        "/Textures <oldtextid> <newtextid> = Change textures ids",
-        "/ShowItems = Show ItemsId used in level",
-        "/Showstatics = Show Statics Mesh id used in levels",
-        "/ShowAnimtext = Show animated textures table",
-        "/ShowRooms = Show rooms table (position, size, flags, light, counts)",
-        "/Map <file.svg> = Draw the rooms seen from above into an SVG picture",
-        "",
-        "If rooms range is not especified all rooms are assumed.",
-    };
-    for (const char* line : lines) out.Line(line);
-}
-
-// The load step: false (after its message) when the file is not a level.
-bool Load(Ttrlevel& level, const std::string& name, TConsole& out) {
-    out.Line("Loading Level...");
-    if (level.LoadLevel(name) != 0) {
-        out.Line("Invalid tr level format.");
-        return false;
-    }
-    return true;
+// Ends a run with a one-line user error.
+int Refuse(TConsole& out, const std::string& message) {
+    out.Line(message);
+    return ExitUserError;
 }
 
 // Resolves the room range from the arguments at fromPos and fromPos + 1. A range
@@ -96,122 +53,168 @@ bool RoomRange(const TArgs& args, size_t fromPos, uint16_t roomCount, int32_t& f
     return true;
 }
 
-// "/ShowRooms [From_Room [To_Room]]" and "/Map OUT.svg [From_Room [To_Room]]":
-// read-only views of the rooms. One-line refusals end with status 2.
-int RunRoomView(bool map, const TArgs& args, const std::string& name, Ttrlevel& level, TConsole& out) {
-    const std::string& mapName = args.At(3);
-    if (map && !args.Present(3)) {
-        out.Line("Missing parameter");
-        return 2;
-    }
-    if (const char* refusal = map ? MapTargetRefusal(mapName, name) : nullptr) {
-        out.Line(refusal);
-        return 2;
-    }
-    if (!Load(level, name, out)) return 0;
-    const size_t fromPos = map ? 4 : 3;
-    int32_t from = 0, to = int32_t(level.RoomCount) - 1;
-    // No range on a level without rooms shows its (empty) list of rooms.
-    const bool anyRange = args.Present(fromPos) || args.Present(fromPos + 1);
-    if ((level.RoomCount > 0 || anyRange) && !RoomRange(args, fromPos, level.RoomCount, from, to, out)) return 2;
-    if (!map) {
-        PrintRoomTable(level, from, to, out);
-        return 0;
-    }
-    out.Line("Drawing the map...");
-    const std::string svg = MapSvg(level, name, from, to);
-    out.Line("Saving the map...");
-    StoreMap(mapName, svg);
-    out.Line("Done.");
-    return 0;
+// What a function works with: the loaded level, the arguments, the output, the
+// value converted from argument 3 (functions that take one) and the resolved
+// room range (functions that take one).
+struct TJob {
+    Ttrlevel& Level;
+    const TArgs& Args;
+    TConsole& Out;
+    int32_t Value = 0;
+    int32_t From = 0, To = 0;
+};
+
+// One function of the tool. A run matches the switch, then takes these steps in
+// order, each only when the row asks for it: the argument checks, the conversion
+// of argument 3, loading, the version test, the progress line, the room range,
+// the work, and saving with its two lines. A new function is one more row.
+struct TFunctionRow {
+    const char* Switch;                  // upper case; matched against argument 2 upper-cased
+    const char* Help;                    // the function's line of the help
+    size_t Needed = 0;                   // arguments 3 .. 2 + Needed: at least one must be present
+    const char* Missing = nullptr;       // the message when none of them is
+    // A further check of the arguments before loading (a file name to write, for
+    // example): the one-line message that refuses the run, or nullptr.
+    const char* (*Check)(const TArgs&) = nullptr;
+    bool NumberValue = false;            // argument 3 is a number, converted before loading
+    int32_t MinVersion = 0;              // the lowest LevelVersion the function works on
+    const char* TooOld = nullptr;        // the message for an older level
+    const char* Progress = nullptr;      // the line printed after loading
+    size_t RangeAt = 0;                  // the position of From_Room; 0 for no room range
+    bool ShowsRooms = false;             // read-only: a level without rooms and no range shows none
+    void (*Work)(TJob&) = nullptr;
+    bool Saves = false;
+};
+
+void WorkStepSound(TJob& j) { EditStepSound(j.Level, uint16_t(j.Value), j.From, j.To); }
+void WorkLaraLight(TJob& j) { EditLaraLight(j.Level, uint16_t(j.Value), j.From, j.To); }
+void WorkWater(TJob& j) { EditRoomFlag(j.Level, 0x01, j.Value != 0, j.From, j.To); }
+void WorkSky(TJob& j) { EditRoomFlag(j.Level, 0x08, j.Value != 0, j.From, j.To); }
+void WorkQuickSand(TJob& j) { EditRoomFlag(j.Level, QuickSandFlag(j.Level), j.Value != 0, j.From, j.To); }
+void WorkTextures(TJob& j) {
+    // Both ids are converted after the room range: a missing new id fails here.
+    const int32_t oldId = StrToInt(j.Args.At(3));
+    const uint16_t newId = uint16_t(StrToInt(j.Args.At(4)));
+    EditTextures(j.Level, oldId, newId, j.From, j.To);
 }
 
-int Run(const TArgs& args, TConsole& out, Ttrlevel& level) {
+// "/Map OUT.svg": the picture is drawn in memory, then stored crash-safely.
+void WorkMap(TJob& j) {
+    const std::string svg = MapSvg(j.Level, j.Args.At(1), j.From, j.To);
+    j.Out.Line("Saving the map...");
+    StoreMap(j.Args.At(3), svg);
+    j.Out.Line("Done.");
+}
+
+constexpr const char* kMissing = "Missing parameter";
+constexpr const char* kNoFlag = "Please especify 0 or 1";
+
+// In the order of the help. A switch matches exactly one row, so the order of
+// the rows does not change which function a switch selects.
+constexpr TFunctionRow Functions[] = {
+    {.Switch = "/INFO", .Help = "/Info = get level info", .Work = [](TJob& j) { PrintReport(j.Level, j.Out); }},
+    {.Switch = "/STEP_SOUND", .Help = "/Step_sound  <floorSoundId> = replace floor sound ids. (0-3)", .Needed = 1,
+     .Missing = kMissing, .NumberValue = true, .MinVersion = KindTR3,
+     .TooOld = "Function Only for Tr3 and above version", .Progress = "Changing Floor Sound...", .RangeAt = 4,
+     .Work = WorkStepSound, .Saves = true},
+    {.Switch = "/LARA_LIGHT", .Help = "/Lara_Light <newlaralight> = change Lara light 0-31", .Needed = 1,
+     .Missing = kMissing, .NumberValue = true, .Progress = "Changing Lara Light...", .RangeAt = 4,
+     .Work = WorkLaraLight, .Saves = true},
+    {.Switch = "/SKY", .Help = "/Sky  0/1  = enable/disable sky", .Needed = 1, .Missing = kNoFlag,
+     .NumberValue = true, .Progress = "Turning On/Off the Sky...", .RangeAt = 4, .Work = WorkSky, .Saves = true},
+    {.Switch = "/WATER", .Help = "/Water 0/1 = enable/disable water", .Needed = 1, .Missing = kNoFlag,
+     .NumberValue = true, .Progress = "Turning On/Off the water...", .RangeAt = 4, .Work = WorkWater, .Saves = true},
+    {.Switch = "/QUICKSAND", .Help = "/QuickSand 0/1 = enable/disable quicksand", .Needed = 1, .Missing = kNoFlag,
+     .NumberValue = true, .Progress = "Turning On/Off the Quicksand...", .RangeAt = 4, .Work = WorkQuickSand,
+     .Saves = true},
+    {.Switch = "/TEXTURES", .Help = "/Textures <oldtextid> <newtextid> = Change textures ids", .Needed = 2,
+     .Missing = kMissing, .NumberValue = true, .Progress = "Changing Textures Ids...", .RangeAt = 5,
+     .Work = WorkTextures, .Saves = true},
+    {.Switch = "/SHOWITEMS", .Help = "/ShowItems = Show ItemsId used in level",
+     .Work = [](TJob& j) { PrintItemIds(j.Level, j.Out); }},
+    {.Switch = "/SHOWSTATICS", .Help = "/Showstatics = Show Statics Mesh id used in levels",
+     .Work = [](TJob& j) { PrintStaticIds(j.Level, j.Out); }},
+    {.Switch = "/SHOWANIMTEXT", .Help = "/ShowAnimtext = Show animated textures table",
+     .Work = [](TJob& j) { PrintAnimatedTextures(j.Level, j.Out); }},
+    {.Switch = "/SHOWROOMS", .Help = "/ShowRooms = Show rooms table (position, size, flags, light, counts)",
+     .RangeAt = 3, .ShowsRooms = true, .Work = [](TJob& j) { PrintRoomTable(j.Level, j.From, j.To, j.Out); }},
+    {.Switch = "/MAP", .Help = "/Map <file.svg> = Draw the rooms seen from above into an SVG picture", .Needed = 1,
+     .Missing = kMissing, .Check = [](const TArgs& a) { return MapTargetRefusal(a.At(3), a.At(1)); },
+     .Progress = "Drawing the map...", .RangeAt = 4, .ShowsRooms = true, .Work = WorkMap},
+};
+
+void Help(TConsole& out) {
+    out.Line("Sintax: Quillmap filename /<function>  From_Room To_Room");
+    out.Line("");
+    out.Line("<functions> availibles are:");
+    for (const TFunctionRow& row : Functions) out.Line(row.Help);
+    out.Line("");
+    out.Line("If rooms range is not especified all rooms are assumed.");
+}
+
+const TFunctionRow* FindFunction(const std::string& text) {
+    const std::string wanted = UpperAscii(text);
+    for (const TFunctionRow& row : Functions)
+        if (wanted == row.Switch) return &row;
+    return nullptr;
+}
+
+bool AnyPresent(const TArgs& args, size_t first, size_t count) {
+    for (size_t i = 0; i < count; ++i)
+        if (args.Present(first + i)) return true;
+    return false;
+}
+
+// The steps of one matched function, from the argument check to "Done.".
+int RunFunction(const TFunctionRow& fn, const TArgs& args, TConsole& out, Ttrlevel& level, bool* saved) {
+    const std::string& name = args.At(1);
+    if (fn.Needed > 0 && !AnyPresent(args, 3, fn.Needed)) return Refuse(out, fn.Missing);
+    if (const char* refusal = fn.Check ? fn.Check(args) : nullptr) return Refuse(out, refusal);
+    TJob job{.Level = level, .Args = args, .Out = out};
+    if (fn.NumberValue) job.Value = StrToInt(args.At(3));
+
+    out.Line("Loading Level...");
+    if (level.LoadLevel(name) != 0) return Refuse(out, "Invalid tr level format.");
+    if (level.LevelVersion < fn.MinVersion) return Refuse(out, fn.TooOld);
+    if (fn.Progress) out.Line(fn.Progress);
+    if (fn.RangeAt > 0) {
+        // Without a range, a function that only shows rooms shows none of a
+        // level without rooms; the edits refuse such a level.
+        if (fn.ShowsRooms && level.RoomCount == 0 && !AnyPresent(args, fn.RangeAt, 2)) job.To = -1;
+        else if (!RoomRange(args, fn.RangeAt, level.RoomCount, job.From, job.To, out)) return ExitUserError;
+    }
+
+    fn.Work(job);
+    if (fn.Saves) {
+        out.Line("Saving the level...");
+        level.SaveLevel(name);
+        if (saved) *saved = true;
+        out.Line("Done.");
+    }
+    return ExitDone;
+}
+
+// "/h" in any case, and the help switches of other command-line programs: no
+// level file can sensibly be called by any of these names.
+bool IsHelpSwitch(const std::string& arg) {
+    return UpperAscii(arg) == "/H" || arg == "-h" || arg == "--help" || arg == "/?";
+}
+
+int Run(const TArgs& args, TConsole& out, Ttrlevel& level, bool* saved) {
+    if (args.At(1) == "--version") {
+        out.Line("Quillmap " QM_VERSION);
+        return ExitDone;
+    }
     Banner(out);
-    if (args.Count() == 0 || UpperAscii(args.At(1)) == "/H") {
+    if (args.Count() == 0 || IsHelpSwitch(args.At(1))) {
         Help(out);
-        return 0;
+        return ExitDone;
     }
     const std::string& name = args.At(1);
-    if (!FileExists(name)) {
-        out.Line(name + " not found.");
-        return 0;
-    }
-    const std::string wanted = UpperAscii(args.At(2));
-    const TSwitch* match = nullptr;
-    for (const TSwitch& s : Switches)
-        if (wanted == s.Text) {
-            match = &s;
-            break;
-        }
-    if (!match) {
-        out.Line("Invalid command function, type Quillmap /h");
-        return 0;
-    }
-    const TFunction fn = match->Function;
-
-    switch (fn) {
-    case TFunction::Info:
-    case TFunction::ShowItems:
-    case TFunction::ShowStatics:
-    case TFunction::ShowAnimText:
-        if (!Load(level, name, out)) return 0;
-        if (fn == TFunction::Info) PrintReport(level, out);
-        else if (fn == TFunction::ShowItems) PrintItemIds(level, out);
-        else if (fn == TFunction::ShowStatics) PrintStaticIds(level, out);
-        else PrintAnimatedTextures(level, out);
-        return 0;
-    case TFunction::ShowRooms:
-    case TFunction::Map: return RunRoomView(fn == TFunction::Map, args, name, level, out);
-    default: break;
-    }
-
-    // The edit functions.
-    const bool isFlag = fn == TFunction::Water || fn == TFunction::Sky || fn == TFunction::QuickSand;
-    if (fn == TFunction::Textures ? !args.Present(3) && !args.Present(4) : !args.Present(3)) {
-        out.Line(isFlag ? "Please especify 0 or 1" : "Missing parameter");
-        return 0;
-    }
-    const int32_t value = StrToInt(args.At(3));
-    if (!Load(level, name, out)) return 0;
-
-    if (fn == TFunction::StepSound && level.LevelVersion < KindTR3) {
-        out.Line("Function Only for Tr3 and above version");
-        return 0;
-    }
-    const char* progress = "";
-    switch (fn) {
-    case TFunction::StepSound: progress = "Changing Floor Sound..."; break;
-    case TFunction::LaraLight: progress = "Changing Lara Light..."; break;
-    case TFunction::Water: progress = "Turning On/Off the water..."; break;
-    case TFunction::Sky: progress = "Turning On/Off the Sky..."; break;
-    case TFunction::QuickSand: progress = "Turning On/Off the Quicksand..."; break;
-    case TFunction::Textures: progress = "Changing Textures Ids..."; break;
-    default: break;
-    }
-    out.Line(progress);
-
-    int32_t from = 0, to = 0;
-    if (!RoomRange(args, fn == TFunction::Textures ? 5 : 4, level.RoomCount, from, to, out)) return 0;
-
-    switch (fn) {
-    case TFunction::StepSound: EditStepSound(level, uint16_t(value), from, to); break;
-    case TFunction::LaraLight: EditLaraLight(level, uint16_t(value), from, to); break;
-    case TFunction::Water: EditRoomFlag(level, 0x01, value != 0, from, to); break;
-    case TFunction::Sky: EditRoomFlag(level, 0x08, value != 0, from, to); break;
-    case TFunction::QuickSand: EditRoomFlag(level, QuickSandFlag(level), value != 0, from, to); break;
-    case TFunction::Textures: {
-        const int32_t oldId = StrToInt(args.At(3));
-        const uint16_t newId = uint16_t(StrToInt(args.At(4)));
-        EditTextures(level, oldId, newId, from, to);
-        break;
-    }
-    default: break;
-    }
-    out.Line("Saving the level...");
-    level.SaveLevel(name);
-    out.Line("Done.");
-    return 0;
+    if (!FileExists(name)) return Refuse(out, name + " not found.");
+    const TFunctionRow* fn = FindFunction(args.At(2));
+    if (!fn) return Refuse(out, "Invalid command function, type Quillmap /h");
+    return RunFunction(*fn, args, out, level, saved);
 }
 
 void ErrorReport(TConsole& out, std::string message, const std::string& where) {
@@ -227,14 +230,15 @@ void ErrorReport(TConsole& out, std::string message, const std::string& where) {
 // checkers do not count it as lost).
 Ttrlevel* GKeptLevel = nullptr;
 
-int RunTool(const std::vector<std::string>& args, TConsole& out, bool keepLevel) {
+int RunTool(const std::vector<std::string>& args, TConsole& out, bool keepLevel, bool* saved) {
+    if (saved) *saved = false;
     try {
         if (keepLevel) {
             GKeptLevel = new Ttrlevel;
-            return Run(TArgs(args), out, *GKeptLevel);
+            return Run(TArgs(args), out, *GKeptLevel, saved);
         }
         Ttrlevel level;
-        return Run(TArgs(args), out, level);
+        return Run(TArgs(args), out, level, saved);
     } catch (const EQuillError& e) {
         ErrorReport(out, e.what(), e.Where);
     } catch (const std::bad_alloc&) {
@@ -242,7 +246,7 @@ int RunTool(const std::vector<std::string>& args, TConsole& out, bool keepLevel)
     } catch (const std::exception& e) {
         ErrorReport(out, e.what(), "");
     }
-    return 1;
+    return ExitError;
 }
 
 } // namespace qm
