@@ -1,16 +1,7 @@
 // The file layout of every level kind, written once and walked in both
-// directions. A walk is a template over an IO direction (TLoadIO or TSaveIO)
-// that offers a few verbs:
-//   At(section, index, field)  names the place, for error reports
-//   Raw(bytes) / Field(value)  a byte block or a little-endian field
-//   Count(held, width, size)   a count: on load read and checked against the
-//                              bytes that remain before anything is allocated;
-//                              on save written from the model
-//   Block(vector, n)           a byte block of n bytes (load: checked, sized)
-//   Elements(vector, n)        n array elements (already sized on load)
-//   Computed(field, fn)        on load read and kept; on save computed by fn
-//   Rest(vector)               everything up to the end of the data
-// The differences between the kinds come from the TKindInfo row.
+// directions. A walk is a template over an IO direction (TLoadIO or TSaveIO,
+// walkio.h, which lists the verbs a walk uses). The differences between the
+// kinds come from the TKindInfo row.
 #pragma once
 
 #include <algorithm>
@@ -23,140 +14,10 @@
 #include "kinds.h"
 #include "reader.h"
 #include "trlevel.h"
+#include "walkio.h"
 #include "xela.h"
 
 namespace qm {
-
-// One compressed chunk of a TR4-family file: on load the packed bytes inside the
-// file content; on save the freshly compressed stream.
-struct TChunkSlot {
-    const char* Name = "";
-    const uint8_t* Packed = nullptr;  // load: points into the file content
-    int32_t PackedSize = 0;
-    int32_t StatedSize = 0;           // the unpacked size field as stored
-    std::vector<uint8_t> Stream;      // save: the compressed stream
-};
-
-struct TLoadIO {
-    static constexpr bool Loading = true;
-    TReader& R;
-    Ttrlevel& L;
-
-    void At(const char* section, int index = -1, const char* field = "") { R.At(section, index, field); }
-    void Report(int percent) { L.Report(percent); }
-    void Raw(void* p, size_t n) { R.Bytes(p, n); }
-    template <size_t N>
-    void Raw(TRec<N>& r) { R.Bytes(r.data(), N); }
-    template <size_t N>
-    void Raw(std::array<uint8_t, N>& r, size_t n) { R.Bytes(r.data(), n); }
-    void Field(uint8_t& v) { v = R.U8(); }
-    void Field(uint16_t& v) { v = R.U16(); }
-    void Field(int16_t& v) { v = int16_t(R.U16()); }
-    void Field(uint32_t& v) { v = R.U32(); }
-    void Field(int32_t& v) { v = int32_t(R.U32()); }
-
-    int64_t Count(int64_t /*held*/, int width, uint64_t elementSize) {
-        int64_t n = width == 2 ? int64_t(R.U16()) : int64_t(int32_t(R.U32()));
-        if (n < 0 || uint64_t(n) * elementSize > uint64_t(INT32_MAX)) throw ERangeError(R.Where());
-        R.Need(uint64_t(n) * elementSize);
-        return n;
-    }
-    void Need(uint64_t bytes) { R.Need(bytes); }
-    void Block(std::vector<uint8_t>& v, int64_t n) {
-        if (n < 0 || n > INT32_MAX) throw ERangeError(R.Where());
-        R.Need(uint64_t(n));
-        // Copied once, not zero-filled first, and in pieces, so that a reader
-        // giving back what it has passed holds little of a large block twice.
-        v.clear();
-        v.reserve(size_t(n));
-        for (size_t left = size_t(n); left > 0;) {
-            const size_t piece = std::min<size_t>(left, size_t{256} << 10);
-            v.insert(v.end(), R.Cursor(), R.Cursor() + piece);
-            R.Skip(piece);
-            left -= piece;
-        }
-    }
-    template <class T>
-    void Elements(std::vector<T>& v, int64_t n) {
-        if constexpr (std::is_integral_v<T> && sizeof(T) > 1 && std::endian::native != std::endian::little) {
-            for (int64_t i = 0; i < n; ++i) Field(v[size_t(i)]);
-        } else {
-            R.Bytes(v.data(), size_t(n) * sizeof(T));
-        }
-    }
-    template <class Fn>
-    void Computed(uint32_t& v, Fn) { v = R.U32(); }
-    void Rest(std::vector<uint8_t>& v) {
-        v.assign(R.Cursor(), R.Cursor() + R.Remaining());
-        R.Skip(R.Remaining());
-    }
-    void Chunk(int32_t& unpacked, int32_t& packed, TChunkSlot& slot) {
-        unpacked = int32_t(R.U32());
-        packed = int32_t(R.U32());
-        if (packed < 0) throw ERangeError(R.Where());
-        R.Need(uint64_t(packed));
-        slot.Packed = R.Cursor();
-        slot.PackedSize = packed;
-        slot.StatedSize = unpacked;
-        R.Skip(size_t(packed));
-    }
-};
-
-struct TSaveIO {
-    static constexpr bool Loading = false;
-    TWriter& W;
-    Ttrlevel& L;
-
-    void At(const char*, int = -1, const char* = "") {}
-    void Report(int percent) {
-        if (!W.Counting()) L.Report(percent);
-    }
-    void Raw(const void* p, size_t n) { W.Bytes(p, n); }
-    template <size_t N>
-    void Raw(const TRec<N>& r) { W.Bytes(r.data(), N); }
-    template <size_t N>
-    void Raw(const std::array<uint8_t, N>& r, size_t n) { W.Bytes(r.data(), n); }
-    void Field(uint8_t v) { W.U8(v); }
-    void Field(uint16_t v) { W.U16(v); }
-    void Field(int16_t v) { W.U16(uint16_t(v)); }
-    void Field(uint32_t v) { W.U32(v); }
-    void Field(int32_t v) { W.U32(uint32_t(v)); }
-
-    int64_t Count(int64_t held, int width, uint64_t) {
-        if (width == 2) W.U16(uint16_t(held));
-        else W.U32(uint32_t(held));
-        return held;
-    }
-    void Need(uint64_t) {}
-    static void CheckHeld(size_t have, int64_t n) {
-        if (n < 0 || uint64_t(n) > have)
-            throw ELevelError("The level model is inconsistent: an array holds fewer elements than its count");
-    }
-    void Block(const std::vector<uint8_t>& v, int64_t n) {
-        CheckHeld(v.size(), n);
-        W.Bytes(v.data(), size_t(n));
-    }
-    template <class T>
-    void Elements(const std::vector<T>& v, int64_t n) {
-        CheckHeld(v.size(), n);
-        if constexpr (std::is_integral_v<T> && sizeof(T) > 1 && std::endian::native != std::endian::little) {
-            for (int64_t i = 0; i < n; ++i) Field(v[size_t(i)]);
-        } else {
-            W.Bytes(v.data(), size_t(n) * sizeof(T));
-        }
-    }
-    template <class Fn>
-    void Computed(uint32_t& v, Fn fn) {
-        v = fn();
-        W.U32(v);
-    }
-    void Rest(const std::vector<uint8_t>& v) { W.Bytes(v.data(), v.size()); }
-    void Chunk(int32_t unpacked, int32_t packed, const TChunkSlot& slot) {
-        W.U32(uint32_t(unpacked));
-        W.U32(uint32_t(packed));
-        W.Bytes(slot.Stream.data(), slot.Stream.size());
-    }
-};
 
 // A counted level array: the count, then its elements. On load the resizing
 // operation sizes the array after the count has been checked.
