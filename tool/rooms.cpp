@@ -42,7 +42,7 @@ const TRoomView& ViewOf(int32_t version) {
 // does not hold it.
 uint32_t XelaPortalCount(const RoomRecord& r) {
     const std::vector<uint8_t>& b = r.XelaBlock;
-    const uint64_t at = xela::DataArea + uint64_t(GetU32(b.data() + xela::SectorStart)) + 8 * uint64_t(r.Sectors.size());
+    const uint64_t at = xela::DataArea + uint64_t(GetU32(b.data() + xela::SectorStart)) + xela::SectorSize * r.Sectors.size();
     return at + 2 <= b.size() ? GetU16(b.data() + at) : 0;
 }
 
