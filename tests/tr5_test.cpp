@@ -265,6 +265,29 @@ TEST(Tr5Level, DamagedRoomsAreReportedWithThePlace) {
   }
 }
 
+TEST(Tr5Level, OverlappingSectorsLayersOrFacesAreRefused) {
+  // An edit writes sectors and faces back into the block: overlapping each
+  // other or the layer records, one edit would change another piece, so such a
+  // room is refused on loading.
+  BLevel L = SampleLevel(8, 9);
+  BLayout lay;
+  const Bytes built = Build(L, &lay);
+  const size_t x = lay.Data("room1") + lay.File("levelData");
+  const int64_t sectors = U32(built, x + 16), layers = U32(built, x + 180);
+  struct Row { const char* Name; std::optional<int64_t> B5RoomOverrides::*Field; int64_t Value; };
+  const Row rows[] = {{"faces over the layer records", &B5RoomOverrides::faceStart, layers},
+                      {"faces over the sectors", &B5RoomOverrides::faceStart, sectors}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.Name);
+    BLevel bad = L;
+    bad.rooms5[1].counts.*row.Field = row.Value;
+    Ttrlevel M;
+    const Outcome o = Parse(M, Build(bad));
+    EXPECT_EQ(o.What, "Room 1 has sectors, layers or faces that overlap in its XELA block") << o;
+    EXPECT_EQ(o.Where, "at byte " + std::to_string(lay.Data("room1") + 188) + " of the level data: room 1, faces");
+  }
+}
+
 TEST(Tr5Level, ImpossibleCountsAndCutsFailBeforeTheEnd) {
   // Counts: rooms above what the model holds, or than the data can hold.
   for (const int64_t rooms : {int64_t(70000), int64_t(-1), int64_t(40)}) {

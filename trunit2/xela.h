@@ -58,6 +58,10 @@ public:
     [[noreturn]] void Outside() const {
         throw ELevelError("Room " + std::to_string(Room_) + " describes content outside its XELA block", Where());
     }
+    [[noreturn]] void Overlapping() const {
+        throw ELevelError("Room " + std::to_string(Room_) + " has sectors, layers or faces that overlap in its XELA block",
+                          Where());
+    }
     [[noreturn]] void TooMany(int64_t n, const char* noun, int capacity) const {
         throw ELevelError("Room " + std::to_string(Room_) + " has " + std::to_string(n) + " " + noun + "; at most " +
                               std::to_string(capacity) + " are supported",
@@ -172,6 +176,22 @@ void WalkXelaFields(TXelaCursor<Loading>& c, RoomRecord& r) {
         for (uint16_t k = 0; k < nt; ++k) c.Copy(p + TriangleSize * k, r.Triangles[tri++]);
         face += TriangleSize * nt;
     }
+    // The pieces written back on saving (sectors, faces) must not overlap each
+    // other or the layer records the walk reads its counts from: an edit of one
+    // would change another, and the saved room would read differently. Real
+    // rooms place their pieces one after another.
+    struct TRange {
+        uint64_t From, To;
+    };
+    const TRange pieces[] = {{sectorAt, sectorAt + SectorSize * sectors},
+                             {layerAt, layerAt + LayerSize * layers},
+                             {DataArea + c.U32(FaceStart), DataArea + face}};
+    c.At("faces", FaceStart);
+    for (size_t a = 0; a < 3; ++a)
+        for (size_t b = a + 1; b < 3; ++b)
+            if (pieces[a].From < pieces[a].To && pieces[b].From < pieces[b].To && pieces[a].From < pieces[b].To &&
+                pieces[b].From < pieces[a].To)
+                c.Overlapping();
 }
 
 // A real TR5 room: the XELA block kept whole; its fields are read through the
