@@ -39,8 +39,7 @@ rows=$work/rows
 while read -r kind size path bytes unpacked texratio <&3; do
   copy=$work/edit_$(basename "$path")
   "$tool" "$path" /Info | grep -q '^Done' || { echo "/Info failed on $path" >&2; exit 1; }
-  cp "$path" "$copy"
-  chmod u+w "$copy"  # the shared real levels are read-only
+  cp "$path" "$copy" && chmod u+w "$copy"
   "$tool" "$copy" /Water 1 | grep -q '^Done' || { echo "/Water failed on $path" >&2; exit 1; }
   info=$(measure -- "$tool" "$path" /Info -- "$bin/qm_floor" load "$path")
   map=$(measure -- "$tool" "$path" /Map "$work/map.svg")

@@ -37,6 +37,7 @@ struct TChunkSlot {
 
 struct TLoadIO {
     static constexpr bool Loading = true;
+    static constexpr size_t CopyPiece = size_t{256} << 10;
     TReader& R;
     Ttrlevel& L;
 
@@ -68,7 +69,7 @@ struct TLoadIO {
         v.clear();
         v.reserve(size_t(n));
         for (size_t left = size_t(n); left > 0;) {
-            const size_t piece = std::min<size_t>(left, size_t{256} << 10);
+            const size_t piece = std::min<size_t>(left, CopyPiece);
             v.insert(v.end(), R.Cursor(), R.Cursor() + piece);
             R.Skip(piece);
             left -= piece;
@@ -79,7 +80,14 @@ struct TLoadIO {
         if constexpr (std::is_integral_v<T> && sizeof(T) > 1 && std::endian::native != std::endian::little) {
             for (int64_t i = 0; i < n; ++i) Field(v[size_t(i)]);
         } else {
-            R.Bytes(v.data(), size_t(n) * sizeof(T));
+            // In pieces, so that a reader giving back what it has passed holds
+            // little of a large array twice.
+            auto* to = reinterpret_cast<uint8_t*>(v.data());
+            for (size_t left = size_t(n) * sizeof(T); left > 0;) {
+                const size_t piece = std::min<size_t>(left, CopyPiece);
+                R.Bytes(to, piece);
+                to += piece, left -= piece;
+            }
         }
     }
     template <class Fn>

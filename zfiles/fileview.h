@@ -34,6 +34,9 @@ public:
     void Close() noexcept;
 
 private:
+    // The content read into Copy_ (where the file is not mapped).
+    void ReadCopy(const TDiskFile& file, size_t size);
+
     const uint8_t* Data_ = nullptr;
     size_t Size_ = 0;
     size_t Released_ = 0;       // bytes before this have been given back

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <new>
 
 #include "errors.h"
 #include "fileview.h"
@@ -20,14 +19,7 @@ void TFileView::Open(const TDiskFile& file, size_t size) {
     void* p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, static_cast<int>(file.Descriptor()), 0);
     if (p == MAP_FAILED) {
         // Some files cannot be mapped (special file systems): read them instead.
-        try {
-            Copy_.resize(size);
-        } catch (const std::bad_alloc&) {
-            throw EOutOfMemory("reading the file");
-        }
-        file.ReadAt(0, Copy_.data(), static_cast<int64_t>(size));
-        Data_ = Copy_.data();
-        Size_ = size;
+        ReadCopy(file, size);
         return;
     }
     // Read ahead: the content is walked from its start to its end.

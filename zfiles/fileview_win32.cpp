@@ -1,6 +1,4 @@
 // TFileView on Windows: the content read into memory in one go.
-#include <new>
-
 #include "errors.h"
 #include "fileview.h"
 #include "platform.h"
@@ -11,14 +9,7 @@ void TFileView::Open(const TDiskFile& file, size_t size) {
     Close();
     if (size == 0)
         return;
-    try {
-        Copy_.resize(size);
-    } catch (const std::bad_alloc&) {
-        throw EOutOfMemory("reading the file");
-    }
-    file.ReadAt(0, Copy_.data(), static_cast<int64_t>(size));
-    Data_ = Copy_.data();
-    Size_ = size;
+    ReadCopy(file, size);
 }
 
 void TFileView::ReleaseBefore(size_t) {}
