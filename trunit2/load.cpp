@@ -75,11 +75,12 @@ uint8_t Ttrlevel::ParseLevel(const uint8_t* data, size_t size, const std::string
     return Guarded([&] { return ParseContent(data, size, name, "file"); });
 }
 
-bool Ttrlevel::ReadsWholeAs(int32_t kind, const uint8_t* data, size_t size, const char* area) {
+bool Ttrlevel::ReadsWholeAs(int32_t kind, const uint8_t* data, size_t size, const char* area, TFileView* view) {
     const int32_t tried = LevelVersion;
     LevelVersion = kind;
     try {
         TReader file(data, size, area);
+        file.ReadThrough(view);
         TLoadIO io{file, *this};
         WalkHead(io, *this, KindInfo(kind));
         WalkLevelData(io, *this, KindInfo(kind), false);
@@ -92,6 +93,7 @@ bool Ttrlevel::ReadsWholeAs(int32_t kind, const uint8_t* data, size_t size, cons
 
 uint8_t Ttrlevel::ParseContent(const uint8_t* data, size_t size, const std::string& fileName, const char* area,
                                TFileView* view) {
+    if (view) view->Ensure(0, std::min<size_t>(size, 4));
     const uint32_t signature = size >= 4 ? GetU32(data) : 0;
     if (!IsLevelSignature(signature)) {
         FileSignature = 0;
@@ -102,13 +104,15 @@ uint8_t Ttrlevel::ParseContent(const uint8_t* data, size_t size, const std::stri
     Loaded = LoadedTag;
     LevelVersion = KindFromSignature(signature, fileName);
     // Real TR5 levels share the TR4 signature and name; their content tells.
+    // A TR4-family file is used whole: its chunks are inflated from it.
+    if (view && KindInfo(LevelVersion).Tr4Family) view->Ensure(0, size);
     if (KindInfo(LevelVersion).Tr4Family && HasTr5Layout(data, size)) LevelVersion = KindTR5;
     const TKindInfo& K = KindInfo(LevelVersion);
 
     TReader file(data, size, area);
     TLoadIO io{file, *this};
     if (!K.Tr4Family) {
-        file.ReleaseBehind(view);
+        file.ReadThrough(view);
         try {
             WalkHead(io, *this, K);
             WalkLevelData(io, *this, K, false);
@@ -116,7 +120,7 @@ uint8_t Ttrlevel::ParseContent(const uint8_t* data, size_t size, const std::stri
             // TR1 files do not always follow their name: one that does not read
             // in its name's layout is the other layout only when that reads the
             // whole content to its last byte. Otherwise the first report stands.
-            if (!K.OtherLayout || !ReadsWholeAs(K.OtherLayout, data, size, area)) throw;
+            if (!K.OtherLayout || !ReadsWholeAs(K.OtherLayout, data, size, area, view)) throw;
         }
     } else {
         TChunkSlot slots[4];

@@ -48,30 +48,48 @@ public:
     }
     void Bytes(void* dest, size_t n) {
         Need(n);
+        if (View_ && n >= DirectRead) {
+            // A large copy goes from the file straight to its place.
+            View_->CopyOut(Pos_, dest, n);
+            Advance(n);
+            return;
+        }
+        Ensure(n);
         if (n) std::memcpy(dest, Data_ + Pos_, n);
         Advance(n);
+    }
+    // Makes the next n bytes (checked with Need first) readable at Cursor():
+    // a view of a file reads them in when they are not there.
+    void Ensure(size_t n) {
+        if (View_) View_->Ensure(Pos_, Pos_ + n);
     }
     void Skip(size_t n) {
         Need(n);
         Advance(n);
     }
-    // The data is the content of view from its first byte on, and is read once
-    // from start to end: what lies behind the position is given back to the
-    // view as the reading goes on, so it is not held twice (here and in the
-    // level it is copied into).
-    void ReleaseBehind(TFileView* view) { View_ = view; }
+    // The data is the content of view from its first byte on: its bytes are
+    // asked for as they are read, and what lies behind the position is given
+    // back to the view as the reading goes on, so it is not held twice (here
+    // and in the level it is copied into).
+    void ReadThrough(TFileView* view) { View_ = view; }
+    bool ReadsThrough() const { return View_ != nullptr; }
+    // Copies of this size and more from a view go straight from the file.
+    static constexpr size_t DirectRead = size_t{64} << 10;
     uint8_t U8() {
         Need(1);
+        Ensure(1);
         return Data_[Pos_++];
     }
     uint16_t U16() {
         Need(2);
+        Ensure(2);
         uint16_t v = uint16_t(Data_[Pos_] | (Data_[Pos_ + 1] << 8));
         Pos_ += 2;
         return v;
     }
     uint32_t U32() {
         Need(4);
+        Ensure(4);
         const uint8_t* p = Data_ + Pos_;
         Pos_ += 4;
         return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);

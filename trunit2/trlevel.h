@@ -288,7 +288,7 @@ private:
                          TFileView* view = nullptr);
     // Reads the content again as the given TR1 layout; true when that reads it
     // whole, to its last byte.
-    bool ReadsWholeAs(int32_t kind, const uint8_t* data, size_t size, const char* area);
+    bool ReadsWholeAs(int32_t kind, const uint8_t* data, size_t size, const char* area, TFileView* view);
 };
 
 } // namespace qm

@@ -64,12 +64,19 @@ struct TLoadIO {
     void Block(std::vector<uint8_t>& v, int64_t n) {
         if (n < 0 || n > INT32_MAX) throw ERangeError(R.Where());
         R.Need(uint64_t(n));
+        if (R.ReadsThrough() && size_t(n) >= TReader::DirectRead) {
+            // Read from the file straight into the block.
+            v.resize(size_t(n));
+            R.Bytes(v.data(), size_t(n));
+            return;
+        }
         // Copied once, not zero-filled first, and in pieces, so that a reader
         // giving back what it has passed holds little of a large block twice.
         v.clear();
         v.reserve(size_t(n));
         for (size_t left = size_t(n); left > 0;) {
             const size_t piece = std::min<size_t>(left, CopyPiece);
+            R.Ensure(piece);
             v.insert(v.end(), R.Cursor(), R.Cursor() + piece);
             R.Skip(piece);
             left -= piece;
@@ -93,6 +100,7 @@ struct TLoadIO {
     template <class Fn>
     void Computed(uint32_t& v, Fn) { v = R.U32(); }
     void Rest(std::vector<uint8_t>& v) {
+        R.Ensure(R.Remaining());
         v.assign(R.Cursor(), R.Cursor() + R.Remaining());
         R.Skip(R.Remaining());
     }
@@ -101,6 +109,7 @@ struct TLoadIO {
         packed = int32_t(R.U32());
         if (packed < 0) throw ERangeError(R.Where());
         R.Need(uint64_t(packed));
+        R.Ensure(size_t(packed));
         slot.Packed = R.Cursor();
         slot.PackedSize = packed;
         slot.StatedSize = unpacked;

@@ -203,6 +203,7 @@ void WalkXelaRoom(IO& io, RoomRecord& r, int i) {
         const int64_t start = int64_t(R.Pos());
         io.At("room", i, "XELA mark");
         R.Need(8);
+        R.Ensure(8);
         if (std::memcmp(R.Cursor(), "XELA", 4) != 0)
             throw ELevelError("Room " + std::to_string(i) + " does not start with \"XELA\"", R.Where());
         R.Skip(4);
@@ -211,6 +212,7 @@ void WalkXelaRoom(IO& io, RoomRecord& r, int i) {
         if (size < xela::DataArea - 8)
             throw ELevelError("Room " + std::to_string(i) + " is smaller than its XELA header", R.Where());
         R.Need(size);
+        R.Ensure(size);
         r.XelaBlock.assign(R.Cursor() - 8, R.Cursor() + size);
         R.Skip(size);
         TXelaCursor<true> c(r.XelaBlock, start, R.Area(), i);

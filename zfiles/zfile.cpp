@@ -134,7 +134,14 @@ void ZResetView(TZfile& f, uint16_t recSize) {
     TReleaseOnExit onError(f);
     const int64_t length = OpenForReading(f, recSize);
     f.View.Open(f.DiskFile, static_cast<size_t>(length));
-    const bool wrapped = Unwrap(f, f.View.Data(), length);
+    // Only a container is read whole here; a plain file's bytes are read as
+    // they are asked for.
+    f.View.Ensure(0, std::min<size_t>(static_cast<size_t>(length), ContainerHeader));
+    const bool wrapped = length > ContainerHeader && std::equal(Magic.begin(), Magic.end(), f.View.Data());
+    if (wrapped) {
+        f.View.Ensure(0, static_cast<size_t>(length));
+        Unwrap(f, f.View.Data(), length);
+    }
     if (wrapped)
         f.View.Close();
     Opened(f, wrapped, wrapped ? static_cast<int64_t>(f.Buffer.size()) : length);
@@ -159,6 +166,8 @@ int32_t ZBlockRead(TZfile& f, void* dest, int32_t count) {
     const int64_t wanted = std::max<int64_t>(ByteCount(f, count), 0);
     const auto n = static_cast<int32_t>(std::min<int64_t>(wanted, int64_t{f.Size} - f.Position));
     if (n > 0) {
+        if (f.View.Data())
+            f.View.Ensure(static_cast<size_t>(f.Position), static_cast<size_t>(f.Position) + static_cast<size_t>(n));
         std::memcpy(dest, ZContent(f) + f.Position, static_cast<size_t>(n));
         f.Position += n;
     }

@@ -52,11 +52,12 @@ void ZAssign(TZfile& f, const std::string& name);
 // container stream, EOutOfMemory.
 void ZReset(TZfile& f, uint16_t recSize);
 
-// As ZReset, for reading only: a plain file's content is not copied into
-// Buffer but stays in View, a read-only view of the file (mapped where the
-// system allows), so that its bytes are held once; a "ZLIB" container is
-// unwrapped into Buffer as by ZReset. ZContent gives the content either way.
-// Block writes are refused (EInOutError "File access denied").
+// As ZReset, for reading only: a plain file's content is not read into
+// Buffer but into View, piece by piece as a reader asks for it (the reader
+// gives back what it has used, so its bytes are held once); a "ZLIB" container
+// is unwrapped into Buffer as by ZReset. ZContent gives the content either
+// way; View's bytes must be asked for (TFileView::Ensure) before they are
+// read. Block writes are refused (EInOutError "File access denied").
 void ZResetView(TZfile& f, uint16_t recSize);
 
 // The first byte of the content: in View after ZResetView of a plain file,
