@@ -37,9 +37,7 @@ public:
     // FIFO, a device, a socket) is refused at once, without waiting for a
     // writer, with EInOutError "File access denied". Throws EInOutError.
     void OpenRead(const std::string& name);
-    // Length of the open file in bytes. Throws EInOutError.
-    int64_t Length() const;
-    // The identity of the open file. Throws EInOutError.
+    // The identity of the open file, its length included. Throws EInOutError.
     TFileStamp Stamp() const;
     // Reads exactly n bytes at offset; a short read throws EInOutError
     // "Read beyond end of file".

@@ -59,15 +59,6 @@ void TDiskFile::OpenRead(const std::string& name) {
     Handle_ = guard.Release();
 }
 
-int64_t TDiskFile::Length() const {
-    struct stat st;
-    if (!IsOpen())
-        throw ErrorFromErrno(EBADF, "length of a closed file");
-    if (::fstat(Fd(Handle_), &st) != 0)
-        ThrowErrno("length of the open file");
-    return static_cast<int64_t>(st.st_size);
-}
-
 void TDiskFile::ReadAt(int64_t offset, void* dest, int64_t n) const {
     if (!IsOpen())
         throw ErrorFromErrno(EBADF, "reading a closed file");

@@ -155,15 +155,6 @@ void TDiskFile::OpenRead(const std::string& name) {
     Handle_ = reinterpret_cast<intptr_t>(h.Release());
 }
 
-int64_t TDiskFile::Length() const {
-    if (!IsOpen())
-        throw ErrorFromWin32(ERROR_INVALID_HANDLE, "length of a closed file");
-    LARGE_INTEGER size;
-    if (!::GetFileSizeEx(AsHandle(Handle_), &size))
-        ThrowLastError("length of the open file");
-    return static_cast<int64_t>(size.QuadPart);
-}
-
 void TDiskFile::ReadAt(int64_t offset, void* dest, int64_t n) const {
     if (!IsOpen())
         throw ErrorFromWin32(ERROR_INVALID_HANDLE, "reading a closed file");
