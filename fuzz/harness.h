@@ -30,6 +30,9 @@ namespace qmtest {
 namespace fs = std::filesystem;
 using FuzzBytes = std::vector<uint8_t>;
 
+// A block of the library's kind as a plain byte vector.
+inline FuzzBytes Plain(const qm::TBytes& b) { return FuzzBytes(b.begin(), b.end()); }
+
 // One directory per process, under $TMPDIR when set, else memory-backed where
 // the system has it (each save flushes to disk); every run reuses its paths.
 // It is removed at a normal exit; libFuzzer ends with _Exit, so its runner
@@ -82,7 +85,7 @@ inline bool LevelContent(const uint8_t* data, size_t size, FuzzBytes& content) {
     const size_t length = size - 1;
     if (data[0] >= 128 && data[0] % 6 >= 4) {
         const bool tr5 = data[0] >= 192;
-        const FuzzBytes none = qm::CompressBlock(nullptr, 0);
+        const FuzzBytes none = Plain(qm::CompressBlock(nullptr, 0));
         content = {'T', 'R', '4', 0, 0, 0, 0, 0, 0, 0};
         auto chunk = [&](const FuzzBytes& stream, size_t unpacked) {
             PutU32(content, unpacked), PutU32(content, stream.size());
@@ -94,7 +97,7 @@ inline bool LevelContent(const uint8_t* data, size_t size, FuzzBytes& content) {
             chunk(FuzzBytes(body, body + length), length);
             PutU32(content, 0);  // no samples
         } else {
-            chunk(qm::CompressBlock(body, length), length);
+            chunk(Plain(qm::CompressBlock(body, length)), length);
         }
         return true;
     }
@@ -102,7 +105,7 @@ inline bool LevelContent(const uint8_t* data, size_t size, FuzzBytes& content) {
         const int32_t packed = int32_t(GetU32(body + 4));
         if (packed < 0 || size_t(packed) > length - 12) return false;
         try {
-            content = qm::DecompressBlock(body + 12, size_t(packed), int32_t(GetU32(body + 8)));
+            content = Plain(qm::DecompressBlock(body + 12, size_t(packed), int32_t(GetU32(body + 8))));
         } catch (const qm::EQuillError&) {
             return false;
         }
@@ -149,7 +152,7 @@ inline bool SplitTr4(const FuzzBytes& file, FuzzTr4Parts& parts, int chunks) {
         pos += 8;
         if (packed > file.size() - pos) return false;
         try {
-            chunk = qm::DecompressBlock(file.data() + pos, packed, 0);
+            chunk = Plain(qm::DecompressBlock(file.data() + pos, packed, 0));
         } catch (const qm::EQuillError&) {
             return false;
         }

@@ -183,8 +183,8 @@ void ExpectModel(const Ttrlevel& M, const BLevel& L, const Bytes& file) {
         Append(expectZones, inFile ? B(L.zones[z]) : Bytes(L.boxes.size() * 2));
     }
     ExpectParts({{"counts", {counts, expectCounts}}, {"head", {head, expectHead}},
-                 {"8-bit pages", {M.Textiles8, k <= 5 ? L.textiles8 : Bytes{}}}, {"16-bit pages", {M.Textiles16, L.textiles16}},
-                 {"32-bit pages", {M.Textiles32, L.textiles32}}, {"misc pages", {M.TextilesMisc, L.texturesMisc}},
+                 {"8-bit pages", {B(M.Textiles8), k <= 5 ? L.textiles8 : Bytes{}}}, {"16-bit pages", {B(M.Textiles16), L.textiles16}},
+                 {"32-bit pages", {B(M.Textiles32), L.textiles32}}, {"misc pages", {B(M.TextilesMisc), L.texturesMisc}},
                  {"palette", {B(M.Palette8), k <= 5 ? L.palette8 : Bytes(768)}},  // head (3-5), after sprites (2) or light map (1)
                  {"16-bit palette", {B(M.Palette16), k >= 3 && k <= 5 ? L.palette16 : Bytes(1024)}},
                  {"light map", {B(M.LightMap), k <= 5 ? L.lightMap : Bytes(8192)}},
@@ -204,9 +204,9 @@ void ExpectModel(const Ttrlevel& M, const BLevel& L, const Bytes& file) {
                  {"zones", {zones, expectZones}}, {"animated textures", {B(M.AnimatedTextures), B(L.animatedTextures)}},
                  {"22-byte items", {B(M.Items22), items22}}, {"24-byte items", {B(M.Items24), items24}},
                  {"cinematic frames", {B(M.CinematicFrames), B(L.cinematicFrames)}}, {"AI objects", {B(M.AIObjects), B(L.aiObjects)}},
-                 {"demo data", {M.DemoData, L.demoData}}, {"sound map", {M.SoundMap, L.soundMap}},
-                 {"sound details", {B(M.SoundDetails), B(L.soundDetails)}}, {"samples", {M.SampleData, samples}},
-                 {"sample indices", {B(M.SampleIndices), B(L.sampleIndices)}}, {"trailing bytes", {M.TrailingBytes, L.trailingBytes}}});
+                 {"demo data", {B(M.DemoData), L.demoData}}, {"sound map", {B(M.SoundMap), L.soundMap}},
+                 {"sound details", {B(M.SoundDetails), B(L.soundDetails)}}, {"samples", {B(M.SampleData), samples}},
+                 {"sample indices", {B(M.SampleIndices), B(L.sampleIndices)}}, {"trailing bytes", {B(M.TrailingBytes), L.trailingBytes}}});
     EXPECT_EQ(M.IsNgLevel(), L.ng.present);
 }
 

@@ -77,7 +77,7 @@ TEST(DecompressBlock, AStopTestEndsALongInflate) {
     // 64 MiB of zeros packs into some 64 KiB; once stopped, the inflate
     // ends long before it has produced them.
     const std::vector<uint8_t> zeros(size_t{64} << 20);
-    const std::vector<uint8_t> packed = qm::CompressBlock(zeros.data(), zeros.size());
+    const auto packed = qm::CompressBlock(zeros.data(), zeros.size());
     int asked = 0;
     EXPECT_THROW(qm::DecompressBlock(packed.data(), packed.size(), 0, "in a test", [&] { return ++asked > 2; }),
                  qm::EDecompressionError);

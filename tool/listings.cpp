@@ -44,7 +44,7 @@ void PrintStaticIds(const Ttrlevel& L, TConsole& out) {
 void PrintAnimatedTextures(const Ttrlevel& L, TConsole& out) {
     out.Line("Showing ANIMATED TEXTURES Ids used in this level:");
     out.Line("");
-    const std::vector<uint16_t>& words = L.AnimatedTextures;
+    const auto& words = L.AnimatedTextures;
     // The group and texture counts are followed as stored; a group that runs
     // past the end of the list prints the ids that exist, and the listing stops.
     const size_t groups = words.empty() ? 0 : words[0];

@@ -41,7 +41,7 @@ const TRoomView& ViewOf(int32_t version) {
 // TR5: the portal count, the u16 right after the sectors; 0 when the block
 // does not hold it.
 uint32_t XelaPortalCount(const RoomRecord& r) {
-    const std::vector<uint8_t>& b = r.XelaBlock;
+    const auto& b = r.XelaBlock;
     const uint64_t at = xela::DataArea + uint64_t(GetU32(b.data() + xela::SectorStart)) + xela::SectorSize * r.Sectors.size();
     return at + 2 <= b.size() ? GetU16(b.data() + at) : 0;
 }

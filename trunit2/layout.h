@@ -19,14 +19,19 @@
 
 namespace qm {
 
-// A counted level array: the count, then its elements. On load the resizing
-// operation sizes the array after the count has been checked.
+// A counted level array: the count, then its elements. On load, once the
+// count has been checked, the array is sized without filling (its elements
+// are read at once) and the resizing operation sets the count (and
+// zero-fills the other form, where it sizes two).
 template <class IO, class T>
-void CountedArray(IO& io, Ttrlevel& L, const char* section, int32_t held, int width, std::vector<T>& v,
+void CountedArray(IO& io, Ttrlevel& L, const char* section, int32_t held, int width, TArray<T>& v,
                   void (Ttrlevel::*resize)(int32_t), uint64_t elementSize = sizeof(T)) {
     io.At(section);
     int64_t n = io.Count(held, width, elementSize);
-    if constexpr (IO::Loading) (L.*resize)(int32_t(n));
+    if constexpr (IO::Loading) {
+        SizeToFill(v, n);
+        (L.*resize)(int32_t(n));
+    }
     io.Elements(v, n);
 }
 
@@ -34,7 +39,7 @@ void CountedArray(IO& io, Ttrlevel& L, const char* section, int32_t held, int wi
 // load the limit is checked before the length, so a room the model cannot hold
 // is reported as such even when the file also ends inside it.
 template <class IO, class T>
-void RoomArray(IO& io, int room, uint16_t& count, int capacity, const char* noun, std::vector<T>& v) {
+void RoomArray(IO& io, int room, uint16_t& count, int capacity, const char* noun, TArray<T>& v) {
     io.At("room", room, noun);
     if constexpr (IO::Loading) {
         const uint16_t n = io.R.U16();
@@ -83,17 +88,21 @@ void WalkRoom(IO& io, RoomRecord& r, int i, const TKindInfo& K) {
             // The other vertex form: the same position and first light value,
             // with the attribute and second light value the 12-byte form starts with.
             r.Vertices12.resize(r.VertexCount);
-            for (size_t v = 0; v < r.VertexCount; ++v) {
-                std::memcpy(r.Vertices12[v].data(), r.Vertices8[v].data(), 8);
-                SetU16(r.Vertices12[v].data() + 8, 0x0010);
-                SetU16(r.Vertices12[v].data() + 10, 0x3DEF);
+            const uint8_t* from = r.Vertices8.data()->data();
+            uint8_t* to = r.Vertices12.data()->data();
+            for (size_t v = 0; v < r.VertexCount; ++v, from += 8, to += 12) {
+                std::memcpy(to, from, 8);
+                const uint8_t tail[4] = {0x10, 0x00, 0xEF, 0x3D};
+                std::memcpy(to + 8, tail, 4);
             }
         }
     } else {
         RoomArray(io, i, r.VertexCount, RoomRecord::MaxVertices, "vertices", r.Vertices12);
         if constexpr (IO::Loading) {
             r.Vertices8.resize(r.VertexCount);
-            for (size_t v = 0; v < r.VertexCount; ++v) std::memcpy(r.Vertices8[v].data(), r.Vertices12[v].data(), 8);
+            const uint8_t* from = r.Vertices12.data()->data();
+            uint8_t* to = r.Vertices8.data()->data();
+            for (size_t v = 0; v < r.VertexCount; ++v, from += 12, to += 8) std::memcpy(to, from, 8);
         }
     }
     RoomArray(io, i, r.RectangleCount, RoomRecord::MaxRectangles, "rectangles", r.Rectangles);

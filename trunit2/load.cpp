@@ -18,7 +18,7 @@ namespace {
 // the machine has the cores for it (each chunk is an independent zlib stream).
 // The fault raised is the first in file order, as one-after-another reading
 // would find it.
-void InflateChunks(TChunkSlot (&slots)[4], std::vector<uint8_t> (&out)[4], int count = 4) {
+void InflateChunks(TChunkSlot (&slots)[4], TBytes (&out)[4], int count = 4) {
     auto inflate = [&](int i, const auto& stop) {
         const TChunkSlot& s = slots[i];
         std::string where = std::string("in the ") + s.Name;
@@ -61,9 +61,9 @@ uint8_t Ttrlevel::LoadLevel(const std::string& fileName) {
         ZAssign(f, fileName);
         ZResetView(f, 1);
         StampName = fileName, Stamp = f.Stamp;
-        // A plain file is read in place and given back as it is read, so that
-        // its bytes are not held twice.
-        const uint8_t result = ParseContent(ZContent(f), size_t(f.Size), fileName,
+        // A plain file is read through a window sliding along it, so that its
+        // bytes are not held twice; a container's content is unwrapped whole.
+        const uint8_t result = ParseContent(f.Compressed ? ZContent(f) : nullptr, size_t(f.Size), fileName,
                                             f.Compressed ? "unpacked level inside the ZLIB container" : "file",
                                             f.Compressed ? nullptr : &f.View);
         ZClose(f, false);
@@ -93,7 +93,7 @@ bool Ttrlevel::ReadsWholeAs(int32_t kind, const uint8_t* data, size_t size, cons
 
 uint8_t Ttrlevel::ParseContent(const uint8_t* data, size_t size, const std::string& fileName, const char* area,
                                TFileView* view) {
-    if (view) view->Ensure(0, std::min<size_t>(size, 4));
+    if (view) data = view->Ensure(0, std::min<size_t>(size, 4));
     const uint32_t signature = size >= 4 ? GetU32(data) : 0;
     if (!IsLevelSignature(signature)) {
         FileSignature = 0;
@@ -105,7 +105,7 @@ uint8_t Ttrlevel::ParseContent(const uint8_t* data, size_t size, const std::stri
     LevelVersion = KindFromSignature(signature, fileName);
     // Real TR5 levels share the TR4 signature and name; their content tells.
     // A TR4-family file is used whole: its chunks are inflated from it.
-    if (view && KindInfo(LevelVersion).Tr4Family) view->Ensure(0, size);
+    if (view && KindInfo(LevelVersion).Tr4Family) data = view->Ensure(0, size);
     if (KindInfo(LevelVersion).Tr4Family && HasTr5Layout(data, size)) LevelVersion = KindTR5;
     const TKindInfo& K = KindInfo(LevelVersion);
 
@@ -131,7 +131,7 @@ uint8_t Ttrlevel::ParseContent(const uint8_t* data, size_t size, const std::stri
         // TR5 stores its level data as it is: only the page chunks are inflated.
         const int packed = K.RawLevelData ? 3 : 4;
         int32_t levelSize = 0, levelPacked = 0;
-        std::vector<uint8_t> unpacked[4];
+        TBytes unpacked[4];
         try {
             WalkTr4Head(io, *this, K, slots, levelSize, levelPacked);
         } catch (const EQuillError&) {
@@ -158,7 +158,7 @@ uint8_t Ttrlevel::ParseContent(const uint8_t* data, size_t size, const std::stri
 
         // The level data is read from its own unpacked block, so no read can run
         // on into bytes that are not part of it.
-        const std::vector<uint8_t>& levelData = unpacked[3];
+        const TBytes& levelData = unpacked[3];
         TReader level = K.RawLevelData ? TReader(slots[3].Packed, size_t(slots[3].PackedSize), "level data")
                                        : TReader(levelData.data(), levelData.size(), "level data chunk");
         TLoadIO lio{level, *this};

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bytes.h"
 #include "errors.h"
 #include "fileview.h"
 
@@ -31,7 +32,7 @@ class TReader {
 public:
     // area names the data for error reports ("file", "level data chunk").
     TReader(const uint8_t* data, size_t size, const char* area)
-        : Data_(data), Size_(size), Area_(area) {}
+        : Base_(data), Size_(size), Hi_(size), Area_(area) {}
 
     void At(const char* section, int index = -1, const char* field = "") {
         Place_ = TPlace{section, index, field};
@@ -40,7 +41,8 @@ public:
 
     size_t Pos() const { return Pos_; }
     size_t Remaining() const { return Size_ - Pos_; }
-    const uint8_t* Cursor() const { return Data_ + Pos_; }
+    // The byte at the position; from a view, valid up to the next Ensure.
+    const uint8_t* Cursor() const { return Base_ + (Pos_ - Lo_); }
 
     // Throws "Read beyond end of file" unless n bytes remain.
     void Need(uint64_t n) const {
@@ -51,46 +53,51 @@ public:
         if (View_ && n >= DirectRead) {
             // A large copy goes from the file straight to its place.
             View_->CopyOut(Pos_, dest, n);
-            Advance(n);
+            Pos_ += n;
             return;
         }
         Ensure(n);
-        if (n) std::memcpy(dest, Data_ + Pos_, n);
-        Advance(n);
+        if (n) std::memcpy(dest, Cursor(), n);
+        Pos_ += n;
     }
     // Makes the next n bytes (checked with Need first) readable at Cursor():
-    // a view of a file reads them in when they are not there.
+    // a view of a file reads them in when its window does not hold them.
     void Ensure(size_t n) {
-        if (View_) View_->Ensure(Pos_, Pos_ + n);
+        if (Pos_ < Lo_ || Pos_ + n > Hi_) Slide(n);
     }
     void Skip(size_t n) {
         Need(n);
-        Advance(n);
+        Pos_ += n;
     }
-    // The data is the content of view from its first byte on: its bytes are
-    // asked for as they are read, and what lies behind the position is given
-    // back to the view as the reading goes on, so it is not held twice (here
-    // and in the level it is copied into).
-    void ReadThrough(TFileView* view) { View_ = view; }
+    // The data is the content of view, from its first byte on: its bytes are
+    // read through the view's window as they are asked for, so they are not
+    // held whole besides the level they are copied into.
+    void ReadThrough(TFileView* view) {
+        View_ = view;
+        Base_ = nullptr;
+        Lo_ = Hi_ = 0;
+    }
     bool ReadsThrough() const { return View_ != nullptr; }
     // Copies of this size and more from a view go straight from the file.
     static constexpr size_t DirectRead = size_t{64} << 10;
     uint8_t U8() {
         Need(1);
         Ensure(1);
-        return Data_[Pos_++];
+        const uint8_t v = *Cursor();
+        ++Pos_;
+        return v;
     }
     uint16_t U16() {
         Need(2);
         Ensure(2);
-        uint16_t v = uint16_t(Data_[Pos_] | (Data_[Pos_ + 1] << 8));
+        const uint8_t* p = Cursor();
         Pos_ += 2;
-        return v;
+        return uint16_t(p[0] | (p[1] << 8));
     }
     uint32_t U32() {
         Need(4);
         Ensure(4);
-        const uint8_t* p = Data_ + Pos_;
+        const uint8_t* p = Cursor();
         Pos_ += 4;
         return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
     }
@@ -98,22 +105,22 @@ public:
     const char* Area() const { return Area_; }
 
 private:
-    static constexpr size_t ReleaseStep = size_t{256} << 10;
-    void Advance(size_t n) {
-        Pos_ += n;
-        if (View_ && Pos_ - Released_ >= ReleaseStep) {
-            View_->ReleaseBefore(Pos_);
-            Released_ = Pos_;
-        }
+    void Slide(size_t n) {
+        // Only a view's window can lack bytes that Need() found in the data.
+        if (!View_) return;
+        Base_ = View_->Ensure(Pos_, Pos_ + n);
+        Lo_ = View_->Lo();
+        Hi_ = View_->Hi();
+        Base_ -= Pos_ - Lo_;
     }
 
-    const uint8_t* Data_;
+    const uint8_t* Base_;  // the byte at Lo_
     size_t Size_;
     size_t Pos_ = 0;
+    size_t Lo_ = 0, Hi_;   // the bytes readable from Base_: all of in-memory data
     const char* Area_;
     TPlace Place_;
     TFileView* View_ = nullptr;
-    size_t Released_ = 0;
 };
 
 // A saved level in pieces, in file order: runs of a composed byte block, and
@@ -125,9 +132,9 @@ struct TComposed {
         size_t Offset;        // the run's start in Own
         size_t Size;
     };
-    std::vector<uint8_t> Own;
+    TBytes Own;
     std::vector<TPiece> Pieces;
-    std::vector<std::vector<uint8_t>> Kept;  // blocks pieces refer to that no model member holds
+    std::vector<TBytes> Kept;  // blocks pieces refer to that no model member holds
 
     size_t Size() const {
         size_t n = 0;
@@ -153,7 +160,7 @@ public:
     // Blocks from this size on are referenced in place when composing in pieces.
     static constexpr size_t ReferencedBlock = size_t{64} << 10;
 
-    explicit TWriter(std::vector<uint8_t>& out) : Out_(&out) {}
+    explicit TWriter(TBytes& out) : Out_(&out) {}
     explicit TWriter(TComposed& out) : Out_(&out.Own), Composed_(&out) {}
     TWriter() = default;
     bool Counting() const { return Out_ == nullptr; }
@@ -188,7 +195,7 @@ public:
     }
 
 private:
-    std::vector<uint8_t>* Out_ = nullptr;
+    TBytes* Out_ = nullptr;
     TComposed* Composed_ = nullptr;
     int64_t Counted_ = 0;
 };

@@ -38,7 +38,7 @@ int64_t CountedSize(Ttrlevel& level, Walk walk) {
     return counter.Counted();
 }
 
-void Reserve(std::vector<uint8_t>& block, int64_t bytes) {
+void Reserve(TBytes& block, int64_t bytes) {
     try {
         block.reserve(size_t(bytes));
     } catch (const std::bad_alloc&) {
@@ -126,7 +126,7 @@ void Ttrlevel::Compose(TComposed& content) {
 
     CheckWholePages(*this);
     // The level data first, in a block of its own, then the file around it.
-    std::vector<uint8_t> levelData;
+    TBytes levelData;
     Reserve(levelData, CountedSize(*this, [&](TSaveIO& c) { WalkLevelData(c, *this, K, ng); }));
     TWriter dataOut(levelData);
     TSaveIO dio{dataOut, *this};

@@ -10,13 +10,14 @@ namespace qm {
 
 namespace {
 
-// Resizes v to n elements after checking that n is a possible count.
-template <class T>
-void Resize(std::vector<T>& v, int32_t n) {
+// Resizes v to n elements after checking that n is a possible count; the
+// elements it adds are zero.
+template <class T, class A>
+void Resize(std::vector<T, A>& v, int32_t n) {
     if (n < 0 || uint64_t(n) * sizeof(T) > uint64_t(INT32_MAX)) throw ERangeError();
     try {
-        if (n == 0) std::vector<T>().swap(v);
-        else v.resize(size_t(n));
+        if (n == 0) std::vector<T, A>().swap(v);
+        else v.resize(size_t(n), T{});
     } catch (const std::bad_alloc&) {
         throw EOutOfMemory();
     }
@@ -106,12 +107,12 @@ void Ttrlevel::SetCinematicFrameCount(int32_t n) {
 }
 
 void Ttrlevel::ReleaseBlocks() {
-    std::vector<uint8_t>().swap(Textiles8);
-    std::vector<uint8_t>().swap(Textiles16);
-    std::vector<uint8_t>().swap(Textiles32);
-    std::vector<uint8_t>().swap(TextilesMisc);
-    std::vector<uint8_t>().swap(SampleData);
-    std::vector<uint8_t>().swap(TrailingBytes);
+    TBytes().swap(Textiles8);
+    TBytes().swap(Textiles16);
+    TBytes().swap(Textiles32);
+    TBytes().swap(TextilesMisc);
+    TBytes().swap(SampleData);
+    TBytes().swap(TrailingBytes);
     SampleDataSize = 0;
 }
 

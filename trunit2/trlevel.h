@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bytes.h"
 #include "platform.h"
 
 namespace qm {
@@ -22,6 +23,12 @@ class TFileView;
 // A fixed-size record kept as the bytes of the file (little-endian fields).
 template <size_t N>
 using TRec = std::array<uint8_t, N>;
+
+// An array of the level: a vector of its records whose plain resize() leaves
+// new elements uninitialised, because loading overwrites them at once with the
+// file's bytes. The resizing operations of Ttrlevel zero-fill what they add.
+template <class T>
+using TArray = std::vector<T, TUninitAllocator<T>>;
 
 inline uint16_t GetU16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
 inline void SetU16(uint8_t* p, uint16_t v) { p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); }
@@ -64,29 +71,29 @@ struct RoomRecord {
 
     TRoomInfo RoomInfo;
     uint16_t VertexCount = 0;
-    std::vector<TRec<8>> Vertices8;    // x, y, z (i16), Lighting (2 bytes)
-    std::vector<TRec<12>> Vertices12;  // as Vertices8, then Attributes (u16), Lighting2 (u16)
+    TArray<TRec<8>> Vertices8;    // x, y, z (i16), Lighting (2 bytes)
+    TArray<TRec<12>> Vertices12;  // as Vertices8, then Attributes (u16), Lighting2 (u16)
     uint16_t RectangleCount = 0;
-    std::vector<TRec<10>> Rectangles;  // four vertex indices, then the texture word (bytes 8-9)
+    TArray<TRec<10>> Rectangles;  // four vertex indices, then the texture word (bytes 8-9)
     uint16_t TriangleCount = 0;
-    std::vector<TRec<8>> Triangles;    // three vertex indices, then the texture word (bytes 6-7)
+    TArray<TRec<8>> Triangles;    // three vertex indices, then the texture word (bytes 6-7)
     uint16_t SpriteCount = 0;
-    std::vector<TRec<4>> Sprites;
+    TArray<TRec<4>> Sprites;
     uint16_t PortalCount = 0;
-    std::vector<TRec<32>> Portals;
+    TArray<TRec<32>> Portals;
     uint16_t SectorCountZ = 0;
     uint16_t SectorCountX = 0;
-    std::vector<TRec<8>> Sectors;      // word 1 (bytes 2-3), bits 0-3: floor step sound
+    TArray<TRec<8>> Sectors;      // word 1 (bytes 2-3), bits 0-3: floor step sound
     uint8_t AmbientIntensity[2] = {0, 0};  // file order; for TR1-TR3 low then high byte
     uint16_t AmbientIntensity2 = 0;    // TR2 and later
     uint16_t LightMode = 0;            // TR2 only
     uint16_t LightCount = 0;
-    std::vector<TRec<18>> Lights18;    // TR1
-    std::vector<TRec<24>> Lights24;    // TR2, TR3
-    std::vector<TRec<46>> Lights46;    // TR4 family
+    TArray<TRec<18>> Lights18;    // TR1
+    TArray<TRec<24>> Lights24;    // TR2, TR3
+    TArray<TRec<46>> Lights46;    // TR4 family
     uint16_t StaticCount = 0;
-    std::vector<TRec<18>> Statics18;   // TR1
-    std::vector<TRec<20>> Statics20;   // TR2 and later
+    TArray<TRec<18>> Statics18;   // TR1
+    TArray<TRec<20>> Statics20;   // TR2 and later
     int16_t AlternateRoom = 0;
     uint8_t RoomFlags[2] = {0, 0};     // byte 0: 0x01 water, 0x08 sky, quicksand 0x80 (TR1-TR3) or 0x04
     uint8_t WaterScheme = 0;           // TR3 and later
@@ -98,7 +105,7 @@ struct RoomRecord {
     // first 10 and 8 bytes of its 12- and 10-byte faces) and written back into
     // it at the same offsets on saving; the vertex, light and static arrays
     // stay empty.
-    std::vector<uint8_t> XelaBlock;
+    TArray<uint8_t> XelaBlock;
 };
 
 // In memory all fields; the file holds 20 bytes (TR1-TR3: Attribute, Tile,
@@ -176,10 +183,10 @@ public:
     int32_t Textiles8Size = 0;    // TexturePageCount * 65536
     int32_t TexturePageCount = 0; // 256x256 pages (TR4 family: whole 16-bit pages)
 
-    std::vector<uint8_t> Textiles8;    // 8-bit pages, 65536 bytes each (TR1-TR3)
-    std::vector<uint8_t> Textiles16;   // 16-bit pages, 131072 bytes each (TR2 and later)
-    std::vector<uint8_t> Textiles32;   // TR4 family: unpacked chunk 1
-    std::vector<uint8_t> TextilesMisc; // TR4 family: unpacked chunk 3
+    TArray<uint8_t> Textiles8;    // 8-bit pages, 65536 bytes each (TR1-TR3)
+    TArray<uint8_t> Textiles16;   // 16-bit pages, 131072 bytes each (TR2 and later)
+    TArray<uint8_t> Textiles32;   // TR4 family: unpacked chunk 1
+    TArray<uint8_t> TextilesMisc; // TR4 family: unpacked chunk 3
 
     // TR5, after chunk 3: Lara type (u16), weather (u16), 28 padding bytes.
     TRec<32> Tr5Fields{};
@@ -187,60 +194,60 @@ public:
     TRec<4> LevelReservedWord{};
     std::vector<RoomRecord> Rooms;
 
-    std::vector<uint16_t> FloorData;
-    std::vector<uint16_t> MeshData;
-    std::vector<int32_t> MeshPointers;
-    std::vector<TRec<32>> Animations32;  // TR1-TR3
-    std::vector<TRec<40>> Animations40;  // TR4 family
-    std::vector<TRec<6>> StateChanges;
-    std::vector<TRec<8>> AnimDispatches;
-    std::vector<uint16_t> AnimCommands;
-    std::vector<int32_t> MeshTrees;
-    std::vector<uint16_t> Frames;
-    std::vector<TRec<18>> Moveables;     // TR1-TR4 family
-    std::vector<TRec<20>> Moveables20;   // TR5: the 18 bytes, then a 16-bit word
-    std::vector<TRec<32>> StaticMeshes;  // first field: the 32-bit static mesh id
+    TArray<uint16_t> FloorData;
+    TArray<uint16_t> MeshData;
+    TArray<int32_t> MeshPointers;
+    TArray<TRec<32>> Animations32;  // TR1-TR3
+    TArray<TRec<40>> Animations40;  // TR4 family
+    TArray<TRec<6>> StateChanges;
+    TArray<TRec<8>> AnimDispatches;
+    TArray<uint16_t> AnimCommands;
+    TArray<int32_t> MeshTrees;
+    TArray<uint16_t> Frames;
+    TArray<TRec<18>> Moveables;     // TR1-TR4 family
+    TArray<TRec<20>> Moveables20;   // TR5: the 18 bytes, then a 16-bit word
+    TArray<TRec<32>> StaticMeshes;  // first field: the 32-bit static mesh id
     // TR4 family, before the object textures: the UV-rotate byte, then "TEX"
     // (TR4) or "TEX\0" (TR5); TexMarkerSize of the kind's bytes are used.
     TRec<5> TexMarker{};
     std::vector<ObjectTextureRecord> ObjectTextures;
     TRec<4> SpriteMarker{};              // "SPR" (TR4) or "SPR\0" (TR5), before the sprite textures
-    std::vector<TRec<16>> SpriteTextures;
-    std::vector<TRec<8>> SpriteSequences;
-    std::vector<TRec<16>> Cameras;
-    std::vector<TRec<40>> FlybyCameras;  // TR4 family
-    std::vector<TRec<16>> SoundSources;
-    std::vector<TRec<20>> Boxes20;       // TR1
-    std::vector<TRec<8>> Boxes8;         // TR2 and later
-    std::vector<uint16_t> Overlaps;
-    std::array<std::vector<int16_t>, 10> Zones;  // ZoneCount (= BoxCount) entries each
-    std::vector<uint16_t> AnimatedTextures;  // word 0: groups; then per group n-1 and n ids
+    TArray<TRec<16>> SpriteTextures;
+    TArray<TRec<8>> SpriteSequences;
+    TArray<TRec<16>> Cameras;
+    TArray<TRec<40>> FlybyCameras;  // TR4 family
+    TArray<TRec<16>> SoundSources;
+    TArray<TRec<20>> Boxes20;       // TR1
+    TArray<TRec<8>> Boxes8;         // TR2 and later
+    TArray<uint16_t> Overlaps;
+    std::array<TArray<int16_t>, 10> Zones;  // ZoneCount (= BoxCount) entries each
+    TArray<uint16_t> AnimatedTextures;  // word 0: groups; then per group n-1 and n ids
     // Item forms: object id (u16), room (i16), x, y, z (i32), angle, intensity,
     // [Intensity2 (i16), 24-byte form only], flags (u16).
-    std::vector<TRec<22>> Items22;
-    std::vector<TRec<24>> Items24;
-    std::vector<TRec<16>> CinematicFrames;  // TR1-TR3
-    std::vector<TRec<24>> AIObjects;        // TR4 family
+    TArray<TRec<22>> Items22;
+    TArray<TRec<24>> Items24;
+    TArray<TRec<16>> CinematicFrames;  // TR1-TR3
+    TArray<TRec<24>> AIObjects;        // TR4 family
     // Demo data bytes. In an NG level the demo data count is the number of 2-byte
     // sound map entries and DemoData stays empty.
-    std::vector<uint8_t> DemoData;
-    std::vector<TRec<8>> SoundDetails;
-    std::vector<int32_t> SampleIndices;
+    TArray<uint8_t> DemoData;
+    TArray<TRec<8>> SoundDetails;
+    TArray<int32_t> SampleIndices;
 
     std::array<uint8_t, 8192> LightMap{};  // TR1-TR3
     std::array<uint8_t, 768> Palette8{};   // TR1-TR3
     std::array<uint8_t, 1024> Palette16{}; // TR2, TR3
     // 512 bytes (TR1), 740 bytes (TR2 and later), DemoDataCount * 2 bytes (NG levels).
-    std::vector<uint8_t> SoundMap;
+    TArray<uint8_t> SoundMap;
 
     // TR1: the counted sample block. TR4 family: the raw tail after the level
     // data chunk (sound samples, and an NG level's trailer block).
     int32_t SampleDataSize = 0;
-    std::vector<uint8_t> SampleData;
+    TArray<uint8_t> SampleData;
 
     // Bytes that follow the sample indices at the end of the level data, kept
     // so that a saved level keeps them (real TR4 levels carry 6 such bytes).
-    std::vector<uint8_t> TrailingBytes;
+    TArray<uint8_t> TrailingBytes;
 
     TProgressSink* ProgressSink = nullptr;
 

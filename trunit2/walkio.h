@@ -32,12 +32,22 @@ struct TChunkSlot {
     const uint8_t* Packed = nullptr;  // load: points into the file content
     int32_t PackedSize = 0;
     int32_t StatedSize = 0;           // the unpacked size field as stored
-    std::vector<uint8_t> Stream;      // save: the compressed stream
+    TBytes Stream;                    // save: the compressed stream
 };
+
+// Sizes a level array to n elements that are filled at once: nothing is
+// zero-filled first.
+template <class T>
+void SizeToFill(TArray<T>& v, int64_t n) {
+    try {
+        v.resize(size_t(n));
+    } catch (const std::bad_alloc&) {
+        throw EOutOfMemory();
+    }
+}
 
 struct TLoadIO {
     static constexpr bool Loading = true;
-    static constexpr size_t CopyPiece = size_t{256} << 10;
     TReader& R;
     Ttrlevel& L;
 
@@ -61,45 +71,25 @@ struct TLoadIO {
         return n;
     }
     void Need(uint64_t bytes) { R.Need(bytes); }
-    void Block(std::vector<uint8_t>& v, int64_t n) {
+    void Block(TBytes& v, int64_t n) {
         if (n < 0 || n > INT32_MAX) throw ERangeError(R.Where());
         R.Need(uint64_t(n));
-        if (R.ReadsThrough() && size_t(n) >= TReader::DirectRead) {
-            // Read from the file straight into the block.
-            v.resize(size_t(n));
-            R.Bytes(v.data(), size_t(n));
-            return;
-        }
-        // Copied once, not zero-filled first, and in pieces, so that a reader
-        // giving back what it has passed holds little of a large block twice.
-        v.clear();
-        v.reserve(size_t(n));
-        for (size_t left = size_t(n); left > 0;) {
-            const size_t piece = std::min<size_t>(left, CopyPiece);
-            R.Ensure(piece);
-            v.insert(v.end(), R.Cursor(), R.Cursor() + piece);
-            R.Skip(piece);
-            left -= piece;
-        }
+        // Not zero-filled first; from a file, a large block is read straight
+        // into its place.
+        SizeToFill(v, n);
+        R.Bytes(v.data(), size_t(n));
     }
-    template <class T>
-    void Elements(std::vector<T>& v, int64_t n) {
+    template <class T, class A>
+    void Elements(std::vector<T, A>& v, int64_t n) {
         if constexpr (std::is_integral_v<T> && sizeof(T) > 1 && std::endian::native != std::endian::little) {
             for (int64_t i = 0; i < n; ++i) Field(v[size_t(i)]);
         } else {
-            // In pieces, so that a reader giving back what it has passed holds
-            // little of a large array twice.
-            auto* to = reinterpret_cast<uint8_t*>(v.data());
-            for (size_t left = size_t(n) * sizeof(T); left > 0;) {
-                const size_t piece = std::min<size_t>(left, CopyPiece);
-                R.Bytes(to, piece);
-                to += piece, left -= piece;
-            }
+            R.Bytes(v.data(), size_t(n) * sizeof(T));
         }
     }
     template <class Fn>
     void Computed(uint32_t& v, Fn) { v = R.U32(); }
-    void Rest(std::vector<uint8_t>& v) {
+    void Rest(TBytes& v) {
         R.Ensure(R.Remaining());
         v.assign(R.Cursor(), R.Cursor() + R.Remaining());
         R.Skip(R.Remaining());
@@ -147,12 +137,12 @@ struct TSaveIO {
         if (n < 0 || uint64_t(n) > have)
             throw ELevelError("The level model is inconsistent: an array holds fewer elements than its count");
     }
-    void Block(const std::vector<uint8_t>& v, int64_t n) {
+    void Block(const TBytes& v, int64_t n) {
         CheckHeld(v.size(), n);
         W.Bytes(v.data(), size_t(n));
     }
-    template <class T>
-    void Elements(const std::vector<T>& v, int64_t n) {
+    template <class T, class A>
+    void Elements(const std::vector<T, A>& v, int64_t n) {
         CheckHeld(v.size(), n);
         if constexpr (std::is_integral_v<T> && sizeof(T) > 1 && std::endian::native != std::endian::little) {
             for (int64_t i = 0; i < n; ++i) Field(v[size_t(i)]);
@@ -165,7 +155,7 @@ struct TSaveIO {
         v = fn();
         W.U32(v);
     }
-    void Rest(const std::vector<uint8_t>& v) { W.Bytes(v.data(), v.size()); }
+    void Rest(const TBytes& v) { W.Bytes(v.data(), v.size()); }
     void Chunk(int32_t unpacked, int32_t packed, const TChunkSlot& slot) {
         W.U32(uint32_t(unpacked));
         W.U32(uint32_t(packed));

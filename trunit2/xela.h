@@ -40,7 +40,7 @@ constexpr size_t LayerVertices = 0, LayerRectangles = 6, LayerTriangles = 8;
 template <bool Loading>
 class TXelaCursor {
 public:
-    using TBlock = std::conditional_t<Loading, const std::vector<uint8_t>, std::vector<uint8_t>>;
+    using TBlock = std::conditional_t<Loading, const TBytes, TBytes>;
     TXelaCursor(TBlock& block, int64_t base, const char* area, int room)
         : B_(block), Base_(base), Area_(area), Room_(room) {}
 

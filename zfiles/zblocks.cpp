@@ -64,7 +64,7 @@ std::string ZlibDetail(const z_stream& s, int rc) {
 }
 
 // Resizes the output block, turning an allocation failure into EOutOfMemory.
-void Resize(std::vector<uint8_t>& block, uint64_t length, const std::string& where) {
+void Resize(TBytes& block, uint64_t length, const std::string& where) {
     try {
         block.resize(static_cast<size_t>(length));
     } catch (const std::bad_alloc&) {
@@ -75,7 +75,7 @@ void Resize(std::vector<uint8_t>& block, uint64_t length, const std::string& whe
 }
 
 // Cuts the block to its exact length and gives back the unused memory.
-void ShrinkToLength(std::vector<uint8_t>& block, size_t length) {
+void ShrinkToLength(TBytes& block, size_t length) {
     block.resize(length);
     try {
         block.shrink_to_fit();
@@ -95,7 +95,7 @@ void FeedInput(z_stream& s, const uint8_t* input, size_t length, size_t& fed) {
     }
 }
 
-void SetOutput(z_stream& s, std::vector<uint8_t>& out, size_t done, size_t most) {
+void SetOutput(z_stream& s, TBytes& out, size_t done, size_t most) {
     s.next_out = out.data() + done;
     s.avail_out = static_cast<uInt>(std::min<size_t>({out.size() - done, most, UINT_MAX}));
 }
@@ -122,7 +122,7 @@ public:
 
 } // namespace
 
-std::vector<uint8_t> CompressBlock(const uint8_t* input, size_t length) {
+TBytes CompressBlock(const uint8_t* input, size_t length) {
     const std::string place = "zlib compression";
     DeflateStream z;
     int rc = deflateInit2(&z.S, 9, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY);
@@ -137,9 +137,9 @@ std::vector<uint8_t> CompressBlock(const uint8_t* input, size_t length) {
     // touched (an output block sized for the worst case would be written in
     // full, and cost its whole size in memory, for a stream of a quarter of it).
     constexpr size_t Piece = size_t{1} << 18;
-    std::vector<uint8_t> scratch;
+    TBytes scratch;
     Resize(scratch, std::min<uint64_t>(Piece, RoundUp256(uint64_t{length} + length / 10 + 12)), place);
-    std::vector<uint8_t> out;
+    TBytes out;
     size_t fed = 0;
     size_t done = 0;
     for (;;) {
@@ -183,7 +183,7 @@ namespace {
 // room; with `count` set, output beyond it goes to a scratch block and is only
 // counted, else the pass stops when the block is full. Returns the bytes
 // produced so far; ended tells whether the stream came to its end.
-uint64_t InflatePass(const uint8_t* input, size_t length, std::vector<uint8_t>& out, bool count, bool& ended,
+uint64_t InflatePass(const uint8_t* input, size_t length, TBytes& out, bool count, bool& ended,
                      const std::string& where, const std::string& fallback, const std::function<bool()>& stop) {
     ended = false;
     InflateStream z;
@@ -194,7 +194,7 @@ uint64_t InflatePass(const uint8_t* input, size_t length, std::vector<uint8_t>& 
         throw EDecompressionError(Place(where, fallback, ZlibDetail(z.S, rc)));
     z.Live = true;
 
-    std::vector<uint8_t> scratch;
+    TBytes scratch;
     size_t fed = 0;
     uint64_t done = 0;
     for (;;) {
@@ -245,7 +245,7 @@ uint64_t InflatePass(const uint8_t* input, size_t length, std::vector<uint8_t>& 
 
 } // namespace
 
-std::vector<uint8_t> DecompressBlock(const uint8_t* input, size_t length, int64_t estimate,
+TBytes DecompressBlock(const uint8_t* input, size_t length, int64_t estimate,
                                      const std::string& where, const std::function<bool()>& stop) {
     const std::string fallback = "zlib stream";
     // The first block: the stated size, but never more than a modest block plus
@@ -257,7 +257,7 @@ std::vector<uint8_t> DecompressBlock(const uint8_t* input, size_t length, int64_
     const uint64_t most = std::min(FirstBlockBase + length, possible);
     const uint64_t first = estimate > 0 ? std::min<uint64_t>(static_cast<uint64_t>(estimate), most)
                                         : std::min<uint64_t>(most, RoundUp256(uint64_t{length} * 4 + 1024));
-    std::vector<uint8_t> out;
+    TBytes out;
     Resize(out, first, Place(where, fallback, "decompression block"));
     bool ended = false;
     const uint64_t produced = InflatePass(input, length, out, false, ended, where, fallback, stop);
@@ -269,7 +269,7 @@ std::vector<uint8_t> DecompressBlock(const uint8_t* input, size_t length, int64_
     // stream that would pass 2 GiB is refused here, holding no more than the
     // first block), then inflate once more into a block of the exact size.
     const uint64_t total = InflatePass(input, length, out, true, ended, where, fallback, stop);
-    std::vector<uint8_t>().swap(out);
+    TBytes().swap(out);
     Resize(out, total, Place(where, fallback, "decompression block"));
     InflatePass(input, length, out, false, ended, where, fallback, stop);
     if (!ended)

@@ -7,12 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "bytes.h"
+
 namespace qm {
 
 // Compresses input into one zlib stream (level 9, deflate, 15-bit window, memory
 // level 8, default strategy), the exact stream returned. Throws
 // ECompressionError ("error") on any zlib failure, EOutOfMemory.
-std::vector<uint8_t> CompressBlock(const uint8_t* input, size_t length);
+TBytes CompressBlock(const uint8_t* input, size_t length);
 
 // Inflates one zlib stream (bytes after the stream's end are ignored). estimate
 // is the expected output size (0 when unknown); it only sizes the first output
@@ -24,8 +26,7 @@ std::vector<uint8_t> CompressBlock(const uint8_t* input, size_t length);
 // would exceed what an int32 length can express; where names the block for the
 // error report. A stop test, when given, is asked between pieces of output;
 // once it answers true the inflating ends with EDecompressionError.
-std::vector<uint8_t> DecompressBlock(const uint8_t* input, size_t length, int64_t estimate,
-                                     const std::string& where = {},
-                                     const std::function<bool()>& stop = {});
+TBytes DecompressBlock(const uint8_t* input, size_t length, int64_t estimate, const std::string& where = {},
+                      const std::function<bool()>& stop = {});
 
 } // namespace qm

@@ -36,7 +36,7 @@ void WriteInt32LE(uint8_t* p, int32_t value) {
 void ReleaseAll(TZfile& f) noexcept {
     f.DiskFile.Close();
     f.View.Close();
-    std::vector<uint8_t>().swap(f.Buffer);
+    TBytes().swap(f.Buffer);
     f.Size = 0;
     f.Position = 0;
     f.Capacity = 0;
@@ -58,9 +58,9 @@ private:
     TZfile& F_;
 };
 
-std::vector<uint8_t> Allocate(int64_t length, const std::string& where) {
+TBytes Allocate(int64_t length, const std::string& where) {
     try {
-        return std::vector<uint8_t>(static_cast<size_t>(length));
+        return TBytes(static_cast<size_t>(length));
     } catch (const std::bad_alloc&) {
         throw EOutOfMemory(where);
     }
@@ -119,7 +119,7 @@ void ZReset(TZfile& f, uint16_t recSize) {
     const int64_t length = OpenForReading(f, recSize);
     // One read brings the whole file in; the container, if any, is unpacked
     // straight from this block.
-    std::vector<uint8_t> raw = Allocate(length, "loading " + f.Name);
+    TBytes raw = Allocate(length, "loading " + f.Name);
     if (length > 0)
         f.DiskFile.ReadAt(0, raw.data(), length);
     const bool wrapped = Unwrap(f, raw.data(), length);
@@ -136,19 +136,17 @@ void ZResetView(TZfile& f, uint16_t recSize) {
     f.View.Open(f.DiskFile, static_cast<size_t>(length));
     // Only a container is read whole here; a plain file's bytes are read as
     // they are asked for.
-    f.View.Ensure(0, std::min<size_t>(static_cast<size_t>(length), ContainerHeader));
-    const bool wrapped = length > ContainerHeader && std::equal(Magic.begin(), Magic.end(), f.View.Data());
-    if (wrapped) {
-        f.View.Ensure(0, static_cast<size_t>(length));
-        Unwrap(f, f.View.Data(), length);
-    }
+    const uint8_t* head = f.View.Ensure(0, std::min<size_t>(static_cast<size_t>(length), ContainerHeader));
+    const bool wrapped = length > ContainerHeader && std::equal(Magic.begin(), Magic.end(), head);
+    if (wrapped)
+        Unwrap(f, f.View.Ensure(0, static_cast<size_t>(length)), length);
     if (wrapped)
         f.View.Close();
     Opened(f, wrapped, wrapped ? static_cast<int64_t>(f.Buffer.size()) : length);
     onError.Armed = false;
 }
 
-const uint8_t* ZContent(const TZfile& f) { return f.View.Data() ? f.View.Data() : f.Buffer.data(); }
+const uint8_t* ZContent(const TZfile& f) { return f.Buffer.data(); }
 
 void ZRewrite(TZfile& f, uint16_t recSize) {
     ReleaseAll(f);
@@ -166,16 +164,16 @@ int32_t ZBlockRead(TZfile& f, void* dest, int32_t count) {
     const int64_t wanted = std::max<int64_t>(ByteCount(f, count), 0);
     const auto n = static_cast<int32_t>(std::min<int64_t>(wanted, int64_t{f.Size} - f.Position));
     if (n > 0) {
-        if (f.View.Data())
-            f.View.Ensure(static_cast<size_t>(f.Position), static_cast<size_t>(f.Position) + static_cast<size_t>(n));
-        std::memcpy(dest, ZContent(f) + f.Position, static_cast<size_t>(n));
+        const auto from = static_cast<size_t>(f.Position);
+        const uint8_t* p = f.View.IsOpen() ? f.View.Ensure(from, from + static_cast<size_t>(n)) : f.Buffer.data() + from;
+        std::memcpy(dest, p, static_cast<size_t>(n));
         f.Position += n;
     }
     return std::max(n, 0);
 }
 
 void ZBlockWrite(TZfile& f, const void* src, int32_t count) {
-    if (f.View.Data())
+    if (f.View.IsOpen())
         throw EInOutError(EInOutError::AccessDenied, f.Name + ": opened for reading only");
     const int64_t n = ByteCount(f, count);
     if (n < 0)
@@ -241,7 +239,7 @@ void ZClose(TZfile& f, bool flush) {
         f.Stamp = StoreFileReplacing(f.Name, {content}, {size}, f.Stamp);
         return;
     }
-    const std::vector<uint8_t> packed = CompressBlock(content, size);
+    const TBytes packed = CompressBlock(content, size);
     std::array<uint8_t, ContainerHeader> header{};
     std::copy(Magic.begin(), Magic.end(), header.begin());
     WriteInt32LE(header.data() + 4, static_cast<int32_t>(packed.size()));

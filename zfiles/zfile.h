@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bytes.h"
 #include "fileview.h"
 #include "platform.h"
 
@@ -27,7 +28,7 @@ struct TZfile {
     std::string Name;           // the name given to ZAssign
     TDiskFile DiskFile;         // the file on disk while open
     bool Compressed = false;    // set by ZReset when the file was a "ZLIB" container
-    std::vector<uint8_t> Buffer; // the content: Buffer.size() == Size, Buffer.capacity() == Capacity
+    TBytes Buffer;              // the content: Buffer.size() == Size, Buffer.capacity() == Capacity
     int32_t Size = 0;           // content bytes in Buffer (the logical file size)
     int32_t Position = 0;       // offset of the next block read or write
     int32_t Capacity = 0;       // allocated bytes of Buffer
@@ -53,15 +54,14 @@ void ZAssign(TZfile& f, const std::string& name);
 void ZReset(TZfile& f, uint16_t recSize);
 
 // As ZReset, for reading only: a plain file's content is not read into
-// Buffer but into View, piece by piece as a reader asks for it (the reader
-// gives back what it has used, so its bytes are held once); a "ZLIB" container
-// is unwrapped into Buffer as by ZReset. ZContent gives the content either
-// way; View's bytes must be asked for (TFileView::Ensure) before they are
-// read. Block writes are refused (EInOutError "File access denied").
+// Buffer but read through View, piece by piece as a reader asks for it
+// (TFileView::Ensure), so its bytes are never held whole; a "ZLIB" container
+// is unwrapped into Buffer as by ZReset. Block writes are refused (EInOutError
+// "File access denied").
 void ZResetView(TZfile& f, uint16_t recSize);
 
-// The first byte of the content: in View after ZResetView of a plain file,
-// else in Buffer.
+// The first byte of the content in Buffer: after ZReset, or after ZResetView
+// of a "ZLIB" container.
 const uint8_t* ZContent(const TZfile& f);
 
 // Opens the file for writing (creating it when missing is deferred to the
