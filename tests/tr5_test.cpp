@@ -91,7 +91,7 @@ TEST(Tr5Level, ModelMatchesTheDescription) {
       EXPECT_EQ(m.AmbientIntensity[0] | m.AmbientIntensity[1] << 8, int(r.colour & 0xFFFF));
       EXPECT_EQ(m.RoomFlags[0] | m.RoomFlags[1] << 8, r.flags);
       EXPECT_EQ(m.AlternateRoom, r.alternateRoom);
-      EXPECT_TRUE(m.XelaBlock == BuildXelaRoom(r));
+      EXPECT_TRUE(B(m.XelaBlock) == BuildXelaRoom(r));
     }
     EXPECT_TRUE(B(M.Moveables20) == B(L.moveables20));
     ASSERT_EQ(M.ObjectTextures.size(), L.objectTextures.size());
@@ -100,9 +100,9 @@ TEST(Tr5Level, ModelMatchesTheDescription) {
                   M.ObjectTextures[i].Tr4Extra[3] == L.objectTextures[i].extra[3] &&
                   M.ObjectTextures[i].Tr5Closing == L.objectTextures[i].closing);
     EXPECT_EQ(M.ItemCount, 5);
-    EXPECT_TRUE(M.SoundMap == L.soundMap);
-    EXPECT_TRUE(M.TrailingBytes == L.trailingBytes);
-    EXPECT_TRUE(M.SampleData == L.rawTail);
+    EXPECT_TRUE(B(M.SoundMap) == L.soundMap);
+    EXPECT_TRUE(B(M.TrailingBytes) == L.trailingBytes);
+    EXPECT_TRUE(B(M.SampleData) == L.rawTail);
     EXPECT_TRUE(B(M.SampleIndices) == B(L.sampleIndices));
   }
 }

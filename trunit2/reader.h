@@ -73,6 +73,7 @@ public:
     // read through the view's window as they are asked for, so they are not
     // held whole besides the level they are copied into.
     void ReadThrough(TFileView* view) {
+        if (!view) return;
         View_ = view;
         Base_ = nullptr;
         Lo_ = Hi_ = 0;
@@ -157,8 +158,10 @@ struct TComposed {
 // writing walk).
 class TWriter {
 public:
-    // Blocks from this size on are referenced in place when composing in pieces.
-    static constexpr size_t ReferencedBlock = size_t{64} << 10;
+    // Blocks from this size on are referenced in place when composing in
+    // pieces (the store writes the pieces with gathering writes): below it,
+    // copying costs less than a piece of its own.
+    static constexpr size_t ReferencedBlock = 512;
 
     explicit TWriter(TBytes& out) : Out_(&out) {}
     explicit TWriter(TComposed& out) : Out_(&out.Own), Composed_(&out) {}

@@ -6,6 +6,7 @@
 // Ctrl-C, Ctrl-Break or close event deletes it before the run ends.
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "win32_file.h"
 
@@ -145,6 +146,32 @@ void WriteAll(HANDLE h, const uint8_t* data, size_t n, int64_t& written, const s
     }
 }
 
+// Writes the parts one after another: small pieces are gathered into one
+// block of at most WritePiece bytes first, so that a level handed over in
+// thousands of pieces (its arrays where the model holds them) costs a few
+// calls; large pieces go as they are.
+void WriteParts(HANDLE h, const std::vector<const void*>& parts, const std::vector<size_t>& sizes, int64_t& written,
+                const std::string& where) {
+    constexpr size_t Small = size_t{64} << 10;
+    std::vector<uint8_t> gathered;
+    auto flush = [&] {
+        WriteAll(h, gathered.data(), gathered.size(), written, where);
+        gathered.clear();
+    };
+    for (size_t i = 0; i < parts.size() && i < sizes.size(); ++i) {
+        const auto* p = static_cast<const uint8_t*>(parts[i]);
+        if (sizes[i] >= Small) {
+            flush();
+            WriteAll(h, p, sizes[i], written, where);
+            continue;
+        }
+        if (gathered.size() + sizes[i] > WritePiece)
+            flush();
+        gathered.insert(gathered.end(), p, p + sizes[i]);
+    }
+    flush();
+}
+
 } // namespace
 
 TFileStamp StoreFileReplacing(const std::string& name, const std::vector<const void*>& parts,
@@ -169,8 +196,7 @@ TFileStamp StoreFileReplacing(const std::string& name, const std::vector<const v
     try {
         const std::string writing = "writing " + tempName;
         int64_t written = 0;
-        for (size_t i = 0; i < parts.size() && i < sizes.size(); ++i)
-            WriteAll(h.Get(), static_cast<const uint8_t*>(parts[i]), sizes[i], written, writing);
+        WriteParts(h.Get(), parts, sizes, written, writing);
         AskFaultHook(TStoreStep::Sync, 0, "flushing " + tempName + " to disk");
         if (!::FlushFileBuffers(h.Get()))
             ThrowLastError("flushing " + tempName + " to disk");

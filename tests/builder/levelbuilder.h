@@ -39,6 +39,12 @@ namespace qmtest {
 
 using Bytes = std::vector<uint8_t>;
 
+// A block of the library's (whatever its allocator) as the tests' bytes.
+template <class A>
+Bytes AsBytes(const std::vector<uint8_t, A>& b) {
+  return Bytes(b.begin(), b.end());
+}
+
 // Level kinds, numbered like the level model's LevelVersion.
 enum class Kind : int { TR1 = 1, TUB = 2, TR2 = 3, TRG = 4, TR3 = 5, TR4 = 6, TRC = 7, TR5 = 8 };
 
