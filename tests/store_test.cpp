@@ -194,5 +194,39 @@ TEST_F(StoreTest, StoreIntoAMissingDirectoryFailsCleanly) {
     EXPECT_TRUE(Entries(dir_).empty());
 }
 
+// A level is handed to the store in thousands of pieces: small and empty ones,
+// runs of more than one call's worth, and pieces larger than one write. The
+// file holds them in order, and a few calls write them all.
+TEST_F(StoreTest, ManyPiecesAreStoredInOrderInFewCalls) {
+    const struct {
+        const char* what;
+        std::vector<size_t> sizes;
+    } rows[] = {
+        {"one empty piece", {0}},
+        {"3000 small pieces, some empty", [] {
+             std::vector<size_t> v;
+             for (size_t i = 0; i < 3000; ++i) v.push_back(i % 7 == 0 ? 0 : 1 + i * 37 % 700);
+             return v;
+         }()},
+        {"pieces around a large one", {5, 2'600'000, 17, 0, 1'048'575, 2, 1'048'577}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        Bytes all;
+        std::vector<Bytes> blocks;
+        for (size_t i = 0; i < row.sizes.size(); ++i) blocks.push_back(Iota(row.sizes[i], uint8_t(i * 13)));
+        std::vector<const void*> parts;
+        for (const Bytes& b : blocks) parts.push_back(b.data()), all.insert(all.end(), b.begin(), b.end());
+        int calls = 0;
+        qm::GStoreFaultHook = [&](qm::TStoreStep step, int64_t) { return calls += step == qm::TStoreStep::Write, 0; };
+        const std::string path = PathOf("level.bin");
+        qm::StoreFileReplacing(path, parts, row.sizes);
+        qm::GStoreFaultHook = nullptr;
+        EXPECT_EQ(ReadBytes(path), all);
+        // At most one call per MiB, plus one per 1024 pieces and a last one.
+        EXPECT_LE(calls, int(all.size() >> 20) + int(row.sizes.size() / 1024) + 2);
+    }
+}
+
 } // namespace
 } // namespace qmtest
