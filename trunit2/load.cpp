@@ -112,6 +112,9 @@ uint8_t Ttrlevel::ParseContent(const uint8_t* data, size_t size, const std::stri
     TReader file(data, size, area);
     TLoadIO io{file, *this};
     if (!K.Tr4Family) {
+        // The level holds every byte of the file, and a little more: its
+        // memory can be readied in one go.
+        if (view) PrepareHeap(size);
         file.ReadThrough(view);
         try {
             WalkHead(io, *this, K);

@@ -74,6 +74,13 @@ void CheckReplaceable(const std::string& name);
 TFileStamp StoreFileReplacing(const std::string& name, const std::vector<const void*>& parts,
                               const std::vector<size_t>& sizes, const TFileStamp& expected = {});
 
+// Readies the heap for about `bytes` of allocations that are all about to be
+// filled (a level read into memory): where the system allows, their memory is
+// faulted in with one call instead of page by page as it is first written.
+// The memory is taken only as far as it will be used, so bytes must not
+// exceed what the caller is about to allocate. Does nothing elsewhere.
+void PrepareHeap(size_t bytes);
+
 // The steps of a store, in the order they happen, as the test seam names them.
 // Linux first tries a temporary file without a name (CreateUnnamed; a failure
 // there falls back to a named one, Create) and gives it its name (Link) once

@@ -2,6 +2,8 @@
 // reading and the replaceability check. The crash-safe store is in
 // store_posix.cpp.
 #include <fcntl.h>
+#include <malloc.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -118,6 +120,29 @@ void CheckReplaceable(const std::string& name) {
     if (fd < 0)
         throw EInOutError(EInOutError::AccessDenied, where);
     ::close(fd);
+}
+
+void PrepareHeap(size_t bytes) {
+#if defined(__GLIBC__) && defined(MADV_POPULATE_WRITE) && defined(M_TRIM_THRESHOLD) && defined(M_MMAP_THRESHOLD)
+    // Blocks up to 32 MiB come from the heap, which is never given back while
+    // the run lasts; one block of the whole size is faulted in and freed, and
+    // the allocations that follow are carved from its memory.
+    if (bytes < (size_t{1} << 20))
+        return;
+    ::mallopt(M_TRIM_THRESHOLD, INT32_MAX);
+    ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    void* block = std::malloc(bytes);
+    if (block == nullptr)
+        return;
+    const auto page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const uintptr_t from = (reinterpret_cast<uintptr_t>(block) + page - 1) / page * page;
+    const uintptr_t to = (reinterpret_cast<uintptr_t>(block) + bytes) / page * page;
+    if (to > from)
+        (void)::madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
+    std::free(block);
+#else
+    (void)bytes;
+#endif
 }
 
 } // namespace qm

@@ -215,4 +215,6 @@ void CheckReplaceable(const std::string& name) {
         throw EInOutError(EInOutError::AccessDenied, where);
 }
 
+void PrepareHeap(size_t) {}
+
 } // namespace qm
