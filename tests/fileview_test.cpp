@@ -29,7 +29,7 @@ TEST(FileView, EveryWayOfReadingGivesTheFilesBytes) {
     const uint8_t* p = view.Ensure(from, from + n);
     ASSERT_EQ(std::memcmp(p, content.data() + from, n), 0) << "bytes " << from << " to " << from + n;
   };
-  // Forward in steps of every size, giving back what was passed, twice over
+  // Forward in steps of every size, sometimes releasing what was passed, twice over
   // (the second walk starts again at the beginning).
   for (int walk = 0; walk < 2; ++walk) {
     for (size_t at = 0; at < content.size();) {
