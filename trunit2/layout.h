@@ -88,8 +88,8 @@ void WalkRoom(IO& io, RoomRecord& r, int i, const TKindInfo& K) {
             // The other vertex form: the same position and first light value,
             // with the attribute and second light value the 12-byte form starts with.
             r.Vertices12.resize(r.VertexCount);
-            const uint8_t* from = r.Vertices8.data()->data();
-            uint8_t* to = r.Vertices12.data()->data();
+            const auto* from = reinterpret_cast<const uint8_t*>(r.Vertices8.data());
+            auto* to = reinterpret_cast<uint8_t*>(r.Vertices12.data());
             for (size_t v = 0; v < r.VertexCount; ++v, from += 8, to += 12) {
                 std::memcpy(to, from, 8);
                 const uint8_t tail[4] = {0x10, 0x00, 0xEF, 0x3D};
@@ -100,8 +100,8 @@ void WalkRoom(IO& io, RoomRecord& r, int i, const TKindInfo& K) {
         RoomArray(io, i, r.VertexCount, RoomRecord::MaxVertices, "vertices", r.Vertices12);
         if constexpr (IO::Loading) {
             r.Vertices8.resize(r.VertexCount);
-            const uint8_t* from = r.Vertices12.data()->data();
-            uint8_t* to = r.Vertices8.data()->data();
+            const auto* from = reinterpret_cast<const uint8_t*>(r.Vertices12.data());
+            auto* to = reinterpret_cast<uint8_t*>(r.Vertices8.data());
             for (size_t v = 0; v < r.VertexCount; ++v, from += 12, to += 8) std::memcpy(to, from, 8);
         }
     }
