@@ -34,6 +34,7 @@ void TFileView::Fill(size_t from, size_t to) {
         } catch (const std::bad_alloc&) {
             throw EOutOfMemory("reading the file");
         }
+        FaultIn(larger.get(), capacity);
         if (kept) std::memcpy(larger.get(), Window_.get() + (from - Lo_), kept);
         Window_ = std::move(larger);
         Capacity_ = capacity;

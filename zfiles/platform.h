@@ -74,6 +74,11 @@ void CheckReplaceable(const std::string& name);
 TFileStamp StoreFileReplacing(const std::string& name, const std::vector<const void*>& parts,
                               const std::vector<size_t>& sizes, const TFileStamp& expected = {});
 
+// Faults in the memory of a block that is about to be filled whole, with one
+// call instead of page by page as it is first written, where the system
+// allows; does nothing elsewhere.
+void FaultIn(void* block, size_t bytes);
+
 // Readies the heap for about `bytes` of allocations that are all about to be
 // filled (a level read into memory): where the system allows, their memory is
 // faulted in with one call instead of page by page as it is first written.

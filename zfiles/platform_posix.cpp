@@ -122,8 +122,21 @@ void CheckReplaceable(const std::string& name) {
     ::close(fd);
 }
 
+void FaultIn(void* block, size_t bytes) {
+#ifdef MADV_POPULATE_WRITE
+    // Only whole pages inside the block; a kernel without the advice ignores it.
+    const auto page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const uintptr_t from = (reinterpret_cast<uintptr_t>(block) + page - 1) / page * page;
+    const uintptr_t to = (reinterpret_cast<uintptr_t>(block) + bytes) / page * page;
+    if (to > from)
+        (void)::madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
+#else
+    (void)block, (void)bytes;
+#endif
+}
+
 void PrepareHeap(size_t bytes) {
-#if defined(__GLIBC__) && defined(MADV_POPULATE_WRITE) && defined(M_TRIM_THRESHOLD) && defined(M_MMAP_THRESHOLD)
+#if defined(__GLIBC__) && defined(M_TRIM_THRESHOLD) && defined(M_MMAP_THRESHOLD)
     // Blocks up to 32 MiB come from the heap, which is never given back while
     // the run lasts; one block of the whole size is faulted in and freed, and
     // the allocations that follow are carved from its memory.
@@ -134,11 +147,7 @@ void PrepareHeap(size_t bytes) {
     void* block = std::malloc(bytes);
     if (block == nullptr)
         return;
-    const auto page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
-    const uintptr_t from = (reinterpret_cast<uintptr_t>(block) + page - 1) / page * page;
-    const uintptr_t to = (reinterpret_cast<uintptr_t>(block) + bytes) / page * page;
-    if (to > from)
-        (void)::madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
+    FaultIn(block, bytes);
     std::free(block);
 #else
     (void)bytes;

@@ -215,6 +215,8 @@ void CheckReplaceable(const std::string& name) {
         throw EInOutError(EInOutError::AccessDenied, where);
 }
 
+void FaultIn(void*, size_t) {}
+
 void PrepareHeap(size_t) {}
 
 } // namespace qm

@@ -17,6 +17,7 @@
 #include <new>
 
 #include "errors.h"
+#include "platform.h"
 
 namespace qm {
 namespace {
@@ -259,6 +260,10 @@ TBytes DecompressBlock(const uint8_t* input, size_t length, int64_t estimate,
                                         : std::min<uint64_t>(most, RoundUp256(uint64_t{length} * 4 + 1024));
     TBytes out;
     Resize(out, first, Place(where, fallback, "decompression block"));
+    // The block is filled from its start: its memory is faulted in at once
+    // (a stream that fills less leaves the rest unused, as it would anyway
+    // have been reserved).
+    FaultIn(out.data(), out.size());
     bool ended = false;
     const uint64_t produced = InflatePass(input, length, out, false, ended, where, fallback, stop);
     if (ended) {
@@ -271,6 +276,7 @@ TBytes DecompressBlock(const uint8_t* input, size_t length, int64_t estimate,
     const uint64_t total = InflatePass(input, length, out, true, ended, where, fallback, stop);
     TBytes().swap(out);
     Resize(out, total, Place(where, fallback, "decompression block"));
+    FaultIn(out.data(), out.size());
     InflatePass(input, length, out, false, ended, where, fallback, stop);
     if (!ended)
         throw EDecompressionError(Place(where, fallback, "the stream changed between two readings"));
