@@ -49,7 +49,7 @@ public:
     void Close() noexcept;
 
     // The usual window: read ahead in pieces this large.
-    static constexpr size_t WindowSize = size_t{256} << 10;
+    static constexpr size_t WindowSize = size_t{128} << 10;
 
 private:
     void Fill(size_t from, size_t to);
