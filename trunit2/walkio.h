@@ -12,7 +12,6 @@
 //   Rest(vector)               everything up to the end of the data
 #pragma once
 
-#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -89,11 +88,7 @@ struct TLoadIO {
     }
     template <class Fn>
     void Computed(uint32_t& v, Fn) { v = R.U32(); }
-    void Rest(TBytes& v) {
-        R.Ensure(R.Remaining());
-        v.assign(R.Cursor(), R.Cursor() + R.Remaining());
-        R.Skip(R.Remaining());
-    }
+    void Rest(TBytes& v) { Block(v, int64_t(R.Remaining())); }
     void Chunk(int32_t& unpacked, int32_t& packed, TChunkSlot& slot) {
         unpacked = int32_t(R.U32());
         packed = int32_t(R.U32());
