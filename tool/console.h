@@ -13,6 +13,21 @@ public:
     virtual ~TConsole() = default;
     // Writes text and the CR LF line end.
     virtual void Line(std::string_view text) = 0;
+    // A line that only tells how far the run has got ("Loading Level..."):
+    // written as any other, unless the run is quiet.
+    virtual void Progress(std::string_view text) { Line(text); }
+};
+
+// The console of a quiet run: progress lines are left out, every other line
+// goes to the console it wraps.
+class TQuietConsole : public TConsole {
+public:
+    explicit TQuietConsole(TConsole& inner) : Inner_(inner) {}
+    void Line(std::string_view text) override { Inner_.Line(text); }
+    void Progress(std::string_view) override {}
+
+private:
+    TConsole& Inner_;
 };
 
 // Writes to a standard stream (binary mode, so the line end stays CR LF).

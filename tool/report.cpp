@@ -35,7 +35,7 @@ void PrintReport(const Ttrlevel& L, TConsole& out) {
     Count(out, "Total Cameras:", L.CameraCount);
     Count(out, "Total Boxes:", L.BoxCount);
     Count(out, "Total Overlaps:", L.OverlapCount);
-    out.Line("Counting vertices & polygons, statics & lights...");
+    out.Progress("Counting vertices & polygons, statics & lights...");
 
     int32_t statics = 0, lights = 0, maxVertices = 0, maxRectangles = 0, maxTriangles = 0;
     for (const RoomRecord& r : L.Rooms) {

@@ -1,10 +1,13 @@
 #include "run.h"
 
+#include <algorithm>
+#include <filesystem>
 #include <new>
 
 #include "args.h"
 #include "errors.h"
 #include "functions.h"
+#include "options.h"
 #include "platform.h"
 #include "trlevel.h"
 
@@ -98,11 +101,29 @@ void WorkTextures(TJob& j) {
     EditTextures(j.Level, oldId, newId, j.From, j.To);
 }
 
+std::filesystem::path PathOf(const std::string& utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+// The line under a failed store of a new file whose folder is not there.
+std::string MissingFolderHint(const std::string& fileName) {
+    const std::filesystem::path folder = PathOf(fileName).parent_path();
+    std::error_code error;
+    if (folder.empty() || std::filesystem::exists(folder, error)) return {};
+    const std::u8string name = folder.u8string();
+    return "the folder " + std::string(name.begin(), name.end()) + " does not exist";
+}
+
 // "/Map OUT.svg": the picture is drawn in memory, then stored crash-safely.
 void WorkMap(TJob& j) {
     const std::string svg = MapSvg(j.Level, j.Args.At(1), j.From, j.To);
-    j.Out.Line("Saving the map...");
-    StoreMap(j.Args.At(3), svg);
+    j.Out.Progress("Saving the map...");
+    try {
+        StoreMap(j.Args.At(3), svg);
+    } catch (EQuillError& e) {
+        e.Hint = MissingFolderHint(j.Args.At(3));
+        throw;
+    }
     j.Out.Line("Done.");
 }
 
@@ -173,10 +194,10 @@ int RunFunction(const TFunctionRow& fn, const TArgs& args, TConsole& out, Ttrlev
     TJob job{.Level = level, .Args = args, .Out = out};
     if (fn.NumberValue) job.Value = StrToInt(args.At(3));
 
-    out.Line("Loading Level...");
+    out.Progress("Loading Level...");
     if (level.LoadLevel(name) != 0) return Refuse(out, "Invalid tr level format.");
     if (level.LevelVersion < fn.MinVersion) return Refuse(out, fn.TooOld);
-    if (fn.Progress) out.Line(fn.Progress);
+    if (fn.Progress) out.Progress(fn.Progress);
     if (fn.RangeAt > 0) {
         // Without a range, a function that only shows rooms shows none of a
         // level without rooms; the edits refuse such a level.
@@ -186,7 +207,7 @@ int RunFunction(const TFunctionRow& fn, const TArgs& args, TConsole& out, Ttrlev
 
     fn.Work(job);
     if (fn.Saves) {
-        out.Line("Saving the level...");
+        out.Progress("Saving the level...");
         level.SaveLevel(name);
         if (saved) *saved = true;
         out.Line("Done.");
@@ -194,33 +215,71 @@ int RunFunction(const TFunctionRow& fn, const TArgs& args, TConsole& out, Ttrlev
     return ExitDone;
 }
 
-// "/h" in any case, and the help switches of other command-line programs: no
-// level file can sensibly be called by any of these names.
-bool IsHelpSwitch(const std::string& arg) {
-    return UpperAscii(arg) == "/H" || arg == "-h" || arg == "--help" || arg == "/?";
-}
+// "/h" in any case, and "/?": no level file can sensibly be called by either
+// name. The option spellings -h and --help are options and may stand anywhere.
+bool IsHelpSwitch(const std::string& arg) { return UpperAscii(arg) == "/H" || arg == "/?"; }
 
-int Run(const TArgs& args, TConsole& out, Ttrlevel& level, bool* saved) {
-    if (args.At(1) == "--version") {
-        out.Line("Quillmap " QM_VERSION);
-        return ExitDone;
-    }
-    Banner(out);
-    if (args.Count() == 0 || IsHelpSwitch(args.At(1))) {
-        Help(out);
-        return ExitDone;
-    }
-    const std::string& name = args.At(1);
-    if (!FileExists(name)) return Refuse(out, name + " not found.");
-    const TFunctionRow* fn = FindFunction(args.At(2));
-    if (!fn) return Refuse(out, "Invalid command function, type Quillmap /h");
-    return RunFunction(*fn, args, out, level, saved);
-}
-
-void ErrorReport(TConsole& out, std::string message, const std::string& where) {
+void ErrorReport(TConsole& out, std::string message, const std::string& where, const std::string& hint = {}) {
     if (message.empty() || message.back() != '.') message += '.';
     out.Line(message);
     if (!where.empty()) out.Line(where);
+    if (!hint.empty()) out.Line(hint);
+}
+
+bool IsFolder(const std::string& name) {
+    std::error_code error;
+    return !name.empty() && std::filesystem::is_directory(PathOf(name), error);
+}
+
+// The line under "X not found." that says what was probably meant.
+void NotFoundHint(const std::string& name, TConsole& out) {
+    if (FindFunction(name)) out.Line("the level file comes first: quillmap LEVEL /Function \u2026");
+    else if (IsFolder(name)) out.Line(name + " is a folder, not a level file");
+}
+
+// A word that looks like an option but is none. Where it stands in the level's
+// place it is refused as a missing level, as every run has done; elsewhere it is
+// named as an unknown option. The second line says what may have been meant.
+int RefuseUnknownOption(const TCommandLine& line, const std::vector<std::string>& args, TConsole& out) {
+    const std::string& word = line.Unknown;
+    out.Line(!args.empty() && args[0] == word ? word + " not found." : "Unknown option " + word);
+    const std::string likely = LikelyOption(word);
+    out.Line(likely.empty() ? word + " is not an option of Quillmap, type Quillmap /h"
+                            : word + " is not an option of Quillmap: did you mean " + likely + "?");
+    return ExitUserError;
+}
+
+// One level of a run: the existence test, then the function, as a run of this
+// level alone would take them. An error ends this level only.
+int RunLevel(const std::vector<std::string>& levelArgs, TConsole& out, Ttrlevel& level, bool* saved) {
+    const TArgs args(levelArgs);
+    try {
+        const std::string& name = args.At(1);
+        if (!FileExists(name)) {
+            out.Line(name + " not found.");
+            NotFoundHint(name, out);
+            return ExitUserError;
+        }
+        const TFunctionRow* fn = FindFunction(args.At(2));
+        if (!fn) return Refuse(out, "Invalid command function, type Quillmap /h");
+        return RunFunction(*fn, args, out, level, saved);
+    } catch (const EQuillError& e) {
+        ErrorReport(out, e.what(), e.Where, e.Hint);
+    } catch (const std::bad_alloc&) {
+        ErrorReport(out, "Out of memory", "");
+    } catch (const std::exception& e) {
+        ErrorReport(out, e.what(), "");
+    }
+    return ExitError;
+}
+
+// The levels of a run are the words before the first function switch (the
+// first word is always a level). Without a switch, the first word is the one
+// level and the second stands where the switch belongs, to be refused there.
+size_t LevelCount(const std::vector<std::string>& words) {
+    for (size_t i = 1; i < words.size(); ++i)
+        if (FindFunction(words[i])) return i;
+    return 1;
 }
 
 } // namespace
@@ -230,23 +289,43 @@ void ErrorReport(TConsole& out, std::string message, const std::string& where) {
 // checkers do not count it as lost).
 Ttrlevel* GKeptLevel = nullptr;
 
-int RunTool(const std::vector<std::string>& args, TConsole& out, bool keepLevel, bool* saved) {
+// A run in three stages: the options, the levels, and for each level the function.
+int RunTool(const std::vector<std::string>& args, TConsole& console, bool keepLevel, bool* saved) {
     if (saved) *saved = false;
-    try {
-        if (keepLevel) {
-            GKeptLevel = new Ttrlevel;
-            return Run(TArgs(args), out, *GKeptLevel, saved);
-        }
-        Ttrlevel level;
-        return Run(TArgs(args), out, level, saved);
-    } catch (const EQuillError& e) {
-        ErrorReport(out, e.what(), e.Where);
-    } catch (const std::bad_alloc&) {
-        ErrorReport(out, "Out of memory", "");
-    } catch (const std::exception& e) {
-        ErrorReport(out, e.what(), "");
+    const TCommandLine line = ParseCommandLine(args);
+    if (line.Options.Version) {
+        console.Line("Quillmap " QM_VERSION);
+        return ExitDone;
     }
-    return ExitError;
+    TQuietConsole quiet(console);
+    TConsole& out = line.Options.Quiet ? quiet : console;
+    if (!line.Options.Quiet) Banner(out);
+    const std::vector<std::string>& words = line.Positional;
+    if (line.Options.Help || (words.empty() && line.Unknown.empty()) || (!words.empty() && IsHelpSwitch(words[0]))) {
+        Help(out);
+        return ExitDone;
+    }
+    if (!line.Unknown.empty()) return RefuseUnknownOption(line, args, out);
+
+    const size_t levels = LevelCount(words);
+    int status = ExitDone;
+    for (size_t i = 0; i < levels; ++i) {
+        std::vector<std::string> levelArgs{words[i]};
+        levelArgs.insert(levelArgs.end(), words.begin() + std::ptrdiff_t(levels), words.end());
+        if (levels > 1) out.Line("== " + words[i] + " ==");
+        // The last level of the process is kept to its end; the others are
+        // released before the next is loaded, so a run holds one level at a time.
+        int levelStatus;
+        if (keepLevel && i + 1 == levels) {
+            GKeptLevel = new Ttrlevel;
+            levelStatus = RunLevel(levelArgs, out, *GKeptLevel, saved);
+        } else {
+            Ttrlevel level;
+            levelStatus = RunLevel(levelArgs, out, level, saved);
+        }
+        status = std::max(status, levelStatus);
+    }
+    return status;
 }
 
 } // namespace qm

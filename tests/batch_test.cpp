@@ -1,0 +1,78 @@
+// Options anywhere on the line, several levels in one run, quiet runs, and the
+// extra line that says what a common mistake probably meant: the real program,
+// one row per behaviour.
+#include "binary_run.h"
+#include "tool_test_support.h"
+
+using namespace qmtest;
+
+namespace {
+
+const std::string kLoading = "Loading Level...", kWater = "Turning On/Off the water...";
+const std::string kSaved = "Saving the level...", kDone = "Done.";
+
+TEST(BatchRun, OptionsLevelsAndHints) {
+  ScratchDir scratch;
+  const fs::path dir = scratch.path;
+  BLevel dry = SampleLevel(5, 3);
+  for (BRoom& r : dry.rooms) r.flags[0] &= 0xFE;
+  BLevel wet = dry;
+  for (BRoom& r : wet.rooms) r.flags[0] |= 0x01;
+  WriteBytes(dir / "junk.tr2", Bytes(300, 'j'));
+  fs::create_directory(dir / "folder");
+  const struct {
+    std::vector<std::string> args;
+    std::string out;  // the whole standard output
+    int status;
+    bool aWet, bWet;  // the levels a.tr2 and b.tr2 after the run
+  } rows[] = {
+      // Every word before the switch is a level; each gets a line naming it.
+      {{"a.tr2", "b.tr2", "/Water", "1"},
+       kBanner + Lines({"== a.tr2 ==", kLoading, kWater, kSaved, kDone, "== b.tr2 ==", kLoading, kWater, kSaved, kDone}),
+       0, true, true},
+      // A failing level in the middle stops neither the others nor the exit status.
+      {{"a.tr2", "junk.tr2", "missing.tr2", "b.tr2", "/WATER", "1"},
+       kBanner + Lines({"== a.tr2 ==", kLoading, kWater, kSaved, kDone, "== junk.tr2 ==", kLoading,
+                        "Invalid tr level format.", "== missing.tr2 ==", "missing.tr2 not found.", "== b.tr2 ==",
+                        kLoading, kWater, kSaved, kDone}),
+       2, true, true},
+      {{"a.tr2", "junk.tr2", "/Water", "x"},
+       kBanner + Lines({"== a.tr2 ==", "'x' is not a valid integer value.", "== junk.tr2 ==",
+                        "'x' is not a valid integer value."}),
+       1, false, false},
+      // Quiet: results, errors and "Done." only; options stand anywhere.
+      {{"a.tr2", "/Water", "-q", "1"}, Lines({kDone}), 0, true, false},
+      {{"--quiet", "a.tr2", "b.tr2", "/Water", "0"}, Lines({"== a.tr2 ==", kDone, "== b.tr2 ==", kDone}), 0, false, false},
+      {{"a.tr2", "/Info", "--version"}, "Quillmap 1.0\r\n", 0, false, false},
+      {{"a.tr2", "/Info", "-h"}, "", 0, false, false},  // the help: checked by its first line below
+      // A word of "-" and a digit is a value; after "--" every word is one.
+      {{"a.tr2", "/Water", "-1"}, kBanner + Lines({kLoading, kWater, kSaved, kDone}), 0, true, false},
+      {{"-q", "--", "-a.tr2", "/Info"}, Lines({"-a.tr2 not found."}), 2, false, false},
+      // Mistakes: the line of today, then what was probably meant.
+      {{"/Water", "a.tr2", "1"}, kBanner + Lines({"/Water not found.", "the level file comes first: quillmap LEVEL /Function \u2026"}), 2, false, false},
+      {{"folder", "/Info"}, kBanner + Lines({"folder not found.", "folder is a folder, not a level file"}), 2, false, false},
+      {{"a.tr2", "/Map", "nodir/m.svg"},
+       kBanner + Lines({kLoading, "Drawing the map...", "Saving the map...", "File not found.",
+                        "creating a temporary file in nodir", "the folder nodir does not exist"}),
+       1, false, false},
+      {{"-Q", "a.tr2", "/Info"}, kBanner + Lines({"-Q not found.", "-Q is not an option of Quillmap: did you mean -q?"}), 2, false, false},
+      {{"a.tr2", "/Water", "1", "--qiuet"}, kBanner + Lines({"Unknown option --qiuet", "--qiuet is not an option of Quillmap: did you mean --quiet?"}), 2, false, false},
+      {{"a.tr2", "/Info", "--frobnicate"}, kBanner + Lines({"Unknown option --frobnicate", "--frobnicate is not an option of Quillmap, type Quillmap /h"}), 2, false, false},
+  };
+  for (const auto& row : rows) {
+    std::string trace;
+    for (const std::string& a : row.args) trace += "[" + a + "]";
+    SCOPED_TRACE(trace);
+    WriteBytes(dir / "a.tr2", Build(dry));
+    WriteBytes(dir / "b.tr2", Build(dry));
+    const BinaryRun run = RunBinary(dir, QM_TOOL_PATH, row.args);
+    EXPECT_EQ(run.status, row.status);
+    EXPECT_EQ(run.err, "");
+    if (row.out.empty()) EXPECT_EQ(run.out.substr(kBanner.size(), 10), "Sintax: Qu");
+    else EXPECT_EQ(run.out, row.out);
+    EXPECT_EQ(ReadBytes(dir / "a.tr2"), Build(row.aWet ? wet : dry));
+    EXPECT_EQ(ReadBytes(dir / "b.tr2"), Build(row.bWet ? wet : dry));
+  }
+}
+
+}  // namespace

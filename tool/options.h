@@ -1,0 +1,31 @@
+// The options of a run, taken out of the command line before the positional
+// arguments (levels, function switch, values) are read. Options may stand
+// anywhere; "--" ends them; a word that starts with "-" and a digit is a value
+// (a negative number), never an option.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace qm {
+
+struct TOptions {
+    bool Help = false;     // -h, --help
+    bool Version = false;  // --version
+    bool Quiet = false;    // -q, --quiet: no banner and no progress lines
+};
+
+struct TCommandLine {
+    TOptions Options;
+    std::vector<std::string> Positional;  // the other arguments, in order
+    std::string Unknown;                  // the first word that looks like an option but is none
+    std::string MissingValue;             // an option given without the value it needs
+};
+
+TCommandLine ParseCommandLine(const std::vector<std::string>& args);
+
+// A known option that the unknown word was most likely meant to be ("--quiet"
+// for "--Quiet" or "--quite"), or empty.
+std::string LikelyOption(const std::string& word);
+
+} // namespace qm
