@@ -75,4 +75,51 @@ TEST(BatchRun, OptionsLevelsAndHints) {
   }
 }
 
+// A dry run shows each room the edit would change and touches no file: not its
+// bytes, not its times, and a write-protected level is no obstacle.
+TEST(BatchRun, DryRunShowsTheChangesAndWritesNothing) {
+  ScratchDir scratch;
+  const fs::path dir = scratch.path;
+  BLevel L = SampleLevel(6, 4);
+  std::vector<std::string> water, light;
+  for (size_t i = 0; i < L.rooms.size(); ++i) {
+    BRoom& r = L.rooms[i];
+    r.flags[0] = uint8_t(i == 1 ? 0x09 : 0x08);
+    r.ambient = {0x34, 0x12};
+    char line[80];
+    if (i != 1) {
+      std::snprintf(line, sizeof line, "Room %zu: flags 0x%02X08 -> 0x%02X09", i, r.flags[1], r.flags[1]);
+      water.push_back(line);
+    }
+    if (i >= 1) light.push_back("Room " + std::to_string(i) + ": light 0x1234 -> 0x0005");
+  }
+  ASSERT_GE(L.rooms.size(), 3u);
+  const Bytes level = Build(L);
+  WriteBytes(dir / "a.tr4", level);
+  fs::permissions(dir / "a.tr4", fs::perms::owner_write, fs::perm_options::remove);
+  const auto stamp = fs::last_write_time(dir / "a.tr4");
+  water.push_back(std::to_string(L.rooms.size() - 1) + " rooms would change (0 sectors, 0 faces); nothing was saved.");
+  light.push_back(std::to_string(L.rooms.size() - 1) + " rooms would change (0 sectors, 0 faces); nothing was saved.");
+  const struct {
+    std::vector<std::string> args;
+    std::vector<std::string> out;
+  } rows[] = {
+      {{"-n", "-q", "a.tr4", "/Water", "1"}, water},
+      {{"a.tr4", "/Lara_Light", "5", "1", "--dry-run", "-q"}, light},
+      {{"-q", "a.tr4", "/Water", "1", "1", "1", "-n"}, {"No room would change; nothing was saved."}},
+      {{"-q", "a.tr4", "/Textures", "9999", "5", "-n"}, {"No room would change; nothing was saved."}},
+      {{"-n", "a.tr4", "/Map", "m.svg", "-q"}, {"The map was drawn; nothing was saved."}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.args[4]);
+    const BinaryRun run = RunBinary(dir, QM_TOOL_PATH, row.args);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, Lines(row.out));
+    EXPECT_EQ(ReadBytes(dir / "a.tr4"), level);
+    EXPECT_EQ(fs::last_write_time(dir / "a.tr4"), stamp);
+  }
+  EXPECT_FALSE(fs::exists(dir / "m.svg"));
+  fs::permissions(dir / "a.tr4", fs::perms::owner_write, fs::perm_options::add);
+}
+
 }  // namespace

@@ -17,6 +17,7 @@ constexpr TOptionRow OptionRows[] = {
     {"-h", "--help", &TOptions::Help},
     {nullptr, "--version", &TOptions::Version},
     {"-q", "--quiet", &TOptions::Quiet},
+    {"-n", "--dry-run", &TOptions::DryRun},
 };
 
 bool LooksLikeOption(const std::string& word) {

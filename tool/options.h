@@ -13,6 +13,7 @@ struct TOptions {
     bool Help = false;     // -h, --help
     bool Version = false;  // --version
     bool Quiet = false;    // -q, --quiet: no banner and no progress lines
+    bool DryRun = false;   // -n, --dry-run: an edit shows what it would change and saves nothing
 };
 
 struct TCommandLine {

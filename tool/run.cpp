@@ -5,6 +5,7 @@
 #include <new>
 
 #include "args.h"
+#include "dryrun.h"
 #include "errors.h"
 #include "functions.h"
 #include "options.h"
@@ -63,6 +64,7 @@ struct TJob {
     Ttrlevel& Level;
     const TArgs& Args;
     TConsole& Out;
+    bool DryRun = false;  // show what would be written, write nothing
     int32_t Value = 0;
     int32_t From = 0, To = 0;
 };
@@ -117,6 +119,10 @@ std::string MissingFolderHint(const std::string& fileName) {
 // "/Map OUT.svg": the picture is drawn in memory, then stored crash-safely.
 void WorkMap(TJob& j) {
     const std::string svg = MapSvg(j.Level, j.Args.At(1), j.From, j.To);
+    if (j.DryRun) {
+        j.Out.Line("The map was drawn; nothing was saved.");
+        return;
+    }
     j.Out.Progress("Saving the map...");
     try {
         StoreMap(j.Args.At(3), svg);
@@ -187,11 +193,12 @@ bool AnyPresent(const TArgs& args, size_t first, size_t count) {
 }
 
 // The steps of one matched function, from the argument check to "Done.".
-int RunFunction(const TFunctionRow& fn, const TArgs& args, TConsole& out, Ttrlevel& level, bool* saved) {
+int RunFunction(const TFunctionRow& fn, const TArgs& args, const TOptions& options, TConsole& out, Ttrlevel& level,
+                bool* saved) {
     const std::string& name = args.At(1);
     if (fn.Needed > 0 && !AnyPresent(args, 3, fn.Needed)) return Refuse(out, fn.Missing);
     if (const char* refusal = fn.Check ? fn.Check(args) : nullptr) return Refuse(out, refusal);
-    TJob job{.Level = level, .Args = args, .Out = out};
+    TJob job{.Level = level, .Args = args, .Out = out, .DryRun = options.DryRun};
     if (fn.NumberValue) job.Value = StrToInt(args.At(3));
 
     out.Progress("Loading Level...");
@@ -205,7 +212,14 @@ int RunFunction(const TFunctionRow& fn, const TArgs& args, TConsole& out, Ttrlev
         else if (!RoomRange(args, fn.RangeAt, level.RoomCount, job.From, job.To, out)) return ExitUserError;
     }
 
+    // A dry run keeps the rooms as they were, to show what the edit changed.
+    const bool preview = fn.Saves && options.DryRun;
+    const std::vector<TRoomBefore> before = preview ? RoomsBefore(level, job.From, job.To) : std::vector<TRoomBefore>{};
     fn.Work(job);
+    if (preview) {
+        PrintRoomChanges(RoomChanges(before, level, job.From), out);
+        return ExitDone;
+    }
     if (fn.Saves) {
         out.Progress("Saving the level...");
         level.SaveLevel(name);
@@ -251,7 +265,8 @@ int RefuseUnknownOption(const TCommandLine& line, const std::vector<std::string>
 
 // One level of a run: the existence test, then the function, as a run of this
 // level alone would take them. An error ends this level only.
-int RunLevel(const std::vector<std::string>& levelArgs, TConsole& out, Ttrlevel& level, bool* saved) {
+int RunLevel(const std::vector<std::string>& levelArgs, const TOptions& options, TConsole& out, Ttrlevel& level,
+             bool* saved) {
     const TArgs args(levelArgs);
     try {
         const std::string& name = args.At(1);
@@ -262,7 +277,7 @@ int RunLevel(const std::vector<std::string>& levelArgs, TConsole& out, Ttrlevel&
         }
         const TFunctionRow* fn = FindFunction(args.At(2));
         if (!fn) return Refuse(out, "Invalid command function, type Quillmap /h");
-        return RunFunction(*fn, args, out, level, saved);
+        return RunFunction(*fn, args, options, out, level, saved);
     } catch (const EQuillError& e) {
         ErrorReport(out, e.what(), e.Where, e.Hint);
     } catch (const std::bad_alloc&) {
@@ -318,10 +333,10 @@ int RunTool(const std::vector<std::string>& args, TConsole& console, bool keepLe
         int levelStatus;
         if (keepLevel && i + 1 == levels) {
             GKeptLevel = new Ttrlevel;
-            levelStatus = RunLevel(levelArgs, out, *GKeptLevel, saved);
+            levelStatus = RunLevel(levelArgs, line.Options, out, *GKeptLevel, saved);
         } else {
             Ttrlevel level;
-            levelStatus = RunLevel(levelArgs, out, level, saved);
+            levelStatus = RunLevel(levelArgs, line.Options, out, level, saved);
         }
         status = std::max(status, levelStatus);
     }
