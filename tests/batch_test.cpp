@@ -122,4 +122,50 @@ TEST(BatchRun, DryRunShowsTheChangesAndWritesNothing) {
   fs::permissions(dir / "a.tr4", fs::perms::owner_write, fs::perm_options::add);
 }
 
+// --output writes the edited level to another file, in the level's own kind,
+// and keeps the level; it refuses the level under any of its names.
+TEST(BatchRun, OutputWritesAnotherFileAndNeverTheLevel) {
+  ScratchDir scratch;
+  const fs::path dir = scratch.path;
+  for (int kind = 1; kind <= 7; ++kind) {
+    BLevel L = SampleLevel(kind, 5);
+    for (BRoom& r : L.rooms) r.flags[0] &= 0xF7;
+    const Bytes before = Build(L);
+    for (BRoom& r : L.rooms) r.flags[0] |= 0x08;
+    const Bytes after = Build(L);
+    const std::string name = std::string("lvl") + FileExtension(KindFromInt(kind));
+    WriteBytes(dir / name, before);
+    fs::remove(dir / "link");
+    fs::create_symlink(name, dir / "link");
+    const struct {
+      std::vector<std::string> args;
+      std::string out;
+      int status;
+      bool written;  // out/new holds the edited level
+    } rows[] = {
+        {{name, "/Sky", "1", "-o", "new"}, Lines({"Done."}), 0, true},
+        {{"--output=new", name, "/Sky", "1"}, Lines({"Done."}), 0, true},
+        {{name, "/Sky", "1", "-o", "link"}, Lines({"--output must name another file than the level."}), 2, false},
+        {{name, "/Sky", "1", "-o", "./" + name}, Lines({"--output must name another file than the level."}), 2, false},
+        {{name, "/Info", "-o", "new"}, Lines({"--output is for the functions that edit a level."}), 2, false},
+        {{name, name, "/Sky", "1", "-o", "new"}, Lines({"--output takes one level; 2 were given."}), 2, false},
+        {{name, "/Sky", "1", "--output"}, Lines({"--output needs a value, type Quillmap /h"}), 2, false},
+    };
+    for (const auto& row : rows) {
+      SCOPED_TRACE(name + " " + row.args[1] + " " + row.args.back());
+      fs::remove(dir / "new");
+      std::vector<std::string> args = row.args;
+      args.insert(args.begin(), "-q");
+      const BinaryRun run = RunBinary(dir, QM_TOOL_PATH, args);
+      EXPECT_EQ(run.status, row.status);
+      EXPECT_EQ(run.out, row.out);
+      EXPECT_EQ(ReadBytes(dir / name), before);
+      EXPECT_EQ(fs::exists(dir / "new"), row.written);
+      if (row.written) {
+        EXPECT_EQ(ReadBytes(dir / "new"), after);
+      }
+    }
+  }
+}
+
 }  // namespace

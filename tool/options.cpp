@@ -6,11 +6,13 @@ namespace qm {
 
 namespace {
 
-// One option: its spellings and what it sets. A new option is one more row.
+// One option: its spellings and what it sets, a flag or a value. A new option
+// is one more row.
 struct TOptionRow {
     const char* Short;  // "-q", or nullptr
     const char* Long;   // "--quiet"
-    bool TOptions::*Flag;
+    bool TOptions::*Flag = nullptr;
+    std::string TOptions::*Value = nullptr;
 };
 
 constexpr TOptionRow OptionRows[] = {
@@ -18,6 +20,7 @@ constexpr TOptionRow OptionRows[] = {
     {nullptr, "--version", &TOptions::Version},
     {"-q", "--quiet", &TOptions::Quiet},
     {"-n", "--dry-run", &TOptions::DryRun},
+    {"-o", "--output", nullptr, &TOptions::Output},
 };
 
 bool LooksLikeOption(const std::string& word) {
@@ -57,12 +60,19 @@ size_t EditDistance(const std::string& a, const std::string& b) {
 TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     TCommandLine line;
     bool optionsEnded = false;
-    for (const std::string& word : args) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& word = args[i];
+        const size_t equals = word.rfind("--", 0) == 0 ? word.find('=') : std::string::npos;
+        const std::string name = word.substr(0, equals);
         if (optionsEnded || !LooksLikeOption(word)) {
             line.Positional.push_back(word);
         } else if (word == "--") {
             optionsEnded = true;
-        } else if (const TOptionRow* row = FindOption(word)) {
+        } else if (const TOptionRow* row = FindOption(name); row && row->Value) {
+            if (equals != std::string::npos) line.Options.*row->Value = word.substr(equals + 1);
+            else if (i + 1 < args.size()) line.Options.*row->Value = args[++i];
+            if (line.Options.*row->Value == "" && line.MissingValue.empty()) line.MissingValue = name;
+        } else if (row && equals == std::string::npos) {
             line.Options.*row->Flag = true;
         } else if (line.Unknown.empty()) {
             line.Unknown = word;

@@ -1,7 +1,8 @@
 // The options of a run, taken out of the command line before the positional
 // arguments (levels, function switch, values) are read. Options may stand
 // anywhere; "--" ends them; a word that starts with "-" and a digit is a value
-// (a negative number), never an option.
+// (a negative number), never an option. An option that takes a value takes the
+// next word ("-o FILE") or what follows "=" ("--output=FILE").
 #pragma once
 
 #include <string>
@@ -14,13 +15,14 @@ struct TOptions {
     bool Version = false;  // --version
     bool Quiet = false;    // -q, --quiet: no banner and no progress lines
     bool DryRun = false;   // -n, --dry-run: an edit shows what it would change and saves nothing
+    std::string Output;    // -o, --output FILE: the edited level is written there, the level kept
 };
 
 struct TCommandLine {
     TOptions Options;
     std::vector<std::string> Positional;  // the other arguments, in order
     std::string Unknown;                  // the first word that looks like an option but is none
-    std::string MissingValue;             // an option given without the value it needs
+    std::string MissingValue;             // the first option given without the value it needs
 };
 
 TCommandLine ParseCommandLine(const std::vector<std::string>& args);

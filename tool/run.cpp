@@ -107,6 +107,11 @@ std::filesystem::path PathOf(const std::string& utf8) {
     return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
+bool IsFolder(const std::string& name) {
+    std::error_code error;
+    return !name.empty() && std::filesystem::is_directory(PathOf(name), error);
+}
+
 // The line under a failed store of a new file whose folder is not there.
 std::string MissingFolderHint(const std::string& fileName) {
     const std::filesystem::path folder = PathOf(fileName).parent_path();
@@ -192,12 +197,26 @@ bool AnyPresent(const TArgs& args, size_t first, size_t count) {
     return false;
 }
 
+// nullptr when the edited level may be written to output (none given: the
+// level itself); otherwise the one-line message that refuses it. The level
+// must never be replaced through another of its names.
+const char* OutputRefusal(const TFunctionRow& fn, const std::string& output, const std::string& levelName) {
+    if (output.empty()) return nullptr;
+    if (!fn.Saves) return "--output is for the functions that edit a level.";
+    std::error_code error;
+    if (output == levelName || std::filesystem::equivalent(PathOf(output), PathOf(levelName), error))
+        return "--output must name another file than the level.";
+    if (IsFolder(output)) return "--output must name a file, not a folder.";
+    return nullptr;
+}
+
 // The steps of one matched function, from the argument check to "Done.".
 int RunFunction(const TFunctionRow& fn, const TArgs& args, const TOptions& options, TConsole& out, Ttrlevel& level,
                 bool* saved) {
     const std::string& name = args.At(1);
     if (fn.Needed > 0 && !AnyPresent(args, 3, fn.Needed)) return Refuse(out, fn.Missing);
     if (const char* refusal = fn.Check ? fn.Check(args) : nullptr) return Refuse(out, refusal);
+    if (const char* refusal = OutputRefusal(fn, options.Output, name)) return Refuse(out, refusal);
     TJob job{.Level = level, .Args = args, .Out = out, .DryRun = options.DryRun};
     if (fn.NumberValue) job.Value = StrToInt(args.At(3));
 
@@ -222,7 +241,7 @@ int RunFunction(const TFunctionRow& fn, const TArgs& args, const TOptions& optio
     }
     if (fn.Saves) {
         out.Progress("Saving the level...");
-        level.SaveLevel(name);
+        level.SaveLevel(options.Output.empty() ? name : options.Output);
         if (saved) *saved = true;
         out.Line("Done.");
     }
@@ -238,11 +257,6 @@ void ErrorReport(TConsole& out, std::string message, const std::string& where, c
     out.Line(message);
     if (!where.empty()) out.Line(where);
     if (!hint.empty()) out.Line(hint);
-}
-
-bool IsFolder(const std::string& name) {
-    std::error_code error;
-    return !name.empty() && std::filesystem::is_directory(PathOf(name), error);
 }
 
 // The line under "X not found." that says what was probably meant.
@@ -321,8 +335,11 @@ int RunTool(const std::vector<std::string>& args, TConsole& console, bool keepLe
         return ExitDone;
     }
     if (!line.Unknown.empty()) return RefuseUnknownOption(line, args, out);
+    if (!line.MissingValue.empty()) return Refuse(out, line.MissingValue + " needs a value, type Quillmap /h");
 
     const size_t levels = LevelCount(words);
+    if (levels > 1 && !line.Options.Output.empty())
+        return Refuse(out, "--output takes one level; " + std::to_string(levels) + " were given.");
     int status = ExitDone;
     for (size_t i = 0; i < levels; ++i) {
         std::vector<std::string> levelArgs{words[i]};
