@@ -34,7 +34,10 @@ std::string Hex4(uint16_t v) {
     return text;
 }
 
-std::string Count(size_t n, const char* one, const char* many) { return std::to_string(n) + " " + (n == 1 ? one : many); }
+std::string Count(size_t n, const char* one, const char* many) {
+    std::string text = std::to_string(n);
+    return text.append(" ").append(n == 1 ? one : many);
+}
 
 } // namespace
 
@@ -64,19 +67,28 @@ std::vector<TRoomChange> RoomChanges(const std::vector<TRoomBefore>& before, con
 void PrintRoomChanges(const std::vector<TRoomChange>& changes, TConsole& out) {
     size_t sectors = 0, faces = 0;
     for (const TRoomChange& c : changes) {
+        // Built by appending: each part after "Room N:" is ", "-separated.
         std::string line = "Room " + std::to_string(c.Room) + ":";
-        if (c.FlagsBefore != c.FlagsAfter) line += " flags " + Hex4(c.FlagsBefore) + " -> " + Hex4(c.FlagsAfter) + ",";
-        if (c.LightBefore != c.LightAfter) line += " light " + Hex4(c.LightBefore) + " -> " + Hex4(c.LightAfter) + ",";
-        if (c.Sectors) line += " " + Count(c.Sectors, "sector", "sectors") + ",";
-        if (c.Faces) line += " " + Count(c.Faces, "face", "faces") + ",";
-        line.pop_back();
+        const char* separator = " ";
+        auto part = [&](const std::string& text) {
+            line.append(separator).append(text);
+            separator = ", ";
+        };
+        if (c.FlagsBefore != c.FlagsAfter) part("flags " + Hex4(c.FlagsBefore) + " -> " + Hex4(c.FlagsAfter));
+        if (c.LightBefore != c.LightAfter) part("light " + Hex4(c.LightBefore) + " -> " + Hex4(c.LightAfter));
+        if (c.Sectors) part(Count(c.Sectors, "sector", "sectors"));
+        if (c.Faces) part(Count(c.Faces, "face", "faces"));
         out.Line(line);
         sectors += c.Sectors, faces += c.Faces;
     }
-    if (changes.empty()) out.Line("No room would change; nothing was saved.");
-    else
-        out.Line(Count(changes.size(), "room", "rooms") + " would change (" + Count(sectors, "sector", "sectors") +
-                 ", " + Count(faces, "face", "faces") + "); nothing was saved.");
+    if (changes.empty()) {
+        out.Line("No room would change; nothing was saved.");
+        return;
+    }
+    std::string totals = Count(changes.size(), "room", "rooms");
+    totals.append(" would change (").append(Count(sectors, "sector", "sectors")).append(", ");
+    totals.append(Count(faces, "face", "faces")).append("); nothing was saved.");
+    out.Line(totals);
 }
 
 } // namespace qm

@@ -8,11 +8,17 @@
 #include "dryrun.h"
 #include "errors.h"
 #include "functions.h"
+#include "jsonout.h"
 #include "options.h"
 #include "platform.h"
 #include "trlevel.h"
 
 namespace qm {
+
+// The level a run keeps to the end of the process: a global with external
+// linkage, so the pointer is really stored and the level stays reachable (leak
+// checkers do not count it as lost).
+Ttrlevel* GKeptLevel = nullptr;
 
 namespace {
 
@@ -65,6 +71,7 @@ struct TJob {
     const TArgs& Args;
     TConsole& Out;
     bool DryRun = false;  // show what would be written, write nothing
+    TJson* Result = nullptr;  // --json: the function's result goes here instead of to Out
     int32_t Value = 0;
     int32_t From = 0, To = 0;
 };
@@ -144,7 +151,7 @@ constexpr const char* kNoFlag = "Please especify 0 or 1";
 // In the order of the help. A switch matches exactly one row, so the order of
 // the rows does not change which function a switch selects.
 constexpr TFunctionRow Functions[] = {
-    {.Switch = "/INFO", .Help = "/Info = get level info", .Work = [](TJob& j) { PrintReport(j.Level, j.Out); }},
+    {.Switch = "/INFO", .Help = "/Info = get level info", .Work = [](TJob& j) { j.Result ? void(*j.Result = TJson{{"report", ReportJson(j.Level)}}) : PrintReport(j.Level, j.Out); }},
     {.Switch = "/STEP_SOUND", .Help = "/Step_sound  <floorSoundId> = replace floor sound ids. (0-3)", .Needed = 1,
      .Missing = kMissing, .NumberValue = true, .MinVersion = KindTR3,
      .TooOld = "Function Only for Tr3 and above version", .Progress = "Changing Floor Sound...", .RangeAt = 4,
@@ -163,13 +170,19 @@ constexpr TFunctionRow Functions[] = {
      .Missing = kMissing, .NumberValue = true, .Progress = "Changing Textures Ids...", .RangeAt = 5,
      .Work = WorkTextures, .Saves = true},
     {.Switch = "/SHOWITEMS", .Help = "/ShowItems = Show ItemsId used in level",
-     .Work = [](TJob& j) { PrintItemIds(j.Level, j.Out); }},
+     .Work = [](TJob& j) { j.Result ? void(*j.Result = TJson{{"items", ItemIds(j.Level)}}) : PrintItemIds(j.Level, j.Out); }},
     {.Switch = "/SHOWSTATICS", .Help = "/Showstatics = Show Statics Mesh id used in levels",
-     .Work = [](TJob& j) { PrintStaticIds(j.Level, j.Out); }},
+     .Work = [](TJob& j) { j.Result ? void(*j.Result = TJson{{"statics", StaticIds(j.Level)}}) : PrintStaticIds(j.Level, j.Out); }},
     {.Switch = "/SHOWANIMTEXT", .Help = "/ShowAnimtext = Show animated textures table",
-     .Work = [](TJob& j) { PrintAnimatedTextures(j.Level, j.Out); }},
+     .Work = [](TJob& j) {
+         j.Result ? void(*j.Result = TJson{{"animatedTextures", AnimatedTextureGroups(j.Level)}})
+                  : PrintAnimatedTextures(j.Level, j.Out);
+     }},
     {.Switch = "/SHOWROOMS", .Help = "/ShowRooms = Show rooms table (position, size, flags, light, counts)",
-     .RangeAt = 3, .ShowsRooms = true, .Work = [](TJob& j) { PrintRoomTable(j.Level, j.From, j.To, j.Out); }},
+     .RangeAt = 3, .ShowsRooms = true, .Work = [](TJob& j) {
+         j.Result ? void(*j.Result = TJson{{"rooms", RoomTableJson(j.Level, j.From, j.To)}})
+                  : PrintRoomTable(j.Level, j.From, j.To, j.Out);
+     }},
     {.Switch = "/MAP", .Help = "/Map <file.svg> = Draw the rooms seen from above into an SVG picture", .Needed = 1,
      .Missing = kMissing, .Check = [](const TArgs& a) { return MapTargetRefusal(a.At(3), a.At(1)); },
      .Progress = "Drawing the map...", .RangeAt = 4, .ShowsRooms = true, .Work = WorkMap},
@@ -212,12 +225,12 @@ const char* OutputRefusal(const TFunctionRow& fn, const std::string& output, con
 
 // The steps of one matched function, from the argument check to "Done.".
 int RunFunction(const TFunctionRow& fn, const TArgs& args, const TOptions& options, TConsole& out, Ttrlevel& level,
-                bool* saved) {
+                bool* saved, TJson* result) {
     const std::string& name = args.At(1);
     if (fn.Needed > 0 && !AnyPresent(args, 3, fn.Needed)) return Refuse(out, fn.Missing);
     if (const char* refusal = fn.Check ? fn.Check(args) : nullptr) return Refuse(out, refusal);
     if (const char* refusal = OutputRefusal(fn, options.Output, name)) return Refuse(out, refusal);
-    TJob job{.Level = level, .Args = args, .Out = out, .DryRun = options.DryRun};
+    TJob job{.Level = level, .Args = args, .Out = out, .DryRun = options.DryRun, .Result = result};
     if (fn.NumberValue) job.Value = StrToInt(args.At(3));
 
     out.Progress("Loading Level...");
@@ -236,13 +249,17 @@ int RunFunction(const TFunctionRow& fn, const TArgs& args, const TOptions& optio
     const std::vector<TRoomBefore> before = preview ? RoomsBefore(level, job.From, job.To) : std::vector<TRoomBefore>{};
     fn.Work(job);
     if (preview) {
-        PrintRoomChanges(RoomChanges(before, level, job.From), out);
+        const std::vector<TRoomChange> changes = RoomChanges(before, level, job.From);
+        if (result) *result = TJson{{"changes", RoomChangesJson(changes)}};
+        else PrintRoomChanges(changes, out);
         return ExitDone;
     }
     if (fn.Saves) {
         out.Progress("Saving the level...");
-        level.SaveLevel(options.Output.empty() ? name : options.Output);
+        const std::string& target = options.Output.empty() ? name : options.Output;
+        level.SaveLevel(target);
         if (saved) *saved = true;
+        if (result) *result = TJson{{"saved", target}};
         out.Line("Done.");
     }
     return ExitDone;
@@ -251,13 +268,6 @@ int RunFunction(const TFunctionRow& fn, const TArgs& args, const TOptions& optio
 // "/h" in any case, and "/?": no level file can sensibly be called by either
 // name. The option spellings -h and --help are options and may stand anywhere.
 bool IsHelpSwitch(const std::string& arg) { return UpperAscii(arg) == "/H" || arg == "/?"; }
-
-void ErrorReport(TConsole& out, std::string message, const std::string& where, const std::string& hint = {}) {
-    if (message.empty() || message.back() != '.') message += '.';
-    out.Line(message);
-    if (!where.empty()) out.Line(where);
-    if (!hint.empty()) out.Line(hint);
-}
 
 // The line under "X not found." that says what was probably meant.
 void NotFoundHint(const std::string& name, TConsole& out) {
@@ -280,7 +290,7 @@ int RefuseUnknownOption(const TCommandLine& line, const std::vector<std::string>
 // One level of a run: the existence test, then the function, as a run of this
 // level alone would take them. An error ends this level only.
 int RunLevel(const std::vector<std::string>& levelArgs, const TOptions& options, TConsole& out, Ttrlevel& level,
-             bool* saved) {
+             bool* saved, TJson* result) {
     const TArgs args(levelArgs);
     try {
         const std::string& name = args.At(1);
@@ -291,13 +301,13 @@ int RunLevel(const std::vector<std::string>& levelArgs, const TOptions& options,
         }
         const TFunctionRow* fn = FindFunction(args.At(2));
         if (!fn) return Refuse(out, "Invalid command function, type Quillmap /h");
-        return RunFunction(*fn, args, options, out, level, saved);
+        return RunFunction(*fn, args, options, out, level, saved, result);
     } catch (const EQuillError& e) {
-        ErrorReport(out, e.what(), e.Where, e.Hint);
+        out.Error(e.what(), e.Where, e.Hint);
     } catch (const std::bad_alloc&) {
-        ErrorReport(out, "Out of memory", "");
+        out.Error("Out of memory", "", "");
     } catch (const std::exception& e) {
-        ErrorReport(out, e.what(), "");
+        out.Error(e.what(), "", "");
     }
     return ExitError;
 }
@@ -311,52 +321,83 @@ size_t LevelCount(const std::vector<std::string>& words) {
     return 1;
 }
 
-} // namespace
 
-// The level a run keeps to the end of the process: a global with external
-// linkage, so the pointer is really stored and the level stays reachable (leak
-// checkers do not count it as lost).
-Ttrlevel* GKeptLevel = nullptr;
+// The whole run refused before any level is looked at: an unknown option, an
+// option without its value, or options that do not go together. -1 when the
+// run goes on.
+int RefuseRun(const TCommandLine& line, size_t levels, const std::vector<std::string>& args, TConsole& out) {
+    if (!line.Unknown.empty()) return RefuseUnknownOption(line, args, out);
+    if (!line.MissingValue.empty()) return Refuse(out, line.MissingValue + " needs a value, type Quillmap /h");
+    if (levels > 1 && !line.Options.Output.empty())
+        return Refuse(out, "--output takes one level; " + std::to_string(levels) + " were given.");
+    return -1;
+}
+
+// One level's part of the run; with --json its result or error is added to
+// the document instead of being written.
+int RunOneLevel(const std::vector<std::string>& levelArgs, const TOptions& options, TConsole& out, bool keep,
+                bool* saved, TJson* document) {
+    TJsonCapture capture;
+    TJson result;
+    TConsole& sink = document ? capture : out;
+    TJson* resultSlot = document ? &result : nullptr;
+    // The last level of the process is kept to its end; the others are
+    // released before the next is loaded, so a run holds one level at a time.
+    int status;
+    if (keep) {
+        GKeptLevel = new Ttrlevel;
+        status = RunLevel(levelArgs, options, sink, *GKeptLevel, saved, resultSlot);
+    } else {
+        Ttrlevel level;
+        status = RunLevel(levelArgs, options, sink, level, saved, resultSlot);
+    }
+    if (document) {
+        TJson entry{{"level", levelArgs[0]}, {"status", status}};
+        if (status != ExitDone) entry["error"] = capture.ErrorJson();
+        else entry.update(result);
+        (*document)["levels"].push_back(entry);
+    }
+    return status;
+}
+
+} // namespace
 
 // A run in three stages: the options, the levels, and for each level the function.
 int RunTool(const std::vector<std::string>& args, TConsole& console, bool keepLevel, bool* saved) {
     if (saved) *saved = false;
     const TCommandLine line = ParseCommandLine(args);
-    if (line.Options.Version) {
+    const TOptions& options = line.Options;
+    if (options.Version) {
         console.Line("Quillmap " QM_VERSION);
         return ExitDone;
     }
     TQuietConsole quiet(console);
-    TConsole& out = line.Options.Quiet ? quiet : console;
-    if (!line.Options.Quiet) Banner(out);
+    TConsole& out = options.Quiet || options.Json ? quiet : console;
+    if (!options.Quiet && !options.Json) Banner(out);
     const std::vector<std::string>& words = line.Positional;
-    if (line.Options.Help || (words.empty() && line.Unknown.empty()) || (!words.empty() && IsHelpSwitch(words[0]))) {
+    if (options.Help || (words.empty() && line.Unknown.empty()) || (!words.empty() && IsHelpSwitch(words[0]))) {
         Help(out);
         return ExitDone;
     }
-    if (!line.Unknown.empty()) return RefuseUnknownOption(line, args, out);
-    if (!line.MissingValue.empty()) return Refuse(out, line.MissingValue + " needs a value, type Quillmap /h");
 
+    // The levels: every word before the function switch.
     const size_t levels = LevelCount(words);
-    if (levels > 1 && !line.Options.Output.empty())
-        return Refuse(out, "--output takes one level; " + std::to_string(levels) + " were given.");
-    int status = ExitDone;
-    for (size_t i = 0; i < levels; ++i) {
-        std::vector<std::string> levelArgs{words[i]};
-        levelArgs.insert(levelArgs.end(), words.begin() + std::ptrdiff_t(levels), words.end());
-        if (levels > 1) out.Line("== " + words[i] + " ==");
-        // The last level of the process is kept to its end; the others are
-        // released before the next is loaded, so a run holds one level at a time.
-        int levelStatus;
-        if (keepLevel && i + 1 == levels) {
-            GKeptLevel = new Ttrlevel;
-            levelStatus = RunLevel(levelArgs, line.Options, out, *GKeptLevel, saved);
-        } else {
-            Ttrlevel level;
-            levelStatus = RunLevel(levelArgs, line.Options, out, level, saved);
+    TJson document{{"format", 1}, {"levels", TJson::array()}};
+    TJsonCapture runRefusal;
+    int status = RefuseRun(line, levels, args, options.Json ? runRefusal : out);
+    if (status >= 0) {
+        document["error"] = runRefusal.ErrorJson();
+    } else {
+        status = ExitDone;
+        for (size_t i = 0; i < levels; ++i) {
+            std::vector<std::string> levelArgs{words[i]};
+            levelArgs.insert(levelArgs.end(), words.begin() + std::ptrdiff_t(levels), words.end());
+            if (levels > 1 && !options.Json) out.Line("== " + words[i] + " ==");
+            const bool keep = keepLevel && i + 1 == levels;
+            status = std::max(status, RunOneLevel(levelArgs, options, out, keep, saved, options.Json ? &document : nullptr));
         }
-        status = std::max(status, levelStatus);
     }
+    if (options.Json) console.Raw(document.dump(2) + "\n");
     return status;
 }
 
