@@ -168,4 +168,48 @@ TEST(BatchRun, OutputWritesAnotherFileAndNeverTheLevel) {
   }
 }
 
+// --backup keeps the bytes that were loaded as NAME.bak, replacing an older
+// backup; through a link the backup holds the file the link led to.
+TEST(BatchRun, BackupKeepsTheLoadedBytes) {
+  ScratchDir scratch;
+  const fs::path dir = scratch.path;
+  for (int kind : {1, 3, 5, 6, 7}) {
+    BLevel L = SampleLevel(kind, 7);
+    for (BRoom& r : L.rooms) r.flags[0] &= 0xFE;
+    const Bytes dry = Build(L);
+    for (BRoom& r : L.rooms) r.flags[0] |= 0x01;
+    const Bytes wet = Build(L);
+    const std::string name = std::string("lvl") + FileExtension(KindFromInt(kind));
+    const struct {
+      std::vector<std::string> args;
+      std::string bak;  // the backup's name, empty when none is made
+      Bytes level;      // the level after the run
+    } rows[] = {
+        {{"-b", name, "/Water", "1"}, name + ".bak", wet},
+        {{name, "--backup", "/Water", "1", "-n"}, "", dry},
+        {{"-b", "link", "/Water", "1"}, "link.bak", wet},
+        {{"-b", name, "/Water", "1", "-o", "new"}, "", dry},
+    };
+    for (const auto& row : rows) {
+      SCOPED_TRACE(name + " " + row.args[0] + " " + row.args.back());
+      for (const char* old : {"link", "link.bak", "new"}) fs::remove(dir / old);
+      WriteBytes(dir / name, dry);
+      WriteBytes(dir / (name + ".bak"), Bytes(10, 'o'));  // an older backup
+      fs::create_symlink(name, dir / "link");
+      const BinaryRun run = RunBinary(dir, QM_TOOL_PATH, row.args);
+      EXPECT_EQ(run.status, 0) << run.out;
+      EXPECT_EQ(ReadBytes(dir / name), row.level);
+      const Bytes older(10, 'o');
+      if (!row.bak.empty()) {
+        EXPECT_TRUE(ReadBytes(dir / row.bak) == dry);
+      }
+      if (row.bak != name + ".bak") {
+        EXPECT_TRUE(ReadBytes(dir / (name + ".bak")) == older);
+      }
+      for (const auto& entry : fs::directory_iterator(dir))
+        EXPECT_EQ(entry.path().string().find("qmtmp"), std::string::npos) << entry.path();
+    }
+  }
+}
+
 }  // namespace

@@ -20,6 +20,7 @@ constexpr TOptionRow OptionRows[] = {
     {nullptr, "--version", &TOptions::Version},
     {"-q", "--quiet", &TOptions::Quiet},
     {"-n", "--dry-run", &TOptions::DryRun},
+    {"-b", "--backup", &TOptions::Backup},
     {nullptr, "--json", &TOptions::Json},
     {"-o", "--output", nullptr, &TOptions::Output},
 };

@@ -15,6 +15,7 @@ struct TOptions {
     bool Version = false;  // --version
     bool Quiet = false;    // -q, --quiet: no banner and no progress lines
     bool DryRun = false;   // -n, --dry-run: an edit shows what it would change and saves nothing
+    bool Backup = false;   // -b, --backup: the level as it was is kept as NAME.bak
     bool Json = false;     // --json: one JSON document instead of the text
     std::string Output;    // -o, --output FILE: the edited level is written there, the level kept
 };

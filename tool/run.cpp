@@ -5,6 +5,7 @@
 #include <new>
 
 #include "args.h"
+#include "backup.h"
 #include "dryrun.h"
 #include "errors.h"
 #include "functions.h"
@@ -257,6 +258,7 @@ int RunFunction(const TFunctionRow& fn, const TArgs& args, const TOptions& optio
     if (fn.Saves) {
         out.Progress("Saving the level...");
         const std::string& target = options.Output.empty() ? name : options.Output;
+        if (options.Backup && options.Output.empty()) KeepBackup(name, level.Stamp);
         level.SaveLevel(target);
         if (saved) *saved = true;
         if (result) *result = TJson{{"saved", target}};
