@@ -1,3 +1,5 @@
+// One level's part of a run: the function table, and the steps of one function
+// from the argument checks to the save.
 #include "run.h"
 
 #include <algorithm>
@@ -12,14 +14,10 @@
 #include "jsonout.h"
 #include "options.h"
 #include "platform.h"
+#include "runlevel.h"
 #include "trlevel.h"
 
 namespace qm {
-
-// The level a run keeps to the end of the process: a global with external
-// linkage, so the pointer is really stored and the level stays reachable (leak
-// checkers do not count it as lost).
-Ttrlevel* GKeptLevel = nullptr;
 
 namespace {
 
@@ -29,6 +27,8 @@ std::string UpperAscii(std::string s) {
     return s;
 }
 
+} // namespace
+
 void Banner(TConsole& out) {
     out.Line("Quillmap V 1.0 - March 2001");
     out.Line("");
@@ -37,11 +37,12 @@ void Banner(TConsole& out) {
     out.Line("");
 }
 
-// Ends a run with a one-line user error.
 int Refuse(TConsole& out, const std::string& message) {
     out.Line(message);
     return ExitUserError;
 }
+
+namespace {
 
 // Resolves the room range from the arguments at fromPos and fromPos + 1. A range
 // that does not start inside the level is refused with a message (false).
@@ -189,6 +190,8 @@ constexpr TFunctionRow Functions[] = {
      .Progress = "Drawing the map...", .RangeAt = 4, .ShowsRooms = true, .Work = WorkMap},
 };
 
+} // namespace
+
 void Help(TConsole& out) {
     out.Line("Sintax: Quillmap filename /<function>  From_Room To_Room");
     out.Line("");
@@ -198,7 +201,9 @@ void Help(TConsole& out) {
     out.Line("If rooms range is not especified all rooms are assumed.");
 }
 
-const TFunctionRow* FindFunction(const std::string& text) {
+namespace {
+
+const TFunctionRow* FindRow(const std::string& text) {
     const std::string wanted = UpperAscii(text);
     for (const TFunctionRow& row : Functions)
         if (wanted == row.Switch) return &row;
@@ -267,27 +272,19 @@ int RunFunction(const TFunctionRow& fn, const TArgs& args, const TOptions& optio
     return ExitDone;
 }
 
-// "/h" in any case, and "/?": no level file can sensibly be called by either
-// name. The option spellings -h and --help are options and may stand anywhere.
-bool IsHelpSwitch(const std::string& arg) { return UpperAscii(arg) == "/H" || arg == "/?"; }
-
 // The line under "X not found." that says what was probably meant.
 void NotFoundHint(const std::string& name, TConsole& out) {
-    if (FindFunction(name)) out.Line("the level file comes first: quillmap LEVEL /Function \u2026");
+    if (FindRow(name)) out.Line("the level file comes first: quillmap LEVEL /Function \u2026");
     else if (IsFolder(name)) out.Line(name + " is a folder, not a level file");
 }
 
-// A word that looks like an option but is none. Where it stands in the level's
-// place it is refused as a missing level, as every run has done; elsewhere it is
-// named as an unknown option. The second line says what may have been meant.
-int RefuseUnknownOption(const TCommandLine& line, const std::vector<std::string>& args, TConsole& out) {
-    const std::string& word = line.Unknown;
-    out.Line(!args.empty() && args[0] == word ? word + " not found." : "Unknown option " + word);
-    const std::string likely = LikelyOption(word);
-    out.Line(likely.empty() ? word + " is not an option of Quillmap, type Quillmap /h"
-                            : word + " is not an option of Quillmap: did you mean " + likely + "?");
-    return ExitUserError;
-}
+} // namespace
+
+bool IsFunctionSwitch(const std::string& text) { return FindRow(text) != nullptr; }
+
+// "/h" in any case, and "/?": no level file can sensibly be called by either
+// name. The option spellings -h and --help are options and may stand anywhere.
+bool IsHelpSwitch(const std::string& arg) { return UpperAscii(arg) == "/H" || arg == "/?"; }
 
 // One level of a run: the existence test, then the function, as a run of this
 // level alone would take them. An error ends this level only.
@@ -301,7 +298,7 @@ int RunLevel(const std::vector<std::string>& levelArgs, const TOptions& options,
             NotFoundHint(name, out);
             return ExitUserError;
         }
-        const TFunctionRow* fn = FindFunction(args.At(2));
+        const TFunctionRow* fn = FindRow(args.At(2));
         if (!fn) return Refuse(out, "Invalid command function, type Quillmap /h");
         return RunFunction(*fn, args, options, out, level, saved, result);
     } catch (const EQuillError& e) {
@@ -312,95 +309,6 @@ int RunLevel(const std::vector<std::string>& levelArgs, const TOptions& options,
         out.Error(e.what(), "", "");
     }
     return ExitError;
-}
-
-// The levels of a run are the words before the first function switch (the
-// first word is always a level). Without a switch, the first word is the one
-// level and the second stands where the switch belongs, to be refused there.
-size_t LevelCount(const std::vector<std::string>& words) {
-    for (size_t i = 1; i < words.size(); ++i)
-        if (FindFunction(words[i])) return i;
-    return 1;
-}
-
-
-// The whole run refused before any level is looked at: an unknown option, an
-// option without its value, or options that do not go together. -1 when the
-// run goes on.
-int RefuseRun(const TCommandLine& line, size_t levels, const std::vector<std::string>& args, TConsole& out) {
-    if (!line.Unknown.empty()) return RefuseUnknownOption(line, args, out);
-    if (!line.MissingValue.empty()) return Refuse(out, line.MissingValue + " needs a value, type Quillmap /h");
-    if (levels > 1 && !line.Options.Output.empty())
-        return Refuse(out, "--output takes one level; " + std::to_string(levels) + " were given.");
-    return -1;
-}
-
-// One level's part of the run; with --json its result or error is added to
-// the document instead of being written.
-int RunOneLevel(const std::vector<std::string>& levelArgs, const TOptions& options, TConsole& out, bool keep,
-                bool* saved, TJson* document) {
-    TJsonCapture capture;
-    TJson result;
-    TConsole& sink = document ? capture : out;
-    TJson* resultSlot = document ? &result : nullptr;
-    // The last level of the process is kept to its end; the others are
-    // released before the next is loaded, so a run holds one level at a time.
-    int status;
-    if (keep) {
-        GKeptLevel = new Ttrlevel;
-        status = RunLevel(levelArgs, options, sink, *GKeptLevel, saved, resultSlot);
-    } else {
-        Ttrlevel level;
-        status = RunLevel(levelArgs, options, sink, level, saved, resultSlot);
-    }
-    if (document) {
-        TJson entry{{"level", levelArgs[0]}, {"status", status}};
-        if (status != ExitDone) entry["error"] = capture.ErrorJson();
-        else entry.update(result);
-        (*document)["levels"].push_back(entry);
-    }
-    return status;
-}
-
-} // namespace
-
-// A run in three stages: the options, the levels, and for each level the function.
-int RunTool(const std::vector<std::string>& args, TConsole& console, bool keepLevel, bool* saved) {
-    if (saved) *saved = false;
-    const TCommandLine line = ParseCommandLine(args);
-    const TOptions& options = line.Options;
-    if (options.Version) {
-        console.Line("Quillmap " QM_VERSION);
-        return ExitDone;
-    }
-    TQuietConsole quiet(console);
-    TConsole& out = options.Quiet || options.Json ? quiet : console;
-    if (!options.Quiet && !options.Json) Banner(out);
-    const std::vector<std::string>& words = line.Positional;
-    if (options.Help || (words.empty() && line.Unknown.empty()) || (!words.empty() && IsHelpSwitch(words[0]))) {
-        Help(out);
-        return ExitDone;
-    }
-
-    // The levels: every word before the function switch.
-    const size_t levels = LevelCount(words);
-    TJson document{{"format", 1}, {"levels", TJson::array()}};
-    TJsonCapture runRefusal;
-    int status = RefuseRun(line, levels, args, options.Json ? runRefusal : out);
-    if (status >= 0) {
-        document["error"] = runRefusal.ErrorJson();
-    } else {
-        status = ExitDone;
-        for (size_t i = 0; i < levels; ++i) {
-            std::vector<std::string> levelArgs{words[i]};
-            levelArgs.insert(levelArgs.end(), words.begin() + std::ptrdiff_t(levels), words.end());
-            if (levels > 1 && !options.Json) out.Line("== " + words[i] + " ==");
-            const bool keep = keepLevel && i + 1 == levels;
-            status = std::max(status, RunOneLevel(levelArgs, options, out, keep, saved, options.Json ? &document : nullptr));
-        }
-    }
-    if (options.Json) console.Raw(document.dump(2) + "\n");
-    return status;
 }
 
 } // namespace qm
