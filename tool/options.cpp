@@ -23,6 +23,7 @@ constexpr TOptionRow OptionRows[] = {
     {"-b", "--backup", &TOptions::Backup},
     {nullptr, "--json", &TOptions::Json},
     {"-o", "--output", nullptr, &TOptions::Output},
+    {"-j", "--jobs", nullptr, &TOptions::JobsText},
 };
 
 bool LooksLikeOption(const std::string& word) {
@@ -57,6 +58,17 @@ size_t EditDistance(const std::string& a, const std::string& b) {
     return row[b.size()];
 }
 
+// A plain decimal count; 0 for anything else.
+int JobCount(const std::string& text) {
+    if (text.empty() || text.size() > 4) return 0;
+    int n = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return 0;
+        n = n * 10 + (c - '0');
+    }
+    return n;
+}
+
 } // namespace
 
 TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
@@ -80,6 +92,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
             line.Unknown = word;
         }
     }
+    if (!line.Options.JobsText.empty()) line.Options.Jobs = JobCount(line.Options.JobsText);
     return line;
 }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <mutex>
 #include <new>
 
 #include "args.h"
@@ -20,6 +21,8 @@
 namespace qm {
 
 namespace {
+
+std::mutex GStoreTurn;
 
 std::string UpperAscii(std::string s) {
     for (char& c : s)
@@ -139,6 +142,7 @@ void WorkMap(TJob& j) {
     }
     j.Out.Progress("Saving the map...");
     try {
+        std::lock_guard<std::mutex> storing(GStoreTurn);
         StoreMap(j.Args.At(3), svg);
     } catch (EQuillError& e) {
         e.Hint = MissingFolderHint(j.Args.At(3));
@@ -263,6 +267,9 @@ int RunFunction(const TFunctionRow& fn, const TArgs& args, const TOptions& optio
     if (fn.Saves) {
         out.Progress("Saving the level...");
         const std::string& target = options.Output.empty() ? name : options.Output;
+        // Levels worked on side by side store one at a time: the clean-up of a
+        // store's temporary file on a signal follows one store.
+        std::lock_guard<std::mutex> storing(GStoreTurn);
         if (options.Backup && options.Output.empty()) KeepBackup(name, level.Stamp);
         level.SaveLevel(target);
         if (saved) *saved = true;

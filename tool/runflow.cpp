@@ -1,6 +1,10 @@
 // The run in three stages: the options, the levels, and for each level the
 // function (run.cpp).
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 #include "jsonout.h"
 #include "options.h"
@@ -44,34 +48,98 @@ size_t LevelCount(const std::vector<std::string>& words) {
 int RefuseRun(const TCommandLine& line, size_t levels, const std::vector<std::string>& args, TConsole& out) {
     if (!line.Unknown.empty()) return RefuseUnknownOption(line, args, out);
     if (!line.MissingValue.empty()) return Refuse(out, line.MissingValue + " needs a value, type Quillmap /h");
+    if (line.Options.Jobs < 1 || line.Options.Jobs > 256)
+        return Refuse(out, "--jobs needs a number of levels from 1 to 256.");
     if (levels > 1 && !line.Options.Output.empty())
         return Refuse(out, "--output takes one level; " + std::to_string(levels) + " were given.");
     return -1;
 }
 
-// One level's part of the run; with --json its result or error is added to
-// the document instead of being written.
-int RunOneLevel(const std::vector<std::string>& levelArgs, const TOptions& options, TConsole& out, bool keep,
-                bool* saved, TJson* document) {
+// One level of the run: its arguments, and what it gave.
+struct TLevelRun {
+    std::vector<std::string> Args;  // the level's name, the function switch, its arguments
+    bool Header = false;            // a line names the level first (a run of several levels)
+    bool Keep = false;              // the level object is kept to the end of the process
+    int Status = ExitDone;
+    bool Saved = false;
+    TJson Entry;                    // --json: the level's part of the document
+    TStringConsole Kept;            // --jobs: the level's lines, written when its turn comes
+};
+
+// Works on one level; with --json its result or error becomes its entry of the
+// document instead of being written.
+void RunOneLevel(TLevelRun& run, const TOptions& options, TConsole& out) {
+    if (run.Header && !options.Json) out.Line("== " + run.Args[0] + " ==");
     TJsonCapture capture;
     TJson result;
-    TConsole& sink = document ? capture : out;
-    TJson* resultSlot = document ? &result : nullptr;
-    // The last level of the process is kept to its end; the others are
-    // released before the next is loaded, so a run holds one level at a time.
-    int status;
-    if (keep) {
+    TConsole& sink = options.Json ? capture : out;
+    TJson* resultSlot = options.Json ? &result : nullptr;
+    if (run.Keep) {
         GKeptLevel = new Ttrlevel;
-        status = RunLevel(levelArgs, options, sink, *GKeptLevel, saved, resultSlot);
+        run.Status = RunLevel(run.Args, options, sink, *GKeptLevel, &run.Saved, resultSlot);
     } else {
         Ttrlevel level;
-        status = RunLevel(levelArgs, options, sink, level, saved, resultSlot);
+        run.Status = RunLevel(run.Args, options, sink, level, &run.Saved, resultSlot);
     }
-    if (document) {
-        TJson entry{{"level", levelArgs[0]}, {"status", status}};
-        if (status != ExitDone) entry["error"] = capture.ErrorJson();
-        else entry.update(result);
-        (*document)["levels"].push_back(entry);
+    if (options.Json) {
+        run.Entry = TJson{{"level", run.Args[0]}, {"status", run.Status}};
+        if (run.Status != ExitDone) run.Entry["error"] = capture.ErrorJson();
+        else run.Entry.update(result);
+    }
+}
+
+// Up to jobs levels side by side. Each level's lines are kept and written in
+// the order of the levels, each as soon as the ones before it are written, so
+// the output is the same as one level after another.
+void RunSideBySide(std::vector<TLevelRun>& runs, size_t jobs, const TOptions& options, TConsole& out) {
+    std::mutex turn;
+    std::condition_variable finished;
+    std::vector<bool> done(runs.size(), false);
+    std::atomic<size_t> next{0};
+    auto worker = [&] {
+        for (size_t i; (i = next++) < runs.size();) {
+            TQuietConsole quiet(runs[i].Kept);
+            RunOneLevel(runs[i], options, options.Quiet ? static_cast<TConsole&>(quiet) : runs[i].Kept);
+            std::lock_guard<std::mutex> lock(turn);
+            done[i] = true;
+            finished.notify_all();
+        }
+    };
+    std::vector<std::thread> workers;
+    for (size_t w = 0; w < std::min(jobs, runs.size()); ++w) workers.emplace_back(worker);
+    for (size_t i = 0; i < runs.size(); ++i) {
+        std::unique_lock<std::mutex> lock(turn);
+        finished.wait(lock, [&] { return done[i]; });
+        lock.unlock();
+        out.Raw(runs[i].Kept.Text);
+        runs[i].Kept.Text.clear();
+    }
+    for (std::thread& w : workers) w.join();
+}
+
+// The levels of the run, one after another or side by side; returns the
+// highest of their exit statuses.
+int RunLevels(const std::vector<std::string>& words, size_t levels, const TOptions& options, bool keepLevel,
+              bool* saved, TConsole& out, TJson& document) {
+    std::vector<TLevelRun> runs(levels);
+    for (size_t i = 0; i < levels; ++i) {
+        runs[i].Args = {words[i]};
+        runs[i].Args.insert(runs[i].Args.end(), words.begin() + std::ptrdiff_t(levels), words.end());
+        runs[i].Header = levels > 1;
+    }
+    if (options.Jobs > 1 && levels > 1) {
+        RunSideBySide(runs, size_t(options.Jobs), options, out);
+    } else {
+        // The last level of the process is kept to its end; the others are
+        // released before the next is loaded, so a run holds one level at a time.
+        runs.back().Keep = keepLevel;
+        for (TLevelRun& run : runs) RunOneLevel(run, options, out);
+    }
+    int status = ExitDone;
+    for (TLevelRun& run : runs) {
+        status = std::max(status, run.Status);
+        if (saved && run.Saved) *saved = true;
+        if (options.Json) document["levels"].push_back(std::move(run.Entry));
     }
     return status;
 }
@@ -101,18 +169,8 @@ int RunTool(const std::vector<std::string>& args, TConsole& console, bool keepLe
     TJson document{{"format", 1}, {"levels", TJson::array()}};
     TJsonCapture runRefusal;
     int status = RefuseRun(line, levels, args, options.Json ? runRefusal : out);
-    if (status >= 0) {
-        document["error"] = runRefusal.ErrorJson();
-    } else {
-        status = ExitDone;
-        for (size_t i = 0; i < levels; ++i) {
-            std::vector<std::string> levelArgs{words[i]};
-            levelArgs.insert(levelArgs.end(), words.begin() + std::ptrdiff_t(levels), words.end());
-            if (levels > 1 && !options.Json) out.Line("== " + words[i] + " ==");
-            const bool keep = keepLevel && i + 1 == levels;
-            status = std::max(status, RunOneLevel(levelArgs, options, out, keep, saved, options.Json ? &document : nullptr));
-        }
-    }
+    if (status >= 0) document["error"] = runRefusal.ErrorJson();
+    else status = RunLevels(words, levels, options, keepLevel, saved, out, document);
     if (options.Json) console.Raw(document.dump(2) + "\n");
     return status;
 }
