@@ -144,6 +144,7 @@ void WorkMap(TJob& j) {
     try {
         std::lock_guard<std::mutex> storing(GStoreTurn);
         StoreMap(j.Args.At(3), svg);
+        if (j.Result) *j.Result = TJson{{"saved", j.Args.At(3)}};
     } catch (EQuillError& e) {
         e.Hint = MissingFolderHint(j.Args.At(3));
         throw;
