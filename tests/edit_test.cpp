@@ -15,6 +15,7 @@ namespace {
 BLevel Base(int kind) {
   BLevel L = SampleLevel(kind, 11);
   if (kind >= 6) FillPages(L, 0, 11, 500);  // small chunks keep the many saves quick
+  L.objectTextures.resize(10);                // the new texture ids of the edits name textures 0 to 9
   L.rooms.push_back(L.rooms[0]);
   L.rooms.push_back(L.rooms[1]);
   const uint8_t flags[] = {0x00, 0xFF, 0x49, 0xB6, 0x08};
