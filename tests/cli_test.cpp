@@ -112,6 +112,9 @@ TEST_F(CliTest, UnwritableOutputIsAFailure) {
   const Bytes wet = Build(L);
   const std::string lost = "quillmap: could not write to standard output.\r\n";
   const std::string saved = "quillmap: could not write to standard output; the level was saved.\r\n";
+  // The error report that standard output lost follows on standard error.
+  const std::string lostBadValue = lost + Lines({"'zz' is not a valid integer value."});
+  const std::string lostDenied = lost + Lines({"File access denied.", "replacing lvl.tr2"});
   // A pipe whose reading end is already closed: every write fails (no signal ends the run).
   // The shell takes one-digit descriptors only: the writing end gets the lowest free one.
   int pipeEnds[2];
@@ -126,13 +129,16 @@ TEST_F(CliTest, UnwritableOutputIsAFailure) {
     std::string stdoutTo;
     const std::string& err;
     const Bytes& after;  // the level's bytes after the run, which starts from dry
+    bool writeProtected = false;
   } rows[] = {
       {{"lvl.tr2", "/Info"}, ">/dev/full", lost, dry},
       {{}, ">/dev/full", lost, dry},
       {{"--version"}, ">/dev/full", lost, dry},
       {{"missing.tr2", "/Info"}, ">/dev/full", lost, dry},
-      {{"lvl.tr2", "/Water", "zz"}, ">/dev/full", lost, dry},
+      {{"lvl.tr2", "/Water", "zz"}, ">/dev/full", lostBadValue, dry},
       {{"lvl.tr2", "/Water", "1"}, ">/dev/full", saved, wet},
+      {{"lvl.tr2", "/Water", "1"}, ">/dev/full", lostDenied, dry, true},
+      {{"lvl.tr2", "/Water", "1"}, ">&-", lostDenied, dry, true},
       {{"lvl.tr2", "/Info"}, ">&-", lost, dry},
       // Standard output closed: the level is still saved whole.
       {{"lvl.tr2", "/Water", "1"}, ">&-", saved, wet},
@@ -143,7 +149,9 @@ TEST_F(CliTest, UnwritableOutputIsAFailure) {
     std::string trace = row.stdoutTo;
     for (const std::string& a : row.args) trace += " [" + a + "]";
     SCOPED_TRACE(trace);
+    fs::remove(dir_ / "lvl.tr2");
     WriteBytes(dir_ / "lvl.tr2", dry);
+    if (row.writeProtected) fs::permissions(dir_ / "lvl.tr2", fs::perms(0444));
     const BinaryRun run = RunBinary(dir_, QM_TOOL_PATH, row.args, row.stdoutTo);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, row.err);

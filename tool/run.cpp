@@ -1,6 +1,7 @@
 #include "run.h"
 
 #include <new>
+#include <utility>
 
 #include "args.h"
 #include "errors.h"
@@ -224,10 +225,13 @@ int Run(const TArgs& args, TConsole& out, Ttrlevel& level, bool* saved) {
     return RunFunction(*fn, args, out, level, saved);
 }
 
-void ErrorReport(TConsole& out, std::string message, const std::string& where) {
+// Writes the error report to out, and keeps its lines in kept when given.
+void ErrorReport(TConsole& out, std::string message, const std::string& where, std::vector<std::string>* kept) {
     if (message.empty() || message.back() != '.') message += '.';
-    out.Line(message);
-    if (!where.empty()) out.Line(where);
+    std::vector<std::string> lines = {message};
+    if (!where.empty()) lines.push_back(where);
+    for (const std::string& line : lines) out.Line(line);
+    if (kept) *kept = std::move(lines);
 }
 
 } // namespace
@@ -237,8 +241,10 @@ void ErrorReport(TConsole& out, std::string message, const std::string& where) {
 // checkers do not count it as lost).
 Ttrlevel* GKeptLevel = nullptr;
 
-int RunTool(const std::vector<std::string>& args, TConsole& out, bool keepLevel, bool* saved) {
+int RunTool(const std::vector<std::string>& args, TConsole& out, bool keepLevel, bool* saved,
+            std::vector<std::string>* errorReport) {
     if (saved) *saved = false;
+    if (errorReport) errorReport->clear();
     try {
         if (keepLevel) {
             GKeptLevel = new Ttrlevel;
@@ -247,11 +253,11 @@ int RunTool(const std::vector<std::string>& args, TConsole& out, bool keepLevel,
         Ttrlevel level;
         return Run(TArgs(args), out, level, saved);
     } catch (const EQuillError& e) {
-        ErrorReport(out, e.what(), e.Where);
+        ErrorReport(out, e.what(), e.Where, errorReport);
     } catch (const std::bad_alloc&) {
-        ErrorReport(out, "Out of memory", "");
+        ErrorReport(out, "Out of memory", "", errorReport);
     } catch (const std::exception& e) {
-        ErrorReport(out, e.what(), "");
+        ErrorReport(out, e.what(), "", errorReport);
     }
     return ExitError;
 }
