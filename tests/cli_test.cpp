@@ -260,6 +260,71 @@ TEST_F(CliTest, ListingsWriteFixedWidthFields) {
   }
 }
 
+// "/Textures OLD NEW" on every room of the description: rectangles match on
+// their 12-bit index, triangles on the whole word (TR5: in every layer).
+void Retexture(BLevel& L, uint16_t oldId, uint16_t newWord) {
+  const auto change = [&](auto& faces, uint16_t match) {
+    for (auto& f : faces)
+      if ((f.texture & match) == oldId) f.texture = newWord;
+  };
+  for (BRoom& r : L.rooms) change(r.rectangles, 0x0FFF), change(r.triangles, 0xFFFF);
+  for (B5Room& r : L.rooms5)
+    for (B5Layer& layer : r.layers) change(layer.rectangles, 0x0FFF), change(layer.triangles, 0xFFFF);
+}
+
+// A new texture word must name one of the level's object textures: its index
+// is the whole word in TR1 and TR2, bits 0-14 from TR3 on (bit 15 marks a
+// double-sided face). A refused edit leaves the file as it was.
+TEST_F(CliTest, TexturesRefuseANewIdTheLevelDoesNotHave) {
+  const char* const progress = "Changing Textures Ids...";
+  const struct {
+    int kind;
+    const char* form;  // "", "NG" (a TRNG level) or "ZLIB" (in the container)
+    size_t textures;
+    const char* newId;
+    const char* refusal;  // nullptr: the edit is done, storing the word `stored`
+    uint16_t stored;
+  } rows[] = {
+      {1, "", 728, "5000", "Texture 5000 is not in this level (textures 0 to 727).", 0},
+      {1, "", 728, "727", nullptr, 727},
+      {2, "", 5, "5", "Texture 5 is not in this level (textures 0 to 4).", 0},
+      {3, "", 5, "$8001", "Texture 32769 is not in this level (textures 0 to 4).", 0},
+      {3, "", 5, "4", nullptr, 4},
+      {4, "", 0, "0", "Texture 0 is not in this level (it has no textures).", 0},
+      {5, "", 5, "$8005", "Texture 5 is not in this level (textures 0 to 4).", 0},
+      {5, "", 5, "$8004", nullptr, 0x8004},
+      {6, "", 5, "65541", "Texture 5 is not in this level (textures 0 to 4).", 0},
+      {6, "", 5, "65540", nullptr, 4},
+      {7, "", 5, "$FFFF", "Texture 32767 is not in this level (textures 0 to 4).", 0},
+      {8, "", 5, "6", "Texture 6 is not in this level (textures 0 to 4).", 0},
+      {8, "", 5, "4", nullptr, 4},
+      {6, "NG", 9, "9", "Texture 9 is not in this level (textures 0 to 8).", 0},
+      {6, "NG", 9, "$8008", nullptr, 0x8008},
+      {5, "ZLIB", 5, "5", "Texture 5 is not in this level (textures 0 to 4).", 0},
+      {6, "ZLIB", 5, "4", nullptr, 4},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE("kind " + std::to_string(row.kind) + row.form + ", new " + row.newId);
+    BLevel L = SampleLevel(row.kind, 2);
+    if (row.kind >= 6) FillPages(L, 0, 2, 100);
+    if (std::string(row.form) == "NG") SetNgTrailer(L, 300, 40);
+    L.objectTextures.resize(row.textures);
+    if (row.kind == 8) L.rooms5[0].layers[0].rectangles[0].texture = 2;
+    else L.rooms[0].rectangles[0].texture = L.rooms[0].triangles[0].texture = 2;
+    const Bytes file = std::string(row.form) == "ZLIB" ? WrapZlib(Build(L)) : Build(L);
+    const std::string name = std::string("lvl") + FileExtension(L.kind);
+    WriteBytes(dir_ / name, file);
+    if (row.refusal) {
+      EXPECT_EQ(Run({name, "/Textures", "2", row.newId}, 2), Lines({kLoading, progress, row.refusal}));
+      EXPECT_EQ(ReadBytes(dir_ / name), file);
+      continue;
+    }
+    EXPECT_EQ(Run({name, "/Textures", "2", row.newId}), Lines({kLoading, progress, "Saving the level...", "Done."}));
+    Retexture(L, 2, row.stored);
+    EXPECT_EQ(Diff(ReadBytes(dir_ / name), Build(L), row.kind), "");
+  }
+}
+
 TEST_F(CliTest, SuccessfulEditPrintsFourLines) {
   Put("lvl.tr2", SampleLevel(5, 5));
   EXPECT_EQ(Run({"lvl.tr2", "/QuickSand", "$10", "1", "2"}),
