@@ -68,7 +68,8 @@ struct TJob {
 // One function of the tool. A run matches the switch, then takes these steps in
 // order, each only when the row asks for it: the argument checks, the conversion
 // of argument 3, loading, the version test, the progress line, the room range,
-// the work, and saving with its two lines. A new function is one more row.
+// the check against the loaded level, the work, and saving with its two lines.
+// A new function is one more row.
 struct TFunctionRow {
     const char* Switch;                  // upper case; matched against argument 2 upper-cased
     const char* Help;                    // the function's line of the help
@@ -228,10 +229,11 @@ int Run(const TArgs& args, TConsole& out, Ttrlevel& level, bool* saved) {
 // Writes the error report to out, and keeps its lines in kept when given.
 void ErrorReport(TConsole& out, std::string message, const std::string& where, std::vector<std::string>* kept) {
     if (message.empty() || message.back() != '.') message += '.';
-    std::vector<std::string> lines = {message};
-    if (!where.empty()) lines.push_back(where);
-    for (const std::string& line : lines) out.Line(line);
-    if (kept) *kept = std::move(lines);
+    out.Line(message);
+    if (!where.empty()) out.Line(where);
+    if (!kept) return;
+    kept->push_back(std::move(message));
+    if (!where.empty()) kept->push_back(where);
 }
 
 } // namespace
