@@ -1,6 +1,7 @@
 #include "run.h"
 
 #include <new>
+#include <utility>
 
 #include "args.h"
 #include "errors.h"
@@ -67,7 +68,8 @@ struct TJob {
 // One function of the tool. A run matches the switch, then takes these steps in
 // order, each only when the row asks for it: the argument checks, the conversion
 // of argument 3, loading, the version test, the progress line, the room range,
-// the work, and saving with its two lines. A new function is one more row.
+// the check against the loaded level, the work, and saving with its two lines.
+// A new function is one more row.
 struct TFunctionRow {
     const char* Switch;                  // upper case; matched against argument 2 upper-cased
     const char* Help;                    // the function's line of the help
@@ -82,6 +84,9 @@ struct TFunctionRow {
     const char* Progress = nullptr;      // the line printed after loading
     size_t RangeAt = 0;                  // the position of From_Room; 0 for no room range
     bool ShowsRooms = false;             // read-only: a level without rooms and no range shows none
+    // A check of the arguments against the loaded level, after the room range
+    // and before the work: the one-line message that refuses the run, or "".
+    std::string (*CheckLoaded)(const TJob&) = nullptr;
     void (*Work)(TJob&) = nullptr;
     bool Saves = false;
 };
@@ -91,11 +96,13 @@ void WorkLaraLight(TJob& j) { EditLaraLight(j.Level, uint16_t(j.Value), j.From, 
 void WorkWater(TJob& j) { EditRoomFlag(j.Level, 0x01, j.Value != 0, j.From, j.To); }
 void WorkSky(TJob& j) { EditRoomFlag(j.Level, 0x08, j.Value != 0, j.From, j.To); }
 void WorkQuickSand(TJob& j) { EditRoomFlag(j.Level, QuickSandFlag(j.Level), j.Value != 0, j.From, j.To); }
+// The new texture word: the low 16 bits of argument 4, converted after the
+// room range (a missing new id fails there).
+uint16_t NewTextureWord(const TJob& j) { return uint16_t(StrToInt(j.Args.At(4))); }
+std::string CheckTextures(const TJob& j) { return TextureRefusal(j.Level, NewTextureWord(j)); }
 void WorkTextures(TJob& j) {
-    // Both ids are converted after the room range: a missing new id fails here.
     const int32_t oldId = StrToInt(j.Args.At(3));
-    const uint16_t newId = uint16_t(StrToInt(j.Args.At(4)));
-    EditTextures(j.Level, oldId, newId, j.From, j.To);
+    EditTextures(j.Level, oldId, NewTextureWord(j), j.From, j.To);
 }
 
 // "/Map OUT.svg": the picture is drawn in memory, then stored crash-safely.
@@ -129,7 +136,7 @@ constexpr TFunctionRow Functions[] = {
      .Saves = true},
     {.Switch = "/TEXTURES", .Help = "/Textures <oldtextid> <newtextid> = Change textures ids", .Needed = 2,
      .Missing = kMissing, .NumberValue = true, .Progress = "Changing Textures Ids...", .RangeAt = 5,
-     .Work = WorkTextures, .Saves = true},
+     .CheckLoaded = CheckTextures, .Work = WorkTextures, .Saves = true},
     {.Switch = "/SHOWITEMS", .Help = "/ShowItems = Show ItemsId used in level",
      .Work = [](TJob& j) { PrintItemIds(j.Level, j.Out); }},
     {.Switch = "/SHOWSTATICS", .Help = "/Showstatics = Show Statics Mesh id used in levels",
@@ -183,6 +190,8 @@ int RunFunction(const TFunctionRow& fn, const TArgs& args, TConsole& out, Ttrlev
         if (fn.ShowsRooms && level.RoomCount == 0 && !AnyPresent(args, fn.RangeAt, 2)) job.To = -1;
         else if (!RoomRange(args, fn.RangeAt, level.RoomCount, job.From, job.To, out)) return ExitUserError;
     }
+    if (fn.CheckLoaded)
+        if (const std::string refusal = fn.CheckLoaded(job); !refusal.empty()) return Refuse(out, refusal);
 
     fn.Work(job);
     if (fn.Saves) {
@@ -217,10 +226,14 @@ int Run(const TArgs& args, TConsole& out, Ttrlevel& level, bool* saved) {
     return RunFunction(*fn, args, out, level, saved);
 }
 
-void ErrorReport(TConsole& out, std::string message, const std::string& where) {
+// Writes the error report to out, and keeps its lines in kept when given.
+void ErrorReport(TConsole& out, std::string message, const std::string& where, std::vector<std::string>* kept) {
     if (message.empty() || message.back() != '.') message += '.';
     out.Line(message);
     if (!where.empty()) out.Line(where);
+    if (!kept) return;
+    kept->push_back(std::move(message));
+    if (!where.empty()) kept->push_back(where);
 }
 
 } // namespace
@@ -230,8 +243,10 @@ void ErrorReport(TConsole& out, std::string message, const std::string& where) {
 // checkers do not count it as lost).
 Ttrlevel* GKeptLevel = nullptr;
 
-int RunTool(const std::vector<std::string>& args, TConsole& out, bool keepLevel, bool* saved) {
+int RunTool(const std::vector<std::string>& args, TConsole& out, bool keepLevel, bool* saved,
+            std::vector<std::string>* errorReport) {
     if (saved) *saved = false;
+    if (errorReport) errorReport->clear();
     try {
         if (keepLevel) {
             GKeptLevel = new Ttrlevel;
@@ -240,11 +255,11 @@ int RunTool(const std::vector<std::string>& args, TConsole& out, bool keepLevel,
         Ttrlevel level;
         return Run(TArgs(args), out, level, saved);
     } catch (const EQuillError& e) {
-        ErrorReport(out, e.what(), e.Where);
+        ErrorReport(out, e.what(), e.Where, errorReport);
     } catch (const std::bad_alloc&) {
-        ErrorReport(out, "Out of memory", "");
+        ErrorReport(out, "Out of memory", "", errorReport);
     } catch (const std::exception& e) {
-        ErrorReport(out, e.what(), "");
+        ErrorReport(out, e.what(), "", errorReport);
     }
     return ExitError;
 }
