@@ -268,6 +268,13 @@ const struct {
          ASSERT_EQ(::futimens(fd, times), 0);
          ::close(fd);
      }},
+    {"touched within the same second, a nanosecond apart",
+     [](const fs::path& p) {
+         struct stat st {};
+         ASSERT_EQ(::stat(p.c_str(), &st), 0);
+         const timespec times[2] = {{0, UTIME_OMIT}, {st.st_mtim.tv_sec, (st.st_mtim.tv_nsec + 1) % 1000000000}};
+         ASSERT_EQ(::utimensat(AT_FDCWD, p.c_str(), times, 0), 0);
+     }},
     {"removed", [](const fs::path& p) { fs::remove(p); }},
 };
 
