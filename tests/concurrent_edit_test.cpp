@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -72,11 +73,15 @@ bool StillRunning(pid_t pid) {
   return waitpid(pid, &raw, WNOHANG) == 0;
 }
 
+std::string Text(const fs::path& file) {
+  const Bytes b = ReadBytes(file);
+  return std::string(b.begin(), b.end());
+}
+
 // Waits until the file holds text (guarded like EndsInTime).
 bool AppearsIn(const fs::path& file, const std::string& text) {
   for (int i = 0; i < 6000; ++i) {
-    const Bytes b = ReadBytes(file);
-    if (std::string(b.begin(), b.end()).find(text) != std::string::npos) return true;
+    if (Text(file).find(text) != std::string::npos) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return false;
@@ -169,13 +174,28 @@ TEST_F(ConcurrentEditTest, SimultaneousEditsOfDifferentRoomsAllLand) {
   }
 }
 
-TEST_F(ConcurrentEditTest, AnEditWaitsForTheLockHolderAndSaysSoOnce) {
+// Two edits, one of them through a symbolic link: the lock belongs to the
+// file, whatever name leads to it.
+TEST_F(ConcurrentEditTest, EditsWaitForTheLockHolderAndSaySoOnce) {
   const BLevel L = Plain();
   WriteBytes(level_, Build(L));
-  const fs::path out = scratch_.path / "edit.out", err = scratch_.path / "edit.err";
+  const fs::path link = scratch_.path / "link.tr2";
+  fs::create_symlink(level_.filename(), link);
+  const struct {
+    fs::path level;
+    std::vector<std::string> args;
+    std::string progress;
+  } rows[] = {{level_, {"/Water", "1", "1", "1"}, "Turning On/Off the water..."},
+              {link, {"/Sky", "1", "2", "2"}, "Turning On/Off the Sky..."}};
   HeldLock holder(level_);
-  const pid_t edit = Start({level_.string(), "/Water", "1", "1", "1"}, out.string(), err.string());
-  ASSERT_GT(edit, 0);
+  std::vector<pid_t> edits;
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    std::vector<std::string> args = rows[i].args;
+    args.insert(args.begin(), rows[i].level.string());
+    const fs::path out = scratch_.path / ("edit" + std::to_string(i));
+    edits.push_back(Start(args, out.string(), out.string() + ".err"));
+    ASSERT_GT(edits.back(), 0);
+  }
 
   // Runs that only read go on while the level is locked.
   for (const char* reading : {"/Info", "/ShowRooms", "/ShowItems"}) {
@@ -185,22 +205,42 @@ TEST_F(ConcurrentEditTest, AnEditWaitsForTheLockHolderAndSaysSoOnce) {
     EXPECT_EQ(status, 0) << reading;
   }
 
-  ASSERT_TRUE(AppearsIn(out, kWaiting));
-  EXPECT_TRUE(StillRunning(edit)) << "the edit did not wait for the lock";
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    ASSERT_TRUE(AppearsIn(scratch_.path / ("edit" + std::to_string(i)), kWaiting)) << rows[i].args[0];
+    EXPECT_TRUE(StillRunning(edits[i])) << rows[i].args[0] << " did not wait for the lock";
+  }
   EXPECT_EQ(ReadBytes(level_), Build(L)) << "the level changed while another run held its lock";
 
   holder.Release();
-  int status = -1;
-  ASSERT_TRUE(EndsInTime(edit, status));
-  EXPECT_EQ(status, 0);
-  const Bytes text = ReadBytes(out);
-  EXPECT_EQ(std::string(text.begin(), text.end()),
-            kBanner + Lines({kWaiting, "Loading Level...", "Turning On/Off the water...", "Saving the level...",
-                             "Done."}));
-  EXPECT_TRUE(ReadBytes(err).empty());
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    SCOPED_TRACE(rows[i].args[0]);
+    int status = -1;
+    ASSERT_TRUE(EndsInTime(edits[i], status));
+    EXPECT_EQ(status, 0);
+    const fs::path out = scratch_.path / ("edit" + std::to_string(i));
+    EXPECT_EQ(Text(out), kBanner + Lines({kWaiting, "Loading Level...", rows[i].progress, "Saving the level...",
+                                          "Done."}));
+    EXPECT_EQ(Text(out.string() + ".err"), "");
+  }
   BLevel edited = L;
   edited.rooms[1].flags[0] = 0x01;
+  edited.rooms[2].flags[0] = 0x08;
   EXPECT_EQ(ReadBytes(level_), Build(edited));
+  EXPECT_TRUE(fs::is_symlink(link));
+}
+
+// A name that leads to no regular file is not locked, and opening it for the
+// lock does not wait for a writer: loading refuses it as it always has.
+TEST_F(ConcurrentEditTest, AFifoIsRefusedWithoutWaiting) {
+  ASSERT_EQ(mkfifo(level_.c_str(), 0644), 0);
+  const fs::path out = scratch_.path / "edit.out";
+  const pid_t edit = Start({level_.string(), "/Water", "1"}, out.string());
+  ASSERT_GT(edit, 0);
+  int status = -1;
+  ASSERT_TRUE(EndsInTime(edit, status)) << "the edit waited for a writer of the FIFO";
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(Text(out), kBanner + Lines({"Loading Level...", "File access denied.",
+                                        "opening " + level_.string() + ", which is not a regular file"}));
 }
 
 // The lock holder saves by renaming a new file over the level before it lets
@@ -233,8 +273,7 @@ TEST_F(ConcurrentEditTest, AnEditWaitsForTheFileThatReplacedTheLockedOne) {
   int status = -1;
   ASSERT_TRUE(EndsInTime(edit, status));
   EXPECT_EQ(status, 0);
-  const Bytes text = ReadBytes(out);
-  EXPECT_EQ(std::string(text.begin(), text.end()),
+  EXPECT_EQ(Text(out),
             kBanner + Lines({kWaiting, "Loading Level...", "Turning On/Off the water...", "Saving the level...",
                              "Done."}));
   saved.rooms[1].flags[0] = 0x01;

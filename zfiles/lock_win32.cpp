@@ -2,7 +2,7 @@
 // file's volume serial number and file index. No handle of the level itself
 // is held, so nothing the lock does can stand in the way of the save's
 // replace, of the loader's own open, or of other programs.
-#include <cwchar>
+#include <string>
 
 #include "lock.h"
 #include "win32_file.h"
@@ -29,17 +29,24 @@ bool IdentityOf(const std::string& name, uint64_t& device, uint64_t& fileId) {
     }
 }
 
+// The mutex of one file. In the global namespace, so that runs in other
+// sessions of this machine take turns too.
+std::wstring MutexName(uint64_t device, uint64_t fileId) {
+    std::wstring name = L"Global\\Quillmap.edit";
+    for (const uint64_t part : {device, fileId}) {
+        name += L'.';
+        for (int shift = 60; shift >= 0; shift -= 4)
+            name += L"0123456789abcdef"[(part >> shift) & 15];
+    }
+    return name;
+}
+
 } // namespace
 
 bool OpenLockTarget(const std::string& name, TLockTarget& target) {
     if (!IdentityOf(name, target.Device, target.FileId))
         return false;
-    // In the global namespace, so that runs in other sessions of this
-    // machine take turns too.
-    wchar_t mutexName[80];
-    std::swprintf(mutexName, sizeof mutexName / sizeof mutexName[0], L"Global\\Quillmap.edit.%llx.%llx",
-                  static_cast<unsigned long long>(target.Device), static_cast<unsigned long long>(target.FileId));
-    const HANDLE h = ::CreateMutexW(nullptr, FALSE, mutexName);
+    const HANDLE h = ::CreateMutexW(nullptr, FALSE, MutexName(target.Device, target.FileId).c_str());
     if (h == nullptr)
         return false;
     target.Handle = reinterpret_cast<intptr_t>(h);
