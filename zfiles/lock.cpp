@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <thread>
+#include <utility>
 
 namespace qm {
 
@@ -41,6 +42,19 @@ bool WaitForLock(const TLockTarget& target, TClock::time_point started, bool& no
     }
 }
 
+// Closes an open target that is not kept, also when waiting for it throws.
+struct TOpenTarget {
+    explicit TOpenTarget(TLockTarget& target) : Target(target) {}
+    TOpenTarget(const TOpenTarget&) = delete;
+    TOpenTarget& operator=(const TOpenTarget&) = delete;
+    ~TOpenTarget() {
+        if (Target.Handle != -1)
+            CloseLockTarget(Target.Handle, Held);
+    }
+    TLockTarget& Target;
+    bool Held = false;
+};
+
 } // namespace
 
 TEditLock::TEditLock(const std::string& name, const std::function<void()>& onLongWait) {
@@ -54,15 +68,14 @@ TEditLock::TEditLock(const std::string& name, const std::function<void()>& onLon
         TLockTarget target;
         if (!OpenLockTarget(name, target))
             return;
-        if (!WaitForLock(target, started, noticed, onLongWait)) {
-            CloseLockTarget(target.Handle, false);
+        TOpenTarget open(target);
+        if (!WaitForLock(target, started, noticed, onLongWait))
             return;
-        }
+        open.Held = true;
         if (StillNames(name, target)) {
-            Handle_ = target.Handle;
+            Handle_ = std::exchange(target.Handle, -1);
             return;
         }
-        CloseLockTarget(target.Handle, true);
     }
 }
 
