@@ -1,11 +1,13 @@
 #include "run.h"
 
 #include <new>
+#include <optional>
 #include <utility>
 
 #include "args.h"
 #include "errors.h"
 #include "functions.h"
+#include "lock.h"
 #include "platform.h"
 #include "trlevel.h"
 
@@ -180,6 +182,11 @@ int RunFunction(const TFunctionRow& fn, const TArgs& args, TConsole& out, Ttrlev
     TJob job{.Level = level, .Args = args, .Out = out};
     if (fn.NumberValue) job.Value = StrToInt(args.At(3));
 
+    // An edit holds the level's lock from before loading until its save is in
+    // place, so that another edit of the level waits and then loads this one's
+    // result instead of overwriting it.
+    std::optional<TEditLock> lock;
+    if (fn.Saves) lock.emplace(name, [&out] { out.Line("Waiting for another edit of this level to finish..."); });
     out.Line("Loading Level...");
     if (level.LoadLevel(name) != 0) return Refuse(out, "Invalid tr level format.");
     if (level.LevelVersion < fn.MinVersion) return Refuse(out, fn.TooOld);
