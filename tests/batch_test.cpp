@@ -107,7 +107,7 @@ TEST(BatchRun, DryRunShowsTheChangesAndWritesNothing) {
       {{"-n", "-q", "a.tr4", "/Water", "1"}, water},
       {{"a.tr4", "/Lara_Light", "5", "1", "--dry-run", "-q"}, light},
       {{"-q", "a.tr4", "/Water", "1", "1", "1", "-n"}, {"No room would change; nothing was saved."}},
-      {{"-q", "a.tr4", "/Textures", "9999", "5", "-n"}, {"No room would change; nothing was saved."}},
+      {{"-q", "a.tr4", "/Textures", "9999", "3", "-n"}, {"No room would change; nothing was saved."}},
       {{"-n", "a.tr4", "/Map", "m.svg", "-q"}, {"The map was drawn; nothing was saved."}},
   };
   for (const auto& row : rows) {

@@ -114,6 +114,9 @@ TEST_F(CliTest, UnwritableOutputIsAFailure) {
   const Bytes wet = Build(L);
   const std::string lost = "quillmap: could not write to standard output.\r\n";
   const std::string saved = "quillmap: could not write to standard output; the level was saved.\r\n";
+  // The error report that standard output lost follows on standard error.
+  const std::string lostBadValue = lost + Lines({"'zz' is not a valid integer value."});
+  const std::string lostDenied = lost + Lines({"File access denied.", "replacing lvl.tr2"});
   // A pipe whose reading end is already closed: every write fails (no signal ends the run).
   // The shell takes one-digit descriptors only: the writing end gets the lowest free one.
   int pipeEnds[2];
@@ -128,13 +131,16 @@ TEST_F(CliTest, UnwritableOutputIsAFailure) {
     std::string stdoutTo;
     const std::string& err;
     const Bytes& after;  // the level's bytes after the run, which starts from dry
+    bool writeProtected = false;
   } rows[] = {
       {{"lvl.tr2", "/Info"}, ">/dev/full", lost, dry},
       {{}, ">/dev/full", lost, dry},
       {{"--version"}, ">/dev/full", lost, dry},
       {{"missing.tr2", "/Info"}, ">/dev/full", lost, dry},
-      {{"lvl.tr2", "/Water", "zz"}, ">/dev/full", lost, dry},
+      {{"lvl.tr2", "/Water", "zz"}, ">/dev/full", lostBadValue, dry},
       {{"lvl.tr2", "/Water", "1"}, ">/dev/full", saved, wet},
+      {{"lvl.tr2", "/Water", "1"}, ">/dev/full", lostDenied, dry, true},
+      {{"lvl.tr2", "/Water", "1"}, ">&-", lostDenied, dry, true},
       {{"lvl.tr2", "/Info"}, ">&-", lost, dry},
       // Standard output closed: the level is still saved whole.
       {{"lvl.tr2", "/Water", "1"}, ">&-", saved, wet},
@@ -145,7 +151,9 @@ TEST_F(CliTest, UnwritableOutputIsAFailure) {
     std::string trace = row.stdoutTo;
     for (const std::string& a : row.args) trace += " [" + a + "]";
     SCOPED_TRACE(trace);
+    fs::remove(dir_ / "lvl.tr2");
     WriteBytes(dir_ / "lvl.tr2", dry);
+    if (row.writeProtected) fs::permissions(dir_ / "lvl.tr2", fs::perms(0444));
     const BinaryRun run = RunBinary(dir_, QM_TOOL_PATH, row.args, row.stdoutTo);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, row.err);
@@ -251,6 +259,71 @@ TEST_F(CliTest, ListingsWriteFixedWidthFields) {
     L.animatedTextures = words;
     Put("lvl.tr2", L);
     EXPECT_EQ(Run({"lvl.tr2", "/ShowAnimtext"}), Listing(kAnim, body));
+  }
+}
+
+// "/Textures OLD NEW" on every room of the description: rectangles match on
+// their 12-bit index, triangles on the whole word (TR5: in every layer).
+void Retexture(BLevel& L, uint16_t oldId, uint16_t newWord) {
+  const auto change = [&](auto& faces, uint16_t match) {
+    for (auto& f : faces)
+      if ((f.texture & match) == oldId) f.texture = newWord;
+  };
+  for (BRoom& r : L.rooms) change(r.rectangles, 0x0FFF), change(r.triangles, 0xFFFF);
+  for (B5Room& r : L.rooms5)
+    for (B5Layer& layer : r.layers) change(layer.rectangles, 0x0FFF), change(layer.triangles, 0xFFFF);
+}
+
+// A new texture word must name one of the level's object textures: its index
+// is the whole word in TR1 and TR2, bits 0-14 from TR3 on (bit 15 marks a
+// double-sided face). A refused edit leaves the file as it was.
+TEST_F(CliTest, TexturesRefuseANewIdTheLevelDoesNotHave) {
+  const char* const progress = "Changing Textures Ids...";
+  const struct {
+    int kind;
+    const char* form;  // "", "NG" (a TRNG level) or "ZLIB" (in the container)
+    size_t textures;
+    const char* newId;
+    const char* refusal;  // nullptr: the edit is done, storing the word `stored`
+    uint16_t stored;
+  } rows[] = {
+      {1, "", 728, "5000", "Texture 5000 is not in this level (textures 0 to 727).", 0},
+      {1, "", 728, "727", nullptr, 727},
+      {2, "", 5, "5", "Texture 5 is not in this level (textures 0 to 4).", 0},
+      {3, "", 5, "$8001", "Texture 32769 is not in this level (textures 0 to 4).", 0},
+      {3, "", 5, "4", nullptr, 4},
+      {4, "", 0, "0", "Texture 0 is not in this level (it has no textures).", 0},
+      {5, "", 5, "$8005", "Texture 5 is not in this level (textures 0 to 4).", 0},
+      {5, "", 5, "$8004", nullptr, 0x8004},
+      {6, "", 5, "65541", "Texture 5 is not in this level (textures 0 to 4).", 0},
+      {6, "", 5, "65540", nullptr, 4},
+      {7, "", 5, "$FFFF", "Texture 32767 is not in this level (textures 0 to 4).", 0},
+      {8, "", 5, "6", "Texture 6 is not in this level (textures 0 to 4).", 0},
+      {8, "", 5, "4", nullptr, 4},
+      {6, "NG", 9, "9", "Texture 9 is not in this level (textures 0 to 8).", 0},
+      {6, "NG", 9, "$8008", nullptr, 0x8008},
+      {5, "ZLIB", 5, "5", "Texture 5 is not in this level (textures 0 to 4).", 0},
+      {6, "ZLIB", 5, "4", nullptr, 4},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE("kind " + std::to_string(row.kind) + row.form + ", new " + row.newId);
+    BLevel L = SampleLevel(row.kind, 2);
+    if (row.kind >= 6) FillPages(L, 0, 2, 100);
+    if (std::string(row.form) == "NG") SetNgTrailer(L, 300, 40);
+    L.objectTextures.resize(row.textures);
+    if (row.kind == 8) L.rooms5[0].layers[0].rectangles[0].texture = 2;
+    else L.rooms[0].rectangles[0].texture = L.rooms[0].triangles[0].texture = 2;
+    const Bytes file = std::string(row.form) == "ZLIB" ? WrapZlib(Build(L)) : Build(L);
+    const std::string name = std::string("lvl") + FileExtension(L.kind);
+    WriteBytes(dir_ / name, file);
+    if (row.refusal) {
+      EXPECT_EQ(Run({name, "/Textures", "2", row.newId}, 2), Lines({kLoading, progress, row.refusal}));
+      EXPECT_EQ(ReadBytes(dir_ / name), file);
+      continue;
+    }
+    EXPECT_EQ(Run({name, "/Textures", "2", row.newId}), Lines({kLoading, progress, "Saving the level...", "Done."}));
+    Retexture(L, 2, row.stored);
+    EXPECT_EQ(Diff(ReadBytes(dir_ / name), Build(L), row.kind), "");
   }
 }
 

@@ -15,6 +15,7 @@ namespace {
 BLevel Base(int kind) {
   BLevel L = SampleLevel(kind, 11);
   if (kind >= 6) FillPages(L, 0, 11, 500);  // small chunks keep the many saves quick
+  L.objectTextures.resize(10);                // the new texture ids of the edits name textures 0 to 9
   L.rooms.push_back(L.rooms[0]);
   L.rooms.push_back(L.rooms[1]);
   const uint8_t flags[] = {0x00, 0xFF, 0x49, 0xB6, 0x08};
@@ -66,9 +67,11 @@ protected:
 TEST_F(EditTest, EveryEditOnEveryKind) {
   for (int kind = 1; kind <= 7; ++kind) {
     const BLevel base = Base(kind);
-    // Floor step sound (TR3 on): the mapped value in bits 0-3 of every sector's word 1.
-    const std::pair<const char*, uint8_t> sounds[] = {{"0", 5},  {"1", 12}, {"2", 13}, {"3", 3},
-                                                      {"9", 9},  {"16", 5}, {"-1", 5}, {"65537", 12}};
+    // Floor step sound (TR3 on): the mapped value in bits 0-3 of every sector's
+    // word 1. The value is cut to 16 bits; 0-2 are mapped, 3-15 kept, others 5.
+    const std::pair<const char*, uint8_t> sounds[] = {
+        {"0", 5},   {"1", 12},     {"2", 13},     {"3", 3},      {"4", 4},      {"9", 9},  {"14", 14},
+        {"15", 15}, {"16", 5},     {"65535", 5},  {"65537", 12}, {"65538", 13}, {"-1", 5}};
     for (const auto& [text, stored] : sounds)
       if (kind >= 5)
         ExpectEdit(base, {"/Step_sound", text}, "Changing Floor Sound...", [s = stored](BLevel& L) {

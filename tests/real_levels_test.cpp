@@ -170,9 +170,9 @@ TEST_F(RealTr5Level, ReportsListsAndSavesItsBytes) {
            low = uint8_t((low & 0xF0) | 13);
          }
        }},
-      {{"/Textures", std::to_string(oldTexture), "4000"}, [oldTexture](Bytes& b, const Tr5Room& r) {
+      {{"/Textures", std::to_string(oldTexture), "2000"}, [oldTexture](Bytes& b, const Tr5Room& r) {
          for (const auto& [at, rectangle] : TextureWords(b, r.Xela))
-           if ((rectangle ? U16(b, at) & 0x0FFF : U16(b, at)) == oldTexture) b[at] = 0xA0, b[at + 1] = 0x0F;
+           if ((rectangle ? U16(b, at) & 0x0FFF : U16(b, at)) == oldTexture) b[at] = 0xD0, b[at + 1] = 0x07;
        }},
   };
   for (const auto& e : edits) {

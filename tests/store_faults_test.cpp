@@ -59,11 +59,11 @@ TEST_F(StoreFaultTest, StepsComeInOrderAndTheFileIsFlushedBeforeItTakesTheName) 
         std::vector<S> steps;
     } rows[] = {
         {"unnamed, replacing", Unnamed, true,
-         {S::CreateUnnamed, S::Write, S::Chown, S::Chmod, S::Sync, S::Link, S::Close, S::Rename}},
+         {S::CreateUnnamed, S::Write, S::Chown, S::Chmod, S::Sync, S::Link, S::Close, S::Rename, S::SyncFolder}},
         {"unnamed, new file", Unnamed, false,
-         {S::CreateUnnamed, S::Write, S::Chmod, S::Sync, S::Link, S::Close, S::Rename}},
+         {S::CreateUnnamed, S::Write, S::Chmod, S::Sync, S::Link, S::Close, S::Rename, S::SyncFolder}},
         {"named, replacing", Named, true,
-         {S::CreateUnnamed, S::Create, S::Write, S::Chown, S::Chmod, S::Sync, S::Close, S::Rename}},
+         {S::CreateUnnamed, S::Create, S::Write, S::Chown, S::Chmod, S::Sync, S::Close, S::Rename, S::SyncFolder}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
@@ -267,6 +267,13 @@ const struct {
          const timespec times[2] = {{0, UTIME_OMIT}, {1234567890, 5}};
          ASSERT_EQ(::futimens(fd, times), 0);
          ::close(fd);
+     }},
+    {"touched within the same second, a nanosecond apart",
+     [](const fs::path& p) {
+         struct stat st {};
+         ASSERT_EQ(::stat(p.c_str(), &st), 0);
+         const timespec times[2] = {{0, UTIME_OMIT}, {st.st_mtim.tv_sec, (st.st_mtim.tv_nsec + 1) % 1000000000}};
+         ASSERT_EQ(::utimensat(AT_FDCWD, p.c_str(), times, 0), 0);
      }},
     {"removed", [](const fs::path& p) { fs::remove(p); }},
 };

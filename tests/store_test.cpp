@@ -1,8 +1,10 @@
 // Tests of the platform layer: reading only regular files, and what the
 // crash-safe store keeps of the original (modes, set-id bits, links, read-only
 // files). The failures of the store are tested in store_faults_test.cpp.
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 
 #include <cstring>
 
@@ -192,6 +194,111 @@ TEST_F(StoreTest, StoreIntoAMissingDirectoryFailsCleanly) {
     }
     EXPECT_EQ(f.Buffer.capacity(), 0u);
     EXPECT_TRUE(Entries(dir_).empty());
+}
+
+// Whether s is well-formed UTF-8 (shortest forms, no surrogates, at most
+// U+10FFFF).
+bool IsUtf8(const std::string& s) {
+    for (size_t i = 0; i < s.size();) {
+        const auto b = uint8_t(s[i]);
+        const size_t n = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
+        if (n == 0 || i + n > s.size())
+            return false;
+        uint32_t c = n == 1 ? b : b & (0x7F >> n);
+        for (size_t k = 1; k < n; ++k) {
+            if ((uint8_t(s[i + k]) & 0xC0) != 0x80)
+                return false;
+            c = c << 6 | (uint8_t(s[i + k]) & 0x3F);
+        }
+        const uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (c < least[n] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+            return false;
+        i += n;
+    }
+    return true;
+}
+
+// The hidden name holds the start of the level's name: cut before a
+// character, never inside one, so a UTF-8 name keeps a UTF-8 hidden name.
+TEST_F(StoreTest, TheTemporaryNameIsCutBetweenCharacters) {
+    const struct {
+        std::string name;
+        size_t kept; // bytes of the name in the hidden name
+    } rows[] = {
+        {std::string(199, 'a') + "\xC3\xA9z", 199},         // e-acute across byte 200
+        {std::string(198, 'a') + "\xE6\xBC\xA2", 198},     // a CJK character across it
+        {std::string(197, 'a') + "\xF0\x9F\x8E\xAE", 197}, // a 4-byte character across it
+        {std::string(198, 'a') + "\xC3\xA9\xC3\xA9", 200}, // a character ends at it
+        {std::string(250, 'a'), 200},
+        {"level.bin", 9},
+    };
+    const bool unnamedWorks = UnnamedFilesWork();
+    for (const bool named : {true, false}) {
+        if (!named && !unnamedWorks)
+            continue;
+        for (const auto& row : rows) {
+            SCOPED_TRACE((named ? "named, " : "unnamed, ") + std::to_string(row.name.size()) + " bytes");
+            const std::string path = PathOf(row.name);
+            WriteBytes(path, {1});
+            std::vector<std::string> seen;
+            qm::GStoreFaultHook = [&](TStoreStep step, int64_t) {
+                if (step == TStoreStep::Rename)
+                    seen = Entries(dir_);
+                return named ? RefuseUnnamed(step) : 0;
+            };
+            Store(path, Iota(10));
+            qm::GStoreFaultHook = nullptr;
+            EXPECT_EQ(ReadBytes(path), Iota(10));
+            ASSERT_EQ(seen.size(), 2u);
+            const std::string hidden = seen[0];
+            EXPECT_TRUE(IsUtf8(hidden)) << hidden;
+            EXPECT_EQ(hidden.substr(0, row.kept + 7), "." + row.name.substr(0, row.kept) + ".qmtmp");
+            EXPECT_EQ(hidden.size(), row.kept + 13);
+            fs::remove(path);
+        }
+    }
+}
+
+// Under a file-size limit (ulimit -f) smaller than the content, a store with
+// either kind of temporary file fails with the system's error for it, and
+// leaves the original and nothing else. The store runs in a child process,
+// whose exit status tells what happened.
+TEST_F(StoreTest, AFileSizeLimitFailsTheStoreAndLeavesNothing) {
+    const std::string path = PathOf("level.bin");
+    const std::string hidden = PathOf(".level.bin.qmtmp");
+    const bool unnamedWorks = UnnamedFilesWork();
+    for (const bool named : {true, false}) {
+        SCOPED_TRACE(named ? "named" : "unnamed");
+        if (!named && !unnamedWorks)
+            continue;
+        WriteBytes(path, Iota(100));
+        const std::string place = "writing " + (named ? hidden : "a temporary file in " + dir_.string());
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            rlimit limit{};
+            ::getrlimit(RLIMIT_FSIZE, &limit);
+            limit.rlim_cur = 8192;
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            qm::GStoreFaultHook = [&](TStoreStep step, int64_t) { return named ? RefuseUnnamed(step) : 0; };
+            try {
+                Store(path, Iota(100'000, 3));
+            } catch (const qm::EInOutError& e) {
+                const bool right = e.Code == EFBIG && e.Where.compare(0, place.size(), place) == 0;
+                ::_exit(right ? 0 : 4);
+            } catch (...) {
+                ::_exit(3);
+            }
+            ::_exit(2);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << (WIFSIGNALED(status) ? "signal " + std::to_string(WTERMSIG(status))
+                                    : "exit status " + std::to_string(WEXITSTATUS(status)));
+        EXPECT_EQ(ReadBytes(path), Iota(100));
+        EXPECT_EQ(Entries(dir_), std::vector<std::string>{"level.bin"});
+    }
 }
 
 // A level is handed to the store in thousands of pieces: small and empty ones,

@@ -160,6 +160,7 @@ protected:
 
 TEST_F(Tr5Edit, EveryEditChangesOnlyItsBytes) {
   BLevel L = SampleLevel(8, 7);
+  L.objectTextures.resize(10);  // the new texture ids below name textures of the level
   const uint16_t flags[] = {0x0040, 0x00FF, 0x12B6};
   for (size_t i = 0; i < 3; ++i) L.rooms5[i].flags = flags[i];
   // Texture words across the layers of room 2: 5 in several forms.

@@ -54,4 +54,14 @@ void EditTextures(Ttrlevel& L, int32_t oldId, uint16_t newId, int32_t from, int3
     }
 }
 
+std::string TextureRefusal(const Ttrlevel& L, uint16_t newWord) {
+    const int32_t index = newWord & KindInfo(L.LevelVersion).FaceTextureIndex;
+    const int32_t count = L.ObjectTextureCount;
+    if (index < count) return "";
+    // A face naming a texture beyond the table would make the game read past it.
+    const std::string texture = "Texture " + std::to_string(index) + " is not in this level ";
+    if (count <= 0) return texture + "(it has no textures).";
+    return texture + "(textures 0 to " + std::to_string(count - 1) + ").";
+}
+
 } // namespace qm

@@ -46,6 +46,10 @@ void EditRoomFlag(Ttrlevel& L, uint8_t mask, bool on, int32_t from, int32_t to);
 // family and TR5, where 0x80 means "no lens flare".
 uint8_t QuickSandFlag(const Ttrlevel& L);
 void EditTextures(Ttrlevel& L, int32_t oldId, uint16_t newId, int32_t from, int32_t to);
+// "" when a face may take the texture word newWord: its object texture index
+// (the index bits of the level kind's face word) names a texture of the level.
+// Otherwise the one-line message that refuses the edit.
+std::string TextureRefusal(const Ttrlevel& L, uint16_t newWord);
 
 // "/ShowRooms": heading, empty line, the column headings, one line per room
 // from..to (inclusive, inside the level; to < from lists none), "Done.".

@@ -169,12 +169,14 @@ void ReserveStandardDescriptors() {
 #endif
 
 // A run whose standard output could not be written has failed, whatever it did
-// otherwise: say so where it can still be heard, and whether the level was saved.
-int FinishOutput(const TStreamConsole& out, int status, bool saved) {
+// otherwise: say so where it can still be heard, whether the level was saved,
+// and the run's own error report, which standard output lost with the rest.
+int FinishOutput(const TStreamConsole& out, int status, bool saved, const std::vector<std::string>& errorReport) {
     if (!out.Failed()) return status;
     TStreamConsole err(stderr);
     err.Line(saved ? "quillmap: could not write to standard output; the level was saved."
                    : "quillmap: could not write to standard output.");
+    for (const std::string& line : errorReport) err.Line(line);
     return ExitError;
 }
 
@@ -196,6 +198,7 @@ int main(int argc, char** argv) {
 #endif
     qm::TStreamConsole out(stdout);
     bool saved = false;
-    const int status = qm::RunTool(args, out, /*keepLevel=*/true, &saved);
-    return qm::FinishOutput(out, status, saved);
+    std::vector<std::string> errorReport;
+    const int status = qm::RunTool(args, out, /*keepLevel=*/true, &saved, &errorReport);
+    return qm::FinishOutput(out, status, saved, errorReport);
 }

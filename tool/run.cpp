@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <mutex>
 #include <new>
+#include <optional>
+#include <utility>
 
 #include "args.h"
 #include "backup.h"
@@ -13,6 +15,7 @@
 #include "errors.h"
 #include "functions.h"
 #include "jsonout.h"
+#include "lock.h"
 #include "options.h"
 #include "platform.h"
 #include "runlevel.h"
@@ -84,7 +87,8 @@ struct TJob {
 // One function of the tool. A run matches the switch, then takes these steps in
 // order, each only when the row asks for it: the argument checks, the conversion
 // of argument 3, loading, the version test, the progress line, the room range,
-// the work, and saving with its two lines. A new function is one more row.
+// the check against the loaded level, the work, and saving with its two lines.
+// A new function is one more row.
 struct TFunctionRow {
     const char* Switch;                  // upper case; matched against argument 2 upper-cased
     const char* Help;                    // the function's line of the help
@@ -99,6 +103,9 @@ struct TFunctionRow {
     const char* Progress = nullptr;      // the line printed after loading
     size_t RangeAt = 0;                  // the position of From_Room; 0 for no room range
     bool ShowsRooms = false;             // read-only: a level without rooms and no range shows none
+    // A check of the arguments against the loaded level, after the room range
+    // and before the work: the one-line message that refuses the run, or "".
+    std::string (*CheckLoaded)(const TJob&) = nullptr;
     void (*Work)(TJob&) = nullptr;
     bool Saves = false;
 };
@@ -108,11 +115,13 @@ void WorkLaraLight(TJob& j) { EditLaraLight(j.Level, uint16_t(j.Value), j.From, 
 void WorkWater(TJob& j) { EditRoomFlag(j.Level, 0x01, j.Value != 0, j.From, j.To); }
 void WorkSky(TJob& j) { EditRoomFlag(j.Level, 0x08, j.Value != 0, j.From, j.To); }
 void WorkQuickSand(TJob& j) { EditRoomFlag(j.Level, QuickSandFlag(j.Level), j.Value != 0, j.From, j.To); }
+// The new texture word: the low 16 bits of argument 4, converted after the
+// room range (a missing new id fails there).
+uint16_t NewTextureWord(const TJob& j) { return uint16_t(StrToInt(j.Args.At(4))); }
+std::string CheckTextures(const TJob& j) { return TextureRefusal(j.Level, NewTextureWord(j)); }
 void WorkTextures(TJob& j) {
-    // Both ids are converted after the room range: a missing new id fails here.
     const int32_t oldId = StrToInt(j.Args.At(3));
-    const uint16_t newId = uint16_t(StrToInt(j.Args.At(4)));
-    EditTextures(j.Level, oldId, newId, j.From, j.To);
+    EditTextures(j.Level, oldId, NewTextureWord(j), j.From, j.To);
 }
 
 std::filesystem::path PathOf(const std::string& utf8) {
@@ -175,7 +184,7 @@ constexpr TFunctionRow Functions[] = {
      .Saves = true},
     {.Switch = "/TEXTURES", .Help = "/Textures <oldtextid> <newtextid> = Change textures ids", .Needed = 2,
      .Missing = kMissing, .NumberValue = true, .Progress = "Changing Textures Ids...", .RangeAt = 5,
-     .Work = WorkTextures, .Saves = true},
+     .CheckLoaded = CheckTextures, .Work = WorkTextures, .Saves = true},
     {.Switch = "/SHOWITEMS", .Help = "/ShowItems = Show ItemsId used in level",
      .Work = [](TJob& j) { j.Result ? void(*j.Result = TJson{{"items", ItemIds(j.Level)}}) : PrintItemIds(j.Level, j.Out); }},
     {.Switch = "/SHOWSTATICS", .Help = "/Showstatics = Show Statics Mesh id used in levels",
@@ -244,6 +253,13 @@ int RunFunction(const TFunctionRow& fn, const TArgs& args, const TOptions& optio
     TJob job{.Level = level, .Args = args, .Out = out, .DryRun = options.DryRun, .Result = result};
     if (fn.NumberValue) job.Value = StrToInt(args.At(3));
 
+    // An edit holds the level's lock from before loading until its save is in
+    // place, so that another edit of the level waits and then loads this one's
+    // result instead of overwriting it. A dry run and a save to another file
+    // leave the level as it is and need none.
+    std::optional<TEditLock> lock;
+    if (fn.Saves && !options.DryRun && options.Output.empty())
+        lock.emplace(name, [&out] { out.Line("Waiting for another edit of this level to finish..."); });
     out.Progress("Loading Level...");
     if (level.LoadLevel(name) != 0) return Refuse(out, "Invalid tr level format.");
     if (level.LevelVersion < fn.MinVersion) return Refuse(out, fn.TooOld);
@@ -254,6 +270,8 @@ int RunFunction(const TFunctionRow& fn, const TArgs& args, const TOptions& optio
         if (fn.ShowsRooms && level.RoomCount == 0 && !AnyPresent(args, fn.RangeAt, 2)) job.To = -1;
         else if (!RoomRange(args, fn.RangeAt, level.RoomCount, job.From, job.To, out)) return ExitUserError;
     }
+    if (fn.CheckLoaded)
+        if (const std::string refusal = fn.CheckLoaded(job); !refusal.empty()) return Refuse(out, refusal);
 
     // A dry run keeps the rooms as they were, to show what the edit changed.
     const bool preview = fn.Saves && options.DryRun;

@@ -20,6 +20,10 @@ constexpr int ExitUserError = 2;  // a one-line user error
 // whether the level was written back (a later failure does not undo that).
 // With keepLevel the level object is never released: the process is about to
 // end, and handing megabytes of blocks back one by one would only cost time.
-int RunTool(const std::vector<std::string>& args, TConsole& out, bool keepLevel = false, bool* saved = nullptr);
+// When errorReport is given, it receives the lines of the error report (the
+// message, and the place when known), so that they can also be said elsewhere
+// when out cannot be written; it stays empty when the run ends without one.
+int RunTool(const std::vector<std::string>& args, TConsole& out, bool keepLevel = false, bool* saved = nullptr,
+            std::vector<std::string>* errorReport = nullptr);
 
 } // namespace qm

@@ -64,6 +64,27 @@ struct TLevelRun {
     bool Saved = false;
     TJson Entry;                    // --json: the level's part of the document
     TStringConsole Kept;            // --jobs: the level's lines, written when its turn comes
+    std::vector<std::string> Report;  // the lines of its error report, if it ended with one
+};
+
+// Passes every line on, and keeps the lines of an error report.
+class TReportKeeper : public TConsole {
+public:
+    TReportKeeper(TConsole& inner, std::vector<std::string>& report) : Inner_(inner), Report_(report) {}
+    void Line(std::string_view text) override { Inner_.Line(text); }
+    void Progress(std::string_view text) override { Inner_.Progress(text); }
+    void Raw(std::string_view text) override { Inner_.Raw(text); }
+    void Error(std::string_view message, std::string_view where, std::string_view hint) override {
+        Inner_.Error(message, where, hint);
+        std::string text(message);
+        if (text.empty() || text.back() != '.') text += '.';
+        Report_.push_back(text);
+        if (!where.empty()) Report_.emplace_back(where);
+    }
+
+private:
+    TConsole& Inner_;
+    std::vector<std::string>& Report_;
 };
 
 // Works on one level; with --json its result or error becomes its entry of the
@@ -72,7 +93,8 @@ void RunOneLevel(TLevelRun& run, const TOptions& options, TConsole& out) {
     if (run.Header && !options.Json) out.Line("== " + run.Args[0] + " ==");
     TJsonCapture capture;
     TJson result;
-    TConsole& sink = options.Json ? capture : out;
+    TReportKeeper keeper(options.Json ? static_cast<TConsole&>(capture) : out, run.Report);
+    TConsole& sink = keeper;
     TJson* resultSlot = options.Json ? &result : nullptr;
     if (run.Keep) {
         GKeptLevel = new Ttrlevel;
@@ -120,7 +142,7 @@ void RunSideBySide(std::vector<TLevelRun>& runs, size_t jobs, const TOptions& op
 // The levels of the run, one after another or side by side; returns the
 // highest of their exit statuses.
 int RunLevels(const std::vector<std::string>& words, size_t levels, const TOptions& options, bool keepLevel,
-              bool* saved, TConsole& out, TJson& document) {
+              bool* saved, std::vector<std::string>* errorReport, TConsole& out, TJson& document) {
     std::vector<TLevelRun> runs(levels);
     for (size_t i = 0; i < levels; ++i) {
         runs[i].Args = {words[i]};
@@ -139,6 +161,7 @@ int RunLevels(const std::vector<std::string>& words, size_t levels, const TOptio
     for (TLevelRun& run : runs) {
         status = std::max(status, run.Status);
         if (saved && run.Saved) *saved = true;
+        if (errorReport) errorReport->insert(errorReport->end(), run.Report.begin(), run.Report.end());
         if (options.Json) document["levels"].push_back(std::move(run.Entry));
     }
     return status;
@@ -147,8 +170,10 @@ int RunLevels(const std::vector<std::string>& words, size_t levels, const TOptio
 } // namespace
 
 // A run in three stages: the options, the levels, and for each level the function.
-int RunTool(const std::vector<std::string>& args, TConsole& console, bool keepLevel, bool* saved) {
+int RunTool(const std::vector<std::string>& args, TConsole& console, bool keepLevel, bool* saved,
+            std::vector<std::string>* errorReport) {
     if (saved) *saved = false;
+    if (errorReport) errorReport->clear();
     const TCommandLine line = ParseCommandLine(args);
     const TOptions& options = line.Options;
     if (options.Version) {
@@ -170,7 +195,7 @@ int RunTool(const std::vector<std::string>& args, TConsole& console, bool keepLe
     TJsonCapture runRefusal;
     int status = RefuseRun(line, levels, args, options.Json ? runRefusal : out);
     if (status >= 0) document["error"] = runRefusal.ErrorJson();
-    else status = RunLevels(words, levels, options, keepLevel, saved, out, document);
+    else status = RunLevels(words, levels, options, keepLevel, saved, errorReport, out, document);
     if (options.Json) console.Raw(document.dump(2) + "\n");
     return status;
 }

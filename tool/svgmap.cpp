@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "functions.h"
+#include "kinds.h"
 #include "rooms.h"
 #include "xmlwriter.h"
 #include "zfile.h"
@@ -188,7 +189,8 @@ std::string MapSvg(const Ttrlevel& L, const std::string& levelName, int32_t from
     const double width = std::max(MinWidth, spanX * scale + 2 * Margin);
     const double height = HeaderPixels + spanZ * scale + Margin + LegendPixels;
 
-    const std::string shortName = levelName.substr(levelName.find_last_of("/\\") + 1);
+    // The file's own name: a backslash separates folders on Windows only.
+    const std::string shortName = FileNamePart(levelName);
     const std::string range = order.empty() ? "no rooms"
                                             : "rooms " + std::to_string(from) + " to " + std::to_string(to);
     const std::string title = shortName + " (" + KindName(L.LevelVersion) + "), " + range;

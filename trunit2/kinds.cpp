@@ -23,9 +23,10 @@ constexpr TKindInfo Tr2Row(int32_t version) {
 // TR4 and its ".TRC" variant share one layout.
 constexpr TKindInfo Tr4Row(int32_t version) {
     return {.Version = version, .Tr4Family = true, .VertexSize = 12, .HasAmbient2 = true, .LightSize = 46,
-            .StaticSize = 20, .HasRoomTail = true, .QuickSandFlag = 0x04, .AnimationSize = 40,
-            .ObjectTextureSize = 38, .SpriteMarkerSize = 3, .TexMarkerSize = 4, .HasFlybyCameras = true,
-            .BoxSize = 8, .ZoneArrays = 10, .ItemSize = 24, .HasAIObjects = true, .SoundMapSize = 740};
+            .StaticSize = 20, .HasRoomTail = true, .QuickSandFlag = 0x04, .FaceTextureIndex = 0x7FFF,
+            .AnimationSize = 40, .ObjectTextureSize = 38, .SpriteMarkerSize = 3, .TexMarkerSize = 4,
+            .HasFlybyCameras = true, .BoxSize = 8, .ZoneArrays = 10, .ItemSize = 24, .HasAIObjects = true,
+            .SoundMapSize = 740};
 }
 
 constexpr TKindInfo Kinds[9] = {
@@ -35,17 +36,17 @@ constexpr TKindInfo Kinds[9] = {
     Tr2Row(KindTR2),
     Tr2Row(KindTRG),
     {.Version = KindTR3, .HeadPalettes = true, .Head16BitPages = true, .VertexSize = 12, .HasAmbient2 = true,
-     .LightSize = 24, .StaticSize = 20, .HasRoomTail = true, .QuickSandFlag = 0x80, .AnimationSize = 32,
-     .ObjectTextureSize = 20, .BoxSize = 8, .ZoneArrays = 10, .ItemSize = 24, .HasLightMap = true,
-     .SoundMapSize = 740},
+     .LightSize = 24, .StaticSize = 20, .HasRoomTail = true, .QuickSandFlag = 0x80, .FaceTextureIndex = 0x7FFF,
+     .AnimationSize = 32, .ObjectTextureSize = 20, .BoxSize = 8, .ZoneArrays = 10, .ItemSize = 24,
+     .HasLightMap = true, .SoundMapSize = 740},
     Tr4Row(KindTR4),
     Tr4Row(KindTRC),
     // Real TR5: the TR4 head, then uncompressed level data whose rooms are
     // "XELA" blocks; after the rooms the TR4 order with wider records.
     {.Version = KindTR5, .Tr4Family = true, .RawLevelData = true, .RoomCountWidth = 4, .XelaRooms = true,
-     .QuickSandFlag = 0x04, .AnimationSize = 40, .MoveableSize = 20, .ObjectTextureSize = 40,
-     .SpriteMarkerSize = 4, .TexMarkerSize = 5, .HasFlybyCameras = true, .BoxSize = 8, .ZoneArrays = 10,
-     .ItemSize = 24, .HasAIObjects = true, .SoundMapSize = 900},
+     .QuickSandFlag = 0x04, .FaceTextureIndex = 0x7FFF, .AnimationSize = 40, .MoveableSize = 20,
+     .ObjectTextureSize = 40, .SpriteMarkerSize = 4, .TexMarkerSize = 5, .HasFlybyCameras = true, .BoxSize = 8,
+     .ZoneArrays = 10, .ItemSize = 24, .HasAIObjects = true, .SoundMapSize = 900},
 };
 
 // True when the text occurs in the name, in any letter case (ASCII).

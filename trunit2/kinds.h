@@ -27,6 +27,9 @@ struct TKindInfo {
     int StaticSize = 0;          // 18 or 20
     bool HasRoomTail = false;    // water scheme, reverb info, filler byte
     uint8_t QuickSandFlag = 0;   // bit of the low room flags byte: 0x80 (TR1-TR3), 0x04 (TR4, TR5)
+    // The object texture index in a room face's texture word: the whole word
+    // (TR1, TR2), or bits 0-14 from TR3 on, where bit 15 marks a double-sided face.
+    uint16_t FaceTextureIndex = 0xFFFF;
     // After the rooms
     int AnimationSize = 0;       // 32 or 40
     int MoveableSize = 18;       // 18, or 20 (TR5: a closing 16-bit word)

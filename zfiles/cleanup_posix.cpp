@@ -1,10 +1,11 @@
 // Removing the hidden temporary file of a store when SIGINT, SIGTERM or SIGHUP
-// ends the run.
+// ends the run, and keeping SIGXFSZ from ending it.
 //
 // The handler may run at any moment, so all it touches is static, and it
 // calls only async-signal-safe functions. The name is recorded and forgotten
 // with the signals blocked, so the handler never sees half a name and never
 // removes a name that is not (or no longer) ours. One store runs at a time.
+#include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
 #include <unistd.h>
@@ -21,7 +22,8 @@ namespace {
 constexpr int CleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
 constexpr int CleanupSignalCount = 3;
 
-char GPendingTemp[PATH_MAX + 1];              // the hidden name to remove, NUL-terminated
+char GPendingTemp[NAME_MAX + 1];              // the hidden name to remove, NUL-terminated
+volatile sig_atomic_t GPendingFolder = -1;    // the descriptor of the folder it is in
 volatile sig_atomic_t GPendingArmed = 0;      // 1 while GPendingTemp names our file
 struct sigaction GPrevious[CleanupSignalCount];
 volatile sig_atomic_t GInstalled[CleanupSignalCount];
@@ -29,7 +31,7 @@ volatile sig_atomic_t GInstalled[CleanupSignalCount];
 void RemoveTemporaryOnSignal(int sig) {
     const int savedErrno = errno;
     if (GPendingArmed != 0) {
-        ::unlink(GPendingTemp);
+        ::unlinkat(GPendingFolder, GPendingTemp, 0);
         GPendingArmed = 0;
     }
     // The run then ends as the signal would have ended it without us: the
@@ -86,15 +88,28 @@ TSignalCleanup::~TSignalCleanup() {
     }
 }
 
-void TSignalCleanup::Record(const std::string& path) {
-    // A name too long for the buffer is not recorded (no system would accept
-    // it as a path anyway).
-    if (path.size() < sizeof GPendingTemp) {
-        std::memcpy(GPendingTemp, path.c_str(), path.size() + 1);
+void TSignalCleanup::Record(int folderFd, const std::string& name) {
+    // A name too long for the buffer is not recorded (no file system would
+    // accept it as a file name anyway).
+    if (name.size() < sizeof GPendingTemp) {
+        std::memcpy(GPendingTemp, name.c_str(), name.size() + 1);
+        GPendingFolder = folderFd;
         GPendingArmed = 1;
     }
 }
 
 void TSignalCleanup::Forget() { GPendingArmed = 0; }
+
+TFileSizeSignalIgnored::TFileSizeSignalIgnored() {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigemptyset(&ignore.sa_mask);
+    Changed_ = ::sigaction(SIGXFSZ, &ignore, &Previous_) == 0;
+}
+
+TFileSizeSignalIgnored::~TFileSizeSignalIgnored() {
+    if (Changed_)
+        ::sigaction(SIGXFSZ, &Previous_, nullptr);
+}
 
 } // namespace qm::detail

@@ -21,7 +21,11 @@ struct TFileStamp {
     uint64_t Device = 0;     // POSIX: st_dev; Windows: the volume serial number
     uint64_t FileId = 0;     // POSIX: the inode; Windows: the file index
     int64_t Size = 0;        // length in bytes
-    int64_t ModifiedNs = 0;  // last modification: POSIX ns since 1970; Windows 100-ns ticks since 1601
+    // The last modification, as whole seconds and the nanoseconds beyond them
+    // (POSIX: since 1970, before it negative; Windows: since 1601). Kept
+    // apart, any date a file system stores compares without overflow.
+    int64_t ModifiedSeconds = 0;
+    int32_t ModifiedNanoseconds = 0;
     bool operator==(const TFileStamp&) const = default;
 };
 
@@ -89,13 +93,21 @@ void PrepareHeap(size_t bytes);
 // The steps of a store, in the order they happen, as the test seam names them.
 // Linux first tries a temporary file without a name (CreateUnnamed; a failure
 // there falls back to a named one, Create) and gives it its name (Link) once
-// it is complete. Chown, Chmod and Link do not happen on Windows.
-enum class TStoreStep { CreateUnnamed, Create, Write, Chown, Chmod, Sync, Link, Close, Rename };
+// it is complete. After the rename the folder is flushed (SyncFolder), whose
+// failure is not reported. Chown, Chmod, Link and SyncFolder do not happen on
+// Windows.
+enum class TStoreStep { CreateUnnamed, Create, Write, Chown, Chmod, Sync, Link, Close, Rename, SyncFolder };
 
 // Test seam: when set, called before each step of a store (before every single
 // write call, with the bytes written so far; written is 0 for the other steps).
 // Returning a non-zero C error code (e.g. ENOSPC for a full disk) makes that
 // step fail with it.
 extern std::function<int(TStoreStep step, int64_t written)> GStoreFaultHook;
+
+// Test seam: when set, told of each system call of a POSIX store right before
+// it is made (once GStoreFaultHook let the step go on), with the descriptor
+// it works on: the temporary file's for Write, Chown, Chmod, Sync, Link and
+// Close; the folder's for CreateUnnamed, Create, Rename and SyncFolder.
+extern std::function<void(TStoreStep step, int descriptor)> GStoreCallObserver;
 
 } // namespace qm

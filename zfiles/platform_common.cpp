@@ -8,6 +8,7 @@
 namespace qm {
 
 std::function<int(TStoreStep step, int64_t written)> GStoreFaultHook;
+std::function<void(TStoreStep step, int descriptor)> GStoreCallObserver;
 
 namespace detail {
 

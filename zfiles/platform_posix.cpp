@@ -102,8 +102,12 @@ void CheckReplaceable(const std::string& name) {
     const std::string where = "replacing " + name;
     if (name.empty())
         throw EInOutError(EInOutError::FileNotFound, where);
+    detail::CheckReplaceableAt(AT_FDCWD, name, where);
+}
+
+void detail::CheckReplaceableAt(int folderFd, const std::string& name, const std::string& where) {
     struct stat st;
-    if (::stat(name.c_str(), &st) != 0) {
+    if (::fstatat(folderFd, name.c_str(), &st, 0) != 0) {
         if (errno == ENOENT)
             return; // a new file (or a link to one not yet made)
         ThrowErrno(where);
@@ -115,7 +119,7 @@ void CheckReplaceable(const std::string& name) {
         throw EInOutError(EInOutError::AccessDenied, where);
     int fd;
     do
-        fd = ::open(name.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+        fd = ::openat(folderFd, name.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     while (fd < 0 && errno == EINTR);
     if (fd < 0)
         throw EInOutError(EInOutError::AccessDenied, where);

@@ -88,12 +88,15 @@ TFileStamp StampOfHandle(HANDLE h, const std::string& where) {
     if (!::GetFileInformationByHandle(h, &info))
         ThrowLastError(where);
     const auto join = [](DWORD high, DWORD low) { return uint64_t{high} << 32 | low; };
+    // The time is in 100-ns ticks since 1601.
+    constexpr uint64_t TicksPerSecond = 10'000'000;
+    const uint64_t ticks = join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime);
     return TFileStamp{.Known = true,
                       .Device = info.dwVolumeSerialNumber,
                       .FileId = join(info.nFileIndexHigh, info.nFileIndexLow),
                       .Size = static_cast<int64_t>(join(info.nFileSizeHigh, info.nFileSizeLow)),
-                      .ModifiedNs = static_cast<int64_t>(
-                          join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime))};
+                      .ModifiedSeconds = static_cast<int64_t>(ticks / TicksPerSecond),
+                      .ModifiedNanoseconds = static_cast<int32_t>(ticks % TicksPerSecond * 100)};
 }
 
 } // namespace detail

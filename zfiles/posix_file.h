@@ -1,5 +1,5 @@
 // What the POSIX platform files share: the open-descriptor owner, the errno
-// error and the stamp of a status record.
+// error, the signal guards of a store and the stamp of a status record.
 #pragma once
 
 #include <signal.h>
@@ -21,6 +21,12 @@ public:
     explicit TFd(int fd = -1) : Fd_(fd) {}
     TFd(const TFd&) = delete;
     TFd& operator=(const TFd&) = delete;
+    TFd(TFd&& other) noexcept : Fd_(other.Release()) {}
+    TFd& operator=(TFd&& other) noexcept {
+        if (this != &other)
+            Reset(other.Release());
+        return *this;
+    }
     ~TFd() { Reset(); }
     int Get() const { return Fd_; }
     // Closes now and reports the result of close (a deferred write error can
@@ -68,17 +74,40 @@ public:
     TSignalCleanup& operator=(const TSignalCleanup&) = delete;
     ~TSignalCleanup();
 
-    // Both only with the signals blocked (TSignalsBlocked).
-    static void Record(const std::string& path);
+    // Both only with the signals blocked (TSignalsBlocked). The file to
+    // remove is name in the folder open as folderFd, which must stay open
+    // until Forget or the end of the cleanup's lifetime.
+    static void Record(int folderFd, const std::string& name);
     static void Forget();
 };
+
+// For its lifetime SIGXFSZ is ignored, so that a write beyond the file-size
+// limit (ulimit -f) fails with EFBIG like any other write error instead of
+// ending the run; the earlier disposition comes back afterwards.
+class TFileSizeSignalIgnored {
+public:
+    TFileSizeSignalIgnored();
+    TFileSizeSignalIgnored(const TFileSizeSignalIgnored&) = delete;
+    TFileSizeSignalIgnored& operator=(const TFileSizeSignalIgnored&) = delete;
+    ~TFileSizeSignalIgnored();
+
+private:
+    struct sigaction Previous_ {};
+    bool Changed_ = false;
+};
+
+// Throws EInOutError "File access denied", placed at where, when the existing
+// file name in the folder open as folderFd (AT_FDCWD: the current folder) may
+// not be replaced; a missing file passes.
+void CheckReplaceableAt(int folderFd, const std::string& name, const std::string& where);
 
 inline TFileStamp StampOf(const struct stat& st) {
     return TFileStamp{.Known = true,
                       .Device = static_cast<uint64_t>(st.st_dev),
                       .FileId = static_cast<uint64_t>(st.st_ino),
                       .Size = static_cast<int64_t>(st.st_size),
-                      .ModifiedNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+                      .ModifiedSeconds = static_cast<int64_t>(st.st_mtim.tv_sec),
+                      .ModifiedNanoseconds = static_cast<int32_t>(st.st_mtim.tv_nsec)};
 }
 
 } // namespace qm::detail

@@ -5,11 +5,11 @@
 // then leaves nothing; it is linked to a hidden name only when complete, and
 // that name is renamed over the target. Where the file system has no unnamed
 // files, the hidden name is made at the start. While the hidden name exists,
-// SIGINT, SIGTERM and SIGHUP remove it before the run ends.
+// SIGINT, SIGTERM and SIGHUP remove it before the run ends. Every call works
+// relative to the target's open folder.
 #include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <time.h>
@@ -22,75 +22,30 @@
 #include <string>
 #include <vector>
 
-#include "posix_file.h"
+#include "store_posix.h"
 
 namespace qm {
 
 using detail::AskFaultHook;
+using detail::CheckReplaceableAt;
 using detail::ErrorFromErrno;
+using detail::GuardedCall;
+using detail::ResolveTarget;
 using detail::StampOf;
 using detail::TFd;
+using detail::TFileSizeSignalIgnored;
 using detail::TSignalCleanup;
 using detail::TSignalsBlocked;
+using detail::TTarget;
 using detail::ThrowErrno;
 using detail::WritePiece;
 
 namespace {
 
-std::string DirectoryOf(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return path.substr(0, slash);
-}
-
-std::string BaseOf(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// The path of the file that storing under name really replaces: name itself,
-// or the end of the chain of symbolic links it starts, which need not exist
-// yet (a dangling link then gets its target created).
-std::string FinalTarget(const std::string& name) {
-    if (name.empty())
-        throw EInOutError(EInOutError::FileNotFound, "an empty file name");
-    std::string path = name;
-    for (int hops = 0; hops < 40; ++hops) {
-        struct stat st;
-        if (::lstat(path.c_str(), &st) != 0) {
-            if (errno == ENOENT)
-                return path; // a new file
-            ThrowErrno("looking up " + path);
-        }
-        if (!S_ISLNK(st.st_mode)) {
-            // An existing file: take its canonical name, so the temporary
-            // file lands in the directory the file is really in.
-            char* real = ::realpath(path.c_str(), nullptr);
-            if (real == nullptr)
-                ThrowErrno("resolving " + path);
-            std::string resolved(real);
-            ::free(real);
-            return resolved;
-        }
-        std::string link(static_cast<size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1, '\0');
-        const ssize_t got = ::readlink(path.c_str(), link.data(), link.size());
-        if (got < 0)
-            ThrowErrno("reading the link " + path);
-        if (static_cast<size_t>(got) >= link.size())
-            throw EInOutError(EInOutError::InvalidFilename, "the link " + path + " changed while read");
-        link.resize(static_cast<size_t>(got));
-        path = (!link.empty() && link[0] == '/') ? link : DirectoryOf(path) + "/" + link;
-    }
-    throw ErrorFromErrno(ELOOP, "following the links of " + name);
-}
-
 // Writes the parts one after another with gathering writes: each call takes
 // up to IOV_MAX pieces and at most WritePiece bytes, so a level handed over in
 // thousands of pieces (its arrays where the model holds them) costs a few
-// calls. The test seam is asked before every call.
+// calls. Every call is a guarded one.
 void WriteParts(int fd, const std::vector<const void*>& parts, const std::vector<size_t>& sizes, int64_t& written,
                 const std::string& where) {
     std::vector<iovec> pieces;
@@ -105,8 +60,9 @@ void WriteParts(int fd, const std::vector<const void*>& parts, const std::vector
         const size_t over = bytes > WritePiece ? bytes - WritePiece : 0;
         iovec& last = pieces[at + count - 1];
         last.iov_len -= over;
-        AskFaultHook(TStoreStep::Write, written, where);
-        const ssize_t put = ::writev(fd, pieces.data() + at, static_cast<int>(count));
+        const ssize_t put = GuardedCall(TStoreStep::Write, fd, written, where, [&] {
+            return ::writev(fd, pieces.data() + at, static_cast<int>(count));
+        });
         last.iov_len += over;
         if (put < 0) {
             if (errno == EINTR)
@@ -167,29 +123,43 @@ std::string RandomSuffix() {
     return s;
 }
 
-// The temporary file of one store: its descriptor and its hidden name, which
-// stays empty while the file has none.
+// The temporary file of one store: its descriptor and its hidden name in the
+// target's folder, which stays empty while the file has none.
 struct TTemporary {
     TFd Fd;
-    std::string Path;
+    std::string Base;
     std::string Display; // for error places
 };
 
+// The start of the hidden names of a target. The hidden name must stay within
+// the file-name limit for any target name that itself fits, so only the
+// first 200 bytes of the target's name are used, cut before a character and
+// never inside one, so that a UTF-8 name gives a UTF-8 hidden name.
+std::string HiddenStem(const std::string& base) {
+    constexpr size_t Keep = 200;
+    size_t cut = std::min(Keep, base.size());
+    // UTF-8 continuation bytes are 10xxxxxx; a character has at most three.
+    for (int back = 0; back < 3 && cut > 0 && cut < base.size() && (uint8_t(base[cut]) & 0xC0) == 0x80; ++back)
+        --cut;
+    return "." + base.substr(0, cut) + ".qmtmp";
+}
+
 std::string ProcPathOf(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
-// Opens a file without a name in dir; -1 when the system or the file system
-// cannot (the caller then makes a named one).
-int OpenUnnamed(const std::string& dir) {
+// Opens a file without a name in the target's folder; -1 when the system or
+// the file system cannot (the caller then makes a named one).
+int OpenUnnamed(const TTarget& target) {
 #ifdef O_TMPFILE
+    const int folder = target.Folder.Get();
+    int fd;
     try {
-        AskFaultHook(TStoreStep::CreateUnnamed, 0, dir);
+        do
+            fd = GuardedCall(TStoreStep::CreateUnnamed, folder, 0, target.FolderName,
+                             [&] { return ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600); });
+        while (fd < 0 && errno == EINTR);
     } catch (const EInOutError&) {
         return -1;
     }
-    int fd;
-    do
-        fd = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-    while (fd < 0 && errno == EINTR);
     if (fd < 0)
         return -1;
     // The name is given through /proc; without it, the named way is taken.
@@ -200,7 +170,7 @@ int OpenUnnamed(const std::string& dir) {
     }
     return fd;
 #else
-    (void)dir;
+    (void)target;
     return -1;
 #endif
 }
@@ -209,17 +179,18 @@ int OpenUnnamed(const std::string& dir) {
 // name is then recorded for the signal handler) or fails other than with
 // EEXIST (thrown, placed at where).
 template <typename TAttempt>
-std::string TakeHiddenName(const std::string& stem, const std::string& where, TAttempt attempt) {
+std::string TakeHiddenName(const TTarget& target, const std::string& where, TAttempt attempt) {
+    const std::string stem = HiddenStem(target.Base);
     for (int tries = 0; tries < 100; ++tries) {
-        std::string path = stem + RandomSuffix();
+        std::string base = stem + RandomSuffix();
         TSignalsBlocked blocked;
         int result;
         do
-            result = attempt(path);
+            result = attempt(base);
         while (result < 0 && errno == EINTR);
         if (result >= 0) {
-            TSignalCleanup::Record(path);
-            return path;
+            TSignalCleanup::Record(target.Folder.Get(), base);
+            return base;
         }
         if (errno != EEXIST)
             ThrowErrno(where);
@@ -227,130 +198,160 @@ std::string TakeHiddenName(const std::string& stem, const std::string& where, TA
     throw ErrorFromErrno(EEXIST, where);
 }
 
-void CreateTemporary(const std::string& dir, const std::string& stem, TTemporary& t) {
-    if (const int fd = OpenUnnamed(dir); fd >= 0) {
+void CreateTemporary(const TTarget& target, TTemporary& t) {
+    if (const int fd = OpenUnnamed(target); fd >= 0) {
         t.Fd.Reset(fd);
-        t.Display = "a temporary file in " + dir;
+        t.Display = "a temporary file in " + target.FolderName;
         return;
     }
-    const std::string where = "creating a temporary file in " + dir;
-    AskFaultHook(TStoreStep::Create, 0, where);
-    t.Path = TakeHiddenName(stem, where, [&](const std::string& path) {
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
+    const std::string where = "creating a temporary file in " + target.FolderName;
+    const int folder = target.Folder.Get();
+    t.Base = TakeHiddenName(target, where, [&](const std::string& base) {
+        const int fd = GuardedCall(TStoreStep::Create, folder, 0, where, [&] {
+            return ::openat(folder, base.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
+        });
         if (fd >= 0)
             t.Fd.Reset(fd);
         return fd;
     });
-    t.Display = t.Path;
+    t.Display = target.FolderName + "/" + t.Base;
+}
+
+void WriteContent(TTemporary& t, const std::vector<const void*>& parts, const std::vector<size_t>& sizes) {
+    int64_t written = 0;
+    WriteParts(t.Fd.Get(), parts, sizes, written, "writing " + t.Display);
+}
+
+// Owner first: changing it may clear set-id bits that fchmod then restores.
+// Only the superuser may give a file away; when the owner cannot be kept,
+// set-id bits would grant our rights to whoever runs the file, so they are
+// dropped. A new file gets the usual mode under the umask.
+void CopyOwnerAndMode(TTemporary& t, const TTarget& target) {
+    const int fd = t.Fd.Get();
+    mode_t mode = target.Exists ? (target.Original.st_mode & 07777) : (0644 & ~CurrentUmask());
+    if (target.Exists) {
+        bool owned = false;
+        try {
+            owned = GuardedCall(TStoreStep::Chown, fd, 0, "setting the owner of " + t.Display, [&] {
+                return ::fchown(fd, target.Original.st_uid, target.Original.st_gid);
+            }) == 0;
+        } catch (const EInOutError&) {
+        }
+        if (!owned)
+            mode &= ~mode_t{S_ISUID | S_ISGID};
+    }
+    const std::string where = "setting the permissions of " + t.Display;
+    if (GuardedCall(TStoreStep::Chmod, fd, 0, where, [&] { return ::fchmod(fd, mode); }) != 0)
+        ThrowErrno(where);
+}
+
+// Flushes the complete file to disk and returns its stamp.
+TFileStamp FlushToDisk(TTemporary& t) {
+    const int fd = t.Fd.Get();
+    const std::string where = "flushing " + t.Display + " to disk";
+    if (GuardedCall(TStoreStep::Sync, fd, 0, where, [&] { return ::fsync(fd); }) != 0)
+        ThrowErrno(where);
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        ThrowErrno("the identity of " + t.Display);
+    return StampOf(st);
 }
 
 // Gives a complete unnamed temporary file its hidden name.
-void LinkTemporary(const std::string& stem, const std::string& dir, TTemporary& t) {
-    const std::string where = "naming the temporary file in " + dir;
-    AskFaultHook(TStoreStep::Link, 0, where);
-    const std::string proc = ProcPathOf(t.Fd.Get());
-    t.Path = TakeHiddenName(stem, where, [&](const std::string& path) {
-        return ::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW);
+void NameTemporary(TTemporary& t, const TTarget& target) {
+    if (!t.Base.empty())
+        return;
+    const std::string where = "naming the temporary file in " + target.FolderName;
+    const int fd = t.Fd.Get(), folder = target.Folder.Get();
+    const std::string proc = ProcPathOf(fd);
+    t.Base = TakeHiddenName(target, where, [&](const std::string& base) {
+        return GuardedCall(TStoreStep::Link, fd, 0, where, [&] {
+            return ::linkat(AT_FDCWD, proc.c_str(), folder, base.c_str(), AT_SYMLINK_FOLLOW);
+        });
     });
-    t.Display = t.Path;
+    t.Display = target.FolderName + "/" + t.Base;
+}
+
+void CloseTemporary(TTemporary& t) {
+    const std::string where = "closing " + t.Display;
+    if (GuardedCall(TStoreStep::Close, t.Fd.Get(), 0, where, [&] { return t.Fd.Close(); }) != 0)
+        ThrowErrno(where);
+}
+
+// The last look before the name changes hands: another program that saved
+// the level meanwhile keeps its file.
+void CheckUnchangedOnDisk(const TTarget& target, const TFileStamp& expected, const std::string& where) {
+    if (!expected.Known)
+        return;
+    struct stat now;
+    const bool there = ::fstatat(target.Folder.Get(), target.Base.c_str(), &now, 0) == 0;
+    if (!there && errno != ENOENT)
+        ThrowErrno(where);
+    if (!there || StampOf(now) != expected)
+        detail::ThrowChangedOnDisk(where);
+}
+
+// The check and the rename happen with the signals held back, so that the
+// hidden name is either still ours to remove or already the target's.
+void RenameOverTarget(const TTemporary& t, const TTarget& target, const std::string& name,
+                      const TFileStamp& expected) {
+    const std::string where = "replacing " + name;
+    const int folder = target.Folder.Get();
+    TSignalsBlocked blocked;
+    CheckUnchangedOnDisk(target, expected, where);
+    if (GuardedCall(TStoreStep::Rename, folder, 0, where, [&] {
+            return ::renameat(folder, t.Base.c_str(), folder, target.Base.c_str());
+        }) != 0)
+        ThrowErrno(where);
+    TSignalCleanup::Forget();
 }
 
 // Removes the hidden name of a store that failed.
-void RemoveTemporary(TTemporary& t) {
+void RemoveTemporary(TTemporary& t, const TTarget& target) {
     t.Fd.Reset();
-    if (t.Path.empty())
+    if (t.Base.empty())
         return;
     TSignalsBlocked blocked;
-    ::unlink(t.Path.c_str());
+    ::unlinkat(target.Folder.Get(), t.Base.c_str(), 0);
     TSignalCleanup::Forget();
+}
+
+// Makes the rename itself durable. The file is already replaced at this
+// point, so a failure here is not reported: saying the store failed would be
+// false, and some file systems refuse fsync on folders anyway.
+void SyncFolder(const TTarget& target) {
+    const int folder = target.Folder.Get();
+    try {
+        (void)GuardedCall(TStoreStep::SyncFolder, folder, 0, target.FolderName, [&] { return ::fsync(folder); });
+    } catch (const EInOutError&) {
+    }
 }
 
 } // namespace
 
 TFileStamp StoreFileReplacing(const std::string& name, const std::vector<const void*>& parts,
                               const std::vector<size_t>& sizes, const TFileStamp& expected) {
-    const std::string target = FinalTarget(name);
-    // A write-protected file must stay as it is, although the rename below
-    // would be allowed to replace it.
-    CheckReplaceable(target);
-
-    struct stat original;
-    const bool exists = ::stat(target.c_str(), &original) == 0;
-
-    const std::string dir = DirectoryOf(target);
-    // The hidden name must stay within the file-name limit for any target
-    // name that itself fits, so only the start of the target's name is used.
-    const std::string stem = dir + "/." + BaseOf(target).substr(0, 200) + ".qmtmp";
+    const TTarget target = ResolveTarget(name);
+    // A write-protected file must stay as it is, although the rename would be
+    // allowed to replace it.
+    CheckReplaceableAt(target.Folder.Get(), target.Base, "replacing " + target.Name);
     TSignalCleanup cleanup;
+    TFileSizeSignalIgnored sizeLimit;
     TTemporary t;
-    CreateTemporary(dir, stem, t);
+    CreateTemporary(target, t);
     TFileStamp stored;
-
     try {
-        const int fd = t.Fd.Get();
-        int64_t written = 0;
-        WriteParts(fd, parts, sizes, written, "writing " + t.Display);
-
-        // Owner first: changing it may clear set-id bits that fchmod then
-        // restores. Only the superuser may give a file away; when the owner
-        // cannot be kept, set-id bits would grant our rights to whoever runs
-        // the file, so they are dropped.
-        mode_t mode = exists ? (original.st_mode & 07777) : (0644 & ~CurrentUmask());
-        if (exists) {
-            const std::string where = "setting the owner of " + t.Display;
-            bool owned = true;
-            try {
-                AskFaultHook(TStoreStep::Chown, 0, where);
-            } catch (const EInOutError&) {
-                owned = false;
-            }
-            if (!owned || ::fchown(fd, original.st_uid, original.st_gid) != 0)
-                mode &= ~mode_t{S_ISUID | S_ISGID};
-        }
-        AskFaultHook(TStoreStep::Chmod, 0, "setting the permissions of " + t.Display);
-        if (::fchmod(fd, mode) != 0)
-            ThrowErrno("setting the permissions of " + t.Display);
-        AskFaultHook(TStoreStep::Sync, 0, "flushing " + t.Display + " to disk");
-        if (::fsync(fd) != 0)
-            ThrowErrno("flushing " + t.Display + " to disk");
-        struct stat st;
-        if (::fstat(fd, &st) != 0)
-            ThrowErrno("the identity of " + t.Display);
-        stored = StampOf(st);
-
-        if (t.Path.empty())
-            LinkTemporary(stem, dir, t);
-        AskFaultHook(TStoreStep::Close, 0, "closing " + t.Display);
-        if (t.Fd.Close() != 0)
-            ThrowErrno("closing " + t.Display);
-
-        // The last look before the name changes hands: another program that
-        // saved the level meanwhile keeps its file.
-        const std::string replacing = "replacing " + name;
-        if (expected.Known) {
-            struct stat now;
-            const bool there = ::stat(target.c_str(), &now) == 0;
-            if (!there && errno != ENOENT)
-                ThrowErrno(replacing);
-            if (!there || StampOf(now) != expected)
-                detail::ThrowChangedOnDisk(replacing);
-        }
-        TSignalsBlocked blocked;
-        AskFaultHook(TStoreStep::Rename, 0, replacing);
-        if (::rename(t.Path.c_str(), target.c_str()) != 0)
-            ThrowErrno(replacing);
-        TSignalCleanup::Forget();
+        WriteContent(t, parts, sizes);
+        CopyOwnerAndMode(t, target);
+        stored = FlushToDisk(t);
+        NameTemporary(t, target);
+        CloseTemporary(t);
+        RenameOverTarget(t, target, name, expected);
     } catch (...) {
-        RemoveTemporary(t);
+        RemoveTemporary(t, target);
         throw;
     }
-
-    // Make the rename itself durable. The file is already replaced at this
-    // point, so a failure here is not reported: saying the store failed would
-    // be false, and some file systems refuse fsync on directories anyway.
-    TFd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dirFd.Get() >= 0)
-        (void)::fsync(dirFd.Get());
+    SyncFolder(target);
     return stored;
 }
 

@@ -1,0 +1,252 @@
+// Edits of one level running at the same time, through the real binary: each
+// edit waits for the one before it and then works on its result, so every
+// run succeeds and no change is lost. A run that only reads never waits.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+#include <utility>
+
+#include "tool_test_support.h"
+
+extern char** environ;
+
+using namespace qmtest;
+
+namespace {
+
+const std::string kWaiting = "Waiting for another edit of this level to finish...";
+
+// Starts the binary with args, its standard output going to outPath and its
+// standard error to errPath (or both nowhere); the process id, or -1.
+pid_t Start(const std::vector<std::string>& args, const std::string& outPath = "/dev/null",
+            const std::string& errPath = "/dev/null") {
+  std::vector<std::string> all = {QM_TOOL_PATH};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, QM_TOOL_PATH, &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+// The exit status of pid; -1 when it did not end by itself. A run still going
+// after a minute, which no correct run comes near, is ended (-2): a fault must
+// not hang the suite.
+int Finish(pid_t pid) {
+  if (pid <= 0) return -3;  // not started
+  for (int i = 0; i < 60000; ++i) {
+    int raw = 0;
+    if (waitpid(pid, &raw, WNOHANG) == pid) return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  return -2;
+}
+
+bool StillRunning(pid_t pid) {
+  int raw = 0;
+  return waitpid(pid, &raw, WNOHANG) == 0;
+}
+
+std::string Text(const fs::path& file) {
+  const Bytes b = ReadBytes(file);
+  return std::string(b.begin(), b.end());
+}
+
+// Waits until the file holds text (at most a minute, as Finish).
+bool AppearsIn(const fs::path& file, const std::string& text) {
+  for (int i = 0; i < 6000; ++i) {
+    if (Text(file).find(text) != std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+// Three rooms with no flags set and no light, so every edit below shows.
+BLevel Plain() {
+  BLevel L = SampleLevel(3, 5);
+  for (BRoom& r : L.rooms) r.flags = {0, 0}, r.ambient = {0, 0};
+  return L;
+}
+
+// An exclusive lock on a file, as another run of the tool holds it.
+struct HeldLock {
+  explicit HeldLock(const fs::path& p) : fd(open(p.c_str(), O_RDONLY | O_CLOEXEC)) { EXPECT_EQ(flock(fd, LOCK_EX), 0); }
+  ~HeldLock() { Release(); }
+  void Release() { close(std::exchange(fd, -1)); }
+  int fd;
+};
+
+// A fresh folder in memory where the system has one: every edit flushes the
+// level to disk, and hundreds of edits that take turns would spend most of
+// their time waiting for the disk.
+struct MemoryScratchDir {
+  MemoryScratchDir() {
+    char inMemory[] = "/dev/shm/qm_test_XXXXXX", onDisk[] = "/tmp/qm_test_XXXXXX";
+    path = mkdtemp(inMemory) ? inMemory : mkdtemp(onDisk) ? onDisk : "";
+    EXPECT_FALSE(path.empty());
+  }
+  ~MemoryScratchDir() { fs::remove_all(path); }
+  fs::path path;
+};
+
+class ConcurrentEditTest : public ::testing::Test {
+protected:
+  MemoryScratchDir scratch_;
+  const fs::path level_ = scratch_.path / "lvl.tr2";
+};
+
+TEST_F(ConcurrentEditTest, SimultaneousEditsOfDifferentRoomsAllLand) {
+  const struct {
+    std::vector<std::vector<std::string>> edits;  // started together
+    void (*change)(BLevel&);                      // what they do together
+    int rounds;                                   // per order of start (200 pairs, 50 triples)
+  } rows[] = {
+      {{{"/Water", "1", "1", "1"}, {"/Sky", "1", "2", "2"}},
+       [](BLevel& L) { L.rooms[1].flags[0] = 0x01, L.rooms[2].flags[0] = 0x08; }, 50},
+      {{{"/Lara_Light", "20", "0", "0"}, {"/Lara_Light", "7", "2", "2"}},
+       [](BLevel& L) { L.rooms[0].ambient[1] = 20, L.rooms[2].ambient[1] = 7; }, 50},
+      // A third edit can start after the first has replaced the level while
+      // the second still waits on the lock of the replaced file.
+      {{{"/Sky", "1", "0", "0"}, {"/Water", "1", "1", "1"}, {"/Lara_Light", "9", "2", "2"}},
+       [](BLevel& L) { L.rooms[0].flags[0] = 0x08, L.rooms[1].flags[0] = 0x01, L.rooms[2].ambient[1] = 9; }, 25},
+  };
+  const Bytes before = Build(Plain());
+  for (const auto& row : rows) {
+    BLevel L = Plain();
+    row.change(L);
+    const Bytes expected = Build(L);
+    for (const bool reversed : {false, true}) {
+      std::vector<std::vector<std::string>> edits = row.edits;
+      if (reversed) std::reverse(edits.begin(), edits.end());
+      SCOPED_TRACE(edits[0][0] + " on room " + edits[0][2] + " started first");
+      for (auto& e : edits) e.insert(e.begin(), level_.string());
+      int failedRuns = 0, lostChanges = 0, silentLosses = 0;
+      for (int round = 0; round < row.rounds; ++round) {
+        WriteBytes(level_, before);
+        std::vector<pid_t> runs;
+        for (const auto& e : edits) runs.push_back(Start(e));
+        int failed = 0;
+        for (const pid_t pid : runs) failed += Finish(pid) != 0;
+        const bool lost = ReadBytes(level_) != expected;
+        failedRuns += failed;
+        lostChanges += lost;
+        silentLosses += lost && failed == 0;
+      }
+      EXPECT_EQ(failedRuns, 0) << "runs that did not end with exit status 0, of " << row.rounds * edits.size();
+      EXPECT_EQ(lostChanges, 0) << "rounds whose final level lacks a change, of " << row.rounds;
+      EXPECT_EQ(silentLosses, 0) << "rounds that lost a change although every run said it was done, of " << row.rounds;
+    }
+  }
+}
+
+// Two edits, one of them through a symbolic link: the lock belongs to the
+// file, whatever name leads to it.
+TEST_F(ConcurrentEditTest, EditsWaitForTheLockHolderAndSaySoOnce) {
+  const BLevel L = Plain();
+  WriteBytes(level_, Build(L));
+  const fs::path link = scratch_.path / "link.tr2";
+  fs::create_symlink(level_.filename(), link);
+  const struct {
+    fs::path level;
+    std::vector<std::string> args;
+    std::string progress;
+  } rows[] = {{level_, {"/Water", "1", "1", "1"}, "Turning On/Off the water..."},
+              {link, {"/Sky", "1", "2", "2"}, "Turning On/Off the Sky..."}};
+  HeldLock holder(level_);
+  std::vector<pid_t> edits;
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    std::vector<std::string> args = rows[i].args;
+    args.insert(args.begin(), rows[i].level.string());
+    const fs::path out = scratch_.path / ("edit" + std::to_string(i));
+    edits.push_back(Start(args, out.string(), out.string() + ".err"));
+    ASSERT_GT(edits.back(), 0);
+  }
+
+  // Runs that only read go on while the level is locked.
+  for (const char* reading : {"/Info", "/ShowRooms", "/ShowItems"})
+    EXPECT_EQ(Finish(Start({level_.string(), reading})), 0) << reading;
+
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    ASSERT_TRUE(AppearsIn(scratch_.path / ("edit" + std::to_string(i)), kWaiting)) << rows[i].args[0];
+    EXPECT_TRUE(StillRunning(edits[i])) << rows[i].args[0] << " did not wait for the lock";
+  }
+  EXPECT_EQ(ReadBytes(level_), Build(L)) << "the level changed while another run held its lock";
+
+  holder.Release();
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    SCOPED_TRACE(rows[i].args[0]);
+    EXPECT_EQ(Finish(edits[i]), 0);
+    const fs::path out = scratch_.path / ("edit" + std::to_string(i));
+    EXPECT_EQ(Text(out), kBanner + Lines({kWaiting, "Loading Level...", rows[i].progress, "Saving the level...",
+                                          "Done."}));
+    EXPECT_EQ(Text(out.string() + ".err"), "");
+  }
+  BLevel edited = L;
+  edited.rooms[1].flags[0] = 0x01;
+  edited.rooms[2].flags[0] = 0x08;
+  EXPECT_EQ(ReadBytes(level_), Build(edited));
+  EXPECT_TRUE(fs::is_symlink(link));
+}
+
+// A name that leads to no regular file is not locked, and opening it for the
+// lock does not wait for a writer: loading refuses it as it always has.
+TEST_F(ConcurrentEditTest, AFifoIsRefusedWithoutWaiting) {
+  ASSERT_EQ(mkfifo(level_.c_str(), 0644), 0);
+  const fs::path out = scratch_.path / "edit.out";
+  EXPECT_EQ(Finish(Start({level_.string(), "/Water", "1"}, out.string())), 1);
+  EXPECT_EQ(Text(out), kBanner + Lines({"Loading Level...", "File access denied.",
+                                        "opening " + level_.string() + ", which is not a regular file"}));
+}
+
+// The lock holder saves by renaming a new file over the level before it lets
+// go, as a run of the tool does. The waiting edit must then take the lock of
+// the new file, and so wait for that file's holder too, and load its last
+// content: not go ahead on the lock of a file that is no longer the level.
+TEST_F(ConcurrentEditTest, AnEditWaitsForTheFileThatReplacedTheLockedOne) {
+  const BLevel L = Plain();
+  WriteBytes(level_, Build(L));
+  const fs::path out = scratch_.path / "edit.out";
+  HeldLock oldFile(level_);
+  const pid_t edit = Start({level_.string(), "/Water", "1", "1", "1"}, out.string());
+  ASSERT_GT(edit, 0);
+  ASSERT_TRUE(AppearsIn(out, kWaiting));
+
+  // A first replacement, locked by its writer, takes the name; the old file's
+  // lock goes. The writer then saves its change over it and lets go.
+  const fs::path next = scratch_.path / "next.tr2", last = scratch_.path / "last.tr2";
+  WriteBytes(next, Build(L));
+  HeldLock newFile(next);
+  fs::rename(next, level_);
+  oldFile.Release();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // gives a faulty edit time to go ahead
+  BLevel saved = L;
+  saved.rooms[2].flags[0] = 0x08;
+  WriteBytes(last, Build(saved));
+  fs::rename(last, level_);
+  newFile.Release();
+
+  EXPECT_EQ(Finish(edit), 0);
+  EXPECT_EQ(Text(out),
+            kBanner + Lines({kWaiting, "Loading Level...", "Turning On/Off the water...", "Saving the level...",
+                             "Done."}));
+  saved.rooms[1].flags[0] = 0x01;
+  EXPECT_EQ(ReadBytes(level_), Build(saved));
+}
+
+}  // namespace

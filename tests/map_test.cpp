@@ -1,0 +1,182 @@
+// The map (/Map) of built levels whose rooms lie at chosen places: which rooms
+// are drawn as flip rooms, where the picture starts and how large its rooms
+// are drawn, and the level's own name in the title. The SVG is read back with
+// an XML parser.
+#include <pugixml.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <map>
+
+#include "tool_test_support.h"
+
+using namespace qmtest;
+
+namespace {
+
+// A room's place and size, in sectors (1024 world units).
+struct Place {
+  int32_t x, z;
+  uint16_t sizeX, sizeZ;
+};
+
+void PutI32(std::array<uint8_t, 16>& info, size_t at, int32_t v) {
+  for (int k = 0; k < 4; ++k) info[at + size_t(k)] = uint8_t(uint32_t(v) >> (8 * k));
+}
+
+// The sample level of the kind with one room per place, every sector a floor,
+// and room i's flip room alternates[i] (none when not given).
+BLevel PlacedLevel(int kind, const std::vector<Place>& places, const std::vector<int16_t>& alternates = {}) {
+  BLevel L = SampleLevel(kind, 4);
+  if (kind >= 6) FillPages(L, 0, 4, 100);
+  const BRoom first = L.rooms[0];
+  L.rooms.resize(places.size(), first);
+  for (size_t i = 0; i < places.size(); ++i) {
+    const Place& p = places[i];
+    BRoom& r = L.rooms[i];
+    PutI32(r.info, 0, p.x * 1024);
+    PutI32(r.info, 4, p.z * 1024);
+    PutI32(r.info, 8, 0);
+    PutI32(r.info, 12, -1024);
+    r.sectorsX = p.sizeX;
+    r.sectorsZ = p.sizeZ;
+    r.sectors.assign(size_t(p.sizeX) * p.sizeZ, {0x10, 0, 0x22, 0, 0xFF, 0x04, 0xFF, 0xF8});
+    r.alternateRoom = i < alternates.size() ? alternates[i] : int16_t(-1);
+  }
+  return L;
+}
+
+class MapTest : public ::testing::Test {
+protected:
+  // Draws the map of the level stored under name; false when it is no XML.
+  bool Draw(const BLevel& L, const std::string& name, pugi::xml_document& doc) {
+    const fs::path level = dir_ / name, map = dir_ / "map.svg";
+    WriteBytes(level, Build(L));
+    EXPECT_EQ(RunOn(level, {"/Map", map.string()}),
+              Lines({"Loading Level...", "Drawing the map...", "Saving the map...", "Done."}));
+    return bool(doc.load_file(map.c_str()));
+  }
+  ScratchDir scratch_;
+  const fs::path dir_ = scratch_.path;
+};
+
+pugi::xml_node RoomsGroup(const pugi::xml_document& doc) {
+  return doc.child("svg").find_child_by_attribute("g", "id", "rooms");
+}
+
+double Attr(const pugi::xml_node& n, const char* name) { return n.attribute(name).as_double(NAN); }
+
+// A room is drawn as a flip room (dashed outline, no fill) when another room
+// names it as its alternate; the first room to name it is its partner.
+TEST_F(MapTest, FlipRoomsAreTheRoomsOthersNameAsTheirAlternate) {
+  const std::vector<Place> places = {{0, 0, 2, 2}, {3, 0, 2, 2}, {6, 0, 2, 2}};
+  const struct {
+    std::vector<int16_t> alternates;
+    std::map<int, int> flips;  // flip room -> the room it replaces
+  } rows[] = {
+      {{-1, -1, -1}, {}},
+      {{-1, 0, -1}, {{0, 1}}},          // the flip room of room 1 is room 0
+      {{1, -1, -1}, {{1, 0}}},
+      {{2, 2, -1}, {{2, 0}}},           // two rooms name room 2: the first is its partner
+      {{-1, 0, 1}, {{0, 1}, {1, 2}}},
+      {{3, -1, 7}, {}},                 // no such room
+      {{-2, -1, -1}, {}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(::testing::PrintToString(row.alternates));
+    pugi::xml_document doc;
+    ASSERT_TRUE(Draw(PlacedLevel(3, places, row.alternates), "lvl.tr2", doc));
+    for (int i = 0; i < 3; ++i) {
+      SCOPED_TRACE("room " + std::to_string(i));
+      const pugi::xml_node g = RoomsGroup(doc).find_child_by_attribute("g", "id", ("room-" + std::to_string(i)).c_str());
+      ASSERT_TRUE(g);
+      const auto flip = row.flips.find(i);
+      const bool isFlip = flip != row.flips.end();
+      EXPECT_EQ(std::string(g.attribute("class").value()), isFlip ? "room flip" : "room");
+      EXPECT_EQ(std::string(g.attribute("fill").value()) == "none", isFlip);
+      const pugi::xml_node outline = g.find_child_by_attribute("rect", "class", "outline");
+      EXPECT_EQ(outline.attribute("stroke-dasharray").empty(), !isFlip);
+      const std::string title = g.child_value("title");
+      const size_t at = title.find(", alternate of room ");
+      EXPECT_EQ(at == std::string::npos ? "" : title.substr(at), isFlip ? ", alternate of room " + std::to_string(flip->second) : "");
+    }
+  }
+}
+
+// The picture starts at the rooms, wherever they lie (never at x = 0 or z = 0),
+// and its longer side is drawn as large as the limits allow: 24 pixels a
+// sector, at most 1600 pixels for the whole extent.
+TEST_F(MapTest, ThePictureFitsTheRoomsExtent) {
+  constexpr double Margin = 16, Header = 40, CellPixels = 24, MapPixels = 1600, Near = 0.01;
+  const std::vector<Place> rows[] = {
+      {{100, 40, 3, 2}, {104, 43, 2, 4}},          // far from both axes, positive
+      {{-300, -200, 4, 4}, {-290, -195, 5, 5}},    // far from both axes, negative
+      {{-3, -2, 2, 2}, {4, 5, 3, 3}},              // around the origin
+      {{0, 500, 2, 2}, {3, 505, 4, 4}},            // far along z only
+      {{1000, 0, 10, 10}, {1100, 50, 10, 10}},     // 110 sectors wide: scaled down
+      {{-2000, 30, 40, 2}, {-1970, 31, 2, 60}},    // taller than wide, far left
+  };
+  for (const std::vector<Place>& places : rows) {
+    int32_t left = INT32_MAX, right = INT32_MIN, bottom = INT32_MAX, top = INT32_MIN;
+    for (const Place& p : places) {
+      left = std::min(left, p.x), right = std::max(right, p.x + p.sizeX);
+      bottom = std::min(bottom, p.z), top = std::max(top, p.z + p.sizeZ);
+    }
+    SCOPED_TRACE("x " + std::to_string(left) + " to " + std::to_string(right) + ", z " + std::to_string(bottom) +
+                 " to " + std::to_string(top));
+    pugi::xml_document doc;
+    ASSERT_TRUE(Draw(PlacedLevel(3, places), "lvl.tr2", doc));
+    const pugi::xml_node svg = doc.child("svg");
+    const double width = Attr(svg, "width"), height = Attr(svg, "height");
+    double vx = NAN, vy = NAN, vw = NAN, vh = NAN;
+    ASSERT_EQ(std::sscanf(svg.attribute("viewBox").value(), "%lf %lf %lf %lf", &vx, &vy, &vw, &vh), 4);
+    EXPECT_EQ(std::vector<double>({vx, vy, vw, vh}), std::vector<double>({0, 0, width, height}));
+    double tx = NAN, ty = NAN, scale = NAN;
+    ASSERT_EQ(std::sscanf(RoomsGroup(doc).attribute("transform").value(), "translate(%lf %lf) scale(%lf)", &tx, &ty,
+                          &scale), 3);
+    // The drawn outlines in pixels.
+    double x0 = INFINITY, x1 = -INFINITY, y0 = INFINITY, y1 = -INFINITY;
+    for (pugi::xml_node g : RoomsGroup(doc).children("g")) {
+      const pugi::xml_node r = g.find_child_by_attribute("rect", "class", "outline");
+      x0 = std::min(x0, tx + scale * Attr(r, "x"));
+      x1 = std::max(x1, tx + scale * (Attr(r, "x") + Attr(r, "width")));
+      y0 = std::min(y0, ty + scale * Attr(r, "y"));
+      y1 = std::max(y1, ty + scale * (Attr(r, "y") + Attr(r, "height")));
+    }
+    EXPECT_NEAR(x0, Margin, Near);
+    EXPECT_NEAR(y0, Header, Near);
+    const double longer = std::max(right - left, top - bottom);
+    EXPECT_NEAR(std::max(x1 - x0, y1 - y0), std::min(MapPixels, CellPixels * longer), Near);
+    EXPECT_NEAR(x1 - x0, (right - left) * scale, Near);
+    EXPECT_NEAR(y1 - y0, (top - bottom) * scale, Near);
+    // Inside the picture, the legend below the rooms; no wider than the rooms
+    // need unless the picture's least width asks for more.
+    EXPECT_LE(x1 + Margin, width + Near);
+    EXPECT_LE(y1 + Margin, height + Near);
+    if (x1 + Margin > 560) {
+      EXPECT_NEAR(x1 + Margin, width, Near);
+    }
+  }
+}
+
+// The title names the file by its own name: on Linux a backslash is part of it.
+TEST_F(MapTest, TitleNamesTheFilesOwnName) {
+  fs::create_directory(dir_ / "sub");
+  const struct {
+    std::string stored, shown;
+  } rows[] = {
+      {"a\\b.tr4", "a\\b.tr4"},
+      {"sub/c.tr4", "c.tr4"},
+      {"sub/x\\y\\z.tr4", "x\\y\\z.tr4"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.stored);
+    pugi::xml_document doc;
+    ASSERT_TRUE(Draw(PlacedLevel(6, {{0, 0, 1, 1}, {2, 0, 1, 1}}), row.stored, doc));
+    EXPECT_EQ(std::string(doc.child("svg").child_value("title")), "Map of " + row.shown + " (TR4), rooms 0 to 1");
+    EXPECT_EQ(std::string(doc.child("svg").child("text").child_value()).rfind(row.shown + " (TR4)", 0), 0u);
+  }
+}
+
+}  // namespace
