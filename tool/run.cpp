@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <mutex>
 #include <new>
 #include <optional>
 #include <utility>
@@ -24,8 +23,6 @@
 namespace qm {
 
 namespace {
-
-std::mutex GStoreTurn;
 
 std::string UpperAscii(std::string s) {
     for (char& c : s)
@@ -151,7 +148,6 @@ void WorkMap(TJob& j) {
     }
     j.Out.Progress("Saving the map...");
     try {
-        std::lock_guard<std::mutex> storing(GStoreTurn);
         StoreMap(j.Args.At(3), svg);
         if (j.Result) *j.Result = TJson{{"saved", j.Args.At(3)}};
     } catch (EQuillError& e) {
@@ -286,9 +282,6 @@ int RunFunction(const TFunctionRow& fn, const TArgs& args, const TOptions& optio
     if (fn.Saves) {
         out.Progress("Saving the level...");
         const std::string& target = options.Output.empty() ? name : options.Output;
-        // Levels worked on side by side store one at a time: the clean-up of a
-        // store's temporary file on a signal follows one store.
-        std::lock_guard<std::mutex> storing(GStoreTurn);
         if (options.Backup && options.Output.empty()) KeepBackup(name, level.Stamp);
         level.SaveLevel(target);
         if (saved) *saved = true;
