@@ -126,7 +126,10 @@ TEST(MemoryBound, ChunksAndContainersBeyondTheirCapsAreRefusedWithoutTakingTheir
   ASSERT_EQ(plain.Status, 0) << plain.Out;
 
   const Bytes bomb = ZeroStream(2048 * MiB + 64 * MiB, false), over = ZeroStream(Cap + 1), under = ZeroStream(Cap);
-  const Bytes third = ZeroStream(180 * MiB), broken(100, 0xAB);
+  // A zlib header, then a block of the reserved type.
+  Bytes broken(100, 0xFF);
+  broken[0] = 0x78, broken[1] = 0xDA;
+  const Bytes third = ZeroStream(180 * MiB);
   auto one = [&](int k, const Bytes& stream, uint32_t stated) { return WithChunk(level, layout, k, stream, stated); };
   // Several chunks, the last first, so that the layout's places of the
   // earlier ones still hold.
@@ -155,10 +158,10 @@ TEST(MemoryBound, ChunksAndContainersBeyondTheirCapsAreRefusedWithoutTakingTheir
       // Exactly the cap: the level loads as it does without the large chunk.
       {"under1.tr4", one(1, under, uint32_t(Cap)), 0, plain.Out, Cap},
       // Three chunks of 180 MiB pass 512 MiB with the third, also when a
-      // later chunk is broken (it is found after, in file order).
-      {"three.tr4", chunks({{1, &third}, {2, &third}, {3, &third}}, 1000), 1,
+      // later chunk is broken (it comes after, in file order).
+      {"three.tr4", chunks({{1, &third}, {2, &third}, {3, &third}}, uint32_t(180 * MiB)), 1,
        Refusal(together, "in the misc texture pages chunk"), 0},
-      {"three_broken.tr4", chunks({{1, &third}, {2, &third}, {3, &third}, {4, &broken}}, 1000), 1,
+      {"three_broken.tr4", chunks({{1, &third}, {2, &third}, {3, &third}, {4, &broken}}, uint32_t(180 * MiB)), 1,
        Refusal(together, "in the misc texture pages chunk"), 0},
       {"bomb.tr2", Container(bomb, 1000), 1,
        Refusal("The ZLIB container unpacks to more than 256 MiB; the level is refused.", "ZLIB container"), 0},
