@@ -1,6 +1,8 @@
 // LoadLevel and ParseLevel: read one level of any kind into the model, from its
 // file or from its content in memory.
 
+#include <mutex>
+
 #include "errors.h"
 #include "kinds.h"
 #include "layout.h"
@@ -14,19 +16,58 @@ namespace qm {
 
 namespace {
 
+// Refuses the level when the chunks before `upTo`, taken in file order, unpack
+// to more than the cap of all chunks together, naming the chunk that passes it.
+void CheckChunksTogether(const TChunkSlot (&slots)[4], const TMeasuredBlock (&measured)[4], int upTo) {
+    uint64_t total = 0;
+    for (int i = 0; i < upTo; ++i) {
+        total += measured[i].Size;
+        if (total > LevelChunksCap)
+            throw ELevelError("The chunks of this level unpack to more than " + std::to_string(LevelChunksCap >> 20) +
+                                  " MiB together; the level is refused",
+                              std::string("in the ") + slots[i].Name);
+    }
+}
+
 // Inflates the first `count` chunks of a TR4-family file, several at a time when
 // the machine has the cores for it (each chunk is an independent zlib stream).
-// The fault raised is the first in file order, as one-after-another reading
-// would find it.
+// Each chunk is first measured (its output kept when small, else only counted),
+// and only once all are known to fit the caps are the larger ones inflated
+// into blocks of their size. The fault raised is the first in file order, as
+// one-after-another reading would find it.
 void InflateChunks(TChunkSlot (&slots)[4], TBytes (&out)[4], int count = 4) {
-    auto inflate = [&](int i, const auto& stop) {
+    TMeasuredBlock measured[4];
+    int failed = count;  // the first chunk in file order whose measuring failed
+    std::mutex failing;
+    auto measure = [&](int i, const auto& stop) {
         const TChunkSlot& s = slots[i];
-        std::string where = std::string("in the ") + s.Name;
-        out[i] = DecompressBlock(s.Packed, size_t(s.PackedSize), s.StatedSize, where, stop);
+        try {
+            measured[i] = MeasureBlock(s.Packed, size_t(s.PackedSize), s.StatedSize, TUnpackCap{ChunkCap, s.Name},
+                                       std::string("in the ") + s.Name, stop);
+        } catch (...) {
+            const std::lock_guard<std::mutex> lock(failing);
+            failed = std::min(failed, i);
+            throw;
+        }
+    };
+    auto finish = [&](int i, const auto& stop) {
+        const TChunkSlot& s = slots[i];
+        out[i] = FinishBlock(std::move(measured[i]), s.Packed, size_t(s.PackedSize), std::string("in the ") + s.Name,
+                             stop);
     };
     std::vector<size_t> sizes;
     for (int i = 0; i < count; ++i) sizes.push_back(size_t(std::max(slots[i].StatedSize, slots[i].PackedSize)));
-    RunJobs(LargestFirst(sizes), inflate, WorthThreads(sizes));
+    try {
+        RunJobs(LargestFirst(sizes), measure, WorthThreads(sizes));
+    } catch (...) {
+        // The chunks before the failed one were all measured: together they
+        // may already pass the cap, which reading them in order finds first.
+        CheckChunksTogether(slots, measured, failed);
+        throw;
+    }
+    CheckChunksTogether(slots, measured, count);
+    for (int i = 0; i < count; ++i) sizes[size_t(i)] = measured[i].Complete ? 0 : size_t(measured[i].Size);
+    RunJobs(LargestFirst(sizes), finish, WorthThreads(sizes));
 }
 
 } // namespace
