@@ -81,9 +81,9 @@ namespace {
 // set): from content in memory, or through view when content is null.
 void ReadUnchunked(Ttrlevel& L, const uint8_t* content, size_t size, const char* area, TFileView* view) {
     const TKindInfo& K = KindInfo(L.LevelVersion);
-    TReader file(content, size, area);
-    file.ReadThrough(view);
-    TLoadIO io{file, L};
+    TReader reader(content, size, area);
+    reader.ReadThrough(view);
+    TLoadIO io{reader, L};
     WalkHead(io, L, K);
     WalkLevelData(io, L, K, false);
 }
@@ -129,15 +129,15 @@ void Ttrlevel::ParseTr1To3(const uint8_t* content, size_t size, const char* area
 
 void Ttrlevel::ParseTr4Family(const uint8_t* whole, size_t size, const char* area, TFileView* view) {
     const TKindInfo& K = KindInfo(LevelVersion);
-    TReader file(whole, size, area);
-    TLoadIO headIO{file, *this};
+    TReader headReader(whole, size, area);
+    TLoadIO headIO{headReader, *this};
     TChunkSlot slots[4];
     slots[0].Name = "32-bit texture pages chunk";
     slots[1].Name = "16-bit texture pages chunk";
     slots[2].Name = "misc texture pages chunk";
     slots[3].Name = "level data chunk";
     // TR5 stores its level data as it is: only the page chunks are inflated.
-    const int packed = K.RawLevelData ? 3 : 4;
+    const int packedChunks = K.RawLevelData ? 3 : 4;
     int32_t levelSize = 0, levelPacked = 0;
     TBytes unpacked[4];
     try {
@@ -146,11 +146,11 @@ void Ttrlevel::ParseTr4Family(const uint8_t* whole, size_t size, const char* are
         // Read one after another, the chunks before the damaged place would
         // have been inflated first: a fault in one of them comes first.
         int located = 0;
-        while (located < packed && slots[located].Packed) ++located;
+        while (located < packedChunks && slots[located].Packed) ++located;
         InflateChunks(slots, unpacked, located);
         throw;
     }
-    InflateChunks(slots, unpacked, packed);
+    InflateChunks(slots, unpacked, packedChunks);
     // Everything of the file but a TR5 level's raw level data has been used:
     // the chunks are inflated and the tail is copied.
     if (view && !K.RawLevelData) view->ReleaseBefore(size);
@@ -167,9 +167,9 @@ void Ttrlevel::ParseTr4Family(const uint8_t* whole, size_t size, const char* are
     // The level data is read from its own unpacked block, so no read can run
     // on into bytes that are not part of it.
     const TBytes& levelData = unpacked[3];
-    TReader level = K.RawLevelData ? TReader(slots[3].Packed, size_t(slots[3].PackedSize), "level data")
-                                   : TReader(levelData.data(), levelData.size(), "level data chunk");
-    TLoadIO levelIO{level, *this};
+    TReader levelReader = K.RawLevelData ? TReader(slots[3].Packed, size_t(slots[3].PackedSize), "level data")
+                                         : TReader(levelData.data(), levelData.size(), "level data chunk");
+    TLoadIO levelIO{levelReader, *this};
     WalkLevelData(levelIO, *this, K, IsNgLevel());
 }
 
@@ -177,8 +177,8 @@ uint8_t Ttrlevel::ParseContent(const uint8_t* content, size_t size, const std::s
                                TFileView* view) {
     // content is the whole content in memory, or null when it is read
     // through view.
-    const uint8_t* head = view ? view->Ensure(0, std::min<size_t>(size, 4)) : content;
-    const uint32_t signature = size >= 4 ? GetU32(head) : 0;
+    const uint8_t* signatureBytes = view ? view->Ensure(0, std::min<size_t>(size, 4)) : content;
+    const uint32_t signature = size >= 4 ? GetU32(signatureBytes) : 0;
     if (!IsLevelSignature(signature)) {
         FileSignature = 0;
         return 2;
