@@ -97,10 +97,10 @@ TEST(FileView, RangesAtTheWindowsEdgesAreTheFilesBytes) {
         const uint8_t* p = f.view.Ensure(from, to);
         ASSERT_TRUE(f.view.Lo() <= from && to <= f.view.Hi() && f.view.Hi() <= size)
             << "window " << f.view.Lo() << " to " << f.view.Hi();
-        EXPECT_EQ(std::memcmp(p, f.content.data() + from, to - from), 0);
+        EXPECT_TRUE(std::equal(p, p + (to - from), f.content.begin() + long(from)));
         // Everything the window holds, read ahead included, is the file's.
         const uint8_t* held = f.view.Ensure(f.view.Lo(), f.view.Hi());
-        EXPECT_EQ(std::memcmp(held, f.content.data() + f.view.Lo(), f.view.Hi() - f.view.Lo()), 0);
+        EXPECT_TRUE(std::equal(held, held + (f.view.Hi() - f.view.Lo()), f.content.begin() + long(f.view.Lo())));
       }
     }
   }
