@@ -93,15 +93,10 @@ void ReadUnchunked(Ttrlevel& L, const uint8_t* content, size_t size, const char*
 bool Ttrlevel::ReadsWholeAs(int32_t kind, const uint8_t* content, size_t size, const char* area, TFileView* view) {
     // Nothing of the failed first attempt is used again: the retry fills a
     // fresh model, which becomes this level only when it reads the content
-    // whole. The first attempt's large blocks are given back before it.
-    Ttrlevel retry;
-    retry.Loaded = Loaded;
-    retry.FileSignature = FileSignature;
+    // whole. The first attempt is given back before the retry takes memory.
+    Ttrlevel retry = FreshForLoading();
     retry.LevelVersion = kind;
-    retry.StampName = StampName;
-    retry.Stamp = Stamp;
-    retry.ProgressSink = ProgressSink;
-    ReleaseBlocks();
+    *this = FreshForLoading();
     try {
         ReadUnchunked(retry, content, size, area, view);
     } catch (const EQuillError&) {

@@ -289,6 +289,9 @@ public:
 
 private:
     void ReleaseBlocks();
+    // An empty model with what belongs to the loading rather than to the level
+    // read: the loaded tag, signature, kind, file stamp and progress sink.
+    Ttrlevel FreshForLoading() const;
     template <class Step>
     uint8_t Guarded(Step step);
     void Compose(TComposed& content);
@@ -302,8 +305,8 @@ private:
     void ParseTr4Family(const uint8_t* whole, size_t size, const char* area, TFileView* view);
     // Reads the content again as the given TR1 layout, into a fresh model that
     // replaces this one when it reads the content whole, to its last byte
-    // (true). On false this level's blocks are released: the caller reports
-    // the first failure.
+    // (true). On false this model holds no content any more: the caller
+    // reports the first failure.
     bool ReadsWholeAs(int32_t kind, const uint8_t* content, size_t size, const char* area, TFileView* view);
 };
 
