@@ -8,7 +8,8 @@
 // files (the real levels), with SIZE as their size column.
 // qm_make_levels --batch OUTDIR N writes N small levels of mixed kinds.
 // qm_make_levels --bombs OUTDIR writes decompression bombs instead (TR4 files
-// whose chunk 4, or all four chunks, inflate past 2 GiB), one line each: name
+// whose chunk 4, or all four chunks, inflate past 2 GiB, and a "ZLIB"
+// container of the same stream), one line each: name
 // path file-bytes.
 #include <algorithm>
 #include <cstdio>
@@ -215,8 +216,14 @@ int WriteBombs(const std::string& dir) {
   for (int i = 0; i < 3; ++i) chunk(one, empty);
   chunk(one, bomb);
   for (int i = 0; i < 4; ++i) chunk(four, bomb);
-  for (const auto& [name, file] : {std::pair<const char*, const Bytes&>{"bomb-chunk4", one}, {"bomb-all4", four}}) {
-    const std::string path = dir + "/" + name + ".tr4";
+  // The same stream as the whole content of a "ZLIB" container.
+  Bytes wrapped = {'Z', 'L', 'I', 'B'};
+  for (uint32_t v : {uint32_t(bomb.size()), 0x7FFFFFFFu})
+    for (int s = 0; s < 32; s += 8) wrapped.push_back(uint8_t(v >> s));
+  wrapped.insert(wrapped.end(), bomb.begin(), bomb.end());
+  for (const auto& [name, file] : {std::pair<const char*, const Bytes&>{"bomb-chunk4", one}, {"bomb-all4", four},
+                                   {"bomb-zlib", wrapped}}) {
+    const std::string path = dir + "/" + name + (file.front() == 'Z' ? ".tr2" : ".tr4");
     if (!std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size())))
       return std::fprintf(stderr, "cannot write %s\n", path.c_str()), 1;
     std::printf("%s %s %zu\n", name, path.c_str(), file.size());

@@ -263,6 +263,12 @@ TEST(LevelBuilder, NgTrailerEndsTheFile) {
   EXPECT_EQ(U16At(data, lay.Data("demoData.count")), 2048);
   EXPECT_EQ(lay.Data("soundMap"), lay.Data("demoData.count") + 2);
   EXPECT_EQ(lay.Data("soundDetails.count"), lay.Data("soundMap") + 4096);
+  // The older form: a count of 0, then the standard 740-byte map.
+  SetNgTrailerWithStandardMap(L, 30);
+  const BLayout older = LayoutOf(L);
+  EXPECT_EQ(U16At(BuildLevelData(L), older.Data("demoData.count")), 0);
+  EXPECT_EQ(older.Data("soundDetails.count"), older.Data("soundMap") + 740);
+  EXPECT_EQ(TextAt(Build(L), Build(L).size() - 8, 4), "NGLE");
 }
 
 TEST(LevelBuilder, ZlibContainerHeader) {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <functional>
 
+#include "binary_run.h"
 #include "errors.h"
 #include "kinds.h"
 #include "tool_test_support.h"
@@ -263,6 +264,45 @@ TEST(Tr5Level, DamagedRoomsAreReportedWithThePlace) {
     else if (!mark.empty()) at = lay.Data("room1." + mark);
     EXPECT_EQ(o.Where, "at byte " + std::to_string(at) + " of the level data: " + d.Place);
     EXPECT_FALSE(M.IsLoaded());
+  }
+}
+
+TEST(Tr5Level, LayerVerticesFollowOneAnotherInsideTheBlock) {
+  // Each layer's vertices start where the previous layer's end. A layer whose
+  // count alone fits from the first layer's start but not after the layers
+  // before it runs past the room's block: the real program refuses the level
+  // with the error report. Counts moved between layers with the same total
+  // stay inside and load.
+  struct Row { const char* Name; size_t Room, Layer; uint16_t Count; const char* Place; };
+  const Row rows[] = {{"room 1, second layer counts all vertices", 1, 1, 9, "room 1, layer 1, vertices"},
+                      {"room 2, last layer after an empty one", 2, 2, 10, "room 2, layer 2, vertices"},
+                      {"room 1, first layer counts all, second none", 1, 0, 9, nullptr}};
+  ScratchDir dir;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.Name);
+    BLevel L = SampleLevel(8, 9);
+    B5Room& room = L.rooms5[row.Room];
+    size_t total = 0;
+    for (const B5Layer& layer : room.layers) total += layer.vertices.size();
+    ASSERT_EQ(total, row.Count) << "the sample room's vertices";
+    room.layers[row.Layer].vertexCount = row.Count;
+    if (!row.Place) room.layers[1].vertexCount = 0;
+    BLayout lay;
+    const Bytes file = Build(L, &lay);
+    WriteBytes(dir.path / "lvl.trc", file);
+    const BinaryRun run = RunBinary(dir.path, QM_TOOL_PATH, {"lvl.trc", "/Info"});
+    EXPECT_EQ(run.err, "");
+    if (!row.Place) {
+      EXPECT_EQ(run.status, 0);
+      continue;
+    }
+    const std::string key = "room" + std::to_string(row.Room) + ".layer" + std::to_string(row.Layer);
+    const size_t at = lay.Data(key);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, kBanner + Lines({"Loading Level...",
+                                        "Room " + std::to_string(row.Room) + " describes content outside its XELA block.",
+                                        "at byte " + std::to_string(at) + " of the level data: " + row.Place}));
+    EXPECT_EQ(ReadBytes(dir.path / "lvl.trc"), file);
   }
 }
 

@@ -228,6 +228,10 @@ void WalkObjectTextures(IO& io, Ttrlevel& L, const TKindInfo& K) {
     }
 }
 
+// The bytes of an NG level's sound map, from the demo data count field that
+// stands for its entries: 0 means the kind's standard map.
+inline int64_t NgSoundMapBytes(int64_t count, const TKindInfo& K) { return count != 0 ? count * 2 : K.SoundMapSize; }
+
 // The level data: reserved word, rooms, and everything after the rooms, up to
 // the sample indices and whatever bytes follow them.
 template <class IO>
@@ -320,15 +324,17 @@ void WalkLevelData(IO& io, Ttrlevel& L, const TKindInfo& K, bool ngSoundMap) {
         CountedArray(io, L, "cinematic frames", L.CinematicFrameCount, 2, L.CinematicFrames, &T::SetCinematicFrameCount);
     }
     if (ngSoundMap) {
-        // NG levels use the demo data count as the number of 2-byte sound map
-        // entries; they have no demo data.
+        // NG levels have no demo data: the demo data count field holds the
+        // number of 2-byte sound map entries, or 0 for the kind's standard map
+        // (older builds write that). The count is kept as read, so a saved
+        // level writes the same field and map.
         io.At("sound map");
-        int64_t entries = io.Count(L.DemoDataCount, 2, 2);
+        const int64_t count = io.Count(L.DemoDataCount, 2, 2);
         if constexpr (IO::Loading) {
             L.SetDemoDataCount(0);
-            L.DemoDataCount = int32_t(entries);
+            L.DemoDataCount = int32_t(count);
         }
-        io.Block(L.SoundMap, entries * 2);
+        io.Block(L.SoundMap, NgSoundMapBytes(count, K));
     } else {
         CountedArray(io, L, "demo data", L.DemoDataCount, 2, L.DemoData, &T::SetDemoDataCount);
         io.At("sound map");

@@ -116,6 +116,17 @@ void Ttrlevel::ReleaseBlocks() {
     SampleDataSize = 0;
 }
 
+Ttrlevel Ttrlevel::FreshForLoading() const {
+    Ttrlevel fresh;
+    fresh.Loaded = Loaded;
+    fresh.FileSignature = FileSignature;
+    fresh.LevelVersion = LevelVersion;
+    fresh.StampName = StampName;
+    fresh.Stamp = Stamp;
+    fresh.ProgressSink = ProgressSink;
+    return fresh;
+}
+
 bool Ttrlevel::IsNgLevel() const {
     if (!KindInfo(LevelVersion).Tr4Family || KindInfo(LevelVersion).RawLevelData) return false;
     const size_t n = SampleData.size();

@@ -229,7 +229,7 @@ public:
     TArray<TRec<16>> CinematicFrames;  // TR1-TR3
     TArray<TRec<24>> AIObjects;        // TR4 family
     // Demo data bytes. In an NG level the demo data count is the number of 2-byte
-    // sound map entries and DemoData stays empty.
+    // sound map entries (0: the standard map) and DemoData stays empty.
     TArray<uint8_t> DemoData;
     TArray<TRec<8>> SoundDetails;
     TArray<int32_t> SampleIndices;
@@ -237,7 +237,8 @@ public:
     std::array<uint8_t, 8192> LightMap{};  // TR1-TR3
     std::array<uint8_t, 768> Palette8{};   // TR1-TR3
     std::array<uint8_t, 1024> Palette16{}; // TR2, TR3
-    // 512 bytes (TR1), 740 bytes (TR2 and later), DemoDataCount * 2 bytes (NG levels).
+    // 512 bytes (TR1), 740 bytes (TR2 and later); NG levels: DemoDataCount * 2
+    // bytes, or 740 when DemoDataCount is 0.
     TArray<uint8_t> SoundMap;
 
     // TR1: the counted sample block. TR4 family: the raw tail after the level
@@ -288,14 +289,25 @@ public:
 
 private:
     void ReleaseBlocks();
+    // An empty model with what belongs to the loading rather than to the level
+    // read: the loaded tag, signature, kind, file stamp and progress sink.
+    Ttrlevel FreshForLoading() const;
     template <class Step>
     uint8_t Guarded(Step step);
     void Compose(TComposed& content);
-    uint8_t ParseContent(const uint8_t* data, size_t size, const std::string& name, const char* area,
+    // content: the file's whole content in memory, or null when it is read
+    // through view.
+    uint8_t ParseContent(const uint8_t* content, size_t size, const std::string& name, const char* area,
                          TFileView* view = nullptr);
-    // Reads the content again as the given TR1 layout; true when that reads it
-    // whole, to its last byte.
-    bool ReadsWholeAs(int32_t kind, const uint8_t* data, size_t size, const char* area, TFileView* view);
+    // The two layouts, for the kind LevelVersion names: TR1-TR3 (read as
+    // ParseContent gets it) and the TR4 family (from the whole content).
+    void ParseTr1To3(const uint8_t* content, size_t size, const char* area, TFileView* view);
+    void ParseTr4Family(const uint8_t* whole, size_t size, const char* area, TFileView* view);
+    // Reads the content again as the given TR1 layout, into a fresh model that
+    // replaces this one when it reads the content whole, to its last byte
+    // (true). On false this model holds no content any more: the caller
+    // reports the first failure.
+    bool ReadsWholeAs(int32_t kind, const uint8_t* content, size_t size, const char* area, TFileView* view);
 };
 
 } // namespace qm

@@ -87,8 +87,10 @@ void FaultIn(void* block, size_t bytes);
 // filled (a level read into memory): where the system allows, their memory is
 // faulted in with one call instead of page by page as it is first written.
 // The memory is taken only as far as it will be used, so bytes must not
-// exceed what the caller is about to allocate. Does nothing elsewhere.
-void PrepareHeap(size_t bytes);
+// exceed what the caller is about to allocate. Only a block the heap keeps
+// once freed is readied (glibc: below 32 MiB); for a larger size, and on other
+// systems, nothing is done. Returns whether the heap was readied.
+bool PrepareHeap(size_t bytes);
 
 // The steps of a store, in the order they happen, as the test seam names them.
 // Linux first tries a temporary file without a name (CreateUnnamed; a failure

@@ -139,22 +139,31 @@ void FaultIn(void* block, size_t bytes) {
 #endif
 }
 
-void PrepareHeap(size_t bytes) {
+bool PrepareHeap(size_t bytes) {
 #if defined(__GLIBC__) && defined(M_TRIM_THRESHOLD) && defined(M_MMAP_THRESHOLD)
-    // Blocks up to 32 MiB come from the heap, which is never given back while
+    // Blocks below 32 MiB come from the heap, which is never given back while
     // the run lasts; one block of the whole size is faulted in and freed, and
     // the allocations that follow are carved from its memory.
+    constexpr size_t MmapThreshold = size_t{32} << 20;
+    // A block this large or larger (its bookkeeping included) is mapped on its
+    // own and unmapped when freed: faulting it in would leave the heap as it
+    // was, so nothing is done for it.
+    constexpr size_t HeapLargest = MmapThreshold - 4096;
     if (bytes < (size_t{1} << 20))
-        return;
+        return false;
     ::mallopt(M_TRIM_THRESHOLD, INT32_MAX);
-    ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    ::mallopt(M_MMAP_THRESHOLD, static_cast<int>(MmapThreshold));
+    if (bytes > HeapLargest)
+        return false;
     void* block = std::malloc(bytes);
     if (block == nullptr)
-        return;
+        return false;
     FaultIn(block, bytes);
     std::free(block);
+    return true;
 #else
     (void)bytes;
+    return false;
 #endif
 }
 

@@ -220,6 +220,6 @@ void CheckReplaceable(const std::string& name) {
 
 void FaultIn(void*, size_t) {}
 
-void PrepareHeap(size_t) {}
+bool PrepareHeap(size_t) { return false; }
 
 } // namespace qm

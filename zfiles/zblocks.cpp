@@ -178,21 +178,48 @@ TBytes CompressBlock(const uint8_t* input, size_t length) {
     return out;
 }
 
+void RefuseUnpacked(const std::string& what, uint64_t most, const std::string& where) {
+    throw ELevelError("The " + what + " unpacks to more than " + std::to_string(most >> 20) +
+                          " MiB; the level is refused",
+                      where);
+}
+
 namespace {
+
+// What every pass over one stream shares: the names for its error reports, the
+// stop test and the cap.
+struct TPassContext {
+    const std::string& Where;
+    const std::string Fallback = "zlib stream";
+    const std::function<bool()>& Stop;
+    const TUnpackCap& Cap;
+
+    std::string At(const std::string& detail) const { return Place(Where, Fallback, detail); }
+
+    // Refuses an output of done bytes when it passes the cap.
+    void CheckOutput(uint64_t done) const {
+        if (done <= Cap.Most)
+            return;
+        if (Cap.What.empty())
+            throw EDecompressionError(At("the decompressed block would exceed 2 GiB"));
+        RefuseUnpacked(Cap.What, Cap.Most, Where);
+    }
+};
 
 // One inflate pass over the whole stream. Output goes to `out` while it has
 // room; with `count` set, output beyond it goes to a scratch block and is only
-// counted, else the pass stops when the block is full. Returns the bytes
-// produced so far; ended tells whether the stream came to its end.
+// counted, else the pass stops when the block is full. Output beyond the cap
+// ends the pass with its refusal. Returns the bytes produced so far; ended
+// tells whether the stream came to its end.
 uint64_t InflatePass(const uint8_t* input, size_t length, TBytes& out, bool count, bool& ended,
-                     const std::string& where, const std::string& fallback, const std::function<bool()>& stop) {
+                     const TPassContext& c) {
     ended = false;
     InflateStream z;
     int rc = inflateInit(&z.S);
     if (rc == Z_MEM_ERROR)
-        throw EOutOfMemory(Place(where, fallback, "zlib decompressor"));
+        throw EOutOfMemory(c.At("zlib decompressor"));
     if (rc != Z_OK)
-        throw EDecompressionError(Place(where, fallback, ZlibDetail(z.S, rc)));
+        throw EDecompressionError(c.At(ZlibDetail(z.S, rc)));
     z.Live = true;
 
     TBytes scratch;
@@ -200,18 +227,19 @@ uint64_t InflatePass(const uint8_t* input, size_t length, TBytes& out, bool coun
     uint64_t done = 0;
     for (;;) {
         FeedInput(z.S, input, length, fed);
-        if (stop && stop())
-            throw EDecompressionError(Place(where, fallback, "stopped: an earlier part of the file failed"));
+        if (c.Stop && c.Stop())
+            throw EDecompressionError(c.At("stopped: an earlier part of the file failed"));
         // Where this round's output goes: the block while it has room; then,
-        // when counting, the scratch block; else one byte that only tells
-        // whether the stream has more to give.
+        // when counting, the scratch block (so that a round passes the cap by
+        // no more than its size); else one byte that only tells whether the
+        // stream has more to give.
         uint8_t probe = 0;
         const bool inBlock = done < out.size();
         if (inBlock) {
             SetOutput(z.S, out, static_cast<size_t>(done), InflatePiece);
         } else if (count) {
             if (scratch.empty())
-                Resize(scratch, ScratchBlock, Place(where, fallback, "decompression block"));
+                Resize(scratch, ScratchBlock, c.At("decompression block"));
             z.S.next_out = scratch.data();
             z.S.avail_out = static_cast<uInt>(scratch.size());
         } else {
@@ -221,10 +249,9 @@ uint64_t InflatePass(const uint8_t* input, size_t length, TBytes& out, bool coun
         const uInt room = z.S.avail_out;
         rc = inflate(&z.S, Z_NO_FLUSH);
         if (!inBlock && !count && z.S.avail_out == 0)
-            return done;  // more output than the block holds: the caller decides
+            return done + 1;  // more output than the block holds: the caller decides
         done += room - z.S.avail_out;
-        if (done > MaxBlock)
-            throw EDecompressionError(Place(where, fallback, "the decompressed block would exceed 2 GiB"));
+        c.CheckOutput(done);
         if (rc == Z_STREAM_END) {
             ended = true;
             return done;
@@ -236,51 +263,68 @@ uint64_t InflatePass(const uint8_t* input, size_t length, TBytes& out, bool coun
                 continue; // the output is full: the next round decides
             if (z.S.avail_in == 0 && fed < length)
                 continue; // the next piece of input is waiting
-            throw EDecompressionError(Place(where, fallback, "the stream ends early"));
+            throw EDecompressionError(c.At("the stream ends early"));
         }
         if (rc == Z_MEM_ERROR)
-            throw EOutOfMemory(Place(where, fallback, "zlib decompressor"));
-        throw EDecompressionError(Place(where, fallback, ZlibDetail(z.S, rc)));
+            throw EOutOfMemory(c.At("zlib decompressor"));
+        throw EDecompressionError(c.At(ZlibDetail(z.S, rc)));
     }
+}
+
+// The first output block: the stated size, but never more than a modest block
+// plus the input's own length, so a lying size field costs little; without a
+// stated size, a few times the input; never more than the cap allows.
+// (deflate cannot expand its input by more than 1032 times, so no honest
+// stream needs a first block beyond that either.)
+uint64_t FirstBlockSize(size_t length, int64_t estimate, uint64_t cap) {
+    const uint64_t possible = length > (uint64_t{1} << 40) ? UINT64_MAX : uint64_t{length} * 1032 + 65536;
+    const uint64_t most = std::min({FirstBlockBase + length, possible, cap});
+    return estimate > 0 ? std::min<uint64_t>(static_cast<uint64_t>(estimate), most)
+                        : std::min<uint64_t>(most, RoundUp256(uint64_t{length} * 4 + 1024));
 }
 
 } // namespace
 
-TBytes DecompressBlock(const uint8_t* input, size_t length, int64_t estimate,
-                                     const std::string& where, const std::function<bool()>& stop) {
-    const std::string fallback = "zlib stream";
-    // The first block: the stated size, but never more than a modest block plus
-    // the input's own length, so a lying size field costs little; without a
-    // stated size, a few times the input.
-    // (deflate cannot expand its input by more than 1032 times, so no honest
-    // stream needs a first block beyond that either.)
-    const uint64_t possible = length > (uint64_t{1} << 40) ? UINT64_MAX : uint64_t{length} * 1032 + 65536;
-    const uint64_t most = std::min(FirstBlockBase + length, possible);
-    const uint64_t first = estimate > 0 ? std::min<uint64_t>(static_cast<uint64_t>(estimate), most)
-                                        : std::min<uint64_t>(most, RoundUp256(uint64_t{length} * 4 + 1024));
-    TBytes out;
-    Resize(out, first, Place(where, fallback, "decompression block"));
+TMeasuredBlock MeasureBlock(const uint8_t* input, size_t length, int64_t estimate, const TUnpackCap& cap,
+                            const std::string& where, const std::function<bool()>& stop) {
+    const TPassContext c{where, "zlib stream", stop, cap};
+    TMeasuredBlock m;
+    Resize(m.Out, FirstBlockSize(length, estimate, cap.Most), c.At("decompression block"));
     // The block is filled from its start: its memory is faulted in at once
     // (a stream that fills less leaves the rest unused, as it would anyway
     // have been reserved).
+    FaultIn(m.Out.data(), m.Out.size());
+    bool ended = false;
+    m.Size = InflatePass(input, length, m.Out, true, ended, c);
+    m.Complete = m.Size <= m.Out.size();
+    if (m.Complete)
+        ShrinkToLength(m.Out, static_cast<size_t>(m.Size));
+    else
+        TBytes().swap(m.Out);
+    return m;
+}
+
+TBytes FinishBlock(TMeasuredBlock&& measured, const uint8_t* input, size_t length, const std::string& where,
+                   const std::function<bool()>& stop) {
+    if (measured.Complete)
+        return std::move(measured.Out);
+    // The size is known and within the cap: one more pass into a block of
+    // exactly that size, which the pass never writes beyond.
+    const TUnpackCap whole;
+    const TPassContext c{where, "zlib stream", stop, whole};
+    TBytes out;
+    Resize(out, measured.Size, c.At("decompression block"));
     FaultIn(out.data(), out.size());
     bool ended = false;
-    const uint64_t produced = InflatePass(input, length, out, false, ended, where, fallback, stop);
-    if (ended) {
-        ShrinkToLength(out, static_cast<size_t>(produced));
-        return out;
-    }
-    // More than the first block: count the whole output without keeping it (a
-    // stream that would pass 2 GiB is refused here, holding no more than the
-    // first block), then inflate once more into a block of the exact size.
-    const uint64_t total = InflatePass(input, length, out, true, ended, where, fallback, stop);
-    TBytes().swap(out);
-    Resize(out, total, Place(where, fallback, "decompression block"));
-    FaultIn(out.data(), out.size());
-    InflatePass(input, length, out, false, ended, where, fallback, stop);
-    if (!ended)
-        throw EDecompressionError(Place(where, fallback, "the stream changed between two readings"));
+    const uint64_t produced = InflatePass(input, length, out, false, ended, c);
+    if (!ended || produced != measured.Size)
+        throw EDecompressionError(c.At("the stream changed between two readings"));
     return out;
+}
+
+TBytes DecompressBlock(const uint8_t* input, size_t length, int64_t estimate, const std::string& where,
+                       const std::function<bool()>& stop, const TUnpackCap& cap) {
+    return FinishBlock(MeasureBlock(input, length, estimate, cap, where, stop), input, length, where, stop);
 }
 
 } // namespace qm

@@ -99,8 +99,11 @@ bool Unwrap(TZfile& f, const uint8_t* raw, int64_t length) {
     const int32_t unpacked = ReadInt32LE(raw + 8);
     if (packed < 0 || packed > length - ContainerHeader)
         throw EInOutError(EInOutError::ReadBeyondEnd, "ZLIB container");
-    // The unpacked length is only an estimate; the stream decides.
-    f.Buffer = DecompressBlock(raw + ContainerHeader, static_cast<size_t>(packed), unpacked, "ZLIB container");
+    // The unpacked length is only an estimate; the stream decides, up to the
+    // cap.
+    const std::string where = "ZLIB container";
+    f.Buffer = DecompressBlock(raw + ContainerHeader, static_cast<size_t>(packed), unpacked, where, {},
+                               TUnpackCap{ChunkCap, where});
     return true;
 }
 

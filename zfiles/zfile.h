@@ -9,7 +9,8 @@
 // "ZLIB" container layout (little-endian):
 //   0  4  magic "ZLIB" (5A 4C 49 42)
 //   4  4  packed length, int32
-//   8  4  unpacked length, int32 (only an estimate for the reader)
+//   8  4  unpacked length, int32 (only an estimate for the reader; a stream
+//         that unpacks to more than 256 MiB is refused, whatever this says)
 //  12  .. one zlib stream of the content
 // A file of 12 bytes or fewer is always plain content.
 #pragma once
@@ -50,7 +51,8 @@ void ZAssign(TZfile& f, const std::string& name);
 // records its Stamp and sets Position to 0. Throws EInOutError (missing file,
 // access denied, not a regular file, a container whose packed length runs past
 // the end: "Read beyond end of file"), EDecompressionError for a corrupt
-// container stream, EOutOfMemory.
+// container stream, ELevelError for a container content beyond 256 MiB,
+// EOutOfMemory.
 void ZReset(TZfile& f, uint16_t recSize);
 
 // As ZReset, for reading only: a plain file's content is not read into

@@ -224,7 +224,12 @@ void WriteLevelData(Writer& w, const BLevel& L) {
   if (L.ng.present) {
     if (k < 6 || k == 8) Invalid("the NG trailer belongs to kinds 6-7");
     if (!L.demoData.empty()) Invalid("demoData must be empty with the NG trailer");
-    CheckSize(L.soundMap, size_t{L.ng.soundMapEntries} * 2, "soundMap (NG entries)");
+    if (L.ng.standardSoundMap) {
+      if (L.ng.soundMapEntries != 0) Invalid("soundMapEntries must be 0 with the standard NG sound map");
+      CheckSize(L.soundMap, s.soundMap, "soundMap (standard NG map)");
+    } else {
+      CheckSize(L.soundMap, size_t{L.ng.soundMapEntries} * 2, "soundMap (NG entries)");
+    }
   } else {
     CheckSize(L.soundMap, s.soundMap, "soundMap");
   }
@@ -753,6 +758,12 @@ void SetNgTrailer(BLevel& L, uint16_t soundMapEntries, size_t payloadBytes, unsi
   L.ng.payload = rng.Fill(payloadBytes);
   L.soundMap = rng.Fill(size_t{soundMapEntries} * 2);
   L.demoData.clear();
+}
+
+void SetNgTrailerWithStandardMap(BLevel& L, size_t payloadBytes, unsigned seed) {
+  SetNgTrailer(L, 0, payloadBytes, seed);
+  L.ng.standardSoundMap = true;
+  L.soundMap = Rng(seed ^ 0x534Du).Fill(SizesOf(L.kind).soundMap);
 }
 
 BLevel SampleLevel(int kindNumber, unsigned seed) {

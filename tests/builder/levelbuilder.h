@@ -252,8 +252,12 @@ struct BChunkOptions {
 // written, soundMap must hold soundMapEntries*2 bytes, and the file ends with
 // the block "NG" + payload + "NGLE" + u32 L, where L is the block's length
 // (2 + payload + 8) unless lengthOverride is set. The block follows rawTail.
+// With standardSoundMap (as older builds write): the count field holds 0,
+// soundMapEntries must be 0 and soundMap holds the kind's standard
+// RecordSizes::soundMap bytes.
 struct BNgTrailer {
   bool present = false;
+  bool standardSoundMap = false;
   uint16_t soundMapEntries = 0;
   Bytes payload;
   std::optional<int64_t> lengthOverride;
@@ -410,6 +414,10 @@ void FillPages(BLevel& level, int pages, unsigned seed, size_t miscBytes = 65536
 // soundMap to 2*entries pattern bytes, clears demoData, sets the payload.
 void SetNgTrailer(BLevel& level, uint16_t soundMapEntries, size_t payloadBytes,
                   unsigned seed = 1);
+
+// Turns on the NG trailer in the older form (standardSoundMap): a count of 0
+// and the standard sound map, of pattern bytes.
+void SetNgTrailerWithStandardMap(BLevel& level, size_t payloadBytes, unsigned seed = 1);
 
 // A small, fully populated level of the kind (1..8), deterministic from seed:
 // one texture page, 3 rooms whose every field holds distinct non-zero content
