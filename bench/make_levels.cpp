@@ -6,6 +6,7 @@
 // page-ratio (32-bit pages, kinds 6-7, else 0).
 // qm_make_levels --describe SIZE FILE... prints such lines for existing level
 // files (the real levels), with SIZE as their size column.
+// qm_make_levels --batch OUTDIR N writes N small levels of mixed kinds.
 // qm_make_levels --bombs OUTDIR writes decompression bombs instead (TR4 files
 // whose chunk 4, or all four chunks, inflate past 2 GiB, and a "ZLIB"
 // container of the same stream), one line each: name
@@ -258,8 +259,25 @@ int Describe(const char* size, const std::string& path) {
   return 0;
 }
 
+// Small levels of all seven kinds in turn, for runs over many levels: prints
+// each path.
+int WriteBatch(const std::string& dir, int count) {
+  for (int i = 0; i < count; ++i) {
+    const BLevel level = MakeLevel(1 + i % 7, 1, 8, unsigned(i));
+    const Bytes file = Build(level);
+    char name[32];
+    std::snprintf(name, sizeof name, "/b%03d", i);
+    const std::string path = dir + name + FileExtension(level.kind);
+    if (!std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size())))
+      return std::fprintf(stderr, "cannot write %s\n", path.c_str()), 1;
+    std::printf("%s\n", path.c_str());
+  }
+  return 0;
+}
+
 int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "--bombs") == 0) return WriteBombs(argv[2]);
+  if (argc == 4 && std::strcmp(argv[1], "--batch") == 0) return WriteBatch(argv[2], std::stoi(argv[3]));
   if (argc >= 4 && std::strcmp(argv[1], "--describe") == 0) {
     for (int a = 3; a < argc; ++a)
       if (Describe(argv[2], argv[a]) != 0) return 1;

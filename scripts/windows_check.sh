@@ -257,6 +257,15 @@ ln -s target.tr4 "$win/link.tr4"
 check "level through a link" target.tr4 link.tr4 /Sky 1
 if [ -L "$lin/link.tr4" ] && [ -L "$win/link.tr4" ]; then pass; else fail "a link was replaced by a file"; fi
 
+# Wildcards: cmd.exe hands them over as typed and the Windows program expands
+# them itself, as the Linux shell does before the program starts.
+mkdir -p "$lin/many" "$win/many"
+for n in b a c; do place examples/levels/sample_tr1.phd "many/w$n.phd"; done
+place examples/levels/sample_tr2.tr2 many/other.tr2
+(cd "$win/many" && "$wine" "$exe" 'w*.PHD' '?ther.tr2' 'nomatch*.phd' /Info) >"$work/out.windows" 2>&1 || true
+(cd "$lin/many" && "$linux_bin" wa.phd wb.phd wc.phd other.tr2 'nomatch*.phd' /Info) >"$work/out.expected" 2>&1 || true
+if cmp -s "$work/out.windows" "$work/out.expected"; then pass; else fail "wildcards are not expanded as a shell would"; fi
+
 # No temporary file may be left anywhere.
 left=$(find "$lin" "$win" -name '*qmtmp*' | head -3)
 if [ -z "$left" ]; then pass; else fail "temporary files left behind: $left"; fi

@@ -58,15 +58,17 @@ TEST_F(CliTest, HelpRefusalsAndArgumentChecksLeaveTheFileAlone) {
       {{}, kHelp, 0}, {{"/h", "lvl.tr2", "/Info"}, kHelp, 0}, {{"/H"}, kHelp, 0},
       {{"-h"}, kHelp, 0}, {{"--help", "lvl.tr2", "/Info"}, kHelp, 0}, {{"/?"}, kHelp, 0},
       // Only those spellings: anything else is still a file name.
-      {{"-H"}, Lines({"-H not found."}), 2}, {{"--HELP"}, Lines({"--HELP not found."}), 2},
-      {{"-help"}, Lines({"-help not found."}), 2}, {{"/help"}, Lines({"/help not found."}), 2},
-      {{"--VERSION"}, Lines({"--VERSION not found."}), 2}, {{"lvl.tr2", "--version"}, invalid, 2},
+      {{"-H"}, Lines({"-H not found.", "-H is not an option of Quillmap: did you mean -h?"}), 2},
+      {{"--HELP"}, Lines({"--HELP not found.", "--HELP is not an option of Quillmap: did you mean --help?"}), 2},
+      {{"-help"}, Lines({"-help not found.", "-help is not an option of Quillmap: did you mean --help?"}), 2},
+      {{"/help"}, Lines({"/help not found."}), 2},
+      {{"--VERSION"}, Lines({"--VERSION not found.", "--VERSION is not an option of Quillmap: did you mean --version?"}), 2},
       {{"lvl.tr2", "/h"}, invalid, 2},
       {{"missing.phd", "/bogus"}, Lines({"missing.phd not found."}), 2},
       {{"Lvl.tr2", "/Info"}, Lines({"Lvl.tr2 not found."}), 2},
-      {{"folder", "/Info"}, Lines({"folder not found."}), 2},
+      {{"folder", "/Info"}, Lines({"folder not found.", "folder is a folder, not a level file"}), 2},
       {{"lvl.tr2"}, invalid, 2}, {{"lvl.tr2", "/info "}, invalid, 2}, {{"lvl.tr2", " /info"}, invalid, 2},
-      {{"lvl.tr2", "info"}, invalid, 2}, {{"lvl.tr2", "/inf"}, invalid, 2}, {{"lvl.tr2", "-Info"}, invalid, 2},
+      {{"lvl.tr2", "info"}, invalid, 2}, {{"lvl.tr2", "/inf"}, invalid, 2}, {{"lvl.tr2", "-Info"}, Lines({"Unknown option -Info", "-Info is not an option of Quillmap, type Quillmap /h"}), 2},
       {{"lvl.tr2", "/Step_sound"}, missing, 2}, {{"lvl.tr2", "/lara_LIGHT", ""}, missing, 2},
       {{"lvl.tr2", "/Textures"}, missing, 2}, {{"lvl.tr2", "/Textures", "", ""}, missing, 2},
       {{"lvl.tr2", "/water"}, flag, 2}, {{"lvl.tr2", "/SKY"}, flag, 2}, {{"lvl.tr2", "/QuickSand", "", "1"}, flag, 2},
@@ -94,7 +96,7 @@ TEST_F(CliTest, HelpRefusalsAndArgumentChecksLeaveTheFileAlone) {
 }
 
 TEST_F(CliTest, VersionIsOneLineWithoutTheBanner) {
-  for (const std::vector<std::string>& args : {std::vector<std::string>{"--version"}, {"--version", "x", "/Info"}}) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--version"}, {"--version", "x", "/Info"}, {"lvl.tr2", "--version"}}) {
     const BinaryRun run = RunBinary(dir_, QM_TOOL_PATH, args);
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "Quillmap 1.0\r\n");

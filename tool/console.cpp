@@ -20,6 +20,11 @@ void TStreamConsole::Line(std::string_view text) {
     std::fflush(Stream_);
 }
 
+void TStreamConsole::Raw(std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), Stream_);
+    std::fflush(Stream_);
+}
+
 bool TStreamConsole::Failed() const { return std::ferror(Stream_) != 0; }
 
 } // namespace qm

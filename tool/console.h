@@ -13,6 +13,33 @@ public:
     virtual ~TConsole() = default;
     // Writes text and the CR LF line end.
     virtual void Line(std::string_view text) = 0;
+    // A line that only tells how far the run has got ("Loading Level..."):
+    // written as any other, unless the run is quiet.
+    virtual void Progress(std::string_view text) { Line(text); }
+    // The error report: the message (its full stop added), the place and what
+    // the user probably has to put right, each on a line when not empty.
+    virtual void Error(std::string_view message, std::string_view where, std::string_view hint) {
+        std::string text(message);
+        if (text.empty() || text.back() != '.') text += '.';
+        Line(text);
+        if (!where.empty()) Line(where);
+        if (!hint.empty()) Line(hint);
+    }
+    // Text written as it is, line ends included (a JSON document).
+    virtual void Raw(std::string_view text) = 0;
+};
+
+// The console of a quiet run: progress lines are left out, every other line
+// goes to the console it wraps.
+class TQuietConsole : public TConsole {
+public:
+    explicit TQuietConsole(TConsole& inner) : Inner_(inner) {}
+    void Line(std::string_view text) override { Inner_.Line(text); }
+    void Progress(std::string_view) override {}
+    void Raw(std::string_view text) override { Inner_.Raw(text); }
+
+private:
+    TConsole& Inner_;
 };
 
 // Writes to a standard stream (binary mode, so the line end stays CR LF).
@@ -21,6 +48,7 @@ class TStreamConsole : public TConsole {
 public:
     explicit TStreamConsole(std::FILE* stream);
     void Line(std::string_view text) override;
+    void Raw(std::string_view text) override;
     // True once any write or flush of the stream has failed.
     bool Failed() const;
 
@@ -35,6 +63,7 @@ public:
         Text.append(text);
         Text.append("\r\n");
     }
+    void Raw(std::string_view text) override { Text.append(text); }
     std::string Text;
 };
 

@@ -4,14 +4,31 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "console.h"
 #include "trlevel.h"
 
 namespace qm {
 
+// The numbers of the level report.
+struct TReport {
+    std::string Version;  // "TR1" .. "TR5", or "unknown"
+    int64_t Rooms = 0, TexturePages = 0, Textures = 0, AnimatedTextures = 0, Items = 0, Cameras = 0, Boxes = 0,
+            Overlaps = 0, Statics = 0, Lights = 0, MaxVertices = 0, MaxRectangles = 0, MaxTriangles = 0;
+    int64_t StartRoom = -1;  // the room of the last item of object id 0; -1 when there is none
+};
+TReport ReportOf(const Ttrlevel& L);
+
 // "/Info": the level report, from the version line to "Done.".
 void PrintReport(const Ttrlevel& L, TConsole& out);
+
+// The ids the listings show: the distinct item object ids below 512 in
+// increasing order, the static mesh ids in table order, the texture ids of
+// each animated texture group.
+std::vector<int32_t> ItemIds(const Ttrlevel& L);
+std::vector<int32_t> StaticIds(const Ttrlevel& L);
+std::vector<std::vector<int32_t>> AnimatedTextureGroups(const Ttrlevel& L);
 
 // "/ShowItems", "/ShowStatics", "/ShowAnimtext": heading, empty line, body, "Done.".
 void PrintItemIds(const Ttrlevel& L, TConsole& out);

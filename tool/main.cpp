@@ -17,6 +17,9 @@
 #endif
 #include <windows.h>
 #include <shellapi.h>
+
+#include <algorithm>
+#include <cwctype>
 #else
 #include <fcntl.h>
 #include <unistd.h>
@@ -50,6 +53,78 @@ bool WideArguments(std::vector<std::string>& args) {
         args.push_back(Utf8(wide[i]));
     ::LocalFree(wide);
     return true;
+}
+
+std::wstring Wide(const std::string& utf8) {
+    const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
+    if (n <= 1)
+        return {};
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, wide.data(), n);
+    wide.pop_back();
+    return wide;
+}
+
+// True when name matches pattern, where * stands for any run of characters and
+// ? for one; letters match in either case, as Windows names do.
+bool Matches(const std::wstring& pattern, const std::wstring& name) {
+    size_t p = 0, n = 0, star = std::wstring::npos, resume = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == L'*') {
+            star = p++, resume = n;
+        } else if (p < pattern.size() &&
+                   (pattern[p] == L'?' || ::towlower(pattern[p]) == ::towlower(name[n]))) {
+            ++p, ++n;
+        } else if (star != std::wstring::npos) {
+            p = star + 1, n = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == L'*')
+        ++p;
+    return p == pattern.size();
+}
+
+// The names a word with * or ? stands for, in a folder it names or the current
+// one, sorted; hidden names (starting with ".") only when the pattern starts so.
+std::vector<std::string> NamesMatching(const std::string& word) {
+    const size_t cut = word.find_last_of("/\\");
+    const std::string folder = cut == std::string::npos ? "" : word.substr(0, cut + 1);
+    const std::wstring pattern = Wide(word.substr(folder.size()));
+    std::vector<std::string> names;
+    if (folder.find_first_of("*?") != std::string::npos || pattern.empty())
+        return names;
+    WIN32_FIND_DATAW found;
+    const HANDLE search = ::FindFirstFileW(Wide(folder + "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L".." || (name[0] == L'.' && pattern[0] != L'.'))
+            continue;
+        if (Matches(pattern, name))
+            names.push_back(folder + Utf8(name.c_str()));
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// cmd.exe hands * and ? to the program as typed. A word with them that names
+// files becomes those names, sorted, as a POSIX shell would make it; a word
+// that names none, and every option and switch, stays as it is.
+void ExpandWildcards(std::vector<std::string>& args) {
+    std::vector<std::string> expanded;
+    for (const std::string& word : args) {
+        const bool pattern = word.find_first_of("*?") != std::string::npos && word[0] != '/' && word[0] != '-';
+        const std::vector<std::string> names = pattern ? NamesMatching(word) : std::vector<std::string>{};
+        if (names.empty())
+            expanded.push_back(word);
+        else
+            expanded.insert(expanded.end(), names.begin(), names.end());
+    }
+    args.swap(expanded);
 }
 
 // Messages echo file names as UTF-8 bytes, the same bytes as on other
@@ -114,6 +189,7 @@ int main(int argc, char** argv) {
     const qm::TUtf8ConsoleWindow utf8Console;
     if (!qm::WideArguments(args))
         args.assign(argv + 1, argv + argc);
+    qm::ExpandWildcards(args);
 #else
     qm::ReserveStandardDescriptors();
     // A closed pipe fails the write (and is reported) instead of ending the process.

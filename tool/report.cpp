@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <string>
+#include <string_view>
 
 #include "functions.h"
 
@@ -24,39 +26,50 @@ void Count(TConsole& out, const char* label, int64_t value) { out.Line(label + s
 
 } // namespace
 
-void PrintReport(const Ttrlevel& L, TConsole& out) {
-    out.Line(VersionLine(L.LevelVersion));
-    Count(out, "Total Rooms:", L.RoomCount);
-    Count(out, "Total Textures pages:", L.TexturePageCount);
-    Count(out, "Total Textures:", L.ObjectTextureCount);
+TReport ReportOf(const Ttrlevel& L) {
+    TReport r;
+    r.Version = VersionLine(L.LevelVersion) + std::string_view("Level Version: ").size();
+    r.Rooms = L.RoomCount;
+    r.TexturePages = L.TexturePageCount;
+    r.Textures = L.ObjectTextureCount;
     // The first word is the number of groups; an empty list has none.
-    Count(out, "Total Animated Textures:", L.AnimatedTextures.empty() ? 0 : L.AnimatedTextures[0]);
-    Count(out, "Total Items:", L.ItemCount);
-    Count(out, "Total Cameras:", L.CameraCount);
-    Count(out, "Total Boxes:", L.BoxCount);
-    Count(out, "Total Overlaps:", L.OverlapCount);
-    out.Line("Counting vertices & polygons, statics & lights...");
-
-    int32_t statics = 0, lights = 0, maxVertices = 0, maxRectangles = 0, maxTriangles = 0;
-    for (const RoomRecord& r : L.Rooms) {
-        if (r.VertexCount > maxVertices) maxVertices = r.VertexCount;
-        if (r.RectangleCount > maxRectangles) maxRectangles = r.RectangleCount;
-        if (r.TriangleCount > maxTriangles) maxTriangles = r.TriangleCount;
-        statics += r.StaticCount;
-        lights += r.LightCount;
+    r.AnimatedTextures = L.AnimatedTextures.empty() ? 0 : L.AnimatedTextures[0];
+    r.Items = L.ItemCount;
+    r.Cameras = L.CameraCount;
+    r.Boxes = L.BoxCount;
+    r.Overlaps = L.OverlapCount;
+    for (const RoomRecord& room : L.Rooms) {
+        r.MaxVertices = std::max<int64_t>(r.MaxVertices, room.VertexCount);
+        r.MaxRectangles = std::max<int64_t>(r.MaxRectangles, room.RectangleCount);
+        r.MaxTriangles = std::max<int64_t>(r.MaxTriangles, room.TriangleCount);
+        r.Statics += room.StaticCount;
+        r.Lights += room.LightCount;
     }
-    Count(out, "Total Statics meshes:", statics);
-    Count(out, "Total spots lights   :", lights);
-    Count(out, "Maximum Vertices used:", maxVertices);
-    Count(out, "Maximum Rectangles used:", maxRectangles);
-    Count(out, "Maximum Triangles used:", maxTriangles);
-
     // The last item of object id 0 (the player character) decides; -1 when the
     // level has none.
-    int32_t startRoom = -1;
     for (const TRec<24>& item : L.Items24)
-        if (GetU16(item.data()) == 0) startRoom = GetU16(item.data() + 2);
-    Count(out, "Lara start a room:", startRoom);
+        if (GetU16(item.data()) == 0) r.StartRoom = GetU16(item.data() + 2);
+    return r;
+}
+
+void PrintReport(const Ttrlevel& L, TConsole& out) {
+    const TReport r = ReportOf(L);
+    out.Line(VersionLine(L.LevelVersion));
+    Count(out, "Total Rooms:", r.Rooms);
+    Count(out, "Total Textures pages:", r.TexturePages);
+    Count(out, "Total Textures:", r.Textures);
+    Count(out, "Total Animated Textures:", r.AnimatedTextures);
+    Count(out, "Total Items:", r.Items);
+    Count(out, "Total Cameras:", r.Cameras);
+    Count(out, "Total Boxes:", r.Boxes);
+    Count(out, "Total Overlaps:", r.Overlaps);
+    out.Progress("Counting vertices & polygons, statics & lights...");
+    Count(out, "Total Statics meshes:", r.Statics);
+    Count(out, "Total spots lights   :", r.Lights);
+    Count(out, "Maximum Vertices used:", r.MaxVertices);
+    Count(out, "Maximum Rectangles used:", r.MaxRectangles);
+    Count(out, "Maximum Triangles used:", r.MaxTriangles);
+    Count(out, "Lara start a room:", r.StartRoom);
     out.Line("");
     out.Line("Done.");
 }

@@ -1,14 +1,23 @@
+// One level's part of a run: the function table, and the steps of one function
+// from the argument checks to the save.
 #include "run.h"
 
+#include <algorithm>
+#include <filesystem>
 #include <new>
 #include <optional>
 #include <utility>
 
 #include "args.h"
+#include "backup.h"
+#include "dryrun.h"
 #include "errors.h"
 #include "functions.h"
+#include "jsonout.h"
 #include "lock.h"
+#include "options.h"
 #include "platform.h"
+#include "runlevel.h"
 #include "trlevel.h"
 
 namespace qm {
@@ -21,6 +30,8 @@ std::string UpperAscii(std::string s) {
     return s;
 }
 
+} // namespace
+
 void Banner(TConsole& out) {
     out.Line("Quillmap V 1.0 - March 2001");
     out.Line("");
@@ -29,11 +40,12 @@ void Banner(TConsole& out) {
     out.Line("");
 }
 
-// Ends a run with a one-line user error.
 int Refuse(TConsole& out, const std::string& message) {
     out.Line(message);
     return ExitUserError;
 }
+
+namespace {
 
 // Resolves the room range from the arguments at fromPos and fromPos + 1. A range
 // that does not start inside the level is refused with a message (false).
@@ -63,6 +75,8 @@ struct TJob {
     Ttrlevel& Level;
     const TArgs& Args;
     TConsole& Out;
+    bool DryRun = false;  // show what would be written, write nothing
+    TJson* Result = nullptr;  // --json: the function's result goes here instead of to Out
     int32_t Value = 0;
     int32_t From = 0, To = 0;
 };
@@ -107,11 +121,39 @@ void WorkTextures(TJob& j) {
     EditTextures(j.Level, oldId, NewTextureWord(j), j.From, j.To);
 }
 
+std::filesystem::path PathOf(const std::string& utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+bool IsFolder(const std::string& name) {
+    std::error_code error;
+    return !name.empty() && std::filesystem::is_directory(PathOf(name), error);
+}
+
+// The line under a failed store of a new file whose folder is not there.
+std::string MissingFolderHint(const std::string& fileName) {
+    const std::filesystem::path folder = PathOf(fileName).parent_path();
+    std::error_code error;
+    if (folder.empty() || std::filesystem::exists(folder, error)) return {};
+    const std::u8string name = folder.u8string();
+    return "the folder " + std::string(name.begin(), name.end()) + " does not exist";
+}
+
 // "/Map OUT.svg": the picture is drawn in memory, then stored crash-safely.
 void WorkMap(TJob& j) {
     const std::string svg = MapSvg(j.Level, j.Args.At(1), j.From, j.To);
-    j.Out.Line("Saving the map...");
-    StoreMap(j.Args.At(3), svg);
+    if (j.DryRun) {
+        j.Out.Line("The map was drawn; nothing was saved.");
+        return;
+    }
+    j.Out.Progress("Saving the map...");
+    try {
+        StoreMap(j.Args.At(3), svg);
+        if (j.Result) *j.Result = TJson{{"saved", j.Args.At(3)}};
+    } catch (EQuillError& e) {
+        e.Hint = MissingFolderHint(j.Args.At(3));
+        throw;
+    }
     j.Out.Line("Done.");
 }
 
@@ -121,7 +163,7 @@ constexpr const char* kNoFlag = "Please especify 0 or 1";
 // In the order of the help. A switch matches exactly one row, so the order of
 // the rows does not change which function a switch selects.
 constexpr TFunctionRow Functions[] = {
-    {.Switch = "/INFO", .Help = "/Info = get level info", .Work = [](TJob& j) { PrintReport(j.Level, j.Out); }},
+    {.Switch = "/INFO", .Help = "/Info = get level info", .Work = [](TJob& j) { j.Result ? void(*j.Result = TJson{{"report", ReportJson(j.Level)}}) : PrintReport(j.Level, j.Out); }},
     {.Switch = "/STEP_SOUND", .Help = "/Step_sound  <floorSoundId> = replace floor sound ids. (0-3)", .Needed = 1,
      .Missing = kMissing, .NumberValue = true, .MinVersion = KindTR3,
      .TooOld = "Function Only for Tr3 and above version", .Progress = "Changing Floor Sound...", .RangeAt = 4,
@@ -140,17 +182,25 @@ constexpr TFunctionRow Functions[] = {
      .Missing = kMissing, .NumberValue = true, .Progress = "Changing Textures Ids...", .RangeAt = 5,
      .CheckLoaded = CheckTextures, .Work = WorkTextures, .Saves = true},
     {.Switch = "/SHOWITEMS", .Help = "/ShowItems = Show ItemsId used in level",
-     .Work = [](TJob& j) { PrintItemIds(j.Level, j.Out); }},
+     .Work = [](TJob& j) { j.Result ? void(*j.Result = TJson{{"items", ItemIds(j.Level)}}) : PrintItemIds(j.Level, j.Out); }},
     {.Switch = "/SHOWSTATICS", .Help = "/Showstatics = Show Statics Mesh id used in levels",
-     .Work = [](TJob& j) { PrintStaticIds(j.Level, j.Out); }},
+     .Work = [](TJob& j) { j.Result ? void(*j.Result = TJson{{"statics", StaticIds(j.Level)}}) : PrintStaticIds(j.Level, j.Out); }},
     {.Switch = "/SHOWANIMTEXT", .Help = "/ShowAnimtext = Show animated textures table",
-     .Work = [](TJob& j) { PrintAnimatedTextures(j.Level, j.Out); }},
+     .Work = [](TJob& j) {
+         j.Result ? void(*j.Result = TJson{{"animatedTextures", AnimatedTextureGroups(j.Level)}})
+                  : PrintAnimatedTextures(j.Level, j.Out);
+     }},
     {.Switch = "/SHOWROOMS", .Help = "/ShowRooms = Show rooms table (position, size, flags, light, counts)",
-     .RangeAt = 3, .ShowsRooms = true, .Work = [](TJob& j) { PrintRoomTable(j.Level, j.From, j.To, j.Out); }},
+     .RangeAt = 3, .ShowsRooms = true, .Work = [](TJob& j) {
+         j.Result ? void(*j.Result = TJson{{"rooms", RoomTableJson(j.Level, j.From, j.To)}})
+                  : PrintRoomTable(j.Level, j.From, j.To, j.Out);
+     }},
     {.Switch = "/MAP", .Help = "/Map <file.svg> = Draw the rooms seen from above into an SVG picture", .Needed = 1,
      .Missing = kMissing, .Check = [](const TArgs& a) { return MapTargetRefusal(a.At(3), a.At(1)); },
      .Progress = "Drawing the map...", .RangeAt = 4, .ShowsRooms = true, .Work = WorkMap},
 };
+
+} // namespace
 
 void Help(TConsole& out) {
     out.Line("Sintax: Quillmap filename /<function>  From_Room To_Room");
@@ -161,7 +211,9 @@ void Help(TConsole& out) {
     out.Line("If rooms range is not especified all rooms are assumed.");
 }
 
-const TFunctionRow* FindFunction(const std::string& text) {
+namespace {
+
+const TFunctionRow* FindRow(const std::string& text) {
     const std::string wanted = UpperAscii(text);
     for (const TFunctionRow& row : Functions)
         if (wanted == row.Switch) return &row;
@@ -174,23 +226,40 @@ bool AnyPresent(const TArgs& args, size_t first, size_t count) {
     return false;
 }
 
+// nullptr when the edited level may be written to output (none given: the
+// level itself); otherwise the one-line message that refuses it. The level
+// must never be replaced through another of its names.
+const char* OutputRefusal(const TFunctionRow& fn, const std::string& output, const std::string& levelName) {
+    if (output.empty()) return nullptr;
+    if (!fn.Saves) return "--output is for the functions that edit a level.";
+    std::error_code error;
+    if (output == levelName || std::filesystem::equivalent(PathOf(output), PathOf(levelName), error))
+        return "--output must name another file than the level.";
+    if (IsFolder(output)) return "--output must name a file, not a folder.";
+    return nullptr;
+}
+
 // The steps of one matched function, from the argument check to "Done.".
-int RunFunction(const TFunctionRow& fn, const TArgs& args, TConsole& out, Ttrlevel& level, bool* saved) {
+int RunFunction(const TFunctionRow& fn, const TArgs& args, const TOptions& options, TConsole& out, Ttrlevel& level,
+                bool* saved, TJson* result) {
     const std::string& name = args.At(1);
     if (fn.Needed > 0 && !AnyPresent(args, 3, fn.Needed)) return Refuse(out, fn.Missing);
     if (const char* refusal = fn.Check ? fn.Check(args) : nullptr) return Refuse(out, refusal);
-    TJob job{.Level = level, .Args = args, .Out = out};
+    if (const char* refusal = OutputRefusal(fn, options.Output, name)) return Refuse(out, refusal);
+    TJob job{.Level = level, .Args = args, .Out = out, .DryRun = options.DryRun, .Result = result};
     if (fn.NumberValue) job.Value = StrToInt(args.At(3));
 
     // An edit holds the level's lock from before loading until its save is in
     // place, so that another edit of the level waits and then loads this one's
-    // result instead of overwriting it.
+    // result instead of overwriting it. A dry run and a save to another file
+    // leave the level as it is and need none.
     std::optional<TEditLock> lock;
-    if (fn.Saves) lock.emplace(name, [&out] { out.Line("Waiting for another edit of this level to finish..."); });
-    out.Line("Loading Level...");
+    if (fn.Saves && !options.DryRun && options.Output.empty())
+        lock.emplace(name, [&out] { out.Line("Waiting for another edit of this level to finish..."); });
+    out.Progress("Loading Level...");
     if (level.LoadLevel(name) != 0) return Refuse(out, "Invalid tr level format.");
     if (level.LevelVersion < fn.MinVersion) return Refuse(out, fn.TooOld);
-    if (fn.Progress) out.Line(fn.Progress);
+    if (fn.Progress) out.Progress(fn.Progress);
     if (fn.RangeAt > 0) {
         // Without a range, a function that only shows rooms shows none of a
         // level without rooms; the edits refuse such a level.
@@ -200,73 +269,63 @@ int RunFunction(const TFunctionRow& fn, const TArgs& args, TConsole& out, Ttrlev
     if (fn.CheckLoaded)
         if (const std::string refusal = fn.CheckLoaded(job); !refusal.empty()) return Refuse(out, refusal);
 
+    // A dry run keeps the rooms as they were, to show what the edit changed.
+    const bool preview = fn.Saves && options.DryRun;
+    const std::vector<TRoomBefore> before = preview ? RoomsBefore(level, job.From, job.To) : std::vector<TRoomBefore>{};
     fn.Work(job);
+    if (preview) {
+        const std::vector<TRoomChange> changes = RoomChanges(before, level, job.From);
+        if (result) *result = TJson{{"changes", RoomChangesJson(changes)}};
+        else PrintRoomChanges(changes, out);
+        return ExitDone;
+    }
     if (fn.Saves) {
-        out.Line("Saving the level...");
-        level.SaveLevel(name);
+        out.Progress("Saving the level...");
+        const std::string& target = options.Output.empty() ? name : options.Output;
+        if (options.Backup && options.Output.empty()) KeepBackup(name, level.Stamp);
+        level.SaveLevel(target);
         if (saved) *saved = true;
+        if (result) *result = TJson{{"saved", target}};
         out.Line("Done.");
     }
     return ExitDone;
 }
 
-// "/h" in any case, and the help switches of other command-line programs: no
-// level file can sensibly be called by any of these names.
-bool IsHelpSwitch(const std::string& arg) {
-    return UpperAscii(arg) == "/H" || arg == "-h" || arg == "--help" || arg == "/?";
-}
-
-int Run(const TArgs& args, TConsole& out, Ttrlevel& level, bool* saved) {
-    if (args.At(1) == "--version") {
-        out.Line("Quillmap " QM_VERSION);
-        return ExitDone;
-    }
-    Banner(out);
-    if (args.Count() == 0 || IsHelpSwitch(args.At(1))) {
-        Help(out);
-        return ExitDone;
-    }
-    const std::string& name = args.At(1);
-    if (!FileExists(name)) return Refuse(out, name + " not found.");
-    const TFunctionRow* fn = FindFunction(args.At(2));
-    if (!fn) return Refuse(out, "Invalid command function, type Quillmap /h");
-    return RunFunction(*fn, args, out, level, saved);
-}
-
-// Writes the error report to out, and keeps its lines in kept when given.
-void ErrorReport(TConsole& out, std::string message, const std::string& where, std::vector<std::string>* kept) {
-    if (message.empty() || message.back() != '.') message += '.';
-    out.Line(message);
-    if (!where.empty()) out.Line(where);
-    if (!kept) return;
-    kept->push_back(std::move(message));
-    if (!where.empty()) kept->push_back(where);
+// The line under "X not found." that says what was probably meant.
+void NotFoundHint(const std::string& name, TConsole& out) {
+    if (FindRow(name)) out.Line("the level file comes first: quillmap LEVEL /Function \u2026");
+    else if (IsFolder(name)) out.Line(name + " is a folder, not a level file");
 }
 
 } // namespace
 
-// The level a run keeps to the end of the process: a global with external
-// linkage, so the pointer is really stored and the level stays reachable (leak
-// checkers do not count it as lost).
-Ttrlevel* GKeptLevel = nullptr;
+bool IsFunctionSwitch(const std::string& text) { return FindRow(text) != nullptr; }
 
-int RunTool(const std::vector<std::string>& args, TConsole& out, bool keepLevel, bool* saved,
-            std::vector<std::string>* errorReport) {
-    if (saved) *saved = false;
-    if (errorReport) errorReport->clear();
+// "/h" in any case, and "/?": no level file can sensibly be called by either
+// name. The option spellings -h and --help are options and may stand anywhere.
+bool IsHelpSwitch(const std::string& arg) { return UpperAscii(arg) == "/H" || arg == "/?"; }
+
+// One level of a run: the existence test, then the function, as a run of this
+// level alone would take them. An error ends this level only.
+int RunLevel(const std::vector<std::string>& levelArgs, const TOptions& options, TConsole& out, Ttrlevel& level,
+             bool* saved, TJson* result) {
+    const TArgs args(levelArgs);
     try {
-        if (keepLevel) {
-            GKeptLevel = new Ttrlevel;
-            return Run(TArgs(args), out, *GKeptLevel, saved);
+        const std::string& name = args.At(1);
+        if (!FileExists(name)) {
+            out.Line(name + " not found.");
+            NotFoundHint(name, out);
+            return ExitUserError;
         }
-        Ttrlevel level;
-        return Run(TArgs(args), out, level, saved);
+        const TFunctionRow* fn = FindRow(args.At(2));
+        if (!fn) return Refuse(out, "Invalid command function, type Quillmap /h");
+        return RunFunction(*fn, args, options, out, level, saved, result);
     } catch (const EQuillError& e) {
-        ErrorReport(out, e.what(), e.Where, errorReport);
+        out.Error(e.what(), e.Where, e.Hint);
     } catch (const std::bad_alloc&) {
-        ErrorReport(out, "Out of memory", "", errorReport);
+        out.Error("Out of memory", "", "");
     } catch (const std::exception& e) {
-        ErrorReport(out, e.what(), "", errorReport);
+        out.Error(e.what(), "", "");
     }
     return ExitError;
 }

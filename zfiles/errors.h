@@ -18,6 +18,9 @@ public:
         : std::runtime_error(message), Where(std::move(where)) {}
     // Where the error happened, for the report's second line; empty when unknown.
     std::string Where;
+    // What the user probably has to put right, for a line under the place; empty
+    // when nothing more can be said.
+    std::string Hint;
 };
 
 // Input/output errors with the runtime's error codes.

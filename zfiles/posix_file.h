@@ -74,9 +74,10 @@ public:
     TSignalCleanup& operator=(const TSignalCleanup&) = delete;
     ~TSignalCleanup();
 
-    // Both only with the signals blocked (TSignalsBlocked). The file to
-    // remove is name in the folder open as folderFd, which must stay open
-    // until Forget or the end of the cleanup's lifetime.
+    // Both only with the signals blocked (TSignalsBlocked), for the store of
+    // the calling thread. The file to remove is name in the folder open as
+    // folderFd, which must stay open until Forget or the end of the cleanup's
+    // lifetime.
     static void Record(int folderFd, const std::string& name);
     static void Forget();
 };
@@ -90,10 +91,6 @@ public:
     TFileSizeSignalIgnored(const TFileSizeSignalIgnored&) = delete;
     TFileSizeSignalIgnored& operator=(const TFileSizeSignalIgnored&) = delete;
     ~TFileSizeSignalIgnored();
-
-private:
-    struct sigaction Previous_ {};
-    bool Changed_ = false;
 };
 
 // Throws EInOutError "File access denied", placed at where, when the existing

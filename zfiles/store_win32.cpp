@@ -5,6 +5,7 @@
 // moved in with write-through). While the temporary file exists, a console
 // Ctrl-C, Ctrl-Break or close event deletes it before the run ends.
 #include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -22,7 +23,9 @@ namespace {
 // deleting the file while the store creates it or hands its name over.
 
 SRWLOCK GPendingLock = SRWLOCK_INIT;
-std::wstring GPendingTemp; // the temporary file to delete; guarded by GPendingLock
+// The temporary file of each running store (one a thread) to delete; guarded
+// by GPendingLock.
+std::map<DWORD, std::wstring> GPendingTemps;
 
 class TPendingLock {
 public:
@@ -35,9 +38,9 @@ public:
 BOOL WINAPI DeleteTemporaryOnConsoleEvent(DWORD event) {
     if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) {
         TPendingLock lock;
-        if (!GPendingTemp.empty())
-            ::DeleteFileW(GPendingTemp.c_str());
-        GPendingTemp.clear();
+        for (const auto& pending : GPendingTemps)
+            ::DeleteFileW(pending.second.c_str());
+        GPendingTemps.clear();
     }
     return FALSE; // the next handler, in the end the system's, ends the run as before
 }
@@ -55,7 +58,7 @@ public:
     }
     static void Forget() {
         TPendingLock lock;
-        GPendingTemp.clear();
+        GPendingTemps.erase(::GetCurrentThreadId());
     }
 
 private:
@@ -121,7 +124,7 @@ THandle CreateTemporary(const std::wstring& dir, const std::wstring& base, std::
         THandle h(::CreateFileW(temp.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
         if (h.Valid()) {
-            GPendingTemp = temp;
+            GPendingTemps[::GetCurrentThreadId()] = temp;
             return THandle(h.Release());
         }
         const DWORD e = ::GetLastError();
@@ -235,14 +238,14 @@ TFileStamp StoreFileReplacing(const std::string& name, const std::vector<const v
                 if (!::MoveFileExW(temp.c_str(), target.c_str(), moveFlags)) {
                     keepTemp = e == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2;
                     if (keepTemp)
-                        GPendingTemp.clear();
+                        GPendingTemps.erase(::GetCurrentThreadId());
                     ThrowLastError(keepTemp ? replacing + "; the new content is kept in " + tempName : replacing);
                 }
             } else {
                 throw ErrorFromWin32(e, replacing);
             }
         }
-        GPendingTemp.clear();
+        GPendingTemps.erase(::GetCurrentThreadId());
     } catch (...) {
         h.Reset();
         if (!keepTemp)

@@ -1,0 +1,112 @@
+#include "options.h"
+
+#include <algorithm>
+
+namespace qm {
+
+namespace {
+
+// One option: its spellings and what it sets, a flag or a value. A new option
+// is one more row.
+struct TOptionRow {
+    const char* Short;  // "-q", or nullptr
+    const char* Long;   // "--quiet"
+    bool TOptions::*Flag = nullptr;
+    std::string TOptions::*Value = nullptr;
+};
+
+constexpr TOptionRow OptionRows[] = {
+    {"-h", "--help", &TOptions::Help},
+    {nullptr, "--version", &TOptions::Version},
+    {"-q", "--quiet", &TOptions::Quiet},
+    {"-n", "--dry-run", &TOptions::DryRun},
+    {"-b", "--backup", &TOptions::Backup},
+    {nullptr, "--json", &TOptions::Json},
+    {"-o", "--output", nullptr, &TOptions::Output},
+    {"-j", "--jobs", nullptr, &TOptions::JobsText},
+};
+
+bool LooksLikeOption(const std::string& word) {
+    return word.size() >= 2 && word[0] == '-' && !(word[1] >= '0' && word[1] <= '9');
+}
+
+const TOptionRow* FindOption(const std::string& word) {
+    for (const TOptionRow& row : OptionRows)
+        if ((row.Short && word == row.Short) || word == row.Long) return &row;
+    return nullptr;
+}
+
+std::string Lower(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return s;
+}
+
+// The number of single-character edits between a and b.
+size_t EditDistance(const std::string& a, const std::string& b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// A plain decimal count; 0 for anything else.
+int JobCount(const std::string& text) {
+    if (text.empty() || text.size() > 4) return 0;
+    int n = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return 0;
+        n = n * 10 + (c - '0');
+    }
+    return n;
+}
+
+} // namespace
+
+TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
+    TCommandLine line;
+    bool optionsEnded = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& word = args[i];
+        const size_t equals = word.rfind("--", 0) == 0 ? word.find('=') : std::string::npos;
+        const std::string name = word.substr(0, equals);
+        if (optionsEnded || !LooksLikeOption(word)) {
+            line.Positional.push_back(word);
+        } else if (word == "--") {
+            optionsEnded = true;
+        } else if (const TOptionRow* row = FindOption(name); row && row->Value) {
+            if (equals != std::string::npos) line.Options.*row->Value = word.substr(equals + 1);
+            else if (i + 1 < args.size()) line.Options.*row->Value = args[++i];
+            if (line.Options.*row->Value == "" && line.MissingValue.empty()) line.MissingValue = name;
+        } else if (row && equals == std::string::npos) {
+            line.Options.*row->Flag = true;
+        } else if (line.Unknown.empty()) {
+            line.Unknown = word;
+        }
+    }
+    if (!line.Options.JobsText.empty()) line.Options.Jobs = JobCount(line.Options.JobsText);
+    return line;
+}
+
+std::string LikelyOption(const std::string& word) {
+    const std::string lower = Lower(word);
+    std::string best;
+    size_t bestDistance = 3;  // more edits than two is not a typing slip
+    for (const TOptionRow& row : OptionRows)
+        for (const char* spelling : {row.Short, row.Long}) {
+            if (!spelling) continue;
+            const size_t d = EditDistance(lower, spelling);
+            if (d < bestDistance && (d == 0 || std::string(spelling).size() > 2)) bestDistance = d, best = spelling;
+        }
+    return best;
+}
+
+} // namespace qm
