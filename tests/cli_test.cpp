@@ -20,6 +20,8 @@ const std::string kHelp = Lines({
     "/Textures <oldtextid> <newtextid> = Change textures ids", "/ShowItems = Show ItemsId used in level",
     "/Showstatics = Show Statics Mesh id used in levels", "/ShowAnimtext = Show animated textures table",
     "/ShowRooms = Show rooms table (position, size, flags, light, counts)",
+    "/ShowSounds = Show floor sound ids and their sectors per room",
+    "/ShowTextures = Show textures ids and their faces per room",
     "/Map <file.svg> = Draw the rooms seen from above into an SVG picture", "",
     "If rooms range is not especified all rooms are assumed."});
 const std::string kLoading = "Loading Level...";

@@ -44,6 +44,7 @@ TEST(JsonOutput, SameNumbersAsTheTextForEveryKindAndFunction) {
     std::vector<const char*> args;
     size_t skipLines;  // the text lines before the numbers
     const char* jq;
+    int fromKind = 1;  // the first kind the function works on
   } rows[] = {
       {{"/Info"}, 1, ".report | [.rooms, .texturePages, .textures, .animatedTextures, .items, .cameras, .boxes, "
                      ".overlaps, .staticMeshes, .lights, .maxVertices, .maxRectangles, .maxTriangles, .startRoom]"},
@@ -52,6 +53,8 @@ TEST(JsonOutput, SameNumbersAsTheTextForEveryKindAndFunction) {
       {{"/ShowAnimtext"}, 2, "[.animatedTextures | to_entries[] | (.key + 1), .value[]]"},
       {{"/ShowRooms", "1", "2"}, 3, "[.rooms[] | .room, .x, .z, .sizeX, .sizeZ, .floor, .ceiling, (\"0000\" + (.flags | tostring))[-4:], .light, "
                                     ".alternate, .vertices, .rectangles, .triangles, .sprites, .portals, .lights, .statics]"},
+      {{"/ShowSounds"}, 2, "[.rooms[] | .room, (.sounds[] | .value, .sectors)]", 5},
+      {{"/ShowTextures", "1"}, 2, "[.rooms[] | .room, (.textures[] | .id, .faces)]"},
       {{"/Water", "1", "--dry-run"}, 0, "[.changes.rooms[] | .room, .flags.old, .flags.new] + [.changes.totals[]]"},
   };
   for (int kind = 1; kind <= 7; ++kind) {
@@ -60,6 +63,7 @@ TEST(JsonOutput, SameNumbersAsTheTextForEveryKindAndFunction) {
     for (BRoom& r : L.rooms) r.flags = {0x00, 0x00};  // the table shows them in hexadecimal
     WriteBytes(scratch.path / name, Build(L));
     for (const auto& row : rows) {
+      if (kind < row.fromKind) continue;
       std::string args;
       for (const char* a : row.args) args += std::string(" ") + a;
       SCOPED_TRACE(name + args);

@@ -41,19 +41,20 @@ std::string Count(size_t n, const char* one, const char* many) {
 
 } // namespace
 
-std::vector<TRoomBefore> RoomsBefore(const Ttrlevel& L, int32_t from, int32_t to) {
-    std::vector<TRoomBefore> rooms;
-    for (int32_t i = from; i <= to; ++i) {
+std::vector<TRoomBefore> RoomsBefore(const Ttrlevel& L, const std::vector<int32_t>& rooms) {
+    std::vector<TRoomBefore> before;
+    for (int32_t i : rooms) {
         const RoomRecord& r = L.Rooms[size_t(i)];
-        rooms.push_back({GetU16(r.RoomFlags), GetU16(r.AmbientIntensity), SectorWords(r), FaceWords(r)});
+        before.push_back({GetU16(r.RoomFlags), GetU16(r.AmbientIntensity), SectorWords(r), FaceWords(r)});
     }
-    return rooms;
+    return before;
 }
 
-std::vector<TRoomChange> RoomChanges(const std::vector<TRoomBefore>& before, const Ttrlevel& L, int32_t from) {
+std::vector<TRoomChange> RoomChanges(const std::vector<TRoomBefore>& before, const Ttrlevel& L,
+                                     const std::vector<int32_t>& rooms) {
     std::vector<TRoomChange> changes;
-    for (size_t k = 0; k < before.size(); ++k) {
-        const int32_t room = from + int32_t(k);
+    for (size_t k = 0; k < before.size() && k < rooms.size(); ++k) {
+        const int32_t room = rooms[k];
         const RoomRecord& r = L.Rooms[size_t(room)];
         const TRoomChange c{.Room = room, .FlagsBefore = before[k].Flags, .FlagsAfter = GetU16(r.RoomFlags),
                             .LightBefore = before[k].Light, .LightAfter = GetU16(r.AmbientIntensity),

@@ -1,4 +1,4 @@
-// What an edit changes, for a run that must not save: the rooms of the range
+// What an edit changes, for a run that must not save: the rooms it acts on
 // are kept as they were before the edit, then compared with the edited level.
 #pragma once
 
@@ -27,9 +27,12 @@ struct TRoomChange {
     bool Changed() const { return FlagsBefore != FlagsAfter || LightBefore != LightAfter || Sectors || Faces; }
 };
 
-std::vector<TRoomBefore> RoomsBefore(const Ttrlevel& L, int32_t from, int32_t to);
-// The rooms from..to that the edit changed, in increasing order.
-std::vector<TRoomChange> RoomChanges(const std::vector<TRoomBefore>& before, const Ttrlevel& L, int32_t from);
+// rooms: the rooms the edit acts on, inside the level, in increasing order.
+std::vector<TRoomBefore> RoomsBefore(const Ttrlevel& L, const std::vector<int32_t>& rooms);
+// The rooms of the set that the edit changed, in increasing order; before
+// holds them as RoomsBefore kept them for the same set.
+std::vector<TRoomChange> RoomChanges(const std::vector<TRoomBefore>& before, const Ttrlevel& L,
+                                     const std::vector<int32_t>& rooms);
 
 // One line per changed room, then the line of totals that says nothing was saved.
 void PrintRoomChanges(const std::vector<TRoomChange>& changes, TConsole& out);

@@ -22,6 +22,7 @@ constexpr TOptionRow OptionRows[] = {
     {"-n", "--dry-run", &TOptions::DryRun},
     {"-b", "--backup", &TOptions::Backup},
     {nullptr, "--json", &TOptions::Json},
+    {nullptr, "--alternates", &TOptions::Alternates},
     {"-o", "--output", nullptr, &TOptions::Output},
     {"-j", "--jobs", nullptr, &TOptions::JobsText},
 };

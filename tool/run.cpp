@@ -17,8 +17,10 @@
 #include "lock.h"
 #include "options.h"
 #include "platform.h"
+#include "roomset.h"
 #include "runlevel.h"
 #include "trlevel.h"
+#include "views.h"
 
 namespace qm {
 
@@ -195,6 +197,16 @@ constexpr TFunctionRow Functions[] = {
          j.Result ? void(*j.Result = TJson{{"rooms", RoomTableJson(j.Level, j.From, j.To)}})
                   : PrintRoomTable(j.Level, j.From, j.To, j.Out);
      }},
+    {.Switch = "/SHOWSOUNDS", .Help = "/ShowSounds = Show floor sound ids and their sectors per room", .MinVersion = KindTR3,
+     .TooOld = "Function Only for Tr3 and above version", .RangeAt = 3, .ShowsRooms = true, .Work = [](TJob& j) {
+         j.Result ? void(*j.Result = TJson{{"rooms", RoomSoundsJson(j.Level, j.From, j.To)}})
+                  : PrintRoomSounds(j.Level, j.From, j.To, j.Out);
+     }},
+    {.Switch = "/SHOWTEXTURES", .Help = "/ShowTextures = Show textures ids and their faces per room", .RangeAt = 3,
+     .ShowsRooms = true, .Work = [](TJob& j) {
+         j.Result ? void(*j.Result = TJson{{"rooms", RoomTexturesJson(j.Level, j.From, j.To)}})
+                  : PrintRoomTextures(j.Level, j.From, j.To, j.Out);
+     }},
     {.Switch = "/MAP", .Help = "/Map <file.svg> = Draw the rooms seen from above into an SVG picture", .Needed = 1,
      .Missing = kMissing, .Check = [](const TArgs& a) { return MapTargetRefusal(a.At(3), a.At(1)); },
      .Progress = "Drawing the map...", .RangeAt = 4, .ShowsRooms = true, .Work = WorkMap},
@@ -239,6 +251,17 @@ const char* OutputRefusal(const TFunctionRow& fn, const std::string& output, con
     return nullptr;
 }
 
+// The work of a function: a function that shows or draws rooms takes the job's
+// range as it is; an edit runs over each run of consecutive rooms of its set.
+void WorkOn(const TFunctionRow& fn, const std::vector<int32_t>& rooms, TJob& job) {
+    if (!fn.Saves) return fn.Work(job);
+    for (const auto& [first, last] : RoomSpans(rooms)) {
+        job.From = first;
+        job.To = last;
+        fn.Work(job);
+    }
+}
+
 // The steps of one matched function, from the argument check to "Done.".
 int RunFunction(const TFunctionRow& fn, const TArgs& args, const TOptions& options, TConsole& out, Ttrlevel& level,
                 bool* saved, TJson* result) {
@@ -246,6 +269,7 @@ int RunFunction(const TFunctionRow& fn, const TArgs& args, const TOptions& optio
     if (fn.Needed > 0 && !AnyPresent(args, 3, fn.Needed)) return Refuse(out, fn.Missing);
     if (const char* refusal = fn.Check ? fn.Check(args) : nullptr) return Refuse(out, refusal);
     if (const char* refusal = OutputRefusal(fn, options.Output, name)) return Refuse(out, refusal);
+    if (options.Alternates && !fn.Saves) return Refuse(out, "--alternates is for the functions that edit a level.");
     TJob job{.Level = level, .Args = args, .Out = out, .DryRun = options.DryRun, .Result = result};
     if (fn.NumberValue) job.Value = StrToInt(args.At(3));
 
@@ -269,12 +293,16 @@ int RunFunction(const TFunctionRow& fn, const TArgs& args, const TOptions& optio
     if (fn.CheckLoaded)
         if (const std::string refusal = fn.CheckLoaded(job); !refusal.empty()) return Refuse(out, refusal);
 
-    // A dry run keeps the rooms as they were, to show what the edit changed.
+    // An edit acts on the range and, with --alternates, on the flip rooms of
+    // the range too: once for each run of consecutive rooms of that set.
+    // A dry run keeps those rooms as they were, to show what the edit changed.
     const bool preview = fn.Saves && options.DryRun;
-    const std::vector<TRoomBefore> before = preview ? RoomsBefore(level, job.From, job.To) : std::vector<TRoomBefore>{};
-    fn.Work(job);
+    const std::vector<int32_t> rooms = fn.Saves ? RoomSet(level, job.From, job.To, options.Alternates)
+                                                : std::vector<int32_t>{};
+    const std::vector<TRoomBefore> before = preview ? RoomsBefore(level, rooms) : std::vector<TRoomBefore>{};
+    WorkOn(fn, rooms, job);
     if (preview) {
-        const std::vector<TRoomChange> changes = RoomChanges(before, level, job.From);
+        const std::vector<TRoomChange> changes = RoomChanges(before, level, rooms);
         if (result) *result = TJson{{"changes", RoomChangesJson(changes)}};
         else PrintRoomChanges(changes, out);
         return ExitDone;
