@@ -17,6 +17,8 @@ const std::string kHelp = Lines({
     "/Info = get level info", "/Step_sound  <floorSoundId> = replace floor sound ids. (0-3)",
     "/Lara_Light <newlaralight> = change Lara light 0-31", "/Sky  0/1  = enable/disable sky",
     "/Water 0/1 = enable/disable water", "/QuickSand 0/1 = enable/disable quicksand",
+    "/Flag <name> 0/1 = enable/disable a room flag (Water, Sky, Wind, QuickSand ...)",
+    "/Room_Colour <R> <G> <B> = change room colour (0-255 each)",
     "/Textures <oldtextid> <newtextid> = Change textures ids", "/ShowItems = Show ItemsId used in level",
     "/Showstatics = Show Statics Mesh id used in levels", "/ShowAnimtext = Show animated textures table",
     "/ShowRooms = Show rooms table (position, size, flags, light, counts)",

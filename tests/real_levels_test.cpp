@@ -14,8 +14,9 @@ using namespace qmtest;
 namespace {
 
 // Offsets of byte 0 of each room's flags, walking the rooms from the room
-// count at `at` (kinds 1, 3, 5 and 6; TR4 inside the unpacked level data).
-std::vector<size_t> RoomFlagOffsets(const Bytes& b, size_t at, int kind) {
+// count at `at` (kinds 1, 3, 5 and 6; TR4 inside the unpacked level data);
+// ambient (when given) receives the offsets of the rooms' first ambient byte.
+std::vector<size_t> RoomFlagOffsets(const Bytes& b, size_t at, int kind, std::vector<size_t>* ambient = nullptr) {
   const size_t light = kind == 1 ? 18 : kind <= 5 ? 24 : 46, stat = kind == 1 ? 18 : 20;
   const size_t rooms = U16(b, at);
   at += 2;
@@ -24,6 +25,7 @@ std::vector<size_t> RoomFlagOffsets(const Bytes& b, size_t at, int kind) {
     at += 20 + 2 * size_t(U32(b, at + 16));  // info, geometry size in words, geometry
     at += 2 + 32 * size_t(U16(b, at));       // portals
     at += 4 + 8 * size_t(U16(b, at)) * U16(b, at + 2);  // sector grid
+    if (ambient) ambient->push_back(at);
     at += 2 + (kind >= 3 ? 2 : 0) + (kind == 3 ? 2 : 0);  // ambient values, light mode
     at += 2 + light * U16(b, at);
     at += 2 + stat * U16(b, at);
@@ -96,6 +98,45 @@ TEST_P(RealLevels, ReportListAndSave) {
   EXPECT_TRUE(Parts(ReadBytes(p), L.kind) == expected);
 }
 
+TEST_P(RealLevels, FlagAndColourEditsChangeOnlyTheirBytes) {
+  const RealLevel& L = GetParam();
+  const fs::path p = Copy(L.path);
+  const Bytes original = ReadBytes(p);
+  const std::vector<Bytes> before = Parts(original, L.kind);
+  size_t roomCount = 4;  // after the reserved word (TR4) or the head (TR1-TR3)
+  const Bytes& data = before[L.kind <= 5 ? 0 : 4];
+  if (L.kind == 1) roomCount += 8 + 65536 * size_t(U32(data, 4));
+  if (L.kind == 3 || L.kind == 5) roomCount += 1796 + 4 + 196608 * size_t(U32(data, 1796));
+  std::vector<size_t> ambient;
+  const std::vector<size_t> flags = RoomFlagOffsets(data, roomCount, L.kind, &ambient);
+  ASSERT_EQ(flags.size(), size_t(L.report[0]));
+  const bool tr4 = L.kind >= 6;
+  const struct {
+    std::vector<std::string> Args;
+    bool Refused;
+    std::function<void(Bytes&, size_t flags, size_t ambient)> Edit;
+  } edits[] = {
+      {{"/Flag", "0x4220", "1"}, false, [](Bytes& b, size_t f, size_t) { b[f] |= 0x20, b[f + 1] |= 0x42; }},
+      {{"/Flag", "0xFFFF", "0"}, false, [](Bytes& b, size_t f, size_t) { b[f] = b[f + 1] = 0; }},
+      {{"/Flag", "Wind", "1"}, L.kind == 1, [](Bytes& b, size_t f, size_t) { b[f] |= 0x20; }},
+      {{"/Flag", "reflection", "1"}, L.kind < 5, [](Bytes& b, size_t f, size_t) { b[f + 1] |= 0x02; }},
+      {{"/Room_Colour", "1", "2", "3"}, !tr4, [](Bytes& b, size_t, size_t a) { b[a] = 3, b[a + 1] = 2, b[a + 2] = 1; }},
+  };
+  for (const auto& e : edits) {
+    SCOPED_TRACE(e.Args[0] + " " + e.Args[1]);
+    WriteBytes(p, original);
+    RunOn(p, e.Args, e.Refused ? 2 : 0);
+    if (e.Refused) {
+      EXPECT_TRUE(ReadBytes(p) == original);
+      continue;
+    }
+    std::vector<Bytes> expected = before;
+    for (size_t k = 0; k < flags.size(); ++k) e.Edit(expected[tr4 ? 4 : 0], flags[k], ambient[k]);
+    EXPECT_FALSE(expected == before);
+    EXPECT_TRUE(Parts(ReadBytes(p), L.kind) == expected);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Files, RealLevels, ::testing::ValuesIn(kLevels), [](const auto& info) {
   std::string name = info.param.path;
   for (char& c : name)
@@ -163,6 +204,11 @@ TEST_F(RealTr5Level, ReportsListsAndSavesItsBytes) {
       {{"/Lara_Light", "$1234"}, [](Bytes& b, const Tr5Room& r) {
          b[r.Colour - kTr5P] = 0x34;
          b[r.Colour + 1 - kTr5P] = 0x12;
+       }},
+      {{"/Flag", "Mist", "1"}, [](Bytes& b, const Tr5Room& r) { b[r.Flags + 1 - kTr5P] |= 0x01; }},
+      {{"/Flag", "0x2020", "1"}, [](Bytes& b, const Tr5Room& r) { b[r.Flags - kTr5P] |= 0x20, b[r.Flags + 1 - kTr5P] |= 0x20; }},
+      {{"/Room_Colour", "1", "2", "3"}, [](Bytes& b, const Tr5Room& r) {
+         b[r.Colour - kTr5P] = 3, b[r.Colour + 1 - kTr5P] = 2, b[r.Colour + 2 - kTr5P] = 1;
        }},
       {{"/Step_sound", "2"}, [](Bytes& b, const Tr5Room& r) {
          for (size_t k = 0; k < r.Sectors; ++k) {

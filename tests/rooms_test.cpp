@@ -38,7 +38,8 @@ const RoomPlan kPlans[] = {
 // The sample level of the kind with the four planned rooms (geometry and
 // counts from the sample's rooms; room 3 copies room 0's). Kind 8 (real TR5)
 // holds them as XELA rooms: position and heights in its room info (which also
-// has a y), the light in the first two bytes of its colour.
+// has a y), the light in the first two bytes of its colour. The TR4 family and
+// TR5 rooms have the red byte 0xAA.
 BLevel PlannedLevel(int kind) {
   BLevel L = SampleLevel(kind, 5);
   if (kind >= 6) FillPages(L, 0, 5, 100);
@@ -53,7 +54,7 @@ BLevel PlannedLevel(int kind) {
       r.sectors.assign(size_t(p.sizeX) * p.sizeZ, {0x10, 0, 0xF6, 0x7F, 0xFF, 0x04, 0xFF, 0xF8});
       for (const auto& [x, z] : p.walls) r.sectors[size_t(x) * p.sizeZ + size_t(z)][5] = 0x81;
       r.flags = uint16_t(p.flags[0] | p.flags[1] << 8);
-      r.colour = uint32_t(p.ambient[0] | p.ambient[1] << 8 | 0x00AA0000);
+      r.colour = uint32_t(p.ambient[0] | p.ambient[1] << 8 | 0x33AA0000);
       r.alternateRoom = p.alternate;
     }
     return L;
@@ -72,6 +73,7 @@ BLevel PlannedLevel(int kind) {
     for (const auto& [x, z] : p.walls) r.sectors[size_t(x) * p.sizeZ + size_t(z)][5] = 0x81;
     r.flags = p.flags;
     r.ambient = p.ambient;
+    r.ambient2 = 0x33AA;  // the TR4 family's red (0xAA) and alpha bytes
     r.alternateRoom = p.alternate;
   }
   return L;
@@ -128,6 +130,9 @@ std::vector<std::string> TableRows(const std::string& out) {
 
 const char* const kHeading =
     " Room      X      Z SizeX SizeZ   Floor Ceiling Flags Set Light   Alt Verts Rects  Tris Sprites Portals Lights Statics";
+// The TR4 family and TR5 show the room colour, #RRGGBB, as the light.
+const char* const kColourHeading =
+    " Room      X      Z SizeX SizeZ   Floor Ceiling Flags Set   Light   Alt Verts Rects  Tris Sprites Portals Lights Statics";
 
 class RoomsFixture : public ::testing::Test {
 protected:
@@ -149,17 +154,17 @@ TEST_P(RoomsTest, TableShowsEachRoomAsStoredWithItsKindsMeanings) {
   const std::vector<std::string> lines = SplitLines(out);
   ASSERT_GE(lines.size(), 4u);
   EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 4),
-            (std::vector<std::string>{"Loading Level...", "Showing ROOMS of this level:", "", kHeading}));
+            (std::vector<std::string>{"Loading Level...", "Showing ROOMS of this level:", "", tr4 ? kColourHeading : kHeading}));
   const std::vector<std::string> rows = TableRows(out);
   ASSERT_EQ(rows.size(), 4u);
   // Set letters and light: the quicksand bit and the light form differ by kind.
   const struct {
     const char *flags, *set, *light;
   } expected[] = {
-      {"0201", "W", tr4 ? "4660" : "18"},
-      {"0088", tr4 ? "S" : "SQ", tr4 ? "7936" : "31"},
-      {"0004", tr4 ? "Q" : "-", tr4 ? "255" : "0"},
-      {"A58D", "WSQ", tr4 ? "32769" : "128"},
+      {"0201", "W", tr4 ? "#AA1234" : "18"},
+      {"0088", tr4 ? "S" : "SQ", tr4 ? "#AA1F00" : "31"},
+      {"0004", tr4 ? "Q" : "-", tr4 ? "#AA00FF" : "0"},
+      {"A58D", "WSQ", tr4 ? "#AA8001" : "128"},
   };
   for (size_t i = 0; i < 4; ++i) {
     SCOPED_TRACE("room " + std::to_string(i));

@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <string>
 
+#include "functions.h"
+#include "rooms.h"
+
 namespace qm {
 
 namespace {
@@ -45,7 +48,7 @@ std::vector<TRoomBefore> RoomsBefore(const Ttrlevel& L, const std::vector<int32_
     std::vector<TRoomBefore> before;
     for (int32_t i : rooms) {
         const RoomRecord& r = L.Rooms[size_t(i)];
-        before.push_back({GetU16(r.RoomFlags), GetU16(r.AmbientIntensity), SectorWords(r), FaceWords(r)});
+        before.push_back({GetU16(r.RoomFlags), GetU16(r.AmbientIntensity), r.AmbientIntensity2, SectorWords(r), FaceWords(r)});
     }
     return before;
 }
@@ -56,8 +59,11 @@ std::vector<TRoomChange> RoomChanges(const std::vector<TRoomBefore>& before, con
     for (size_t k = 0; k < before.size() && k < rooms.size(); ++k) {
         const int32_t room = rooms[k];
         const RoomRecord& r = L.Rooms[size_t(room)];
+        const uint16_t light = before[k].Light, light2 = before[k].Light2;
         const TRoomChange c{.Room = room, .FlagsBefore = before[k].Flags, .FlagsAfter = GetU16(r.RoomFlags),
-                            .LightBefore = before[k].Light, .LightAfter = GetU16(r.AmbientIntensity),
+                            .LightBefore = light, .LightAfter = GetU16(r.AmbientIntensity),
+                            .ColourChanged = light2 != r.AmbientIntensity2,
+                            .ColourBefore = uint32_t(light2 & 0xFF) << 16 | light, .ColourAfter = RoomColour(r),
                             .Sectors = Differences(before[k].SectorWords, SectorWords(r)),
                             .Faces = Differences(before[k].FaceWords, FaceWords(r))};
         if (c.Changed()) changes.push_back(c);
@@ -77,6 +83,7 @@ void PrintRoomChanges(const std::vector<TRoomChange>& changes, TConsole& out) {
         };
         if (c.FlagsBefore != c.FlagsAfter) part("flags " + Hex4(c.FlagsBefore) + " -> " + Hex4(c.FlagsAfter));
         if (c.LightBefore != c.LightAfter) part("light " + Hex4(c.LightBefore) + " -> " + Hex4(c.LightAfter));
+        if (c.ColourChanged) part("colour " + ColourText(c.ColourBefore) + " -> " + ColourText(c.ColourAfter));
         if (c.Sectors) part(Count(c.Sectors, "sector", "sectors"));
         if (c.Faces) part(Count(c.Faces, "face", "faces"));
         out.Line(line);

@@ -33,11 +33,27 @@ void EditLaraLight(Ttrlevel& L, uint16_t light, int32_t from, int32_t to) {
     }
 }
 
-void EditRoomFlag(Ttrlevel& L, uint8_t mask, bool on, int32_t from, int32_t to) {
+void EditRoomFlag(Ttrlevel& L, uint16_t mask, bool on, int32_t from, int32_t to) {
     for (int32_t i = from; i <= to; ++i) {
-        uint8_t& flags = L.Rooms[size_t(i)].RoomFlags[0];
-        flags = on ? uint8_t(flags | mask) : uint8_t(flags & ~mask);
+        uint8_t* word = L.Rooms[size_t(i)].RoomFlags;
+        const uint16_t flags = GetU16(word);
+        SetU16(word, on ? uint16_t(flags | mask) : uint16_t(flags & ~mask));
     }
+}
+
+void EditRoomColour(Ttrlevel& L, uint8_t red, uint8_t green, uint8_t blue, int32_t from, int32_t to) {
+    for (int32_t i = from; i <= to; ++i) {
+        RoomRecord& r = L.Rooms[size_t(i)];
+        // 0xAARRGGBB stored little-endian: blue and green are the two ambient
+        // bytes, red the low byte of the second ambient value; alpha is kept.
+        r.AmbientIntensity[0] = blue;
+        r.AmbientIntensity[1] = green;
+        r.AmbientIntensity2 = uint16_t((r.AmbientIntensity2 & 0xFF00) | red);
+    }
+}
+
+uint32_t RoomColour(const RoomRecord& r) {
+    return uint32_t(r.AmbientIntensity2 & 0xFF) << 16 | uint32_t(r.AmbientIntensity[1]) << 8 | r.AmbientIntensity[0];
 }
 
 uint8_t QuickSandFlag(const Ttrlevel& L) { return KindInfo(L.LevelVersion).QuickSandFlag; }

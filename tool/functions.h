@@ -40,8 +40,15 @@ void PrintAnimatedTextures(const Ttrlevel& L, TConsole& out);
 uint16_t MapFloorSound(uint16_t value);
 void EditStepSound(Ttrlevel& L, uint16_t value, int32_t from, int32_t to);
 void EditLaraLight(Ttrlevel& L, uint16_t light, int32_t from, int32_t to);
-// mask: 0x01 water, 0x08 sky, QuickSandFlag() quicksand.
-void EditRoomFlag(Ttrlevel& L, uint8_t mask, bool on, int32_t from, int32_t to);
+// Sets (on) or clears the mask's bits of the 16-bit flags word, keeping the
+// others. mask: 0x01 water, 0x08 sky, QuickSandFlag() quicksand, or any bits
+// of the flag table (roomflags.h).
+void EditRoomFlag(Ttrlevel& L, uint16_t mask, bool on, int32_t from, int32_t to);
+// TR4 family and TR5: the room colour's red, green and blue bytes (the ambient
+// bytes and the low byte of the second ambient value); alpha is kept.
+void EditRoomColour(Ttrlevel& L, uint8_t red, uint8_t green, uint8_t blue, int32_t from, int32_t to);
+// The room colour of a TR4-family or TR5 room as 0xRRGGBB.
+uint32_t RoomColour(const RoomRecord& r);
 // The quicksand bit of the low room flags byte: 0x80 up to TR3; 0x04 in the TR4
 // family and TR5, where 0x80 means "no lens flare".
 uint8_t QuickSandFlag(const Ttrlevel& L);

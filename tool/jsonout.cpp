@@ -27,26 +27,28 @@ TJson RoomTableJson(const Ttrlevel& L, int32_t from, int32_t to) {
     TJson rooms = TJson::array();
     for (int32_t i = from; i <= to; ++i) {
         const TRoomFacts f = RoomFacts(L, size_t(i));
-        rooms.push_back({{"room", i},
-                         {"x", SectorOf(f.X)},
-                         {"z", SectorOf(f.Z)},
-                         {"sizeX", f.SizeX},
-                         {"sizeZ", f.SizeZ},
-                         {"floor", f.Floor},
-                         {"ceiling", f.Ceiling},
-                         {"flags", f.Flags},
-                         {"water", f.Water},
-                         {"sky", f.Sky},
-                         {"quickSand", f.QuickSand},
-                         {"light", f.Light},
-                         {"alternate", f.Alternate},
-                         {"vertices", f.Vertices},
-                         {"rectangles", f.Rectangles},
-                         {"triangles", f.Triangles},
-                         {"sprites", f.Sprites},
-                         {"portals", f.Portals},
-                         {"lights", f.Lights},
-                         {"statics", f.Statics}});
+        TJson room = {{"room", i},
+                      {"x", SectorOf(f.X)},
+                      {"z", SectorOf(f.Z)},
+                      {"sizeX", f.SizeX},
+                      {"sizeZ", f.SizeZ},
+                      {"floor", f.Floor},
+                      {"ceiling", f.Ceiling},
+                      {"flags", f.Flags},
+                      {"water", f.Water},
+                      {"sky", f.Sky},
+                      {"quickSand", f.QuickSand},
+                      {"light", f.Light},
+                      {"alternate", f.Alternate},
+                      {"vertices", f.Vertices},
+                      {"rectangles", f.Rectangles},
+                      {"triangles", f.Triangles},
+                      {"sprites", f.Sprites},
+                      {"portals", f.Portals},
+                      {"lights", f.Lights},
+                      {"statics", f.Statics}};
+        if (f.HasColour) room["colour"] = ColourText(f.Colour);
+        rooms.push_back(room);
     }
     return rooms;
 }
@@ -58,6 +60,7 @@ TJson RoomChangesJson(const std::vector<TRoomChange>& changes) {
         TJson room{{"room", c.Room}};
         if (c.FlagsBefore != c.FlagsAfter) room["flags"] = {{"old", c.FlagsBefore}, {"new", c.FlagsAfter}};
         if (c.LightBefore != c.LightAfter) room["light"] = {{"old", c.LightBefore}, {"new", c.LightAfter}};
+        if (c.ColourChanged) room["colour"] = {{"old", ColourText(c.ColourBefore)}, {"new", ColourText(c.ColourAfter)}};
         room["sectors"] = c.Sectors;
         room["faces"] = c.Faces;
         rooms.push_back(room);

@@ -68,6 +68,12 @@ constexpr TColumn Columns[] = {
     {.Name = "Portals", .Width = 7}, {.Name = "Lights", .Width = 6},  {.Name = "Statics", .Width = 7},
 };
 constexpr size_t SetColumn = 8;  // the one text column, left-aligned
+constexpr size_t LightColumn = 9;
+constexpr int ColourWidth = 7;   // "#RRGGBB", the light of kinds with a room colour
+
+int WidthOf(size_t column, bool colour) {
+    return column == LightColumn && colour ? ColourWidth : Columns[column].Width;
+}
 
 } // namespace
 
@@ -90,6 +96,8 @@ TRoomFacts RoomFacts(const Ttrlevel& L, size_t i) {
     f.Sky = (r.RoomFlags[0] & 0x08) != 0;
     f.QuickSand = (r.RoomFlags[0] & QuickSandFlag(L)) != 0;
     f.Light = view.Light16 ? GetU16(r.AmbientIntensity) : r.AmbientIntensity[1];
+    f.HasColour = view.Light16;
+    f.Colour = view.Light16 ? RoomColour(r) : 0;
     f.Alternate = r.AlternateRoom;
     f.Vertices = r.VertexCount;
     f.Rectangles = r.RectangleCount;
@@ -99,6 +107,12 @@ TRoomFacts RoomFacts(const Ttrlevel& L, size_t i) {
     f.Lights = r.LightCount;
     f.Statics = r.StaticCount;
     return f;
+}
+
+std::string ColourText(uint32_t rgb) {
+    char text[16];
+    std::snprintf(text, sizeof text, "#%06X", unsigned(rgb & 0xFFFFFF));
+    return text;
 }
 
 std::string FlagLetters(const TRoomFacts& r) {
@@ -120,10 +134,11 @@ bool IsWallSector(const RoomRecord& r, uint32_t x, uint32_t z) {
 void PrintRoomTable(const Ttrlevel& L, int32_t from, int32_t to, TConsole& out) {
     out.Line("Showing ROOMS of this level:");
     out.Line("");
+    const bool colour = ViewOf(L.LevelVersion).Light16;
     std::string heading;
     for (size_t c = 0; c < std::size(Columns); ++c) {
         if (c) heading += ' ';
-        heading += Pad(Columns[c].Name, Columns[c].Width, c == SetColumn);
+        heading += Pad(Columns[c].Name, WidthOf(c, colour), c == SetColumn);
     }
     out.Line(heading);
     for (int32_t i = from; i <= to; ++i) {
@@ -134,7 +149,7 @@ void PrintRoomTable(const Ttrlevel& L, int32_t from, int32_t to, TConsole& out) 
             std::to_string(i),         std::to_string(SectorOf(f.X)), std::to_string(SectorOf(f.Z)),
             std::to_string(f.SizeX),   std::to_string(f.SizeZ),       std::to_string(f.Floor),
             std::to_string(f.Ceiling), flags,                         FlagLetters(f),
-            std::to_string(f.Light),   std::to_string(f.Alternate),   std::to_string(f.Vertices),
+            f.HasColour ? ColourText(f.Colour) : std::to_string(f.Light), std::to_string(f.Alternate),   std::to_string(f.Vertices),
             std::to_string(f.Rectangles), std::to_string(f.Triangles), std::to_string(f.Sprites),
             std::to_string(f.Portals), std::to_string(f.Lights),      std::to_string(f.Statics),
         };
@@ -142,7 +157,7 @@ void PrintRoomTable(const Ttrlevel& L, int32_t from, int32_t to, TConsole& out) 
         std::string line;
         for (size_t c = 0; c < std::size(Columns); ++c) {
             if (c) line += ' ';
-            line += Pad(cells[c], Columns[c].Width, c == SetColumn);
+            line += Pad(cells[c], WidthOf(c, colour), c == SetColumn);
         }
         out.Line(line);
     }

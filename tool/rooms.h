@@ -19,6 +19,8 @@ struct TRoomFacts {
     uint16_t Flags = 0;              // the 16-bit flags word
     bool Water = false, Sky = false, QuickSand = false;
     uint16_t Light = 0;              // the value "/Lara_Light" sets
+    bool HasColour = false;          // TR4 family and TR5: the room has a colour
+    uint32_t Colour = 0;             // 0xRRGGBB, the value "/Room_Colour" sets
     int16_t Alternate = -1;          // the flip room, -1 for none
     uint32_t Vertices = 0, Rectangles = 0, Triangles = 0, Sprites = 0, Portals = 0, Lights = 0, Statics = 0;
 };
@@ -26,6 +28,8 @@ struct TRoomFacts {
 // The facts of room i (0 <= i < RoomCount).
 TRoomFacts RoomFacts(const Ttrlevel& L, size_t i);
 
+// The colour as "#RRGGBB".
+std::string ColourText(uint32_t rgb);
 // "W", "S", "Q" for water, sky and quicksand, in that order, or "-".
 std::string FlagLetters(const TRoomFacts& r);
 

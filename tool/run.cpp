@@ -17,6 +17,7 @@
 #include "lock.h"
 #include "options.h"
 #include "platform.h"
+#include "roomflags.h"
 #include "roomset.h"
 #include "runlevel.h"
 #include "trlevel.h"
@@ -43,7 +44,10 @@ void Banner(TConsole& out) {
 }
 
 int Refuse(TConsole& out, const std::string& message) {
-    out.Line(message);
+    // A refusal may carry a second line that says what was meant.
+    const size_t newline = message.find('\n');
+    out.Line(message.substr(0, newline));
+    if (newline != std::string::npos) out.Line(message.substr(newline + 1));
     return ExitUserError;
 }
 
@@ -100,6 +104,7 @@ struct TFunctionRow {
     int32_t MinVersion = 0;              // the lowest LevelVersion the function works on
     const char* TooOld = nullptr;        // the message for an older level
     const char* Progress = nullptr;      // the line printed after loading
+    std::string (*ProgressOf)(const TArgs&) = nullptr;  // or that line, made from the arguments
     size_t RangeAt = 0;                  // the position of From_Room; 0 for no room range
     bool ShowsRooms = false;             // read-only: a level without rooms and no range shows none
     // A check of the arguments against the loaded level, after the room range
@@ -111,8 +116,8 @@ struct TFunctionRow {
 
 void WorkStepSound(TJob& j) { EditStepSound(j.Level, uint16_t(j.Value), j.From, j.To); }
 void WorkLaraLight(TJob& j) { EditLaraLight(j.Level, uint16_t(j.Value), j.From, j.To); }
-void WorkWater(TJob& j) { EditRoomFlag(j.Level, 0x01, j.Value != 0, j.From, j.To); }
-void WorkSky(TJob& j) { EditRoomFlag(j.Level, 0x08, j.Value != 0, j.From, j.To); }
+void WorkWater(TJob& j) { EditRoomFlag(j.Level, WaterBit, j.Value != 0, j.From, j.To); }
+void WorkSky(TJob& j) { EditRoomFlag(j.Level, SkyBit, j.Value != 0, j.From, j.To); }
 void WorkQuickSand(TJob& j) { EditRoomFlag(j.Level, QuickSandFlag(j.Level), j.Value != 0, j.From, j.To); }
 // The new texture word: the low 16 bits of argument 4, converted after the
 // room range (a missing new id fails there).
@@ -162,6 +167,23 @@ void WorkMap(TJob& j) {
 constexpr const char* kMissing = "Missing parameter";
 constexpr const char* kNoFlag = "Please especify 0 or 1";
 
+// "/Flag NAME 0|1": the name (or raw bits) and the value are checked before
+// loading; the kind's bit after it.
+TFlagChoice FlagOf(const TJob& j) { return *ParseFlag(j.Args.At(3)); }
+std::string CheckFlagKind(const TJob& j) {
+    const TFlagChoice flag = FlagOf(j);
+    if (flag.Raw || FlagBits(flag, j.Level) != 0) return "";
+    return "The flag " + FlagLabel(flag) + " is not in " + FlagKindName(j.Level) + " levels.";
+}
+void WorkFlag(TJob& j) {
+    EditRoomFlag(j.Level, FlagBits(FlagOf(j), j.Level), StrToInt(j.Args.At(4)) != 0, j.From, j.To);
+}
+
+void WorkRoomColour(TJob& j) {
+    const auto byte = [&j](size_t at) { return uint8_t(StrToInt(j.Args.At(at))); };
+    EditRoomColour(j.Level, byte(3), byte(4), byte(5), j.From, j.To);
+}
+
 // In the order of the help. A switch matches exactly one row, so the order of
 // the rows does not change which function a switch selects.
 constexpr TFunctionRow Functions[] = {
@@ -180,6 +202,14 @@ constexpr TFunctionRow Functions[] = {
     {.Switch = "/QUICKSAND", .Help = "/QuickSand 0/1 = enable/disable quicksand", .Needed = 1, .Missing = kNoFlag,
      .NumberValue = true, .Progress = "Turning On/Off the Quicksand...", .RangeAt = 4, .Work = WorkQuickSand,
      .Saves = true},
+    {.Switch = "/FLAG", .Help = "/Flag <name> 0/1 = enable/disable a room flag (Water, Sky, Wind, QuickSand ...)",
+     .Needed = 2, .Missing = kMissing, .Check = FlagRefusal,
+     .ProgressOf = [](const TArgs& a) { return "Turning On/Off the " + FlagLabel(*ParseFlag(a.At(3))) + "..."; },
+     .RangeAt = 5, .CheckLoaded = CheckFlagKind, .Work = WorkFlag, .Saves = true},
+    {.Switch = "/ROOM_COLOUR", .Help = "/Room_Colour <R> <G> <B> = change room colour (0-255 each)", .Needed = 3,
+     .Missing = kMissing, .Check = ColourRefusal, .MinVersion = KindTR4,
+     .TooOld = "Function Only for Tr4 and above version", .Progress = "Changing Room Colour...", .RangeAt = 6,
+     .Work = WorkRoomColour, .Saves = true},
     {.Switch = "/TEXTURES", .Help = "/Textures <oldtextid> <newtextid> = Change textures ids", .Needed = 2,
      .Missing = kMissing, .NumberValue = true, .Progress = "Changing Textures Ids...", .RangeAt = 5,
      .CheckLoaded = CheckTextures, .Work = WorkTextures, .Saves = true},
@@ -284,6 +314,7 @@ int RunFunction(const TFunctionRow& fn, const TArgs& args, const TOptions& optio
     if (level.LoadLevel(name) != 0) return Refuse(out, "Invalid tr level format.");
     if (level.LevelVersion < fn.MinVersion) return Refuse(out, fn.TooOld);
     if (fn.Progress) out.Progress(fn.Progress);
+    else if (fn.ProgressOf) out.Progress(fn.ProgressOf(args));
     if (fn.RangeAt > 0) {
         // Without a range, a function that only shows rooms shows none of a
         // level without rooms; the edits refuse such a level.

@@ -99,7 +99,8 @@ private:
 };
 
 // The fields of one room the tool reads and edits: counts (the vertex and face
-// counts summed over the layers), the ambient colour's first two bytes, the
+// counts summed over the layers), the ambient colour (blue and green as the
+// ambient bytes, red and alpha as the second ambient value), the
 // alternate room, the flags, the sectors and the faces' first 10 (rectangles)
 // or 8 bytes (triangles), which end with the texture word as in older rooms.
 template <bool Loading>
@@ -107,6 +108,11 @@ void WalkXelaFields(TXelaCursor<Loading>& c, RoomRecord& r) {
     using namespace xela;
     c.At("colour", Colour);
     c.Copy(Colour, r.AmbientIntensity, 2);
+    // Red and alpha, the colour's high bytes: the second ambient value, as in
+    // the TR4 family.
+    uint8_t high[2] = {uint8_t(r.AmbientIntensity2), uint8_t(r.AmbientIntensity2 >> 8)};
+    c.Copy(Colour + 2, high, 2);
+    if constexpr (Loading) r.AmbientIntensity2 = GetU16(high);
     c.At("flags", Flags);
     uint8_t alternate[2] = {uint8_t(r.AlternateRoom), uint8_t(uint16_t(r.AlternateRoom) >> 8)};
     c.Copy(AlternateRoom, alternate, 2);
