@@ -16,6 +16,7 @@
 #include "jsonout.h"
 #include "lock.h"
 #include "options.h"
+#include "pages.h"
 #include "platform.h"
 #include "roomflags.h"
 #include "roomset.h"
@@ -53,22 +54,33 @@ int Refuse(TConsole& out, const std::string& message) {
 
 namespace {
 
-// Resolves the room range from the arguments at fromPos and fromPos + 1. A range
-// that does not start inside the level is refused with a message (false).
-bool RoomRange(const TArgs& args, size_t fromPos, uint16_t roomCount, int32_t& from, int32_t& to, TConsole& out) {
+// What a range counts: its rooms, or (/ExportPages) the texture pages.
+struct TRangeWords {
+    const char* One;    // "Room 45 is outside ..."
+    const char* Many;   // "... (rooms 0 to 12)."
+    const char* None;   // the refusal of a level with none
+};
+constexpr TRangeWords RoomWords{"Room", "rooms", "This level has no rooms to change."};
+constexpr TRangeWords PageWords{"Page", "pages", "This level has no texture pages."};
+
+// Resolves the range from the arguments at fromPos and fromPos + 1 over count
+// rooms or pages. A range that does not start inside the level is refused with
+// a message (false).
+bool ResolveRange(const TArgs& args, size_t fromPos, int32_t count, const TRangeWords& words, int32_t& from,
+                  int32_t& to, TConsole& out) {
     from = 0;
-    to = int32_t(roomCount) - 1;
+    to = count - 1;
     if (args.Present(fromPos)) from = StrToInt(args.At(fromPos));
     if (args.Present(fromPos + 1)) to = StrToInt(args.At(fromPos + 1));
-    if (to > int32_t(roomCount) - 1) to = int32_t(roomCount) - 1;
+    if (to > count - 1) to = count - 1;
     if (from > to) to = from;
-    if (roomCount == 0) {
-        out.Line("This level has no rooms to change.");
+    if (count <= 0) {
+        out.Line(words.None);
         return false;
     }
-    if (from < 0 || from >= int32_t(roomCount)) {
-        out.Line("Room " + std::to_string(from) + " is outside this level (rooms 0 to " +
-                 std::to_string(roomCount - 1) + ").");
+    if (from < 0 || from >= count) {
+        out.Line(std::string(words.One) + " " + std::to_string(from) + " is outside this level (" + words.Many +
+                 " 0 to " + std::to_string(count - 1) + ").");
         return false;
     }
     return true;
@@ -106,6 +118,7 @@ struct TFunctionRow {
     const char* Progress = nullptr;      // the line printed after loading
     std::string (*ProgressOf)(const TArgs&) = nullptr;  // or that line, made from the arguments
     size_t RangeAt = 0;                  // the position of From_Room; 0 for no room range
+    bool Pages = false;                  // the range counts texture pages, not rooms
     bool ShowsRooms = false;             // read-only: a level without rooms and no range shows none
     // A check of the arguments against the loaded level, after the room range
     // and before the work: the one-line message that refuses the run, or "".
@@ -240,6 +253,10 @@ constexpr TFunctionRow Functions[] = {
     {.Switch = "/MAP", .Help = "/Map <file.svg> = Draw the rooms seen from above into an SVG picture", .Needed = 1,
      .Missing = kMissing, .Check = [](const TArgs& a) { return MapTargetRefusal(a.At(3), a.At(1)); },
      .Progress = "Drawing the map...", .RangeAt = 4, .ShowsRooms = true, .Work = WorkMap},
+    {.Switch = "/EXPORTPAGES", .Help = "/ExportPages <folder> = Write texture pages as PNG pictures page_000.png ...",
+     .Needed = 1, .Missing = kMissing, .RangeAt = 4, .Pages = true, .Work = [](TJob& j) {
+         ExportPages(j.Level, j.Args.At(3), j.From, j.To, j.DryRun, j.Out, j.Result);
+     }},
 };
 
 } // namespace
@@ -319,7 +336,9 @@ int RunFunction(const TFunctionRow& fn, const TArgs& args, const TOptions& optio
         // Without a range, a function that only shows rooms shows none of a
         // level without rooms; the edits refuse such a level.
         if (fn.ShowsRooms && level.RoomCount == 0 && !AnyPresent(args, fn.RangeAt, 2)) job.To = -1;
-        else if (!RoomRange(args, fn.RangeAt, level.RoomCount, job.From, job.To, out)) return ExitUserError;
+        else if (!ResolveRange(args, fn.RangeAt, fn.Pages ? PictureCount(level) : int32_t(level.RoomCount),
+                               fn.Pages ? PageWords : RoomWords, job.From, job.To, out))
+            return ExitUserError;
     }
     if (fn.CheckLoaded)
         if (const std::string refusal = fn.CheckLoaded(job); !refusal.empty()) return Refuse(out, refusal);

@@ -1,0 +1,157 @@
+// /ExportPages through the real program: texture pages of levels built with
+// known bytes come out as PNG pictures of the expected pixels, and the
+// refusals and failures leave the folder and the level as they were.
+#include <stb/stb_image.h>
+
+#include <array>
+
+#include "binary_run.h"
+#include "tool_test_support.h"
+
+using namespace qmtest;
+
+namespace {
+
+using Rgba = std::array<uint8_t, 4>;
+constexpr size_t kPixel = 257, kLast = 65535;  // row 1 column 1, and the last pixel
+
+// The decoded pixels of a PNG file, RGBA; empty when it is not a 256 x 256 PNG.
+std::vector<Rgba> Decode(const fs::path& file) {
+  const Bytes png = ReadBytes(file);
+  int w = 0, h = 0, n = 0;
+  unsigned char* data = stbi_load_from_memory(png.data(), int(png.size()), &w, &h, &n, 4);
+  std::vector<Rgba> pixels;
+  if (data && w == 256 && h == 256)
+    for (size_t i = 0; i < 65536; ++i) pixels.push_back({data[i * 4], data[i * 4 + 1], data[i * 4 + 2], data[i * 4 + 3]});
+  stbi_image_free(data);
+  return pixels;
+}
+
+// A level of the kind with two pages of zero bytes, whose page 1 holds `a`
+// at kPixel and `b` at kLast in the form its pictures come from (raw bytes
+// of one pixel, little-endian for 16-bit ones). The 8-bit palette has
+// index 5 = bytes C1 3F 20 and index 255 = FF FF FF.
+BLevel TwoPages(int kind, const Bytes& a, const Bytes& b) {
+  BLevel level = EmptyLevel(KindFromInt(kind));
+  const auto put = [&](Bytes& pages, size_t pixelBytes) {
+    pages.assign(2 * 65536 * pixelBytes, 0);
+    const size_t page1 = 65536 * pixelBytes;
+    std::copy(a.begin(), a.end(), pages.begin() + long(page1 + kPixel * pixelBytes));
+    std::copy(b.begin(), b.end(), pages.begin() + long(page1 + kLast * pixelBytes));
+  };
+  if (kind <= 5) {
+    put(level.textiles8, 1);
+    level.palette8.assign(768, 0);
+    level.palette8[15] = 0xC1, level.palette8[16] = 0x3F, level.palette8[17] = 0x20;
+    std::fill(level.palette8.end() - 3, level.palette8.end(), 0xFF);
+  }
+  if (kind >= 3 && kind <= 5) put(level.textiles16, 2);
+  if (kind >= 6) {
+    put(level.textiles32, 4);
+    level.textiles16.assign(2 * 131072, 0);
+    level.tr4PageCounts = {2, 0, 0};
+  }
+  if (kind <= 2) level.textiles8[65536 + kPixel] = a.at(0), level.textiles8[65536 + kLast] = b.at(0);
+  return level;
+}
+
+class PagesTest : public ::testing::Test {
+protected:
+  BinaryRun Run(const std::vector<std::string>& args) { return RunBinary(dir_, QM_TOOL_PATH, args); }
+  ScratchDir scratch_;
+  const fs::path dir_ = scratch_.path;
+};
+
+TEST_F(PagesTest, EachKindsPagesComeOutAsTheirPixels) {
+  const struct {
+    int kind;
+    Bytes a, b;
+    Rgba wantA, wantB;
+  } rows[] = {
+      // 8-bit: the low 6 bits of each palette byte times 4; index 0 transparent.
+      {1, {5}, {255}, {4, 252, 128, 255}, {252, 252, 252, 255}},
+      {2, {5}, {0}, {4, 252, 128, 255}, {0, 0, 0, 0}},
+      // 16-bit ARGB 1-5-5-5: c becomes (c << 3) | (c >> 2); alpha from the top bit.
+      {3, {0x30, 0xFC}, {0xFF, 0x7F}, {255, 8, 132, 255}, {255, 255, 255, 0}},
+      {4, {0x30, 0xFC}, {0x00, 0x80}, {255, 8, 132, 255}, {0, 0, 0, 255}},
+      {5, {0x30, 0xFC}, {0xFF, 0x7F}, {255, 8, 132, 255}, {255, 255, 255, 0}},
+      // 32-bit: stored blue, green, red, alpha.
+      {6, {1, 2, 3, 4}, {0xFF, 0x80, 0x00, 0x7F}, {3, 2, 1, 4}, {0x00, 0x80, 0xFF, 0x7F}},
+      {7, {1, 2, 3, 4}, {0xFF, 0x80, 0x00, 0x7F}, {3, 2, 1, 4}, {0x00, 0x80, 0xFF, 0x7F}},
+      {8, {1, 2, 3, 4}, {0xFF, 0x80, 0x00, 0x7F}, {3, 2, 1, 4}, {0x00, 0x80, 0xFF, 0x7F}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE("kind " + std::to_string(row.kind));
+    const fs::path out = dir_ / ("out" + std::to_string(row.kind));
+    WriteBytes(dir_ / "lvl", Build(TwoPages(row.kind, row.a, row.b)));
+    const Bytes level = ReadBytes(dir_ / "lvl");
+    const BinaryRun run = Run({"lvl", "/ExportPages", out.filename().string()});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, kBanner + Lines({"Loading Level...", "Writing 2 pages...", "Done."}));
+    const std::vector<Rgba> page0 = Decode(out / "page_000.png"), page1 = Decode(out / "page_001.png");
+    ASSERT_EQ(page0.size(), 65536u);
+    ASSERT_EQ(page1.size(), 65536u);
+    EXPECT_EQ(page1[kPixel], row.wantA);
+    EXPECT_EQ(page1[kLast], row.wantB);
+    EXPECT_EQ(page1[0], (Rgba{0, 0, 0, 0}));
+    EXPECT_EQ(page0[kPixel], (Rgba{0, 0, 0, 0}));
+    EXPECT_EQ(ReadBytes(dir_ / "lvl"), level);
+  }
+}
+
+TEST_F(PagesTest, RangesRefusalsAndFailuresTouchOnlyTheNamedPages) {
+  WriteBytes(dir_ / "lvl.tr4", Build(TwoPages(6, {1, 2, 3, 4}, {5, 6, 7, 8})));
+  WriteBytes(dir_ / "none.tr2", Build(EmptyLevel(Kind::TR2)));
+  WriteBytes(dir_ / "blocker", Bytes{'x'});
+  const std::string loading = "Loading Level...";
+  const struct {
+    std::vector<std::string> args;
+    std::vector<std::string> out;
+    int status;
+    std::vector<std::string> files;  // what the folder "pics" holds afterwards
+  } rows[] = {
+      {{"lvl.tr4", "/ExportPages", "pics", "1"}, {loading, "Writing 1 pages...", "Done."}, 0, {"keep.txt", "page_001.png"}},
+      {{"lvl.tr4", "/exportpages", "pics", "0", "0"}, {loading, "Writing 1 pages...", "Done."}, 0, {"keep.txt", "page_000.png"}},
+      {{"lvl.tr4", "/ExportPages", "pics", "0", "99"}, {loading, "Writing 2 pages...", "Done."}, 0,
+       {"keep.txt", "page_000.png", "page_001.png"}},
+      {{"lvl.tr4", "/ExportPages", "pics", "2"}, {loading, "Page 2 is outside this level (pages 0 to 1)."}, 2, {"keep.txt"}},
+      {{"lvl.tr4", "/ExportPages", "pics", "-1"}, {loading, "Page -1 is outside this level (pages 0 to 1)."}, 2, {"keep.txt"}},
+      {{"none.tr2", "/ExportPages", "pics"}, {loading, "This level has no texture pages."}, 2, {"keep.txt"}},
+      {{"lvl.tr4", "/ExportPages"}, {"Missing parameter"}, 2, {"keep.txt"}},
+      {{"lvl.tr4", "/ExportPages", "--dry-run", "pics"},
+       {loading, "Writing 2 pages...", "The pages were drawn; nothing was saved."}, 0, {"keep.txt"}},
+  };
+  const Bytes level = ReadBytes(dir_ / "lvl.tr4");
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.args.at(row.args.size() - 1));
+    fs::remove_all(dir_ / "pics");
+    fs::create_directory(dir_ / "pics");
+    WriteBytes(dir_ / "pics" / "keep.txt", Bytes{'k'});
+    const BinaryRun run = Run(row.args);
+    EXPECT_EQ(run.status, row.status);
+    EXPECT_EQ(run.out, kBanner + Lines(row.out));
+    std::vector<std::string> files;
+    for (const auto& entry : fs::directory_iterator(dir_ / "pics")) files.push_back(entry.path().filename().string());
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, row.files);
+    EXPECT_EQ(ReadBytes(dir_ / "pics" / "keep.txt"), Bytes{'k'});
+    EXPECT_EQ(ReadBytes(dir_ / "lvl.tr4"), level);
+  }
+
+  // A missing folder is made, with its parents; a page file there is replaced.
+  fs::create_directories(dir_ / "made" / "deep");
+  WriteBytes(dir_ / "made" / "deep" / "page_001.png", Bytes{'o', 'l', 'd'});
+  EXPECT_EQ(Run({"lvl.tr4", "/ExportPages", "made/deep", "1"}).status, 0);
+  EXPECT_EQ(Decode(dir_ / "made" / "deep" / "page_001.png").at(kPixel), (Rgba{3, 2, 1, 4}));
+  EXPECT_EQ(Run({"lvl.tr4", "/ExportPages", "new/sub"}).status, 0);
+  EXPECT_EQ(Decode(dir_ / "new" / "sub" / "page_001.png").at(kLast), (Rgba{7, 6, 5, 8}));
+
+  // A folder that cannot be made (a file stands in its way) fails with its name.
+  const BinaryRun blocked = Run({"lvl.tr4", "/ExportPages", "blocker/pics"});
+  EXPECT_EQ(blocked.status, 1);
+  EXPECT_EQ(blocked.out,
+            kBanner + Lines({loading, "Writing 2 pages...", "The folder could not be made.", "blocker/pics"}));
+  EXPECT_EQ(ReadBytes(dir_ / "blocker"), Bytes{'x'});
+}
+
+}  // namespace

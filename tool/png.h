@@ -1,0 +1,14 @@
+// PNG pictures of 8-bit RGBA pixels, encoded in memory.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qm {
+
+// The PNG file of a width x height picture of RGBA pixels, rows top to
+// bottom. Throws EQuillError when it cannot be encoded.
+std::string EncodePng(const std::vector<uint8_t>& rgba, int width, int height);
+
+} // namespace qm
