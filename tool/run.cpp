@@ -18,6 +18,7 @@
 #include "options.h"
 #include "pages.h"
 #include "platform.h"
+#include "range.h"
 #include "roomflags.h"
 #include "roomset.h"
 #include "runlevel.h"
@@ -53,38 +54,6 @@ int Refuse(TConsole& out, const std::string& message) {
 }
 
 namespace {
-
-// What a range counts: its rooms, or (/ExportPages) the texture pages.
-struct TRangeWords {
-    const char* One;    // "Room 45 is outside ..."
-    const char* Many;   // "... (rooms 0 to 12)."
-    const char* None;   // the refusal of a level with none
-};
-constexpr TRangeWords RoomWords{"Room", "rooms", "This level has no rooms to change."};
-constexpr TRangeWords PageWords{"Page", "pages", "This level has no texture pages."};
-
-// Resolves the range from the arguments at fromPos and fromPos + 1 over count
-// rooms or pages. A range that does not start inside the level is refused with
-// a message (false).
-bool ResolveRange(const TArgs& args, size_t fromPos, int32_t count, const TRangeWords& words, int32_t& from,
-                  int32_t& to, TConsole& out) {
-    from = 0;
-    to = count - 1;
-    if (args.Present(fromPos)) from = StrToInt(args.At(fromPos));
-    if (args.Present(fromPos + 1)) to = StrToInt(args.At(fromPos + 1));
-    if (to > count - 1) to = count - 1;
-    if (from > to) to = from;
-    if (count <= 0) {
-        out.Line(words.None);
-        return false;
-    }
-    if (from < 0 || from >= count) {
-        out.Line(std::string(words.One) + " " + std::to_string(from) + " is outside this level (" + words.Many +
-                 " 0 to " + std::to_string(count - 1) + ").");
-        return false;
-    }
-    return true;
-}
 
 // What a function works with: the loaded level, the arguments, the output, the
 // value converted from argument 3 (functions that take one) and the resolved
