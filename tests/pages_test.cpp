@@ -154,4 +154,32 @@ TEST_F(PagesTest, RangesRefusalsAndFailuresTouchOnlyTheNamedPages) {
   EXPECT_EQ(ReadBytes(dir_ / "blocker"), Bytes{'x'});
 }
 
+// Real levels: every page the report counts comes out as a 256 x 256 picture,
+// and the level is left as it was.
+TEST_F(PagesTest, RealLevelsExportEveryPage) {
+  if (!fs::is_directory(QM_SHARED_LEVELS)) GTEST_SKIP() << "no real levels at " << QM_SHARED_LEVELS;
+  for (const char* name : {"tr1/TEST1.PHD", "tr2/TEST1.TR2", "tr3/TEST1.TR2", "tr4/TEST1.TR4", "trng/title.tr4",
+                           "tr5/TEST1.TRC"}) {
+    SCOPED_TRACE(name);
+    const fs::path level = fs::path(QM_SHARED_LEVELS) / name;
+    const Bytes before = ReadBytes(level);
+    const std::string report = Run({level.string(), "/Info"}).out;
+    const size_t at = report.find("Total Textures pages:");
+    ASSERT_NE(at, std::string::npos);
+    const int pages = std::stoi(report.substr(at + 21));
+    ASSERT_GT(pages, 0);
+    fs::remove_all(dir_ / "pics");
+    const BinaryRun run = Run({level.string(), "/ExportPages", "pics"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, kBanner + Lines({"Loading Level...", "Writing " + std::to_string(pages) + " pages...", "Done."}));
+    EXPECT_EQ(size_t(std::distance(fs::directory_iterator(dir_ / "pics"), fs::directory_iterator())), size_t(pages));
+    for (int page = 0; page < pages; ++page) {
+      char file[32];
+      std::snprintf(file, sizeof file, "page_%03d.png", page);
+      EXPECT_EQ(Decode(dir_ / "pics" / file).size(), 65536u) << file;
+    }
+    EXPECT_EQ(ReadBytes(level), before);
+  }
+}
+
 }  // namespace
