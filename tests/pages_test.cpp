@@ -3,6 +3,7 @@
 // refusals and failures leave the folder and the level as they were.
 #include <stb/stb_image.h>
 
+#include <algorithm>
 #include <array>
 
 #include "binary_run.h"
@@ -36,8 +37,9 @@ BLevel TwoPages(int kind, const Bytes& a, const Bytes& b) {
   const auto put = [&](Bytes& pages, size_t pixelBytes) {
     pages.assign(2 * 65536 * pixelBytes, 0);
     const size_t page1 = 65536 * pixelBytes;
-    std::copy(a.begin(), a.end(), pages.begin() + long(page1 + kPixel * pixelBytes));
-    std::copy(b.begin(), b.end(), pages.begin() + long(page1 + kLast * pixelBytes));
+    // Each value is cut to the form's pixel size (the 8-bit form takes its first byte).
+    std::copy_n(a.begin(), std::min(a.size(), pixelBytes), pages.begin() + long(page1 + kPixel * pixelBytes));
+    std::copy_n(b.begin(), std::min(b.size(), pixelBytes), pages.begin() + long(page1 + kLast * pixelBytes));
   };
   if (kind <= 5) {
     put(level.textiles8, 1);
@@ -51,7 +53,6 @@ BLevel TwoPages(int kind, const Bytes& a, const Bytes& b) {
     level.textiles16.assign(2 * 131072, 0);
     level.tr4PageCounts = {2, 0, 0};
   }
-  if (kind <= 2) level.textiles8[65536 + kPixel] = a.at(0), level.textiles8[65536 + kLast] = b.at(0);
   return level;
 }
 
