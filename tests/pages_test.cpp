@@ -7,6 +7,7 @@
 #include <array>
 
 #include "binary_run.h"
+#include "png.h"
 #include "tool_test_support.h"
 
 using namespace qmtest;
@@ -180,6 +181,120 @@ TEST_F(PagesTest, RealLevelsExportEveryPage) {
       EXPECT_EQ(Decode(dir_ / "pics" / file).size(), 65536u) << file;
     }
     EXPECT_EQ(ReadBytes(level), before);
+  }
+}
+
+// Sets pixel i of page 1 to the bytes v in pages of bpp bytes a pixel.
+void SetPixel(Bytes& pages, size_t bpp, size_t i, const Bytes& v) {
+  std::copy(v.begin(), v.end(), pages.begin() + long(65536 * bpp + i * bpp));
+}
+
+// The picture the import tests put into page 1: kPixel near palette index 5,
+// kLast near index 255, pixel 1 with alpha 127 (transparent), the rest opaque
+// black (nearest to every zero palette entry: the lowest, index 1).
+std::vector<uint8_t> TestPicture() {
+  std::vector<uint8_t> rgba(65536 * 4, 0);
+  for (size_t i = 0; i < 65536; ++i) rgba[i * 4 + 3] = 255;
+  const auto set = [&](size_t i, Rgba c) { std::copy(c.begin(), c.end(), rgba.begin() + long(i * 4)); };
+  set(kPixel, {8, 250, 130, 255});
+  set(kLast, {250, 250, 250, 200});
+  set(1, {1, 2, 3, 127});
+  return rgba;
+}
+
+// The level of TwoPages whose page 1 holds TestPicture in every form of the kind.
+BLevel WithTestPicture(int kind) {
+  BLevel level = TwoPages(kind, Bytes(4, 0), Bytes(4, 0));
+  const struct {
+    Bytes* pages;
+    size_t bpp;
+    Bytes rest, pixel, last, clear;
+  } forms[] = {
+      {kind <= 5 ? &level.textiles8 : nullptr, 1, {1}, {5}, {255}, {0}},
+      {kind >= 3 ? &level.textiles16 : nullptr, 2, {0x00, 0x80}, {0xF0, 0x87}, {0xFF, 0xFF}, {0x00, 0x00}},
+      {kind >= 6 ? &level.textiles32 : nullptr, 4, {0, 0, 0, 255}, {130, 250, 8, 255}, {250, 250, 250, 200},
+       {3, 2, 1, 127}},
+  };
+  for (const auto& form : forms) {
+    if (!form.pages) continue;
+    for (size_t i = 0; i < 65536; ++i) SetPixel(*form.pages, form.bpp, i, form.rest);
+    SetPixel(*form.pages, form.bpp, kPixel, form.pixel);
+    SetPixel(*form.pages, form.bpp, kLast, form.last);
+    SetPixel(*form.pages, form.bpp, 1, form.clear);
+  }
+  return level;
+}
+
+TEST_F(PagesTest, ImportPutsThePictureIntoEveryFormOfThePage) {
+  const std::string png = qm::EncodePng(TestPicture(), 256, 256);
+  WriteBytes(dir_ / "pic.png", Bytes(png.begin(), png.end()));
+  for (int kind = 1; kind <= 8; ++kind) {
+    SCOPED_TRACE("kind " + std::to_string(kind));
+    WriteBytes(dir_ / "lvl", Build(TwoPages(kind, {9, 9, 9, 9}, {7, 7, 7, 7})));
+    const BinaryRun run = Run({"lvl", "/ImportPage", "1", "pic.png"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, kBanner + Lines({"Loading Level...", "Replacing page 1...", "Saving the level...", "Done."}));
+    EXPECT_EQ(Diff(ReadBytes(dir_ / "lvl"), Build(WithTestPicture(kind)), kind), "");
+    if (kind < 6) continue;
+    // 32-bit pages give back the picture exactly.
+    ASSERT_EQ(Run({"lvl", "/ExportPages", "back", "1"}).status, 0);
+    const std::vector<Rgba> back = Decode(dir_ / "back" / "page_001.png");
+    ASSERT_EQ(back.size(), 65536u);
+    const std::vector<uint8_t> want = TestPicture();
+    for (size_t i = 0; i < 65536; ++i)
+      ASSERT_EQ(back[i], (Rgba{want[i * 4], want[i * 4 + 1], want[i * 4 + 2], want[i * 4 + 3]})) << "pixel " << i;
+  }
+}
+
+TEST_F(PagesTest, ImportRefusesBeforeTouchingTheLevel) {
+  WriteBytes(dir_ / "lvl.tr2", Build(TwoPages(3, {1, 2}, {3, 4})));
+  const std::string good = qm::EncodePng(TestPicture(), 256, 256);
+  const std::string small = qm::EncodePng(std::vector<uint8_t>(255 * 256 * 4, 9), 255, 256);
+  WriteBytes(dir_ / "good.png", Bytes(good.begin(), good.end()));
+  WriteBytes(dir_ / "small.png", Bytes(small.begin(), small.end()));
+  WriteBytes(dir_ / "cut.png", Bytes(good.begin(), good.begin() + long(good.size() / 2)));
+  WriteBytes(dir_ / "bitmap.png", Bytes{'B', 'M', 0, 0, 0, 0});
+  const Bytes level = ReadBytes(dir_ / "lvl.tr2");
+  const std::string loading = "Loading Level...";
+  const struct {
+    std::vector<std::string> args;
+    std::vector<std::string> out;
+  } rows[] = {
+      {{"lvl.tr2", "/ImportPage", "0", "small.png"}, {"The picture must be 256 x 256 pixels."}},
+      {{"lvl.tr2", "/ImportPage", "0", "cut.png"}, {"The picture is not a PNG file."}},
+      {{"lvl.tr2", "/ImportPage", "0", "bitmap.png"}, {"The picture is not a PNG file."}},
+      {{"lvl.tr2", "/ImportPage", "0", "none.png"}, {"The picture file cannot be read."}},
+      {{"lvl.tr2", "/ImportPage", "0"}, {"Missing parameter"}},
+      {{"lvl.tr2", "/ImportPage", "2", "good.png"}, {loading, "Page 2 is outside this level (pages 0 to 1)."}},
+      {{"lvl.tr2", "/ImportPage", "-1", "good.png"}, {loading, "Page -1 is outside this level (pages 0 to 1)."}},
+      {{"lvl.tr2", "/ImportPage", "0", "good.png", "--dry-run"},
+       {loading, "Replacing page 0...", "The page was converted; nothing was saved."}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.args.back());
+    const BinaryRun run = Run(row.args);
+    EXPECT_EQ(run.status, row.out.size() == 3 ? 0 : 2);
+    EXPECT_EQ(run.out, kBanner + Lines(row.out));
+    EXPECT_EQ(ReadBytes(dir_ / "lvl.tr2"), level);
+  }
+}
+
+// Real levels: page 0 imported from its own export exports the same again,
+// and the report does not change.
+TEST_F(PagesTest, RealLevelsTakeBackTheirOwnPage) {
+  if (!fs::is_directory(QM_SHARED_LEVELS)) GTEST_SKIP() << "no real levels at " << QM_SHARED_LEVELS;
+  for (const char* name : {"tr1/TEST1.PHD", "tr2/TEST1.TR2", "tr3/TEST1.TR2", "tr4/TEST1.TR4", "tr5/TEST1.TRC"}) {
+    SCOPED_TRACE(name);
+    WriteBytes(dir_ / "lvl", ReadBytes(fs::path(QM_SHARED_LEVELS) / name));  // a writable copy
+    const std::string report = Run({"lvl", "/Info"}).out;
+    ASSERT_EQ(Run({"lvl", "/ExportPages", "a", "0", "0"}).status, 0);
+    const BinaryRun run = Run({"lvl", "/ImportPage", "0", "a/page_000.png"});
+    EXPECT_EQ(run.status, 0) << run.out;
+    ASSERT_EQ(Run({"lvl", "/ExportPages", "b", "0", "0"}).status, 0);
+    EXPECT_EQ(Decode(dir_ / "b" / "page_000.png"), Decode(dir_ / "a" / "page_000.png"));
+    EXPECT_EQ(Run({"lvl", "/Info"}).out, report);
+    fs::remove_all(dir_ / "a");
+    fs::remove_all(dir_ / "b");
   }
 }
 

@@ -1,6 +1,8 @@
 // The one translation unit that holds the PNG reader and writer's code.
 #include "png.h"
 
+#include <cstdint>
+
 #include "errors.h"
 
 #pragma GCC diagnostic push
@@ -37,6 +39,19 @@ std::string EncodePng(const std::vector<uint8_t>& rgba, int width, int height) {
     if (stbi_write_png_to_func(AppendTo, &png, width, height, 4, rgba.data(), width * 4) == 0)
         throw EQuillError("The picture could not be encoded as PNG");
     return png;
+}
+
+bool DecodePng(const std::string& file, std::vector<uint8_t>& rgba, int& width, int& height) {
+    // The decoder also reads other formats: only a PNG signature is taken.
+    static const char signature[] = "\x89PNG\r\n\x1a\n";
+    if (file.size() < 8 || file.compare(0, 8, signature, 8) != 0 || file.size() > size_t(INT32_MAX)) return false;
+    int channels = 0;
+    stbi_uc* pixels = stbi_load_from_memory(reinterpret_cast<const stbi_uc*>(file.data()), int(file.size()), &width,
+                                            &height, &channels, 4);
+    if (!pixels) return false;
+    rgba.assign(pixels, pixels + size_t(width) * size_t(height) * 4);
+    stbi_image_free(pixels);
+    return true;
 }
 
 } // namespace qm

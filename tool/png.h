@@ -11,4 +11,8 @@ namespace qm {
 // bottom. Throws EQuillError when it cannot be encoded.
 std::string EncodePng(const std::vector<uint8_t>& rgba, int width, int height);
 
+// Decodes a PNG file (any colour type) into RGBA pixels and its size; false
+// when the bytes are not a whole PNG file.
+bool DecodePng(const std::string& file, std::vector<uint8_t>& rgba, int& width, int& height);
+
 } // namespace qm

@@ -16,6 +16,7 @@
 #include "jsonout.h"
 #include "lock.h"
 #include "options.h"
+#include "pageimport.h"
 #include "pages.h"
 #include "platform.h"
 #include "range.h"
@@ -149,6 +150,23 @@ void WorkMap(TJob& j) {
 constexpr const char* kMissing = "Missing parameter";
 constexpr const char* kNoFlag = "Please especify 0 or 1";
 
+// "/ImportPage N FILE.png": the picture is checked before loading and read
+// again for the work.
+const char* PictureRefusal(const TArgs& a) {
+    if (!a.Present(4)) return kMissing;
+    const char* refusal = nullptr;
+    ReadPagePicture(a.At(4), refusal);
+    return refusal;
+}
+void WorkImportPage(TJob& j) {
+    const char* refusal = nullptr;
+    const std::vector<uint8_t> rgba = ReadPagePicture(j.Args.At(4), refusal);
+    if (refusal) throw EQuillError(refusal, j.Args.At(4));
+    j.Out.Progress("Replacing page " + std::to_string(j.Value) + "...");
+    ImportPage(j.Level, j.Value, rgba);
+    if (j.DryRun) j.Out.Line("The page was converted; nothing was saved.");
+}
+
 // "/Flag NAME 0|1": the name (or raw bits) and the value are checked before
 // loading; the kind's bit after it.
 TFlagChoice FlagOf(const TJob& j) { return *ParseFlag(j.Args.At(3)); }
@@ -226,6 +244,9 @@ constexpr TFunctionRow Functions[] = {
      .Needed = 1, .Missing = kMissing, .RangeAt = 4, .Pages = true, .Work = [](TJob& j) {
          ExportPages(j.Level, j.Args.At(3), j.From, j.To, j.DryRun, j.Out, j.Result);
      }},
+    {.Switch = "/IMPORTPAGE", .Help = "/ImportPage <page> <file.png> = Replace a texture page with a 256x256 PNG picture",
+     .Needed = 2, .Missing = kMissing, .Check = PictureRefusal, .NumberValue = true,
+     .CheckLoaded = [](const TJob& j) { return PageRefusal(j.Level, j.Value); }, .Work = WorkImportPage, .Saves = true},
 };
 
 } // namespace
@@ -270,7 +291,7 @@ const char* OutputRefusal(const TFunctionRow& fn, const std::string& output, con
 // The work of a function: a function that shows or draws rooms takes the job's
 // range as it is; an edit runs over each run of consecutive rooms of its set.
 void WorkOn(const TFunctionRow& fn, const std::vector<int32_t>& rooms, TJob& job) {
-    if (!fn.Saves) return fn.Work(job);
+    if (!fn.Saves || fn.RangeAt == 0) return fn.Work(job);
     for (const auto& [first, last] : RoomSpans(rooms)) {
         job.From = first;
         job.To = last;
@@ -316,10 +337,11 @@ int RunFunction(const TFunctionRow& fn, const TArgs& args, const TOptions& optio
     // the range too: once for each run of consecutive rooms of that set.
     // A dry run keeps those rooms as they were, to show what the edit changed.
     const bool preview = fn.Saves && options.DryRun;
-    const std::vector<int32_t> rooms = fn.Saves ? RoomSet(level, job.From, job.To, options.Alternates)
+    const std::vector<int32_t> rooms = fn.Saves && fn.RangeAt > 0 ? RoomSet(level, job.From, job.To, options.Alternates)
                                                 : std::vector<int32_t>{};
     const std::vector<TRoomBefore> before = preview ? RoomsBefore(level, rooms) : std::vector<TRoomBefore>{};
     WorkOn(fn, rooms, job);
+    if (preview && fn.RangeAt == 0) return ExitDone;  // an edit of no rooms says what it did itself
     if (preview) {
         const std::vector<TRoomChange> changes = RoomChanges(before, level, rooms);
         if (result) *result = TJson{{"changes", RoomChangesJson(changes)}};
