@@ -252,6 +252,8 @@ TEST_F(PagesTest, ImportRefusesBeforeTouchingTheLevel) {
   const std::string small = qm::EncodePng(std::vector<uint8_t>(255 * 256 * 4, 9), 255, 256);
   WriteBytes(dir_ / "good.png", Bytes(good.begin(), good.end()));
   WriteBytes(dir_ / "small.png", Bytes(small.begin(), small.end()));
+  const std::string big = qm::EncodePng(std::vector<uint8_t>(256 * 300 * 4, 9), 256, 300);
+  WriteBytes(dir_ / "big.png", Bytes(big.begin(), big.end()));
   WriteBytes(dir_ / "cut.png", Bytes(good.begin(), good.begin() + long(good.size() / 2)));
   WriteBytes(dir_ / "bitmap.png", Bytes{'B', 'M', 0, 0, 0, 0});
   const Bytes level = ReadBytes(dir_ / "lvl.tr2");
@@ -261,6 +263,7 @@ TEST_F(PagesTest, ImportRefusesBeforeTouchingTheLevel) {
     std::vector<std::string> out;
   } rows[] = {
       {{"lvl.tr2", "/ImportPage", "0", "small.png"}, {"The picture must be 256 x 256 pixels."}},
+      {{"lvl.tr2", "/ImportPage", "0", "big.png"}, {"The picture must be 256 x 256 pixels."}},
       {{"lvl.tr2", "/ImportPage", "0", "cut.png"}, {"The picture is not a PNG file."}},
       {{"lvl.tr2", "/ImportPage", "0", "bitmap.png"}, {"The picture is not a PNG file."}},
       {{"lvl.tr2", "/ImportPage", "0", "none.png"}, {"The picture file cannot be read."}},

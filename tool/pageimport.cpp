@@ -73,7 +73,7 @@ std::vector<uint8_t> ReadPagePicture(const std::string& fileName, const char*& r
     std::vector<uint8_t> rgba;
     refusal = nullptr;
     if (!in.good() && !in.eof()) refusal = "The picture file cannot be read.";
-    else if (!DecodePng(bytes, rgba, width, height)) refusal = "The picture is not a PNG file.";
+    else if (!DecodePng(bytes, rgba, width, height, PageSide)) refusal = "The picture is not a PNG file.";
     else if (width != PageSide || height != PageSide) refusal = "The picture must be 256 x 256 pixels.";
     if (refusal) rgba.clear();
     return rgba;

@@ -41,11 +41,16 @@ std::string EncodePng(const std::vector<uint8_t>& rgba, int width, int height) {
     return png;
 }
 
-bool DecodePng(const std::string& file, std::vector<uint8_t>& rgba, int& width, int& height) {
+bool DecodePng(const std::string& file, std::vector<uint8_t>& rgba, int& width, int& height, int maxSide) {
     // The decoder also reads other formats: only a PNG signature is taken.
     static const char signature[] = "\x89PNG\r\n\x1a\n";
     if (file.size() < 8 || file.compare(0, 8, signature, 8) != 0 || file.size() > size_t(INT32_MAX)) return false;
     int channels = 0;
+    const auto* bytes = reinterpret_cast<const stbi_uc*>(file.data());
+    // The size from the header first, so that a huge stated size is not allocated.
+    if (!stbi_info_from_memory(bytes, int(file.size()), &width, &height, &channels)) return false;
+    rgba.clear();
+    if (width > maxSide || height > maxSide) return true;
     stbi_uc* pixels = stbi_load_from_memory(reinterpret_cast<const stbi_uc*>(file.data()), int(file.size()), &width,
                                             &height, &channels, 4);
     if (!pixels) return false;

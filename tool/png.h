@@ -12,7 +12,8 @@ namespace qm {
 std::string EncodePng(const std::vector<uint8_t>& rgba, int width, int height);
 
 // Decodes a PNG file (any colour type) into RGBA pixels and its size; false
-// when the bytes are not a whole PNG file.
-bool DecodePng(const std::string& file, std::vector<uint8_t>& rgba, int& width, int& height);
+// when the bytes are not a whole PNG file. A picture wider or higher than
+// maxSide is not decoded: its size is set and rgba left empty.
+bool DecodePng(const std::string& file, std::vector<uint8_t>& rgba, int& width, int& height, int maxSide);
 
 } // namespace qm
