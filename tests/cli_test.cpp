@@ -24,7 +24,9 @@ const std::string kHelp = Lines({
     "/ShowRooms = Show rooms table (position, size, flags, light, counts)",
     "/ShowSounds = Show floor sound ids and their sectors per room",
     "/ShowTextures = Show textures ids and their faces per room",
-    "/Map <file.svg> = Draw the rooms seen from above into an SVG picture", "",
+    "/Map <file.svg> = Draw the rooms seen from above into an SVG picture",
+    "/ExportPages <folder> = Write texture pages as PNG pictures page_000.png ...",
+    "/ImportPage <page> <file.png> = Replace a texture page with a 256x256 PNG picture", "",
     "If rooms range is not especified all rooms are assumed."});
 const std::string kLoading = "Loading Level...";
 

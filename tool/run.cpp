@@ -16,7 +16,10 @@
 #include "jsonout.h"
 #include "lock.h"
 #include "options.h"
+#include "pageimport.h"
+#include "pages.h"
 #include "platform.h"
+#include "range.h"
 #include "roomflags.h"
 #include "roomset.h"
 #include "runlevel.h"
@@ -53,27 +56,6 @@ int Refuse(TConsole& out, const std::string& message) {
 
 namespace {
 
-// Resolves the room range from the arguments at fromPos and fromPos + 1. A range
-// that does not start inside the level is refused with a message (false).
-bool RoomRange(const TArgs& args, size_t fromPos, uint16_t roomCount, int32_t& from, int32_t& to, TConsole& out) {
-    from = 0;
-    to = int32_t(roomCount) - 1;
-    if (args.Present(fromPos)) from = StrToInt(args.At(fromPos));
-    if (args.Present(fromPos + 1)) to = StrToInt(args.At(fromPos + 1));
-    if (to > int32_t(roomCount) - 1) to = int32_t(roomCount) - 1;
-    if (from > to) to = from;
-    if (roomCount == 0) {
-        out.Line("This level has no rooms to change.");
-        return false;
-    }
-    if (from < 0 || from >= int32_t(roomCount)) {
-        out.Line("Room " + std::to_string(from) + " is outside this level (rooms 0 to " +
-                 std::to_string(roomCount - 1) + ").");
-        return false;
-    }
-    return true;
-}
-
 // What a function works with: the loaded level, the arguments, the output, the
 // value converted from argument 3 (functions that take one) and the resolved
 // room range (functions that take one).
@@ -106,6 +88,7 @@ struct TFunctionRow {
     const char* Progress = nullptr;      // the line printed after loading
     std::string (*ProgressOf)(const TArgs&) = nullptr;  // or that line, made from the arguments
     size_t RangeAt = 0;                  // the position of From_Room; 0 for no room range
+    bool Pages = false;                  // the range counts texture pages, not rooms
     bool ShowsRooms = false;             // read-only: a level without rooms and no range shows none
     // A check of the arguments against the loaded level, after the room range
     // and before the work: the one-line message that refuses the run, or "".
@@ -166,6 +149,23 @@ void WorkMap(TJob& j) {
 
 constexpr const char* kMissing = "Missing parameter";
 constexpr const char* kNoFlag = "Please especify 0 or 1";
+
+// "/ImportPage N FILE.png": the picture is checked before loading and read
+// again for the work.
+const char* PictureRefusal(const TArgs& a) {
+    if (!a.Present(4)) return kMissing;
+    const char* refusal = nullptr;
+    ReadPagePicture(a.At(4), refusal);
+    return refusal;
+}
+void WorkImportPage(TJob& j) {
+    const char* refusal = nullptr;
+    const std::vector<uint8_t> rgba = ReadPagePicture(j.Args.At(4), refusal);
+    if (refusal) throw EQuillError(refusal, j.Args.At(4));
+    j.Out.Progress("Replacing page " + std::to_string(j.Value) + "...");
+    ImportPage(j.Level, j.Value, rgba);
+    if (j.DryRun) j.Out.Line("The page was converted; nothing was saved.");
+}
 
 // "/Flag NAME 0|1": the name (or raw bits) and the value are checked before
 // loading; the kind's bit after it.
@@ -240,6 +240,13 @@ constexpr TFunctionRow Functions[] = {
     {.Switch = "/MAP", .Help = "/Map <file.svg> = Draw the rooms seen from above into an SVG picture", .Needed = 1,
      .Missing = kMissing, .Check = [](const TArgs& a) { return MapTargetRefusal(a.At(3), a.At(1)); },
      .Progress = "Drawing the map...", .RangeAt = 4, .ShowsRooms = true, .Work = WorkMap},
+    {.Switch = "/EXPORTPAGES", .Help = "/ExportPages <folder> = Write texture pages as PNG pictures page_000.png ...",
+     .Needed = 1, .Missing = kMissing, .RangeAt = 4, .Pages = true, .Work = [](TJob& j) {
+         ExportPages(j.Level, j.Args.At(3), j.From, j.To, j.DryRun, j.Out, j.Result);
+     }},
+    {.Switch = "/IMPORTPAGE", .Help = "/ImportPage <page> <file.png> = Replace a texture page with a 256x256 PNG picture",
+     .Needed = 2, .Missing = kMissing, .Check = PictureRefusal, .NumberValue = true,
+     .CheckLoaded = [](const TJob& j) { return PageRefusal(j.Level, j.Value); }, .Work = WorkImportPage, .Saves = true},
 };
 
 } // namespace
@@ -284,7 +291,7 @@ const char* OutputRefusal(const TFunctionRow& fn, const std::string& output, con
 // The work of a function: a function that shows or draws rooms takes the job's
 // range as it is; an edit runs over each run of consecutive rooms of its set.
 void WorkOn(const TFunctionRow& fn, const std::vector<int32_t>& rooms, TJob& job) {
-    if (!fn.Saves) return fn.Work(job);
+    if (!fn.Saves || fn.RangeAt == 0) return fn.Work(job);
     for (const auto& [first, last] : RoomSpans(rooms)) {
         job.From = first;
         job.To = last;
@@ -319,7 +326,9 @@ int RunFunction(const TFunctionRow& fn, const TArgs& args, const TOptions& optio
         // Without a range, a function that only shows rooms shows none of a
         // level without rooms; the edits refuse such a level.
         if (fn.ShowsRooms && level.RoomCount == 0 && !AnyPresent(args, fn.RangeAt, 2)) job.To = -1;
-        else if (!RoomRange(args, fn.RangeAt, level.RoomCount, job.From, job.To, out)) return ExitUserError;
+        else if (!ResolveRange(args, fn.RangeAt, fn.Pages ? PictureCount(level) : int32_t(level.RoomCount),
+                               fn.Pages ? PageWords : RoomWords, job.From, job.To, out))
+            return ExitUserError;
     }
     if (fn.CheckLoaded)
         if (const std::string refusal = fn.CheckLoaded(job); !refusal.empty()) return Refuse(out, refusal);
@@ -328,10 +337,11 @@ int RunFunction(const TFunctionRow& fn, const TArgs& args, const TOptions& optio
     // the range too: once for each run of consecutive rooms of that set.
     // A dry run keeps those rooms as they were, to show what the edit changed.
     const bool preview = fn.Saves && options.DryRun;
-    const std::vector<int32_t> rooms = fn.Saves ? RoomSet(level, job.From, job.To, options.Alternates)
+    const std::vector<int32_t> rooms = fn.Saves && fn.RangeAt > 0 ? RoomSet(level, job.From, job.To, options.Alternates)
                                                 : std::vector<int32_t>{};
     const std::vector<TRoomBefore> before = preview ? RoomsBefore(level, rooms) : std::vector<TRoomBefore>{};
     WorkOn(fn, rooms, job);
+    if (preview && fn.RangeAt == 0) return ExitDone;  // an edit of no rooms says what it did itself
     if (preview) {
         const std::vector<TRoomChange> changes = RoomChanges(before, level, rooms);
         if (result) *result = TJson{{"changes", RoomChangesJson(changes)}};
