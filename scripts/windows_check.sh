@@ -266,6 +266,14 @@ place examples/levels/sample_tr2.tr2 many/other.tr2
 (cd "$lin/many" && "$linux_bin" wa.phd wb.phd wc.phd other.tr2 'nomatch*.phd' /Info) >"$work/out.expected" 2>&1 || true
 if cmp -s "$work/out.windows" "$work/out.expected"; then pass; else fail "wildcards are not expanded as a shell would"; fi
 
+# Texture pages out as PNG pictures and one back in: the same pictures and the
+# same level on both sides.
+for level in level.tr4 level.phd; do
+  check "export pages of $level" "$level" "$level" /ExportPages "pages_$level"
+  if cmp -s "$lin/pages_$level/page_000.png" "$win/pages_$level/page_000.png"; then pass; else fail "exported page of $level differs"; fi
+  check "import a page into $level" "$level" "$level" /ImportPage 0 "pages_$level/page_000.png"
+done
+
 # No temporary file may be left anywhere.
 left=$(find "$lin" "$win" -name '*qmtmp*' | head -3)
 if [ -z "$left" ]; then pass; else fail "temporary files left behind: $left"; fi
