@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "errors.h"
+#include "utf8path.h"
 
 #ifdef _WIN32
 #include <process.h>
@@ -19,8 +20,6 @@ namespace qm {
 namespace {
 
 namespace fs = std::filesystem;
-
-fs::path PathOf(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
 
 void RefuseChanged(const std::string& levelName) {
     throw ELevelError("The level changed on disk while it was being edited; nothing was saved",

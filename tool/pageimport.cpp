@@ -8,16 +8,13 @@
 
 #include "pages.h"
 #include "png.h"
+#include "utf8path.h"
 
 namespace qm {
 
 namespace {
 
 constexpr size_t PagePixels = size_t(PageSide) * PageSide;
-
-std::filesystem::path PathOf(const std::string& utf8) {
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
 
 uint16_t Argb1555(const uint8_t* p) {
     const unsigned alpha = p[3] >= 128 ? 0x8000u : 0u;

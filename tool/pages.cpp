@@ -8,6 +8,7 @@
 #include "errors.h"
 #include "platform.h"
 #include "png.h"
+#include "utf8path.h"
 
 namespace qm {
 
@@ -49,10 +50,6 @@ void Page32(const Ttrlevel& L, size_t first, std::vector<uint8_t>& rgba) {
         rgba[i * 4 + 2] = L.Textiles32.at(at + 0);
         rgba[i * 4 + 3] = L.Textiles32.at(at + 3);
     }
-}
-
-std::filesystem::path PathOf(const std::string& utf8) {
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
 std::string Utf8Of(const std::filesystem::path& path) {

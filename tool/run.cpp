@@ -24,6 +24,7 @@
 #include "roomset.h"
 #include "runlevel.h"
 #include "trlevel.h"
+#include "utf8path.h"
 #include "views.h"
 
 namespace qm {
@@ -109,10 +110,6 @@ std::string CheckTextures(const TJob& j) { return TextureRefusal(j.Level, NewTex
 void WorkTextures(TJob& j) {
     const int32_t oldId = StrToInt(j.Args.At(3));
     EditTextures(j.Level, oldId, NewTextureWord(j), j.From, j.To);
-}
-
-std::filesystem::path PathOf(const std::string& utf8) {
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
 bool IsFolder(const std::string& name) {

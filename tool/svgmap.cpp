@@ -12,6 +12,7 @@
 #include "functions.h"
 #include "kinds.h"
 #include "rooms.h"
+#include "utf8path.h"
 #include "xmlwriter.h"
 #include "zfile.h"
 
@@ -153,10 +154,6 @@ void DrawLegend(TXmlWriter& w, double top) {
     for (const TFill* f : {&WaterFill, &QuickSandFill, &SkyFill, &PlainFill}) swatch(f->Label, f->Colour, false);
     swatch("alternate (flip) room", "none", true);
     w.Close();
-}
-
-std::filesystem::path PathOf(const std::string& utf8) {
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
 } // namespace
