@@ -58,6 +58,16 @@ TEST(BatchRun, OptionsLevelsAndHints) {
       {{"-Q", "a.tr2", "/Info"}, kBanner + Lines({"-Q not found.", "-Q is not an option of Quillmap: did you mean -q?"}), 2, false, false},
       {{"a.tr2", "/Water", "1", "--qiuet"}, kBanner + Lines({"Unknown option --qiuet", "--qiuet is not an option of Quillmap: did you mean --quiet?"}), 2, false, false},
       {{"a.tr2", "/Info", "--frobnicate"}, kBanner + Lines({"Unknown option --frobnicate", "--frobnicate is not an option of Quillmap, type Quillmap /h"}), 2, false, false},
+      // An option without a value takes none, not even with "=".
+      {{"a.tr2", "/Water", "1", "--dry-run=no"}, kBanner + Lines({"Unknown option --dry-run=no", "--dry-run=no is not an option of Quillmap, type Quillmap /h"}), 2, false, false},
+      {{"a.tr2", "/Water", "1", "--backup=0"}, kBanner + Lines({"Unknown option --backup=0", "--backup=0 is not an option of Quillmap: did you mean --backup?"}), 2, false, false},
+      {{"a.tr2", "/Water", "1", "--quiet=1"}, kBanner + Lines({"Unknown option --quiet=1", "--quiet=1 is not an option of Quillmap: did you mean --quiet?"}), 2, false, false},
+      // --jobs at its limits, and numbers that would wrap around to an accepted count.
+      {{"--jobs", "256", "-q", "a.tr2", "b.tr2", "/Water", "1"}, Lines({"== a.tr2 ==", kDone, "== b.tr2 ==", kDone}), 0, true, true},
+      {{"--jobs", "257", "a.tr2", "b.tr2", "/Water", "1"}, kBanner + Lines({"--jobs needs a number of levels from 1 to 256."}), 2, false, false},
+      {{"--jobs", "99999999999", "a.tr2", "b.tr2", "/Water", "1"}, kBanner + Lines({"--jobs needs a number of levels from 1 to 256."}), 2, false, false},
+      {{"--jobs=4294967298", "a.tr2", "b.tr2", "/Water", "1"}, kBanner + Lines({"--jobs needs a number of levels from 1 to 256."}), 2, false, false},
+      {{"--jobs", "4294967298", "a.tr2", "b.tr2", "/Water", "1"}, kBanner + Lines({"--jobs needs a number of levels from 1 to 256."}), 2, false, false},
   };
   for (const auto& row : rows) {
     std::string trace;

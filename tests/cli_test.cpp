@@ -152,6 +152,8 @@ TEST_F(CliTest, UnwritableOutputIsAFailure) {
       {{"lvl.tr2", "/Water", "1"}, ">&-", saved, wet},
       {{"lvl.tr2", "/ShowItems"}, brokenPipe, lost, dry},
       {{"lvl.tr2", "/Water", "1"}, brokenPipe, saved, wet},
+      // Several levels: an early one saved, the last one not.
+      {{"lvl.tr2", "missing.tr2", "/Water", "1"}, ">/dev/full", saved, wet},
   };
   for (const auto& row : rows) {
     std::string trace = row.stdoutTo;

@@ -106,6 +106,7 @@ TEST(JsonOutput, DocumentShapeAndErrors) {
       {"missing.tr4 /Info", ".levels[0].error.message", "missing.tr4 not found.", 2},
       {"cut.tr2 /Info", ".levels[0].error | [.message, (.place | type)] | @tsv", "Read beyond end of file.\tstring", 1},
       {"a.tr4 /Info --bogus", ".error.message", "Unknown option --bogus", 2},
+      {"a.tr4 /Info --qiuet", ".error.hint", "--qiuet is not an option of Quillmap: did you mean --quiet?", 2},
       {"a.tr4 /Water 1", ".levels[0].saved", "a.tr4", 0},
   };
   for (const auto& row : rows) {

@@ -89,6 +89,94 @@ TEST(RoomViews, CountWhatTheBuilderWrote) {
             Lines({loading, "Showing ROOM TEXTURES Ids of this level:", "", "Done."}));
 }
 
+// The dry run counts exactly what the edit then changes: the sectors whose step
+// sound differs from the stored value, and the faces whose texture word matches
+// OLD (rectangles on 12 bits, triangles whole; TR5 over both layers), room by
+// room, in text and JSON; the edit then writes exactly those words.
+TEST(RoomViews, DryRunCountsWhatTheEditChanges) {
+  ScratchDir scratch;
+  const struct {
+    std::vector<std::string> args;  // the function, its value(s), From and To
+    bool sounds;                    // a step-sound edit (TR3 and later)
+    uint16_t value;                 // the stored step sound, or the new texture word
+    uint16_t old;                   // the texture id matched
+  } rows[] = {
+      {{"/Step_sound", "7", "0", "1"}, true, 7, 0},
+      {{"/Step_sound", "0", "1", "1"}, true, 5, 0},  // 0 stores 5: three sectors hold 5 already
+      {{"/Step_sound", "2", "0", "2"}, true, 13, 0},
+      {{"/Textures", "5", "3", "1", "1"}, false, 3, 5},  // three rectangles and a triangle
+      {{"/Textures", "0x8005", "3", "0", "2"}, false, 3, 0x8005},  // a triangle's whole word only
+      {{"/Textures", "261", "2", "1", "1"}, false, 2, 261},
+  };
+  for (int kind : {3, 5, 6, 7, 8}) {
+    const BLevel before = ViewLevel(kind);
+    const fs::path p = scratch.path / (std::string("lvl") + FileExtension(before.kind));
+    for (const auto& row : rows) {
+      if (row.sounds && kind < 5) continue;
+      SCOPED_TRACE("kind " + std::to_string(kind) + " " + row.args[0] + " " + row.args[1]);
+      // The level the edit must give and what each room changes, from the builder's own numbers.
+      BLevel after = before;
+      size_t count = 0;
+      auto sector = [&](std::array<uint8_t, 8>& s) {
+        const uint16_t word = uint16_t(s[2] | s[3] << 8), now = uint16_t((word & 0xFFF0) | row.value);
+        if (now != word) ++count, s[2] = uint8_t(now), s[3] = uint8_t(now >> 8);
+      };
+      auto face = [&](uint16_t& texture, bool rectangle) {
+        if ((rectangle ? texture & 0x0FFF : texture) != row.old) return;
+        if (texture != row.value) ++count;
+        texture = row.value;
+      };
+      const size_t from = std::stoul(row.args[row.args.size() - 2]), to = std::stoul(row.args.back());
+      std::vector<std::string> lines;
+      size_t rooms = 0, total = 0;
+      for (size_t i = from; i <= to; ++i) {
+        count = 0;
+        if (kind == 8) {
+          B5Room& r = after.rooms5.at(i);
+          if (row.sounds) for (auto& s : r.sectors) sector(s);
+          else for (B5Layer& layer : r.layers) {
+            for (B5Rectangle& f : layer.rectangles) face(f.texture, true);
+            for (B5Triangle& f : layer.triangles) face(f.texture, false);
+          }
+        } else {
+          BRoom& r = after.rooms.at(i);
+          if (row.sounds) for (auto& s : r.sectors) sector(s);
+          else {
+            for (BRectangle& f : r.rectangles) face(f.texture, true);
+            for (BTriangle& f : r.triangles) face(f.texture, false);
+          }
+        }
+        if (count == 0) continue;
+        ++rooms, total += count;
+        lines.push_back("Room " + std::to_string(i) + ": " + std::to_string(count) +
+                        (row.sounds ? " sector" : " face") + (count == 1 ? "" : "s"));
+      }
+      ASSERT_GT(total, 0u);
+      const std::string what = std::to_string(total) + (row.sounds ? " sector" : " face") + (total == 1 ? "" : "s");
+      lines.push_back(std::to_string(rooms) + (rooms == 1 ? " room" : " rooms") + " would change " +
+                      (row.sounds ? "(" + what + ", 0 faces)" : "(0 sectors, " + what + ")") + "; nothing was saved.");
+      WriteBytes(p, Build(before));
+      std::vector<std::string> args = {"-n", "-q", p.filename().string()};
+      args.insert(args.end(), row.args.begin(), row.args.end());
+      BinaryRun run = RunBinary(scratch.path, QM_TOOL_PATH, args);
+      EXPECT_EQ(run.status, 0);
+      EXPECT_EQ(run.out, Lines(lines));
+      args.push_back("--json");
+      run = RunBinary(scratch.path, QM_TOOL_PATH, args);
+      const nlohmann::json doc = nlohmann::json::parse(run.out, nullptr, false);
+      ASSERT_TRUE(doc.is_object()) << run.out;
+      const nlohmann::json changes = doc["levels"][0]["changes"];
+      ASSERT_EQ(changes["rooms"].size(), rooms) << run.out;
+      EXPECT_EQ(changes["totals"][row.sounds ? "sectors" : "faces"], total) << run.out;
+      EXPECT_EQ(ReadBytes(p), Build(before));
+      args.erase(args.begin());
+      args.pop_back();
+      EXPECT_EQ(RunBinary(scratch.path, QM_TOOL_PATH, args).status, 0);
+      EXPECT_EQ(Diff(ReadBytes(p), Build(after), kind), "");
+    }
+  }
+}
+
 // Six rooms whose flip rooms are: 0 -> 4, 1 -> itself, 2 -> 9 (beyond the
 // level), 3 -> -7, 4 -> 0, 5 -> 3. Every flags word starts at 0.
 BLevel FlipLevel(int kind) {
