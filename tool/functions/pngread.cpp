@@ -38,7 +38,10 @@ void PutBe32(std::string& out, uint32_t v) {
     for (int shift = 24; shift >= 0; shift -= 8) out.push_back(char(v >> shift));
 }
 
+// The CRC-32 continued over n bytes (none: as it was; zlib would start afresh
+// on a null pointer).
 uint32_t Crc(uint32_t crc, const void* data, size_t n) {
+    if (n == 0) return crc;
     return uint32_t(crc32(crc, static_cast<const Bytef*>(data), uInt(n)));
 }
 
@@ -100,7 +103,7 @@ public:
             if (letter < 'A' || letter > 'Z') Damaged("a chunk's name is not four letters");
         }
         if (c.Length > MaxChunkLength) Damaged("chunk " + c.Label() + " states a length PNG does not allow");
-        Crc_ = Crc(crc32(0, nullptr, 0), head + 4, 4);
+        Crc_ = Crc(0, head + 4, 4);
         Left_ = c.Length;
         Current_ = c;
         return c;
@@ -297,7 +300,7 @@ void AppendChunk(std::string& png, const char* name, const void* data, size_t n)
     PutBe32(png, uint32_t(n));
     png.append(name, 4);
     png.append(static_cast<const char*>(data), n);
-    PutBe32(png, Crc(Crc(crc32(0, nullptr, 0), name, 4), data, n));
+    PutBe32(png, Crc(Crc(0, name, 4), data, n));
 }
 
 // A PNG file of the checked parts alone, for the decoder. The image data is
