@@ -72,12 +72,14 @@ Bytes PngImageData(const BPng& png) {
 }
 
 Bytes PngChunk(const std::string& name, const Bytes& data) {
+  if (name.size() != 4) throw std::invalid_argument("PngChunk: a chunk name has four letters");
   Bytes out;
+  out.reserve(data.size() + 12);
   PutBe32(out, static_cast<uint32_t>(data.size()));
-  out.insert(out.end(), name.begin(), name.end());
+  for (const char c : name) out.push_back(static_cast<uint8_t>(c));
   out.insert(out.end(), data.begin(), data.end());
-  uLong crc = crc32(0, reinterpret_cast<const Bytef*>(name.data()), static_cast<uInt>(name.size()));
-  if (!data.empty()) crc = crc32(crc, data.data(), static_cast<uInt>(data.size()));  // a null pointer would restart it
+  // The CRC-32 of name and data.
+  const uLong crc = crc32(0, out.data() + 4, static_cast<uInt>(data.size() + 4));
   PutBe32(out, static_cast<uint32_t>(crc));
   return out;
 }
