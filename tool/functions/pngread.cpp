@@ -130,7 +130,8 @@ public:
         Rest([](const uint8_t*, size_t) {});
     }
 
-    // Reads the current chunk's check sum; the chunk's data must have been read whole.
+    // Reads what is left of the current chunk's data, then its check sum,
+    // which must match.
     void Check() {
         Skip();
         uint8_t stored[4];
