@@ -1,15 +1,20 @@
 // Writes the seed corpora of the fuzz targets into the directory named by the
 // first argument: level/ (a name selector byte, then a level file, or for
 // kinds 6-8 also the level data alone; for the load and round-trip targets), container/ (files for the container target)
-// and number/ (texts for the number target). Every level is small: no texture
-// pages and a short misc chunk, so that mutations stay fast.
+// number/ (texts for the number target) and picture/ (a mode byte, then a PNG
+// file of each colour type and bit depth, plain and interlaced, or the
+// choices of one; see picture_harness.h). Every level is small: no texture
+// pages and a short misc chunk, so that mutations stay fast; every picture
+// is 256 x 256 of large blocks of one colour, so that it packs small.
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include "levelbuilder.h"
+#include "pngbuilder.h"
 
 namespace {
 
@@ -45,7 +50,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::filesystem::path dir(argv[1]);
-  for (const char* sub : {"level", "container", "number"}) std::filesystem::create_directories(dir / sub);
+  for (const char* sub : {"level", "container", "number", "picture"}) std::filesystem::create_directories(dir / sub);
 
   for (int kind = 1; kind <= 8; ++kind) {
     const std::string name = "kind" + std::to_string(kind);
@@ -85,5 +90,33 @@ int main(int argc, char** argv) {
     const std::string s(text);
     Write(dir / "number" / std::to_string(i++), qmtest::Bytes(s.begin(), s.end()));
   }
+
+  const uint8_t forms[][2] = {{0, 1}, {0, 2}, {0, 4}, {0, 8}, {0, 16}, {2, 8}, {2, 16}, {3, 1},
+                              {3, 2}, {3, 4}, {3, 8}, {4, 8}, {4, 16}, {6, 8}, {6, 16}};
+  for (uint8_t f = 0; f < std::size(forms); ++f)
+    for (const bool interlaced : {false, true}) {
+      qmtest::BPng png;
+      png.colourType = forms[f][0];
+      png.bitDepth = forms[f][1];
+      png.interlaced = interlaced;
+      const uint32_t mask = png.bitDepth == 16 ? 0xFFFF : (1u << png.bitDepth) - 1;
+      png.sample = [mask](uint32_t x, uint32_t y, unsigned c) { return ((x >> 5) * 40503u + (y >> 5) * 9973u + c * 211u) & mask; };
+      if (png.colourType == 3) {
+        png.palette.resize(size_t(mask + 1) * 3);
+        for (size_t i = 0; i < png.palette.size(); ++i) png.palette[i] = uint8_t(i * 29);
+        png.transparency = {0, 128};
+      } else if (png.colourType == 0 || png.colourType == 2) {
+        png.transparency.assign(png.colourType == 0 ? 2 : 6, 1);
+      }
+      const std::string name = "t" + std::to_string(forms[f][0]) + "d" + std::to_string(forms[f][1]) + (interlaced ? "i" : "");
+      qmtest::Bytes file = qmtest::BuildPng(png);
+      file.insert(file.begin(), 0);  // read as it is
+      Write(dir / "picture" / (name + ".bin"), file);
+      file[0] = 1;  // check sums set right before reading
+      Write(dir / "picture" / (name + "-crc.bin"), file);
+      // The choices of a sound picture: form, interlacing and palette size,
+      // transparency, image data bytes.
+      Write(dir / "picture" / (name + "-built.bin"), {2, f, uint8_t(interlaced ? 9 : 8), 3, 0, 0, 1, 2, 3});
+    }
   return ok ? 0 : 1;
 }

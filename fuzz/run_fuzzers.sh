@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets (clang++, libFuzzer, ASan+UBSan), writes the seed
-# corpora and runs every target for the given number of seconds.
-#   fuzz/run_fuzzers.sh <seconds-per-target>
+# corpora and runs every target (or those named) for the given number of seconds.
+#   fuzz/run_fuzzers.sh <seconds-per-target> [target...]
 # Exits non-zero when a target finds a crash, a leak, a time-out or a fault.
 # The inputs that broke a target are kept in $QM_FUZZ_WORK/artifacts; each one
 # belongs in tests/regressions/<target>-<name>.bin once its fault is fixed.
@@ -11,7 +11,7 @@ set -euo pipefail
 
 seconds=${1:-}
 if ! [[ "$seconds" =~ ^[0-9]+$ ]] || [ "$seconds" -eq 0 ]; then
-  echo "usage: $0 <seconds-per-target>" >&2
+  echo "usage: $0 <seconds-per-target> [target...]" >&2
   exit 2
 fi
 if ! command -v clang++ >/dev/null 2>&1; then
@@ -25,7 +25,17 @@ seedbuild=${QM_FUZZ_SEED_BUILD:-/tmp/bld-fuzzseed}
 work=${QM_FUZZ_WORK:-/tmp/qm-fuzz}
 generator=()
 command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
-targets=(fuzz_load fuzz_roundtrip fuzz_container fuzz_number)
+targets=(fuzz_load fuzz_roundtrip fuzz_container fuzz_number fuzz_picture)
+if [ $# -gt 1 ]; then
+  shift
+  for target in "$@"; do
+    if [[ " ${targets[*]} " != *" $target "* ]]; then
+      echo "$0: no fuzz target $target (targets: ${targets[*]})" >&2
+      exit 2
+    fi
+  done
+  targets=("$@")
+fi
 
 echo "== building the fuzz targets in $build"
 # Settings a reused build directory may hold are given explicitly.
@@ -46,9 +56,13 @@ trap 'rm -rf "$scratch"' EXIT
 
 failed=()
 for target in "${targets[@]}"; do
+  # The picture reader takes a bounded amount of memory whatever the file:
+  # one allocation over 16 MiB is a fault there.
+  extra=()
   case $target in
     fuzz_container) seeds=container ;;
     fuzz_number) seeds=number ;;
+    fuzz_picture) seeds=picture; extra=(-malloc_limit_mb=16) ;;
     *) seeds=level ;;
   esac
   mkdir -p "$work/corpus/$target" "$work/artifacts"
@@ -56,7 +70,7 @@ for target in "${targets[@]}"; do
   echo "== $target for ${seconds}s (log: $log)"
   status=0
   TMPDIR=$scratch "$build/fuzz/$target" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 \
-    -print_final_stats=1 -artifact_prefix="$work/artifacts/$target-" \
+    -print_final_stats=1 "${extra[@]}" -artifact_prefix="$work/artifacts/$target-" \
     "$work/corpus/$target" "$work/seeds/$seeds" >"$log" 2>&1 || status=$?
   grep -E '^#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units' "$log" || true
   if [ "$status" -ne 0 ]; then

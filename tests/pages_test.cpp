@@ -2,12 +2,14 @@
 // known bytes come out as PNG pictures of the expected pixels, and the
 // refusals and failures leave the folder and the level as they were.
 #include <stb/stb_image.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
 
 #include "binary_run.h"
 #include "png.h"
+#include "pngbuilder.h"
 #include "tool_test_support.h"
 
 using namespace qmtest;
@@ -190,8 +192,9 @@ void SetPixel(Bytes& pages, size_t bpp, size_t i, const Bytes& v) {
 }
 
 // The picture the import tests put into page 1: kPixel near palette index 5,
-// kLast near index 255, pixel 1 with alpha 127 (transparent), the rest opaque
-// black (nearest to every zero palette entry: the lowest, index 1).
+// kLast near index 255, pixel 1 with alpha 127 (transparent), pixel 2 the
+// colour of kPixel with alpha 128 (opaque), the rest opaque black (nearest to
+// every zero palette entry: the lowest, index 1).
 std::vector<uint8_t> TestPicture() {
   std::vector<uint8_t> rgba(65536 * 4, 0);
   for (size_t i = 0; i < 65536; ++i) rgba[i * 4 + 3] = 255;
@@ -199,6 +202,7 @@ std::vector<uint8_t> TestPicture() {
   set(kPixel, {8, 250, 130, 255});
   set(kLast, {250, 250, 250, 200});
   set(1, {1, 2, 3, 127});
+  set(2, {8, 250, 130, 128});
   return rgba;
 }
 
@@ -208,12 +212,12 @@ BLevel WithTestPicture(int kind) {
   const struct {
     Bytes* pages;
     size_t bpp;
-    Bytes rest, pixel, last, clear;
+    Bytes rest, pixel, last, clear, half;
   } forms[] = {
-      {kind <= 5 ? &level.textiles8 : nullptr, 1, {1}, {5}, {255}, {0}},
-      {kind >= 3 ? &level.textiles16 : nullptr, 2, {0x00, 0x80}, {0xF0, 0x87}, {0xFF, 0xFF}, {0x00, 0x00}},
+      {kind <= 5 ? &level.textiles8 : nullptr, 1, {1}, {5}, {255}, {0}, {5}},
+      {kind >= 3 ? &level.textiles16 : nullptr, 2, {0x00, 0x80}, {0xF0, 0x87}, {0xFF, 0xFF}, {0x00, 0x00}, {0xF0, 0x87}},
       {kind >= 6 ? &level.textiles32 : nullptr, 4, {0, 0, 0, 255}, {130, 250, 8, 255}, {250, 250, 250, 200},
-       {3, 2, 1, 127}},
+       {3, 2, 1, 127}, {130, 250, 8, 128}},
   };
   for (const auto& form : forms) {
     if (!form.pages) continue;
@@ -221,6 +225,7 @@ BLevel WithTestPicture(int kind) {
     SetPixel(*form.pages, form.bpp, kPixel, form.pixel);
     SetPixel(*form.pages, form.bpp, kLast, form.last);
     SetPixel(*form.pages, form.bpp, 1, form.clear);
+    SetPixel(*form.pages, form.bpp, 2, form.half);
   }
   return level;
 }
@@ -246,6 +251,9 @@ TEST_F(PagesTest, ImportPutsThePictureIntoEveryFormOfThePage) {
   }
 }
 
+// Every refusal of a picture is one line and exit status 2, the level
+// untouched. The runs go through `timeout`: a reader that waited on the FIFO
+// would otherwise never end.
 TEST_F(PagesTest, ImportRefusesBeforeTouchingTheLevel) {
   WriteBytes(dir_ / "lvl.tr2", Build(TwoPages(3, {1, 2}, {3, 4})));
   const std::string good = qm::EncodePng(TestPicture(), 256, 256);
@@ -256,17 +264,31 @@ TEST_F(PagesTest, ImportRefusesBeforeTouchingTheLevel) {
   WriteBytes(dir_ / "big.png", Bytes(big.begin(), big.end()));
   WriteBytes(dir_ / "cut.png", Bytes(good.begin(), good.begin() + long(good.size() / 2)));
   WriteBytes(dir_ / "bitmap.png", Bytes{'B', 'M', 0, 0, 0, 0});
+  // A header stating 100000 x 100000 and nothing after it.
+  BPng huge;
+  huge.width = huge.height = 100000;
+  WriteBytes(dir_ / "huge.png", PngFile({PngChunk("IHDR", PngHeader(huge))}));
+  fs::create_directory(dir_ / "pics");
+  ASSERT_EQ(mkfifo((dir_ / "fifo.png").c_str(), 0600), 0);
+  // Over 64 MiB, without taking the disk space (a sparse file).
+  WriteBytes(dir_ / "large.png", Bytes(good.begin(), good.end()));
+  fs::resize_file(dir_ / "large.png", (64u << 20) + 1);
   const Bytes level = ReadBytes(dir_ / "lvl.tr2");
   const std::string loading = "Loading Level...";
   const struct {
     std::vector<std::string> args;
     std::vector<std::string> out;
   } rows[] = {
-      {{"lvl.tr2", "/ImportPage", "0", "small.png"}, {"The picture must be 256 x 256 pixels."}},
-      {{"lvl.tr2", "/ImportPage", "0", "big.png"}, {"The picture must be 256 x 256 pixels."}},
-      {{"lvl.tr2", "/ImportPage", "0", "cut.png"}, {"The picture is not a PNG file."}},
+      {{"lvl.tr2", "/ImportPage", "0", "small.png"}, {"The picture is 255 x 256 pixels; a page is 256 x 256."}},
+      {{"lvl.tr2", "/ImportPage", "0", "big.png"}, {"The picture is 256 x 300 pixels; a page is 256 x 256."}},
+      {{"lvl.tr2", "/ImportPage", "0", "huge.png"}, {"The picture is 100000 x 100000 pixels; a page is 256 x 256."}},
+      {{"lvl.tr2", "/ImportPage", "0", "cut.png"}, {"The picture is damaged: the file ends inside chunk IDAT."}},
       {{"lvl.tr2", "/ImportPage", "0", "bitmap.png"}, {"The picture is not a PNG file."}},
-      {{"lvl.tr2", "/ImportPage", "0", "none.png"}, {"The picture file cannot be read."}},
+      {{"lvl.tr2", "/ImportPage", "0", "none.png"}, {"none.png not found."}},
+      {{"lvl.tr2", "/ImportPage", "0", "pics"}, {"pics is a folder, not a picture file."}},
+      {{"lvl.tr2", "/ImportPage", "0", "fifo.png"}, {"fifo.png is not a regular file."}},
+      {{"lvl.tr2", "/ImportPage", "0", "/dev/null"}, {"/dev/null is not a regular file."}},
+      {{"lvl.tr2", "/ImportPage", "0", "large.png"}, {"The picture file is larger than 64 MiB."}},
       {{"lvl.tr2", "/ImportPage", "0"}, {"Missing parameter"}},
       {{"lvl.tr2", "/ImportPage", "2", "good.png"}, {loading, "Page 2 is outside this level (pages 0 to 1)."}},
       {{"lvl.tr2", "/ImportPage", "-1", "good.png"}, {loading, "Page -1 is outside this level (pages 0 to 1)."}},
@@ -275,7 +297,9 @@ TEST_F(PagesTest, ImportRefusesBeforeTouchingTheLevel) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.args.back());
-    const BinaryRun run = Run(row.args);
+    std::vector<std::string> args = {"20", QM_TOOL_PATH};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    const BinaryRun run = RunBinary(dir_, "timeout", args);
     EXPECT_EQ(run.status, row.out.size() == 3 ? 0 : 2);
     EXPECT_EQ(run.out, kBanner + Lines(row.out));
     EXPECT_EQ(ReadBytes(dir_ / "lvl.tr2"), level);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "../fuzz/harness.h"
+#include "../fuzz/picture_harness.h"
 #include "levelbuilder.h"
 #include "zblocks.h"
 
@@ -23,6 +24,7 @@ std::vector<Runner> RunnersFor(const std::string& target) {
     if (target == "fuzz_load" || target == "fuzz_roundtrip") return {FuzzLoad, FuzzRoundtrip};
     if (target == "fuzz_container") return {FuzzContainer};
     if (target == "fuzz_number") return {FuzzNumber};
+    if (target == "fuzz_picture") return {FuzzPicture};
     return {};
 }
 
@@ -78,6 +80,25 @@ TEST(Regression, BuiltLevelsKeepTheRoundTripProperties) {
             EXPECT_EQ(FuzzRoundtrip(input.data(), input.size()), "") << "level data alone, kind " << kind;
         }
     }
+}
+
+// The picture target's properties on every form its seeds hold: each colour
+// type and bit depth, plain and interlaced, read as it is, with its check
+// sums set right, and as the choices of a sound picture (which must be read).
+TEST(Regression, BuiltPicturesKeepThePictureTargetsProperties) {
+    for (uint8_t form = 0; form < 15; ++form)
+        for (const bool interlaced : {false, true}) {
+            SCOPED_TRACE("form " + std::to_string(form) + (interlaced ? ", interlaced" : ""));
+            PictureBytes input = {2, form, uint8_t(interlaced ? 7 : 6), 2, 0, 1, 2, 3};
+            EXPECT_EQ(FuzzPicture(input.data(), input.size()), "");
+            PictureBytes file;
+            ASSERT_TRUE(BuildPicture(input.data() + 1, input.size() - 1, file));
+            for (const uint8_t mode : {0, 1}) {
+                input = {mode};
+                input.insert(input.end(), file.begin(), file.end());
+                EXPECT_EQ(FuzzPicture(input.data(), input.size()), "");
+            }
+        }
 }
 
 long PeakRssKiB() {

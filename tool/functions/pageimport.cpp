@@ -1,13 +1,15 @@
 // Texture pages replaced from pictures.
 #include "pageimport.h"
 
+#include <algorithm>
 #include <array>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <map>
+#include <mutex>
 
+#include "errors.h"
 #include "pages.h"
-#include "png.h"
+#include "platform.h"
 #include "utf8path.h"
 
 namespace qm {
@@ -61,19 +63,52 @@ bool Holds(const TArray<uint8_t>& pages, size_t page, size_t bytesPerPixel) {
     return pages.size() / (PagePixels * bytesPerPixel) > page;
 }
 
+// The line that refuses a name that is no regular file, or "". Only the
+// name is looked at: a FIFO or a device is not opened.
+std::string NameRefusal(const std::string& fileName) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::file_type type = fs::status(PathOf(fileName), error).type();
+    if (type == fs::file_type::not_found) return fileName + " not found.";
+    if (type == fs::file_type::directory) return fileName + " is a folder, not a picture file.";
+    if (type != fs::file_type::regular && type != fs::file_type::none) return fileName + " is not a regular file.";
+    return "";
+}
+
+TPagePicture Refused(std::string refusal) { return TPagePicture{.Rgba = {}, .Refusal = std::move(refusal)}; }
+
 } // namespace
 
-std::vector<uint8_t> ReadPagePicture(const std::string& fileName, const char*& refusal) {
-    std::ifstream in(PathOf(fileName), std::ios::binary);
-    const std::string bytes(std::istreambuf_iterator<char>(in), {});
-    int width = 0, height = 0;
-    std::vector<uint8_t> rgba;
-    refusal = nullptr;
-    if (!in.good() && !in.eof()) refusal = "The picture file cannot be read.";
-    else if (!DecodePng(bytes, rgba, width, height, PageSide)) refusal = "The picture is not a PNG file.";
-    else if (width != PageSide || height != PageSide) refusal = "The picture must be 256 x 256 pixels.";
-    if (refusal) rgba.clear();
-    return rgba;
+TPagePicture ReadPagePicture(const std::string& fileName) {
+    if (std::string refusal = NameRefusal(fileName); !refusal.empty()) return Refused(std::move(refusal));
+    const std::string unreadable = "The picture file cannot be read.";
+    try {
+        // Opened without waiting and kept only when it is a regular file, as a level is.
+        TDiskFile file;
+        file.OpenRead(fileName);
+        const int64_t size = file.Stamp().Size;
+        if (size > MaxPictureFileBytes) return Refused("The picture file is larger than 64 MiB.");
+        int64_t offset = 0;
+        return ReadPagePng([&](uint8_t* dest, size_t n) {
+            const size_t piece = size_t(std::min<int64_t>(int64_t(n), size - offset));
+            file.ReadAt(offset, dest, int64_t(piece));
+            offset += int64_t(piece);
+            return piece;
+        });
+    } catch (const EInOutError& e) {
+        return Refused(e.Code == EInOutError::FileNotFound ? fileName + " not found." : unreadable);
+    } catch (const EQuillError&) {
+        return Refused(unreadable);
+    }
+}
+
+const TPagePicture& PagePicture(const std::string& fileName) {
+    static std::mutex guard;
+    static std::map<std::string, TPagePicture> read;  // its entries stay where they are
+    const std::lock_guard<std::mutex> lock(guard);
+    auto it = read.find(fileName);
+    if (it == read.end()) it = read.emplace(fileName, ReadPagePicture(fileName)).first;
+    return it->second;
 }
 
 std::string PageRefusal(const Ttrlevel& L, int32_t page) {

@@ -6,14 +6,25 @@
 #include <string>
 #include <vector>
 
+#include "pngread.h"
 #include "trlevel.h"
 
 namespace qm {
 
-// The RGBA pixels of a 256 x 256 PNG file (any colour type), rows top to
-// bottom; empty with refusal set to the one-line message when the file cannot
-// be read, is not a PNG or has another size.
-std::vector<uint8_t> ReadPagePicture(const std::string& fileName, const char*& refusal);
+// The largest picture file that is read: a 256 x 256 PNG of any colour type
+// and bit depth needs far less.
+constexpr int64_t MaxPictureFileBytes = int64_t{64} << 20;
+
+// The picture file fileName as a page's picture (ReadPagePng), or the line
+// that refuses it: not found, a folder, not a regular file (a FIFO or device
+// is refused without waiting for data), larger than MaxPictureFileBytes, not
+// readable, or refused by ReadPagePng.
+TPagePicture ReadPagePicture(const std::string& fileName);
+
+// The picture of fileName as read the first time this process asked for it:
+// a run reads and decodes its picture once, however many levels it goes
+// into, also when several threads ask at once.
+const TPagePicture& PagePicture(const std::string& fileName);
 
 // The refusal of a page number the level does not have, or "".
 std::string PageRefusal(const Ttrlevel& L, int32_t page);

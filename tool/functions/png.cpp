@@ -1,4 +1,6 @@
-// The one translation unit that holds the PNG reader and writer's code.
+// The one translation unit that holds the PNG reader and writer's code. Of
+// the image library's readers only the PNG one is built: no other format's
+// decoder can be reached by a file, whatever it holds.
 #include "png.h"
 
 #include <cstdint>
@@ -16,7 +18,11 @@
 #pragma GCC diagnostic ignored "-Wimplicit-fallthrough"
 #define STB_IMAGE_IMPLEMENTATION
 #define STB_IMAGE_WRITE_IMPLEMENTATION
+#define STBI_ONLY_PNG
+#define STBI_NO_STDIO
 #define STBI_WRITE_NO_STDIO
+// Texture pages are 256 x 256: the decoder refuses anything larger by itself too.
+#define STBI_MAX_DIMENSIONS 256
 #include <stb/stb_image.h>
 #include <stb/stb_image_write.h>
 #pragma GCC diagnostic pop
@@ -41,22 +47,24 @@ std::string EncodePng(const std::vector<uint8_t>& rgba, int width, int height) {
     return png;
 }
 
-bool DecodePng(const std::string& file, std::vector<uint8_t>& rgba, int& width, int& height, int maxSide) {
-    // The decoder also reads other formats: only a PNG signature is taken.
-    static const char signature[] = "\x89PNG\r\n\x1a\n";
-    if (file.size() < 8 || file.compare(0, 8, signature, 8) != 0 || file.size() > size_t(INT32_MAX)) return false;
-    int channels = 0;
-    const auto* bytes = reinterpret_cast<const stbi_uc*>(file.data());
-    // The size from the header first, so that a huge stated size is not allocated.
-    if (!stbi_info_from_memory(bytes, int(file.size()), &width, &height, &channels)) return false;
+bool DecodeCheckedPng(const std::string& png, int side, std::vector<uint8_t>& rgba, std::string& reason) {
     rgba.clear();
-    if (width > maxSide || height > maxSide) return true;
-    stbi_uc* pixels = stbi_load_from_memory(reinterpret_cast<const stbi_uc*>(file.data()), int(file.size()), &width,
-                                            &height, &channels, 4);
-    if (!pixels) return false;
-    rgba.assign(pixels, pixels + size_t(width) * size_t(height) * 4);
+    if (png.size() > size_t(INT32_MAX)) {
+        reason = "too large";
+        return false;
+    }
+    int width = 0, height = 0, channels = 0;
+    stbi_uc* pixels =
+        stbi_load_from_memory(reinterpret_cast<const stbi_uc*>(png.data()), int(png.size()), &width, &height, &channels, 4);
+    if (!pixels) {
+        const char* why = stbi_failure_reason();
+        reason = why ? why : "unknown";
+        return false;
+    }
+    if (width == side && height == side) rgba.assign(pixels, pixels + size_t(side) * size_t(side) * 4);
+    else reason = "the decoded size differs from the stated one";
     stbi_image_free(pixels);
-    return true;
+    return !rgba.empty();
 }
 
 } // namespace qm

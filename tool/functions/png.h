@@ -1,4 +1,5 @@
-// PNG pictures of 8-bit RGBA pixels, encoded in memory.
+// PNG pictures of 8-bit RGBA pixels, encoded in memory, and the decoding of
+// a PNG file whose parts were checked beforehand (pngread.h).
 #pragma once
 
 #include <cstdint>
@@ -11,9 +12,11 @@ namespace qm {
 // bottom. Throws EQuillError when it cannot be encoded.
 std::string EncodePng(const std::vector<uint8_t>& rgba, int width, int height);
 
-// Decodes a PNG file (any colour type) into RGBA pixels and its size; false
-// when the bytes are not a whole PNG file. A picture wider or higher than
-// maxSide is not decoded: its size is set and rgba left empty.
-bool DecodePng(const std::string& file, std::vector<uint8_t>& rgba, int& width, int& height, int maxSide);
+// Decodes a PNG file held in memory into the RGBA pixels of a side x side
+// picture, rows top to bottom (16-bit samples keep their high byte). Only for
+// files whose header, chunks and image data size were checked first: the
+// decoder's own unpacking is bounded by those checks alone. False, with
+// reason set, when the decoder refuses the file or its size is not side x side.
+bool DecodeCheckedPng(const std::string& png, int side, std::vector<uint8_t>& rgba, std::string& reason);
 
 } // namespace qm

@@ -147,20 +147,18 @@ void WorkMap(TJob& j) {
 constexpr const char* kMissing = "Missing parameter";
 constexpr const char* kNoFlag = "Please especify 0 or 1";
 
-// "/ImportPage N FILE.png": the picture is checked before loading and read
-// again for the work.
+// "/ImportPage N FILE.png": the picture is read and checked before loading,
+// once per run; the work takes the pixels read then.
 const char* PictureRefusal(const TArgs& a) {
     if (!a.Present(4)) return kMissing;
-    const char* refusal = nullptr;
-    ReadPagePicture(a.At(4), refusal);
-    return refusal;
+    const TPagePicture& picture = PagePicture(a.At(4));
+    return picture.Refusal.empty() ? nullptr : picture.Refusal.c_str();
 }
 void WorkImportPage(TJob& j) {
-    const char* refusal = nullptr;
-    const std::vector<uint8_t> rgba = ReadPagePicture(j.Args.At(4), refusal);
-    if (refusal) throw EQuillError(refusal, j.Args.At(4));
+    const TPagePicture& picture = PagePicture(j.Args.At(4));
+    if (!picture.Refusal.empty()) throw EQuillError(picture.Refusal, j.Args.At(4));
     j.Out.Progress("Replacing page " + std::to_string(j.Value) + "...");
-    ImportPage(j.Level, j.Value, rgba);
+    ImportPage(j.Level, j.Value, picture.Rgba);
     if (j.DryRun) j.Out.Line("The page was converted; nothing was saved.");
 }
 
