@@ -59,11 +59,13 @@ TEST_F(StoreFaultTest, StepsComeInOrderAndTheFileIsFlushedBeforeItTakesTheName) 
         std::vector<S> steps;
     } rows[] = {
         {"unnamed, replacing", Unnamed, true,
-         {S::CreateUnnamed, S::Write, S::Chown, S::Chmod, S::Sync, S::Link, S::Close, S::Rename, S::SyncFolder}},
+         {S::CreateUnnamed, S::Write, S::Chown, S::Chmod, S::Sync, S::Link, S::Record, S::Close, S::Rename,
+          S::SyncFolder}},
         {"unnamed, new file", Unnamed, false,
-         {S::CreateUnnamed, S::Write, S::Chmod, S::Sync, S::Link, S::Close, S::Rename, S::SyncFolder}},
+         {S::CreateUnnamed, S::Write, S::Chmod, S::Sync, S::Link, S::Record, S::Close, S::Rename, S::SyncFolder}},
         {"named, replacing", Named, true,
-         {S::CreateUnnamed, S::Create, S::Write, S::Chown, S::Chmod, S::Sync, S::Close, S::Rename, S::SyncFolder}},
+         {S::CreateUnnamed, S::Create, S::Record, S::Write, S::Chown, S::Chmod, S::Sync, S::Close, S::Rename,
+          S::SyncFolder}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
