@@ -14,6 +14,8 @@
 #include <utility>
 
 #include "binary_run.h"
+#include "lock.h"
+#include "platform.h"
 #include "tool_test_support.h"
 
 using namespace qmtest;
@@ -198,6 +200,49 @@ TEST_F(ConcurrentEditTest, AnEditWaitsForTheFileThatReplacedTheLockedOne) {
                              "Done."}));
   saved.rooms[1].flags[0] = 0x01;
   EXPECT_EQ(ReadBytes(level_), Build(saved));
+}
+
+
+// A file system that cannot lock (the lock call fails with ENOLCK or
+// EOPNOTSUPP): the edit goes on unlocked after one attempt, and the check for
+// a level changed on disk still guards its save. Runs in a child process,
+// which is ended should it wait for the lock.
+TEST_F(ConcurrentEditTest, WithoutLocksAnEditGoesOnAndTheLostUpdateCheckHolds) {
+  const BLevel L = Plain();
+  BLevel wet = L;
+  wet.rooms[1].flags[0] = 0x01;
+  const Bytes theirs(99, 7);  // another program's save, while the edit writes
+  const struct {
+    int error;
+    bool savedMeanwhile;
+    int status;
+  } rows[] = {{ENOLCK, false, 0}, {ENOLCK, true, 1}, {EOPNOTSUPP, false, 0}, {EOPNOTSUPP, true, 1}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(strerror(row.error)) + (row.savedMeanwhile ? ", saved meanwhile" : ""));
+    WriteBytes(level_, Build(L));
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      int attempts = 0;
+      qm::GLockFaultHook = [&] { return ++attempts, row.error; };
+      qm::GStoreFaultHook = [&](qm::TStoreStep step, int64_t) {
+        if (row.savedMeanwhile && step == qm::TStoreStep::Close) WriteBytes(level_, theirs);
+        return 0;
+      };
+      qm::TStringConsole console;
+      const int status = qm::RunTool({level_.string(), "/Water", "1", "1", "1"}, console);
+      _exit(attempts == 1 ? status : 100 + std::min(attempts, 99));
+    }
+    int raw = 0;
+    for (int i = 0; i < 1000 && waitpid(child, &raw, WNOHANG) == 0; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (kill(child, SIGKILL) == 0) {
+      waitpid(child, &raw, 0);
+      ADD_FAILURE() << "the edit waited for a lock that cannot be taken";
+    }
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == row.status) << raw;
+    EXPECT_EQ(ReadBytes(level_), row.savedMeanwhile ? theirs : Build(wet));
+  }
 }
 
 }  // namespace

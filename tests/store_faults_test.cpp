@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 
 #include <cstring>
+#include <utility>
 
 #include "store_test_support.h"
 #include "trlevel.h"
@@ -352,6 +353,41 @@ TEST_F(StoreFaultTest, ALevelChangedOnDiskIsNotSaved) {
                      std::string(kChanged) + ".", "replacing " + file.string()}));
     EXPECT_EQ(ReadBytes(file), Iota(99));
     EXPECT_EQ(Entries(dir_), std::vector<std::string>{"lvl.tr2"});
+}
+
+// With --backup, a level that another program saves while the tool works on
+// it keeps that program's file, and the older backup stays as it was,
+// whenever the change comes: before the backup's second name is made (it is
+// then of the other file), or while the new level is written.
+TEST_F(StoreFaultTest, ALevelChangedOnDiskKeepsTheOlderBackup) {
+    const fs::path file = dir_ / "lvl.tr2", bak = dir_ / "lvl.tr2.bak";
+    const Bytes built = Build(SampleLevel(3, 1)), older(10, 'o');
+    const struct {
+        TStoreStep at;
+        std::string place;
+    } rows[] = {
+        {TStoreStep::BackupLink, "keeping the backup of " + file.string()},
+        {TStoreStep::Write, "replacing " + file.string()},
+        {TStoreStep::Close, "replacing " + file.string()},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE("changed at step " + std::to_string(int(row.at)));
+        WriteBytes(file, built);
+        WriteBytes(bak, older);
+        bool changed = false;
+        qm::GStoreFaultHook = [&](TStoreStep step, int64_t) {
+            if (step == row.at && !std::exchange(changed, true))
+                WriteBytes(file, Iota(99));
+            return 0;
+        };
+        EXPECT_EQ(RunOn(file, {"--backup", "/Water", "1"}, 1),
+                  Lines({"Loading Level...", "Turning On/Off the water...", "Saving the level...",
+                         std::string(kChanged) + ".", row.place}));
+        qm::GStoreFaultHook = nullptr;
+        EXPECT_EQ(ReadBytes(file), Iota(99));
+        EXPECT_EQ(ReadBytes(bak), older);
+        EXPECT_EQ(Entries(dir_), (std::vector<std::string>{"lvl.tr2", "lvl.tr2.bak"}));
+    }
 }
 
 } // namespace
