@@ -172,7 +172,7 @@ TFileStamp StoreFileReplacing(const std::string& name, const std::vector<const v
     try {
         if (!keep.BackupName.empty())
             PrepareBackup(backup, keep.BackupName, target, exists, name, expected);
-        h = CreateTemporary(dir, base, removal, temp);
+        h.Reset(CreateTemporary(dir, base, removal, temp).Release());
         const std::string tempName = DisplayName(temp);
         const std::string writing = "writing " + tempName;
         int64_t written = 0;

@@ -49,10 +49,11 @@ public:
         H_ = INVALID_HANDLE_VALUE;
         return h;
     }
-    void Reset() noexcept {
+    // Closes what is held and takes h.
+    void Reset(HANDLE h = INVALID_HANDLE_VALUE) noexcept {
         if (H_ != INVALID_HANDLE_VALUE)
             ::CloseHandle(H_);
-        H_ = INVALID_HANDLE_VALUE;
+        H_ = h;
     }
 
 private:
