@@ -141,7 +141,7 @@ TEST_F(InterruptTest, ASignalOnAnotherThreadWaitsForTheNameToBeRecorded) {
         const qm::TInterruptHandling handling;  // as the program holds it
         std::atomic<bool> held{false};
         qm::GStoreFaultHook = [&](qm::TStoreStep step, int64_t) {
-          if (step == qm::TStoreStep::Record && !held.exchange(true)) ::usleep(300000);
+          if (step == qm::TStoreStep::Record && !held.exchange(true)) ::usleep(200000);
           return 0;
         };
         qm::TStringConsole console;

@@ -160,7 +160,9 @@ extern std::function<int(TStoreStep step, int64_t written)> GStoreFaultHook;
 // Test seam: when set, told of each system call of a POSIX store right before
 // it is made (once GStoreFaultHook let the step go on), with the descriptor
 // it works on: the temporary file's for Write, Chown, Chmod, Sync, Link and
-// Close; the folder's for CreateUnnamed, Create, Rename and SyncFolder.
+// Close; the folder's for CreateUnnamed, Create, Rename and SyncFolder; the
+// level's folder for BackupLink and the backup's for BackupCopy and
+// BackupRename. Record makes no call.
 extern std::function<void(TStoreStep step, int descriptor)> GStoreCallObserver;
 
 } // namespace qm
