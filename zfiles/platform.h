@@ -145,7 +145,7 @@ bool PrepareHeap(size_t bytes);
 // its hidden second name (BackupLink, followed by Record; where no link can be
 // made, a copy is written with the steps BackupCopy and Record), and after the
 // rename that name replaces the older backup (BackupRename). Chown, Chmod,
-// Link and SyncFolder do not happen on Windows.
+// Link, Record, BackupCopy and SyncFolder do not happen on Windows.
 enum class TStoreStep {
     CreateUnnamed, Create, Write, Chown, Chmod, Sync, Link, Close, Rename, SyncFolder,
     Record, BackupLink, BackupCopy, BackupRename
