@@ -390,5 +390,56 @@ TEST_F(StoreFaultTest, ALevelChangedOnDiskKeepsTheOlderBackup) {
     }
 }
 
+// The backup's own steps: where no second name can be made the backup is a
+// copy; a failure before the rename keeps the level and the older backup; a
+// failed rename of the backup comes after the save, which it says. Nothing
+// hidden is left in any case.
+TEST_F(StoreFaultTest, TheBackupsStepsFailCleanly) {
+    using S = TStoreStep;
+    const std::string path = PathOf("level.bin"), bak = PathOf("level.bin.bak");
+    const Bytes original = Iota(300), older(10, 'o'), stored = Iota(500, 9);
+    const struct {
+        S step;
+        int error;
+        bool saved;
+        Bytes bak;
+        std::string place; // of the error, empty when the store succeeds
+    } rows[] = {
+        {S::BackupLink, EXDEV, true, original, ""},
+        {S::BackupLink, EPERM, true, original, ""},
+        {S::BackupLink, ENOSPC, false, older, "keeping the backup of " + path},
+        {S::BackupCopy, EACCES, false, older, "creating the backup in " + dir_.string()},
+        {S::Record, EIO, false, older, "keeping the backup of " + path},
+        {S::BackupRename, EIO, true, older,
+         "keeping the backup " + bak + "; the level was saved, the older backup is kept"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE("step " + std::to_string(int(row.step)) + ", error " + std::to_string(row.error));
+        WriteBytes(path, original);
+        ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+        WriteBytes(bak, older);
+        // A copy is made only where no link can be.
+        qm::GStoreFaultHook = [&](TStoreStep step, int64_t) {
+            if (row.step == S::BackupCopy && step == S::BackupLink)
+                return EXDEV;
+            return step == row.step ? row.error : 0;
+        };
+        try {
+            qm::StoreFileReplacing(path, {stored.data()}, {stored.size()}, {}, {.BackupName = bak, .SavedNote = ""});
+            EXPECT_EQ(row.place, "");
+        } catch (const qm::EInOutError& e) {
+            EXPECT_EQ(e.Where.substr(0, row.place.size()), row.place);
+            EXPECT_NE(row.place, "");
+        }
+        qm::GStoreFaultHook = nullptr;
+        EXPECT_EQ(ReadBytes(path), row.saved ? stored : original);
+        EXPECT_EQ(ReadBytes(bak), row.bak);
+        if (row.bak == original) {
+            EXPECT_EQ(ModeOf(bak), 0640u);
+        }
+        EXPECT_EQ(Entries(dir_), (std::vector<std::string>{"level.bin", "level.bin.bak"}));
+    }
+}
+
 } // namespace
 } // namespace qmtest

@@ -63,10 +63,10 @@ bool IsExpected(int fd, const TFileStamp& expected) {
 
 // The hidden name as a second name of the target's file. 0, or the error of
 // the link.
-int LinkBackup(TBackup& b, const TTarget& target, const std::string& where) {
+int LinkBackup(TBackup& b, const TTarget& target) {
     const int from = target.Folder.Get(), to = b.Folder.Get();
     return TryHiddenName(to, HiddenStem(b.Base), b.Removal, b.Hidden, [&](const std::string& base) {
-        return GuardedCall(TStoreStep::BackupLink, from, 0, where,
+        return SectionCall(TStoreStep::BackupLink, from,
                            [&] { return ::linkat(from, target.Base.c_str(), to, base.c_str(), 0); });
     });
 }
@@ -108,7 +108,7 @@ void CopyBackup(TBackup& b, const TTarget& target, const std::string& levelName,
     TFd copy;
     const int folder = b.Folder.Get();
     b.Hidden = TakeHiddenName(folder, HiddenStem(b.Base), b.Removal, where, [&](const std::string& base) {
-        const int fd = GuardedCall(TStoreStep::BackupCopy, folder, 0, where, [&] {
+        const int fd = SectionCall(TStoreStep::BackupCopy, folder, [&] {
             return ::openat(folder, base.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
         });
         copy.Reset(fd);
@@ -135,7 +135,7 @@ void PrepareBackup(TBackup& b, const TTarget& target, const std::string& levelNa
     if (!target.Exists)
         return;
     const std::string where = "keeping the backup of " + levelName + " in " + b.FolderName;
-    if (const int error = LinkBackup(b, target, where); error != 0) {
+    if (const int error = LinkBackup(b, target); error != 0) {
         if (!NoLinkHere(error))
             throw ErrorFromErrno(error, where);
         CopyBackup(b, target, levelName, expected);
@@ -161,15 +161,11 @@ int PutBackupInPlace(const TNameSection& section, TBackup& b) {
         ::fstatat(folder, b.Base.c_str(), &older, AT_SYMLINK_NOFOLLOW) == 0 && hidden.st_dev == older.st_dev &&
         hidden.st_ino == older.st_ino) {
         ::unlinkat(folder, b.Hidden.c_str(), 0);
-    } else if (const int code = FaultHookCode(TStoreStep::BackupRename, 0); code != 0) {
-        error = code;
+    } else if (SectionCall(TStoreStep::BackupRename, folder, [&] {
+                   return ::renameat(folder, b.Hidden.c_str(), folder, b.Base.c_str());
+               }) != 0) {
+        error = errno;
         ::unlinkat(folder, b.Hidden.c_str(), 0);
-    } else {
-        TellCallObserver(TStoreStep::BackupRename, folder);
-        if (::renameat(folder, b.Hidden.c_str(), folder, b.Base.c_str()) != 0) {
-            error = errno;
-            ::unlinkat(folder, b.Hidden.c_str(), 0);
-        }
     }
     b.Removal.Forget(section);
     b.Hidden.clear(); // keeps its buffer: nothing is freed here

@@ -31,6 +31,7 @@ using detail::AskFaultHook;
 using detail::CheckReplaceableAt;
 using detail::ErrorFromErrno;
 using detail::GuardedCall;
+using detail::SectionCall;
 using detail::ResolveTarget;
 using detail::StampOf;
 using detail::TBackup;
@@ -194,7 +195,7 @@ void CreateTemporary(const TTarget& target, TTemporary& t) {
     const std::string where = "creating a temporary file in " + target.FolderName;
     const int folder = target.Folder.Get();
     t.Base = TakeHiddenName(folder, detail::HiddenStem(target.Base), t.Removal, where, [&](const std::string& base) {
-        const int fd = GuardedCall(TStoreStep::Create, folder, 0, where, [&] {
+        const int fd = SectionCall(TStoreStep::Create, folder, [&] {
             return ::openat(folder, base.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
         });
         if (fd >= 0)
@@ -252,7 +253,7 @@ void NameTemporary(TTemporary& t, const TTarget& target) {
     const int fd = t.Fd.Get(), folder = target.Folder.Get();
     const std::string proc = ProcPathOf(fd);
     t.Base = TakeHiddenName(folder, detail::HiddenStem(target.Base), t.Removal, where, [&](const std::string& base) {
-        return GuardedCall(TStoreStep::Link, fd, 0, where, [&] {
+        return SectionCall(TStoreStep::Link, fd, [&] {
             return ::linkat(AT_FDCWD, proc.c_str(), folder, base.c_str(), AT_SYMLINK_FOLLOW);
         });
     });
@@ -291,7 +292,7 @@ void RenameOverTarget(TTemporary& t, const TTarget& target, const std::string& n
         TNameSection section;
         changed = ChangedOnDisk(target, expected);
         if (changed == 0) {
-            if (GuardedCall(TStoreStep::Rename, folder, 0, where, [&] {
+            if (SectionCall(TStoreStep::Rename, folder, [&] {
                     return ::renameat(folder, t.Base.c_str(), folder, target.Base.c_str());
                 }) != 0) {
                 renameError = errno;

@@ -40,6 +40,20 @@ std::string BaseOf(const std::string& path);
 // Tells the observing test seam of a call about to be made.
 void TellCallObserver(TStoreStep step, int descriptor);
 
+// Makes a system call of a store inside a section, where nothing may throw or
+// allocate: a code from the test seam fails the call as the system would
+// (-1, errno set to the code); otherwise the observing seam sees the call and
+// it is made.
+template <typename TCall>
+int SectionCall(TStoreStep step, int descriptor, TCall call) {
+    if (const int code = FaultHookCode(step, 0); code != 0) {
+        errno = code;
+        return -1;
+    }
+    TellCallObserver(step, descriptor);
+    return call();
+}
+
 // Makes one system call of a store: the test seam may fail the step first
 // (EInOutError placed at where), the observing seam sees the call, and then
 // the call is made; its result is returned.
