@@ -1,6 +1,10 @@
 // Options anywhere on the line, several levels in one run, quiet runs, and the
 // extra line that says what a common mistake probably meant: the real program,
 // one row per behaviour.
+#include <unistd.h>
+
+#include <algorithm>
+
 #include "binary_run.h"
 #include "tool_test_support.h"
 
@@ -225,6 +229,79 @@ TEST(BatchRun, BackupKeepsTheLoadedBytes) {
       for (const auto& entry : fs::directory_iterator(dir))
         EXPECT_EQ(entry.path().string().find("qmtmp"), std::string::npos) << entry.path();
     }
+  }
+}
+
+// The older backup is replaced only by a save that happened: every refusal
+// comes before anything is written and leaves the level and the older backup
+// as they were, and no run leaves a hidden file, whatever stood as NAME.bak.
+TEST(BatchRun, TheOlderBackupGoesOnlyWhenTheSaveIsMade) {
+  ScratchDir scratch;
+  const fs::path dir = scratch.path;
+  BLevel L = SampleLevel(4, 3);
+  for (BRoom& r : L.rooms) r.flags[0] &= 0xF7;
+  const Bytes clear = Build(L);
+  for (BRoom& r : L.rooms) r.flags[0] |= 0x08;
+  const Bytes sky = Build(L);
+  const Bytes older(10, 'o');
+  const std::string refused = "keeping the backup lvl.tr4.bak, which is ";
+  enum Bak { Older, Loaded, Folder };
+  const struct {
+    const char* what;
+    void (*setUp)(const fs::path& dir);
+    bool needsPermissions;  // root writes into any folder: such rows are skipped
+    int status;
+    std::vector<std::string> out;  // after "Saving the level..."
+    bool saved;
+    Bak bak;
+  } rows[] = {
+      {"an older backup", [](const fs::path&) {}, false, 0, {"Done."}, true, Loaded},
+      {"a write-protected level",
+       [](const fs::path& d) { fs::permissions(d / "lvl.tr4", fs::perms::owner_write, fs::perm_options::remove); },
+       false, 1, {"File access denied.", "replacing lvl.tr4"}, false, Older},
+      {"a write-protected folder",
+       [](const fs::path& d) { fs::permissions(d, fs::perms::owner_write, fs::perm_options::remove); }, true, 1,
+       {"File access denied.", "keeping the backup of lvl.tr4 in ."}, false, Older},
+      {"a write-protected backup",
+       [](const fs::path& d) { fs::permissions(d / "lvl.tr4.bak", fs::perms::owner_write, fs::perm_options::remove); },
+       false, 1, {"File access denied.", refused + "write-protected; nothing was saved"}, false, Older},
+      {"a folder as the backup, not empty",
+       [](const fs::path& d) {
+         fs::remove(d / "lvl.tr4.bak");
+         fs::create_directory(d / "lvl.tr4.bak");
+         WriteBytes(d / "lvl.tr4.bak" / "x", Bytes(10, 'o'));
+       },
+       false, 1, {"File access denied.", refused + "a folder; nothing was saved"}, false, Folder},
+      // rename() between two names of one file does nothing and succeeds.
+      {"the level itself as the backup",
+       [](const fs::path& d) {
+         fs::remove(d / "lvl.tr4.bak");
+         fs::create_hard_link(d / "lvl.tr4", d / "lvl.tr4.bak");
+       },
+       false, 0, {"Done."}, true, Loaded},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    if (row.needsPermissions && ::geteuid() == 0) continue;
+    WriteBytes(dir / "lvl.tr4", clear);
+    WriteBytes(dir / "lvl.tr4.bak", older);
+    row.setUp(dir);
+    const BinaryRun run = RunBinary(dir, QM_TOOL_PATH, {"--backup", "lvl.tr4", "/Sky", "1"});
+    fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add);
+    EXPECT_EQ(run.status, row.status);
+    std::vector<std::string> out = {"Loading Level...", "Turning On/Off the Sky...", "Saving the level..."};
+    out.insert(out.end(), row.out.begin(), row.out.end());
+    EXPECT_EQ(run.out, kBanner + Lines(out));
+    EXPECT_TRUE(ReadBytes(dir / "lvl.tr4") == (row.saved ? sky : clear));
+    if (row.bak == Folder) EXPECT_TRUE(ReadBytes(dir / "lvl.tr4.bak" / "x") == older);
+    else EXPECT_TRUE(ReadBytes(dir / "lvl.tr4.bak") == (row.bak == Older ? older : clear));
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(dir)) left.push_back(entry.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"lvl.tr4", "lvl.tr4.bak"}));
+    fs::permissions(dir / "lvl.tr4", fs::perms::owner_write, fs::perm_options::add);
+    if (row.bak == Folder) fs::remove_all(dir / "lvl.tr4.bak");
+    else fs::permissions(dir / "lvl.tr4.bak", fs::perms::owner_write, fs::perm_options::add);
   }
 }
 

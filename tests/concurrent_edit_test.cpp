@@ -3,7 +3,6 @@
 // run succeeds and no change is lost. A run that only reads never waits.
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -14,49 +13,16 @@
 #include <thread>
 #include <utility>
 
+#include "binary_run.h"
+#include "lock.h"
+#include "platform.h"
 #include "tool_test_support.h"
-
-extern char** environ;
 
 using namespace qmtest;
 
 namespace {
 
 const std::string kWaiting = "Waiting for another edit of this level to finish...";
-
-// Starts the binary with args, its standard output going to outPath and its
-// standard error to errPath (or both nowhere); the process id, or -1.
-pid_t Start(const std::vector<std::string>& args, const std::string& outPath = "/dev/null",
-            const std::string& errPath = "/dev/null") {
-  std::vector<std::string> all = {QM_TOOL_PATH};
-  all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& a : all) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, QM_TOOL_PATH, &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
-}
-
-// The exit status of pid; -1 when it did not end by itself. A run still going
-// after a minute, which no correct run comes near, is ended (-2): a fault must
-// not hang the suite.
-int Finish(pid_t pid) {
-  if (pid <= 0) return -3;  // not started
-  for (int i = 0; i < 60000; ++i) {
-    int raw = 0;
-    if (waitpid(pid, &raw, WNOHANG) == pid) return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-  return -2;
-}
 
 bool StillRunning(pid_t pid) {
   int raw = 0;
@@ -68,7 +34,7 @@ std::string Text(const fs::path& file) {
   return std::string(b.begin(), b.end());
 }
 
-// Waits until the file holds text (at most a minute, as Finish).
+// Waits until the file holds text (at most a minute, as FinishBinary).
 bool AppearsIn(const fs::path& file, const std::string& text) {
   for (int i = 0; i < 6000; ++i) {
     if (Text(file).find(text) != std::string::npos) return true;
@@ -90,19 +56,6 @@ struct HeldLock {
   ~HeldLock() { Release(); }
   void Release() { close(std::exchange(fd, -1)); }
   int fd;
-};
-
-// A fresh folder in memory where the system has one: every edit flushes the
-// level to disk, and hundreds of edits that take turns would spend most of
-// their time waiting for the disk.
-struct MemoryScratchDir {
-  MemoryScratchDir() {
-    char inMemory[] = "/dev/shm/qm_test_XXXXXX", onDisk[] = "/tmp/qm_test_XXXXXX";
-    path = mkdtemp(inMemory) ? inMemory : mkdtemp(onDisk) ? onDisk : "";
-    EXPECT_FALSE(path.empty());
-  }
-  ~MemoryScratchDir() { fs::remove_all(path); }
-  fs::path path;
 };
 
 class ConcurrentEditTest : public ::testing::Test {
@@ -140,9 +93,9 @@ TEST_F(ConcurrentEditTest, SimultaneousEditsOfDifferentRoomsAllLand) {
       for (int round = 0; round < row.rounds; ++round) {
         WriteBytes(level_, before);
         std::vector<pid_t> runs;
-        for (const auto& e : edits) runs.push_back(Start(e));
+        for (const auto& e : edits) runs.push_back(StartBinary(e));
         int failed = 0;
-        for (const pid_t pid : runs) failed += Finish(pid) != 0;
+        for (const pid_t pid : runs) failed += FinishBinary(pid) != 0;
         const bool lost = ReadBytes(level_) != expected;
         failedRuns += failed;
         lostChanges += lost;
@@ -174,13 +127,13 @@ TEST_F(ConcurrentEditTest, EditsWaitForTheLockHolderAndSaySoOnce) {
     std::vector<std::string> args = rows[i].args;
     args.insert(args.begin(), rows[i].level.string());
     const fs::path out = scratch_.path / ("edit" + std::to_string(i));
-    edits.push_back(Start(args, out.string(), out.string() + ".err"));
+    edits.push_back(StartBinary(args, out.string(), out.string() + ".err"));
     ASSERT_GT(edits.back(), 0);
   }
 
   // Runs that only read go on while the level is locked.
   for (const char* reading : {"/Info", "/ShowRooms", "/ShowItems"})
-    EXPECT_EQ(Finish(Start({level_.string(), reading})), 0) << reading;
+    EXPECT_EQ(FinishBinary(StartBinary({level_.string(), reading})), 0) << reading;
 
   for (size_t i = 0; i < std::size(rows); ++i) {
     ASSERT_TRUE(AppearsIn(scratch_.path / ("edit" + std::to_string(i)), kWaiting)) << rows[i].args[0];
@@ -191,7 +144,7 @@ TEST_F(ConcurrentEditTest, EditsWaitForTheLockHolderAndSaySoOnce) {
   holder.Release();
   for (size_t i = 0; i < std::size(rows); ++i) {
     SCOPED_TRACE(rows[i].args[0]);
-    EXPECT_EQ(Finish(edits[i]), 0);
+    EXPECT_EQ(FinishBinary(edits[i]), 0);
     const fs::path out = scratch_.path / ("edit" + std::to_string(i));
     EXPECT_EQ(Text(out), kBanner + Lines({kWaiting, "Loading Level...", rows[i].progress, "Saving the level...",
                                           "Done."}));
@@ -209,7 +162,7 @@ TEST_F(ConcurrentEditTest, EditsWaitForTheLockHolderAndSaySoOnce) {
 TEST_F(ConcurrentEditTest, AFifoIsRefusedWithoutWaiting) {
   ASSERT_EQ(mkfifo(level_.c_str(), 0644), 0);
   const fs::path out = scratch_.path / "edit.out";
-  EXPECT_EQ(Finish(Start({level_.string(), "/Water", "1"}, out.string())), 1);
+  EXPECT_EQ(FinishBinary(StartBinary({level_.string(), "/Water", "1"}, out.string())), 1);
   EXPECT_EQ(Text(out), kBanner + Lines({"Loading Level...", "File access denied.",
                                         "opening " + level_.string() + ", which is not a regular file"}));
 }
@@ -223,7 +176,7 @@ TEST_F(ConcurrentEditTest, AnEditWaitsForTheFileThatReplacedTheLockedOne) {
   WriteBytes(level_, Build(L));
   const fs::path out = scratch_.path / "edit.out";
   HeldLock oldFile(level_);
-  const pid_t edit = Start({level_.string(), "/Water", "1", "1", "1"}, out.string());
+  const pid_t edit = StartBinary({level_.string(), "/Water", "1", "1", "1"}, out.string());
   ASSERT_GT(edit, 0);
   ASSERT_TRUE(AppearsIn(out, kWaiting));
 
@@ -241,12 +194,55 @@ TEST_F(ConcurrentEditTest, AnEditWaitsForTheFileThatReplacedTheLockedOne) {
   fs::rename(last, level_);
   newFile.Release();
 
-  EXPECT_EQ(Finish(edit), 0);
+  EXPECT_EQ(FinishBinary(edit), 0);
   EXPECT_EQ(Text(out),
             kBanner + Lines({kWaiting, "Loading Level...", "Turning On/Off the water...", "Saving the level...",
                              "Done."}));
   saved.rooms[1].flags[0] = 0x01;
   EXPECT_EQ(ReadBytes(level_), Build(saved));
+}
+
+
+// A file system that cannot lock (the lock call fails with ENOLCK or
+// EOPNOTSUPP): the edit goes on unlocked after one attempt, and the check for
+// a level changed on disk still guards its save. Runs in a child process,
+// which is ended should it wait for the lock.
+TEST_F(ConcurrentEditTest, WithoutLocksAnEditGoesOnAndTheLostUpdateCheckHolds) {
+  const BLevel L = Plain();
+  BLevel wet = L;
+  wet.rooms[1].flags[0] = 0x01;
+  const Bytes theirs(99, 7);  // another program's save, while the edit writes
+  const struct {
+    int error;
+    bool savedMeanwhile;
+    int status;
+  } rows[] = {{ENOLCK, false, 0}, {ENOLCK, true, 1}, {EOPNOTSUPP, false, 0}, {EOPNOTSUPP, true, 1}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(strerror(row.error)) + (row.savedMeanwhile ? ", saved meanwhile" : ""));
+    WriteBytes(level_, Build(L));
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      int attempts = 0;
+      qm::GLockFaultHook = [&] { return ++attempts, row.error; };
+      qm::GStoreFaultHook = [&](qm::TStoreStep step, int64_t) {
+        if (row.savedMeanwhile && step == qm::TStoreStep::Close) WriteBytes(level_, theirs);
+        return 0;
+      };
+      qm::TStringConsole console;
+      const int status = qm::RunTool({level_.string(), "/Water", "1", "1", "1"}, console);
+      _exit(attempts == 1 ? status : 100 + std::min(attempts, 99));
+    }
+    int raw = 0;
+    for (int i = 0; i < 1000 && waitpid(child, &raw, WNOHANG) == 0; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (kill(child, SIGKILL) == 0) {
+      waitpid(child, &raw, 0);
+      ADD_FAILURE() << "the edit waited for a lock that cannot be taken";
+    }
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == row.status) << raw;
+    EXPECT_EQ(ReadBytes(level_), row.savedMeanwhile ? theirs : Build(wet));
+  }
 }
 
 }  // namespace

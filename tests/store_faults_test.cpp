@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 
 #include <cstring>
+#include <utility>
 
 #include "store_test_support.h"
 #include "trlevel.h"
@@ -59,11 +60,13 @@ TEST_F(StoreFaultTest, StepsComeInOrderAndTheFileIsFlushedBeforeItTakesTheName) 
         std::vector<S> steps;
     } rows[] = {
         {"unnamed, replacing", Unnamed, true,
-         {S::CreateUnnamed, S::Write, S::Chown, S::Chmod, S::Sync, S::Link, S::Close, S::Rename, S::SyncFolder}},
+         {S::CreateUnnamed, S::Write, S::Chown, S::Chmod, S::Sync, S::Link, S::Record, S::Close, S::Rename,
+          S::SyncFolder}},
         {"unnamed, new file", Unnamed, false,
-         {S::CreateUnnamed, S::Write, S::Chmod, S::Sync, S::Link, S::Close, S::Rename, S::SyncFolder}},
+         {S::CreateUnnamed, S::Write, S::Chmod, S::Sync, S::Link, S::Record, S::Close, S::Rename, S::SyncFolder}},
         {"named, replacing", Named, true,
-         {S::CreateUnnamed, S::Create, S::Write, S::Chown, S::Chmod, S::Sync, S::Close, S::Rename, S::SyncFolder}},
+         {S::CreateUnnamed, S::Create, S::Record, S::Write, S::Chown, S::Chmod, S::Sync, S::Close, S::Rename,
+          S::SyncFolder}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
@@ -350,6 +353,92 @@ TEST_F(StoreFaultTest, ALevelChangedOnDiskIsNotSaved) {
                      std::string(kChanged) + ".", "replacing " + file.string()}));
     EXPECT_EQ(ReadBytes(file), Iota(99));
     EXPECT_EQ(Entries(dir_), std::vector<std::string>{"lvl.tr2"});
+}
+
+// With --backup, a level that another program saves while the tool works on
+// it keeps that program's file, and the older backup stays as it was,
+// whenever the change comes: before the backup's second name is made (it is
+// then of the other file), or while the new level is written.
+TEST_F(StoreFaultTest, ALevelChangedOnDiskKeepsTheOlderBackup) {
+    const fs::path file = dir_ / "lvl.tr2", bak = dir_ / "lvl.tr2.bak";
+    const Bytes built = Build(SampleLevel(3, 1)), older(10, 'o');
+    const struct {
+        TStoreStep at;
+        std::string place;
+    } rows[] = {
+        {TStoreStep::BackupLink, "keeping the backup of " + file.string()},
+        {TStoreStep::Write, "replacing " + file.string()},
+        {TStoreStep::Close, "replacing " + file.string()},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE("changed at step " + std::to_string(int(row.at)));
+        WriteBytes(file, built);
+        WriteBytes(bak, older);
+        bool changed = false;
+        qm::GStoreFaultHook = [&](TStoreStep step, int64_t) {
+            if (step == row.at && !std::exchange(changed, true))
+                WriteBytes(file, Iota(99));
+            return 0;
+        };
+        EXPECT_EQ(RunOn(file, {"--backup", "/Water", "1"}, 1),
+                  Lines({"Loading Level...", "Turning On/Off the water...", "Saving the level...",
+                         std::string(kChanged) + ".", row.place}));
+        qm::GStoreFaultHook = nullptr;
+        EXPECT_EQ(ReadBytes(file), Iota(99));
+        EXPECT_EQ(ReadBytes(bak), older);
+        EXPECT_EQ(Entries(dir_), (std::vector<std::string>{"lvl.tr2", "lvl.tr2.bak"}));
+    }
+}
+
+// The backup's own steps: where no second name can be made the backup is a
+// copy; a failure before the rename keeps the level and the older backup; a
+// failed rename of the backup comes after the save, which it says. Nothing
+// hidden is left in any case.
+TEST_F(StoreFaultTest, TheBackupsStepsFailCleanly) {
+    using S = TStoreStep;
+    const std::string path = PathOf("level.bin"), bak = PathOf("level.bin.bak");
+    const Bytes original = Iota(300), older(10, 'o'), stored = Iota(500, 9);
+    const struct {
+        S step;
+        int error;
+        bool saved;
+        Bytes bak;
+        std::string place; // of the error, empty when the store succeeds
+    } rows[] = {
+        {S::BackupLink, EXDEV, true, original, ""},
+        {S::BackupLink, EPERM, true, original, ""},
+        {S::BackupLink, ENOSPC, false, older, "keeping the backup of " + path},
+        {S::BackupCopy, EACCES, false, older, "creating the backup in " + dir_.string()},
+        {S::Record, EIO, false, older, "keeping the backup of " + path},
+        {S::BackupRename, EIO, true, older,
+         "keeping the backup " + bak + "; the level was saved, the older backup is kept"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE("step " + std::to_string(int(row.step)) + ", error " + std::to_string(row.error));
+        WriteBytes(path, original);
+        ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+        WriteBytes(bak, older);
+        // A copy is made only where no link can be.
+        qm::GStoreFaultHook = [&](TStoreStep step, int64_t) {
+            if (row.step == S::BackupCopy && step == S::BackupLink)
+                return EXDEV;
+            return step == row.step ? row.error : 0;
+        };
+        try {
+            qm::StoreFileReplacing(path, {stored.data()}, {stored.size()}, {}, {.BackupName = bak, .SavedNote = ""});
+            EXPECT_EQ(row.place, "");
+        } catch (const qm::EInOutError& e) {
+            EXPECT_EQ(e.Where.substr(0, row.place.size()), row.place);
+            EXPECT_NE(row.place, "");
+        }
+        qm::GStoreFaultHook = nullptr;
+        EXPECT_EQ(ReadBytes(path), row.saved ? stored : original);
+        EXPECT_EQ(ReadBytes(bak), row.bak);
+        if (row.bak == original) {
+            EXPECT_EQ(ModeOf(bak), 0640u);
+        }
+        EXPECT_EQ(Entries(dir_), (std::vector<std::string>{"level.bin", "level.bin.bak"}));
+    }
 }
 
 } // namespace

@@ -75,7 +75,7 @@ void CheckWholePages(const Ttrlevel& L) {
 
 } // namespace
 
-uint8_t Ttrlevel::SaveLevel(const std::string& fileName) {
+uint8_t Ttrlevel::SaveLevel(const std::string& fileName, const TStoreKeep& keep) {
     Report(0);
     if (!IsLoaded()) return 1;
 
@@ -95,6 +95,7 @@ uint8_t Ttrlevel::SaveLevel(const std::string& fileName) {
     std::vector<size_t> sizes;
     for (const TComposed::TPiece& p : content.Pieces) parts.push_back(content.Start(p)), sizes.push_back(p.Size);
     if (fileName == StampName) f.Stamp = Stamp;
+    f.Keep = keep;
     ZCloseParts(f, parts, sizes);
     StampName = fileName, Stamp = f.Stamp;
     Report(0);

@@ -143,9 +143,11 @@ public:
     uint8_t ParseLevel(const uint8_t* data, size_t size, const std::string& name);
 
     // Writes the level to fileName in the kind it was read as (never derived
-    // again from the name), crash-safely. 0 written, 1 no level loaded.
-    // Throws EQuillError on failure; the file on disk is then unchanged.
-    uint8_t SaveLevel(const std::string& fileName);
+    // again from the name), crash-safely; keep says what the store keeps
+    // besides (a backup of the file it replaces, a note for an interrupted
+    // run). 0 written, 1 no level loaded. Throws EQuillError on failure; the
+    // file on disk is then unchanged.
+    uint8_t SaveLevel(const std::string& fileName, const TStoreKeep& keep = {});
 
     // The file content SaveLevel stores, for the kind LevelVersion names. Throws
     // ELevelError when no level is loaded, or when the level cannot be written

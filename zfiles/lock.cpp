@@ -4,6 +4,7 @@
 #include "lock.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <thread>
 #include <utility>
@@ -11,6 +12,12 @@
 namespace qm {
 
 using namespace detail;
+
+std::function<int()> GLockFaultHook;
+
+TLockTry detail::LockTryOfError(int error) {
+    return error == EWOULDBLOCK || error == EAGAIN || error == EINTR ? TLockTry::Busy : TLockTry::Unsupported;
+}
 
 namespace {
 
@@ -27,7 +34,8 @@ bool WaitForLock(const TLockTarget& target, TClock::time_point started, bool& no
                  const std::function<void()>& onLongWait) {
     auto pause = std::chrono::duration_cast<TClock::duration>(FirstPause);
     for (;;) {
-        switch (TryLock(target)) {
+        const int injected = GLockFaultHook ? GLockFaultHook() : 0;
+        switch (injected != 0 ? LockTryOfError(injected) : TryLock(target)) {
         case TLockTry::Taken: return true;
         case TLockTry::Unsupported: return false;
         case TLockTry::Busy: break;

@@ -36,6 +36,11 @@ private:
     intptr_t Handle_ = -1; // POSIX: the locked descriptor; Windows: the owned mutex
 };
 
+// Test seam: when set, called before each attempt to take the lock; a
+// non-zero C error code (ENOLCK, EOPNOTSUPP, EWOULDBLOCK...) makes the attempt
+// fail with that error, as the system's lock call would.
+extern std::function<int()> GLockFaultHook;
+
 namespace detail {
 
 // The platform's part of the edit lock.
@@ -51,6 +56,12 @@ enum class TLockTry {
     Busy,       // another run holds it
     Unsupported // the system cannot lock this file: go on without
 };
+
+// What a failed attempt with the C error code error means: another run holds
+// the lock (EWOULDBLOCK, EAGAIN, EINTR), or the system cannot lock this file
+// (every other code: ENOLCK, EOPNOTSUPP, EINVAL, or EBADF where flock is
+// carried out as a record lock that needs write access, as on NFS).
+TLockTry LockTryOfError(int error);
 
 // Opens what the lock of the file at name is taken on; false (nothing open)
 // when the file cannot be opened as a regular file.

@@ -42,12 +42,9 @@ bool OpenLockTarget(const std::string& name, TLockTarget& target) {
 TLockTry TryLock(const TLockTarget& target) {
     if (::flock(Fd(target.Handle), LOCK_EX | LOCK_NB) == 0)
         return TLockTry::Taken;
-    if (errno == EWOULDBLOCK || errno == EINTR)
-        return TLockTry::Busy;
-    // ENOLCK, EOPNOTSUPP, EINVAL, or EBADF where flock is carried out as a
-    // record lock that needs write access (NFS): the edit goes on unlocked,
-    // still guarded by the store's check for a level changed on disk.
-    return TLockTry::Unsupported;
+    // Where the file cannot be locked, the edit goes on unlocked, still
+    // guarded by the store's check for a level changed on disk.
+    return LockTryOfError(errno);
 }
 
 bool StillNames(const std::string& name, const TLockTarget& target) {

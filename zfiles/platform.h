@@ -60,6 +60,25 @@ private:
 // system refuses to open it for writing. A missing file passes.
 void CheckReplaceable(const std::string& name);
 
+// What a store does besides putting the new content in place.
+struct TStoreKeep {
+    // When not empty, the file the store replaces is kept under this name (a
+    // backup): before anything is written it gets a hidden second name beside
+    // BackupName (a hard link; a copy flushed to disk where the file system
+    // has no links to it), which must still be the expected file. That name
+    // replaces BackupName right after the new content has taken the file's
+    // name, in the same step for a signal, so an older backup is replaced
+    // only by a save that happened. When the store fails the older backup
+    // stays and the hidden name is removed. An existing BackupName that is
+    // write-protected, a folder or no regular file refuses the store before
+    // anything is written (EInOutError "File access denied", the place says
+    // why). A target that does not exist yet has nothing to keep.
+    std::string BackupName;
+    // When not empty, kept for an interrupted run (KeepInterruptNote) in the
+    // same step as the new content takes the file's name.
+    std::string SavedNote;
+};
+
 // Stores content under name crash-safely and returns the stamp of the stored
 // file. The bytes go to a new temporary file in the same directory (on Linux
 // one without a name where the file system allows it), which gets the
@@ -67,16 +86,40 @@ void CheckReplaceable(const std::string& name);
 // takes the name in one rename. Should the owner not be given (someone else's
 // file), the set-user-id and set-group-id bits are dropped. A name that is a
 // symbolic link keeps being a link and the file it points to is replaced.
-// While a named temporary file exists, an interrupt or termination signal
-// (Windows: a console Ctrl-C, break or close event) removes it before the run
-// ends. On any failure the original stays byte for byte as it was, the
-// temporary file is removed and EInOutError is thrown.
+// While a store runs, an interrupt or termination signal (Windows: a console
+// Ctrl-C, break or close event) that ends the run removes its temporary files
+// first (see TInterruptHandling), whichever thread it comes to. On any
+// failure the original stays byte for byte as it was, the temporary file is
+// removed and EInOutError is thrown.
 //
 // When expected is Known, the target must still be that file: otherwise
 // nothing is replaced and ELevelError "The level changed on disk while it was
 // being edited; nothing was saved" is thrown.
 TFileStamp StoreFileReplacing(const std::string& name, const std::vector<const void*>& parts,
-                              const std::vector<size_t>& sizes, const TFileStamp& expected = {});
+                              const std::vector<size_t>& sizes, const TFileStamp& expected = {},
+                              const TStoreKeep& keep = {});
+
+// For its lifetime, SIGINT, SIGTERM and SIGHUP (Windows: a console Ctrl-C,
+// Ctrl-Break or close event) end the run in three steps, on whichever thread
+// they come to: the hidden files of the stores under way are removed, the
+// notes kept meanwhile (KeepInterruptNote) are written to standard output in
+// the order they were kept, and the run ends as the signal would have ended
+// it. A signal the run ignores (nohup, a background job) stays ignored. A
+// store holds one while it runs; a program holds one for its whole run so
+// that its notes are written whenever the signal comes. When the last one
+// ends, the earlier handling comes back and the notes are dropped.
+class TInterruptHandling {
+public:
+    TInterruptHandling();
+    TInterruptHandling(const TInterruptHandling&) = delete;
+    TInterruptHandling& operator=(const TInterruptHandling&) = delete;
+    ~TInterruptHandling();
+};
+
+// Keeps text (whole lines, with their line ends) to be written should a
+// signal end the run; dropped when no TInterruptHandling is in place.
+// Thread-safe.
+void KeepInterruptNote(const std::string& text);
 
 // Faults in the memory of a block that is about to be filled whole, with one
 // call instead of page by page as it is first written, where the system
@@ -95,10 +138,18 @@ bool PrepareHeap(size_t bytes);
 // The steps of a store, in the order they happen, as the test seam names them.
 // Linux first tries a temporary file without a name (CreateUnnamed; a failure
 // there falls back to a named one, Create) and gives it its name (Link) once
-// it is complete. After the rename the folder is flushed (SyncFolder), whose
-// failure is not reported. Chown, Chmod, Link and SyncFolder do not happen on
-// Windows.
-enum class TStoreStep { CreateUnnamed, Create, Write, Chown, Chmod, Sync, Link, Close, Rename, SyncFolder };
+// it is complete. A hidden name, once made, is recorded for removal on a
+// signal (Record: asked after Create or Link, before the name is recorded).
+// After the rename the folder is flushed (SyncFolder), whose failure is not
+// reported. With a backup (TStoreKeep), the file that is replaced first gets
+// its hidden second name (BackupLink, followed by Record; where no link can be
+// made, a copy is written with the steps BackupCopy and Record), and after the
+// rename that name replaces the older backup (BackupRename). Chown, Chmod,
+// Link, Record, BackupCopy and SyncFolder do not happen on Windows.
+enum class TStoreStep {
+    CreateUnnamed, Create, Write, Chown, Chmod, Sync, Link, Close, Rename, SyncFolder,
+    Record, BackupLink, BackupCopy, BackupRename
+};
 
 // Test seam: when set, called before each step of a store (before every single
 // write call, with the bytes written so far; written is 0 for the other steps).
@@ -109,7 +160,9 @@ extern std::function<int(TStoreStep step, int64_t written)> GStoreFaultHook;
 // Test seam: when set, told of each system call of a POSIX store right before
 // it is made (once GStoreFaultHook let the step go on), with the descriptor
 // it works on: the temporary file's for Write, Chown, Chmod, Sync, Link and
-// Close; the folder's for CreateUnnamed, Create, Rename and SyncFolder.
+// Close; the folder's for CreateUnnamed, Create, Rename and SyncFolder; the
+// level's folder for BackupLink and the backup's for BackupCopy and
+// BackupRename. Record makes no call.
 extern std::function<void(TStoreStep step, int descriptor)> GStoreCallObserver;
 
 } // namespace qm

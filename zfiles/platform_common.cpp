@@ -32,11 +32,11 @@ EInOutError ErrorFromErrno(int e, std::string where) {
     }
 }
 
+int FaultHookCode(TStoreStep step, int64_t written) { return GStoreFaultHook ? GStoreFaultHook(step, written) : 0; }
+
 void AskFaultHook(TStoreStep step, int64_t written, const std::string& where) {
-    if (GStoreFaultHook) {
-        if (const int e = GStoreFaultHook(step, written); e != 0)
-            throw ErrorFromErrno(e, where);
-    }
+    if (const int e = FaultHookCode(step, written); e != 0)
+        throw ErrorFromErrno(e, where);
 }
 
 void ThrowChangedOnDisk(const std::string& where) {

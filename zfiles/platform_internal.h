@@ -20,6 +20,9 @@ EInOutError ErrorFromErrno(int e, std::string where);
 // with the error of that number, placed at where.
 void AskFaultHook(TStoreStep step, int64_t written, const std::string& where);
 
+// The code the test seam gives for a step, or 0; never throws.
+int FaultHookCode(TStoreStep step, int64_t written);
+
 // The error a store reports when the target is no longer the file that was
 // loaded.
 [[noreturn]] void ThrowChangedOnDisk(const std::string& where);

@@ -52,7 +52,8 @@ private:
     int Fd_;
 };
 
-// Holds SIGINT, SIGTERM and SIGHUP back (they stay pending) for its lifetime.
+// Holds SIGINT, SIGTERM and SIGHUP back (they stay pending) in the calling
+// thread for its lifetime.
 class TSignalsBlocked {
 public:
     TSignalsBlocked();
@@ -64,22 +65,59 @@ private:
     sigset_t Old_;
 };
 
-// For its lifetime, SIGINT, SIGTERM and SIGHUP first remove the recorded
-// temporary file, then end the run as they would have without it. A signal
-// the run ignores (nohup, a background job) stays ignored.
-class TSignalCleanup {
+// A short stretch of a store in which a name that the signal handler removes
+// is made and recorded, or handed over or removed and forgotten. Meanwhile
+// the signals are held back in this thread, and the handler, on whichever
+// other thread it runs, waits for every such stretch to end before it removes
+// anything: it finds each name either not made yet or made and recorded,
+// never in between, and never one already handed over. Once a signal is
+// ending the run no new stretch begins (its thread waits for the end).
+//
+// Nothing inside a section may allocate memory or take a lock that code
+// outside a section holds: the handler may have interrupted its holder.
+class TNameSection {
 public:
-    TSignalCleanup();
-    TSignalCleanup(const TSignalCleanup&) = delete;
-    TSignalCleanup& operator=(const TSignalCleanup&) = delete;
-    ~TSignalCleanup();
+    TNameSection();
+    TNameSection(const TNameSection&) = delete;
+    TNameSection& operator=(const TNameSection&) = delete;
+    ~TNameSection();
 
-    // Both only with the signals blocked (TSignalsBlocked), for the store of
-    // the calling thread. The file to remove is name in the folder open as
-    // folderFd, which must stay open until Forget or the end of the cleanup's
-    // lifetime.
-    static void Record(int folderFd, const std::string& name);
-    static void Forget();
+private:
+    TSignalsBlocked Blocked_;
+};
+
+// The place of one name the signal handler removes: taken when constructed
+// (EInOutError "Too many open files" when every place is taken), given back
+// when destroyed. Record and Forget change it only inside a section, which
+// they take as proof of one.
+class TRemovalName {
+public:
+    explicit TRemovalName(const std::string& where);
+    TRemovalName(const TRemovalName&) = delete;
+    TRemovalName& operator=(const TRemovalName&) = delete;
+    ~TRemovalName();
+
+    // The file to remove is name (at most NAME_MAX bytes) in the folder open
+    // as folderFd, which must stay open until Forget.
+    void Record(const TNameSection&, int folderFd, const char* name);
+    void Forget(const TNameSection&);
+
+private:
+    int Slot_;
+};
+
+// A note prepared outside a section and kept (KeepInterruptNote) inside one,
+// where nothing may be allocated.
+class TPreparedNote {
+public:
+    explicit TPreparedNote(const std::string& text);
+    TPreparedNote(const TPreparedNote&) = delete;
+    TPreparedNote& operator=(const TPreparedNote&) = delete;
+    ~TPreparedNote();
+    void Keep(const TNameSection&);
+
+private:
+    struct TNote* Note_;
 };
 
 // For its lifetime SIGXFSZ is ignored, so that a write beyond the file-size

@@ -19,6 +19,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,15 +31,54 @@ using detail::AskFaultHook;
 using detail::CheckReplaceableAt;
 using detail::ErrorFromErrno;
 using detail::GuardedCall;
+using detail::SectionCall;
 using detail::ResolveTarget;
 using detail::StampOf;
+using detail::TBackup;
 using detail::TFd;
 using detail::TFileSizeSignalIgnored;
-using detail::TSignalCleanup;
-using detail::TSignalsBlocked;
+using detail::TNameSection;
+using detail::TPreparedNote;
+using detail::TRemovalName;
 using detail::TTarget;
+using detail::TakeHiddenName;
 using detail::ThrowErrno;
 using detail::WritePiece;
+
+namespace detail {
+
+std::string RandomSuffix() {
+    static std::atomic<uint64_t> calls{0};
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    uint64_t x = (uint64_t(::getpid()) << 32) ^ uint64_t(now.tv_nsec) ^ (uint64_t(now.tv_sec) << 30) ^
+                 (++calls * 0x9E3779B97F4A7C15u);
+    // splitmix64's finaliser spreads every input bit over the output.
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9u;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBu;
+    x ^= x >> 31;
+    static constexpr char Chars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::string s;
+    for (int i = 0; i < 6; ++i, x /= 62)
+        s += Chars[x % 62];
+    return s;
+}
+
+// The hidden name must stay within the file-name limit for any target name
+// that itself fits, so only the first 200 bytes of the target's name are
+// used, cut before a character and never inside one, so that a UTF-8 name
+// gives a UTF-8 hidden name.
+std::string HiddenStem(const std::string& base) {
+    constexpr size_t Keep = 200;
+    static_assert(1 + Keep + 6 + 6 <= NAME_MAX, "a hidden name fits in a name of the folder");
+    size_t cut = std::min(Keep, base.size());
+    // UTF-8 continuation bytes are 10xxxxxx; a character has at most three.
+    for (int back = 0; back < 3 && cut > 0 && cut < base.size() && (uint8_t(base[cut]) & 0xC0) == 0x80; ++back)
+        --cut;
+    return "." + base.substr(0, cut) + ".qmtmp";
+}
+
+} // namespace detail
 
 namespace {
 
@@ -105,44 +145,15 @@ mode_t CurrentUmask() {
 
 // ---- the temporary file -----------------------------------------------------
 
-// Six random characters for a hidden name, different per process and call.
-std::string RandomSuffix() {
-    static std::atomic<uint64_t> calls{0};
-    struct timespec now {};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    uint64_t x = (uint64_t(::getpid()) << 32) ^ uint64_t(now.tv_nsec) ^ (uint64_t(now.tv_sec) << 30) ^
-                 (++calls * 0x9E3779B97F4A7C15u);
-    // splitmix64's finaliser spreads every input bit over the output.
-    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9u;
-    x = (x ^ (x >> 27)) * 0x94D049BB133111EBu;
-    x ^= x >> 31;
-    static constexpr char Chars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    std::string s;
-    for (int i = 0; i < 6; ++i, x /= 62)
-        s += Chars[x % 62];
-    return s;
-}
-
 // The temporary file of one store: its descriptor and its hidden name in the
 // target's folder, which stays empty while the file has none.
 struct TTemporary {
+    explicit TTemporary(const TTarget& target) : Removal("creating a temporary file in " + target.FolderName) {}
     TFd Fd;
-    std::string Base;
+    std::string Base;    // empty while the file has no name, and once the name is the target's
     std::string Display; // for error places
+    TRemovalName Removal;
 };
-
-// The start of the hidden names of a target. The hidden name must stay within
-// the file-name limit for any target name that itself fits, so only the
-// first 200 bytes of the target's name are used, cut before a character and
-// never inside one, so that a UTF-8 name gives a UTF-8 hidden name.
-std::string HiddenStem(const std::string& base) {
-    constexpr size_t Keep = 200;
-    size_t cut = std::min(Keep, base.size());
-    // UTF-8 continuation bytes are 10xxxxxx; a character has at most three.
-    for (int back = 0; back < 3 && cut > 0 && cut < base.size() && (uint8_t(base[cut]) & 0xC0) == 0x80; ++back)
-        --cut;
-    return "." + base.substr(0, cut) + ".qmtmp";
-}
 
 std::string ProcPathOf(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
@@ -175,29 +186,6 @@ int OpenUnnamed(const TTarget& target) {
 #endif
 }
 
-// Runs attempt(hidden name) with the signals blocked until it succeeds (the
-// name is then recorded for the signal handler) or fails other than with
-// EEXIST (thrown, placed at where).
-template <typename TAttempt>
-std::string TakeHiddenName(const TTarget& target, const std::string& where, TAttempt attempt) {
-    const std::string stem = HiddenStem(target.Base);
-    for (int tries = 0; tries < 100; ++tries) {
-        std::string base = stem + RandomSuffix();
-        TSignalsBlocked blocked;
-        int result;
-        do
-            result = attempt(base);
-        while (result < 0 && errno == EINTR);
-        if (result >= 0) {
-            TSignalCleanup::Record(target.Folder.Get(), base);
-            return base;
-        }
-        if (errno != EEXIST)
-            ThrowErrno(where);
-    }
-    throw ErrorFromErrno(EEXIST, where);
-}
-
 void CreateTemporary(const TTarget& target, TTemporary& t) {
     if (const int fd = OpenUnnamed(target); fd >= 0) {
         t.Fd.Reset(fd);
@@ -206,8 +194,8 @@ void CreateTemporary(const TTarget& target, TTemporary& t) {
     }
     const std::string where = "creating a temporary file in " + target.FolderName;
     const int folder = target.Folder.Get();
-    t.Base = TakeHiddenName(target, where, [&](const std::string& base) {
-        const int fd = GuardedCall(TStoreStep::Create, folder, 0, where, [&] {
+    t.Base = TakeHiddenName(folder, detail::HiddenStem(target.Base), t.Removal, where, [&](const std::string& base) {
+        const int fd = SectionCall(TStoreStep::Create, folder, [&] {
             return ::openat(folder, base.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
         });
         if (fd >= 0)
@@ -264,8 +252,8 @@ void NameTemporary(TTemporary& t, const TTarget& target) {
     const std::string where = "naming the temporary file in " + target.FolderName;
     const int fd = t.Fd.Get(), folder = target.Folder.Get();
     const std::string proc = ProcPathOf(fd);
-    t.Base = TakeHiddenName(target, where, [&](const std::string& base) {
-        return GuardedCall(TStoreStep::Link, fd, 0, where, [&] {
+    t.Base = TakeHiddenName(folder, detail::HiddenStem(target.Base), t.Removal, where, [&](const std::string& base) {
+        return SectionCall(TStoreStep::Link, fd, [&] {
             return ::linkat(AT_FDCWD, proc.c_str(), folder, base.c_str(), AT_SYMLINK_FOLLOW);
         });
     });
@@ -279,31 +267,51 @@ void CloseTemporary(TTemporary& t) {
 }
 
 // The last look before the name changes hands: another program that saved
-// the level meanwhile keeps its file.
-void CheckUnchangedOnDisk(const TTarget& target, const TFileStamp& expected, const std::string& where) {
+// the level meanwhile keeps its file. 0 when the target is still the expected
+// file, -1 when it is not, or the error of the look.
+int ChangedOnDisk(const TTarget& target, const TFileStamp& expected) {
     if (!expected.Known)
-        return;
+        return 0;
     struct stat now;
-    const bool there = ::fstatat(target.Folder.Get(), target.Base.c_str(), &now, 0) == 0;
-    if (!there && errno != ENOENT)
-        ThrowErrno(where);
-    if (!there || StampOf(now) != expected)
-        detail::ThrowChangedOnDisk(where);
+    if (::fstatat(target.Folder.Get(), target.Base.c_str(), &now, 0) != 0)
+        return errno == ENOENT ? -1 : errno;
+    return StampOf(now) == expected ? 0 : -1;
 }
 
-// The check and the rename happen with the signals held back, so that the
-// hidden name is either still ours to remove or already the target's.
-void RenameOverTarget(const TTemporary& t, const TTarget& target, const std::string& name,
-                      const TFileStamp& expected) {
+// The look, the rename, the note and the backup's rename happen in one
+// section: a signal finds the hidden names either still ours to remove or
+// already the target's and the backup's, and the note kept exactly when the
+// new content took the name. Nothing in the section allocates; the errors are
+// thrown after it.
+void RenameOverTarget(TTemporary& t, const TTarget& target, const std::string& name, const TFileStamp& expected,
+                      TBackup* backup, TPreparedNote& note) {
     const std::string where = "replacing " + name;
     const int folder = target.Folder.Get();
-    TSignalsBlocked blocked;
-    CheckUnchangedOnDisk(target, expected, where);
-    if (GuardedCall(TStoreStep::Rename, folder, 0, where, [&] {
-            return ::renameat(folder, t.Base.c_str(), folder, target.Base.c_str());
-        }) != 0)
-        ThrowErrno(where);
-    TSignalCleanup::Forget();
+    int changed = 0, renameError = 0, backupError = 0;
+    {
+        TNameSection section;
+        changed = ChangedOnDisk(target, expected);
+        if (changed == 0) {
+            if (SectionCall(TStoreStep::Rename, folder, [&] {
+                    return ::renameat(folder, t.Base.c_str(), folder, target.Base.c_str());
+                }) != 0) {
+                renameError = errno;
+            } else {
+                t.Removal.Forget(section);
+                t.Base.clear();
+                note.Keep(section);
+                if (backup != nullptr)
+                    backupError = PutBackupInPlace(section, *backup);
+            }
+        }
+    }
+    if (changed < 0)
+        detail::ThrowChangedOnDisk(where);
+    if (changed > 0 || renameError != 0)
+        throw ErrorFromErrno(changed > 0 ? changed : renameError, where);
+    if (backupError != 0)
+        throw ErrorFromErrno(backupError, "keeping the backup " + backup->Name +
+                                              "; the level was saved, the older backup is kept");
 }
 
 // Removes the hidden name of a store that failed.
@@ -311,18 +319,17 @@ void RemoveTemporary(TTemporary& t, const TTarget& target) {
     t.Fd.Reset();
     if (t.Base.empty())
         return;
-    TSignalsBlocked blocked;
+    TNameSection section;
     ::unlinkat(target.Folder.Get(), t.Base.c_str(), 0);
-    TSignalCleanup::Forget();
+    t.Removal.Forget(section);
 }
 
 // Makes the rename itself durable. The file is already replaced at this
 // point, so a failure here is not reported: saying the store failed would be
 // false, and some file systems refuse fsync on folders anyway.
-void SyncFolder(const TTarget& target) {
-    const int folder = target.Folder.Get();
+void SyncFolder(int folder, const std::string& folderName) {
     try {
-        (void)GuardedCall(TStoreStep::SyncFolder, folder, 0, target.FolderName, [&] { return ::fsync(folder); });
+        (void)GuardedCall(TStoreStep::SyncFolder, folder, 0, folderName, [&] { return ::fsync(folder); });
     } catch (const EInOutError&) {
     }
 }
@@ -330,28 +337,38 @@ void SyncFolder(const TTarget& target) {
 } // namespace
 
 TFileStamp StoreFileReplacing(const std::string& name, const std::vector<const void*>& parts,
-                              const std::vector<size_t>& sizes, const TFileStamp& expected) {
+                              const std::vector<size_t>& sizes, const TFileStamp& expected, const TStoreKeep& keep) {
     const TTarget target = ResolveTarget(name);
     // A write-protected file must stay as it is, although the rename would be
     // allowed to replace it.
     CheckReplaceableAt(target.Folder.Get(), target.Base, "replacing " + target.Name);
-    TSignalCleanup cleanup;
+    TInterruptHandling handling;
     TFileSizeSignalIgnored sizeLimit;
-    TTemporary t;
-    CreateTemporary(target, t);
+    TPreparedNote note(keep.SavedNote);
+    std::optional<TBackup> backup;
+    if (!keep.BackupName.empty())
+        backup.emplace(keep.BackupName);
+    TTemporary t(target);
     TFileStamp stored;
     try {
+        if (backup)
+            PrepareBackup(*backup, target, name, expected);
+        CreateTemporary(target, t);
         WriteContent(t, parts, sizes);
         CopyOwnerAndMode(t, target);
         stored = FlushToDisk(t);
         NameTemporary(t, target);
         CloseTemporary(t);
-        RenameOverTarget(t, target, name, expected);
+        RenameOverTarget(t, target, name, expected, backup ? &*backup : nullptr, note);
     } catch (...) {
         RemoveTemporary(t, target);
+        if (backup)
+            RemoveBackup(*backup);
         throw;
     }
-    SyncFolder(target);
+    SyncFolder(target.Folder.Get(), target.FolderName);
+    if (backup)
+        SyncFolder(backup->Folder.Get(), backup->FolderName);
     return stored;
 }
 

@@ -4,7 +4,9 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <string>
+#include <utility>
 
 #include "posix_file.h"
 
@@ -27,8 +29,30 @@ struct TTarget {
 // link then gets its target created). Throws EInOutError.
 TTarget ResolveTarget(const std::string& name);
 
+// Opens the folder dir (relative to the folder at, or absolute) to work in:
+// for reading where allowed, so that it can be flushed to disk later, and
+// otherwise only to look names up and make files in it. path names the file
+// in it, for error places. Throws EInOutError.
+int OpenFolder(int at, const std::string& dir, const std::string& path);
+std::string DirectoryOf(const std::string& path);
+std::string BaseOf(const std::string& path);
+
 // Tells the observing test seam of a call about to be made.
 void TellCallObserver(TStoreStep step, int descriptor);
+
+// Makes a system call of a store inside a section, where nothing may throw or
+// allocate: a code from the test seam fails the call as the system would
+// (-1, errno set to the code); otherwise the observing seam sees the call and
+// it is made.
+template <typename TCall>
+int SectionCall(TStoreStep step, int descriptor, TCall call) {
+    if (const int code = FaultHookCode(step, 0); code != 0) {
+        errno = code;
+        return -1;
+    }
+    TellCallObserver(step, descriptor);
+    return call();
+}
 
 // Makes one system call of a store: the test seam may fail the step first
 // (EInOutError placed at where), the observing seam sees the call, and then
@@ -39,5 +63,77 @@ auto GuardedCall(TStoreStep step, int descriptor, int64_t written, const std::st
     TellCallObserver(step, descriptor);
     return call();
 }
+
+// The start of the hidden names beside a file named base, and six random
+// characters to end one with.
+std::string HiddenStem(const std::string& base);
+std::string RandomSuffix();
+
+// Makes a hidden name in the folder open as folder: attempt(name) makes the
+// file (a negative result fails with errno) and, in the same section, the
+// name is recorded in removal, so that a signal finds it either not made or
+// recorded. A name that exists already is tried again with other random
+// characters. Returns 0 and sets made, or the error that failed it.
+template <typename TAttempt>
+int TryHiddenName(int folder, const std::string& stem, TRemovalName& removal, std::string& made, TAttempt attempt) {
+    for (int tries = 0; tries < 100; ++tries) {
+        std::string base = stem + RandomSuffix();
+        int error = 0;
+        {
+            TNameSection section;
+            int result;
+            do
+                result = attempt(base);
+            while (result < 0 && errno == EINTR);
+            if (result < 0)
+                error = errno;
+            else if ((error = FaultHookCode(TStoreStep::Record, 0)) != 0)
+                ::unlinkat(folder, base.c_str(), 0);
+            else
+                removal.Record(section, folder, base.c_str());
+        }
+        if (error == 0) {
+            made = std::move(base);
+            return 0;
+        }
+        if (error != EEXIST)
+            return error;
+    }
+    return EEXIST;
+}
+
+// As TryHiddenName; a failure throws, placed at where.
+template <typename TAttempt>
+std::string TakeHiddenName(int folder, const std::string& stem, TRemovalName& removal, const std::string& where,
+                           TAttempt attempt) {
+    std::string made;
+    if (const int error = TryHiddenName(folder, stem, removal, made, attempt); error != 0)
+        throw ErrorFromErrno(error, where);
+    return made;
+}
+
+// The backup a store keeps (TStoreKeep::BackupName): its folder and name, and
+// the hidden second name of the replaced file that is to take that name.
+struct TBackup {
+    explicit TBackup(const std::string& name);
+    TFd Folder;
+    std::string Name, FolderName, Base;
+    std::string Hidden; // empty until it is made, and once it is gone
+    TRemovalName Removal;
+};
+
+// Refuses a backup name that may not be replaced, then gives the target's file
+// its hidden second name beside the backup (checked to be expected when that
+// is Known). levelName is the name the store was given, for error places.
+// Throws EInOutError, ELevelError; nothing is left on failure.
+void PrepareBackup(TBackup& backup, const TTarget& target, const std::string& levelName, const TFileStamp& expected);
+
+// Inside the section of the store's rename, after it: the hidden name takes
+// the backup's name. 0, or the error that kept it from doing so (the hidden
+// name is then removed).
+int PutBackupInPlace(const TNameSection& section, TBackup& backup);
+
+// Removes the hidden name of a store that failed.
+void RemoveBackup(TBackup& backup);
 
 } // namespace qm::detail

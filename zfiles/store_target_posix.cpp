@@ -19,6 +19,8 @@ namespace {
 // The most links one name may go through, as the system itself allows.
 constexpr int MaxLinkHops = 40;
 
+} // namespace
+
 std::string DirectoryOf(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     if (slash == std::string::npos)
@@ -33,10 +35,7 @@ std::string BaseOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Opens the folder dir (relative to the folder at, or absolute) to work in:
-// for reading where allowed, so that it can be flushed to disk later, and
-// otherwise only to look names up and make files in it.
-void OpenFolder(TTarget& t, int at, const std::string& dir, const std::string& path) {
+int OpenFolder(int at, const std::string& dir, const std::string& path) {
     int fd;
     do
         fd = ::openat(at, dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -51,8 +50,10 @@ void OpenFolder(TTarget& t, int at, const std::string& dir, const std::string& p
             ThrowErrno("creating a temporary file in " + DirectoryOf(path));
         ThrowErrno("looking up " + path);
     }
-    t.Folder.Reset(fd);
+    return fd;
 }
+
+namespace {
 
 std::string ReadLinkAt(int folder, const std::string& base, const std::string& path, off_t sizeHint) {
     std::string link(static_cast<size_t>(sizeHint > 0 ? sizeHint : PATH_MAX) + 1, '\0');
@@ -92,7 +93,7 @@ TTarget ResolveTarget(const std::string& name) {
         throw EInOutError(EInOutError::FileNotFound, "an empty file name");
     TTarget t;
     std::string path = name; // the chain's current name, for error places
-    OpenFolder(t, AT_FDCWD, DirectoryOf(name), path);
+    t.Folder.Reset(OpenFolder(AT_FDCWD, DirectoryOf(name), path));
     t.Base = BaseOf(name);
     for (int hops = 0; hops < MaxLinkHops; ++hops) {
         // A name ending in a slash names a folder, which is no file to replace.
@@ -116,7 +117,7 @@ TTarget ResolveTarget(const std::string& name) {
         // The link's folder is opened relative to the folder of the link
         // (an absolute link ignores it), which stays open until then.
         const TFd linkFolder(t.Folder.Release());
-        OpenFolder(t, linkFolder.Get(), DirectoryOf(link), path);
+        t.Folder.Reset(OpenFolder(linkFolder.Get(), DirectoryOf(link), path));
         t.Base = BaseOf(link);
     }
     throw ErrorFromErrno(ELOOP, "following the links of " + name);

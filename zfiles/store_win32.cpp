@@ -3,7 +3,9 @@
 // The new content goes to a hidden temporary file beside the target, is
 // flushed, and then takes the target's place with ReplaceFileW (a new file is
 // moved in with write-through). While the temporary file exists, a console
-// Ctrl-C, Ctrl-Break or close event deletes it before the run ends.
+// Ctrl-C, Ctrl-Break or close event deletes it before the run ends
+// (interrupt_win32.cpp). A backup the store keeps is made in backup_win32.cpp
+// and put in place here, right after the replace.
 #include <algorithm>
 #include <map>
 #include <string>
@@ -16,54 +18,6 @@ namespace qm {
 using namespace detail;
 
 namespace {
-
-// ---- deleting the temporary file when the console ends the run -------------
-//
-// The console handler runs on a thread of its own. The lock keeps it from
-// deleting the file while the store creates it or hands its name over.
-
-SRWLOCK GPendingLock = SRWLOCK_INIT;
-// The temporary file of each running store (one a thread) to delete; guarded
-// by GPendingLock.
-std::map<DWORD, std::wstring> GPendingTemps;
-
-class TPendingLock {
-public:
-    TPendingLock() { ::AcquireSRWLockExclusive(&GPendingLock); }
-    TPendingLock(const TPendingLock&) = delete;
-    TPendingLock& operator=(const TPendingLock&) = delete;
-    ~TPendingLock() { ::ReleaseSRWLockExclusive(&GPendingLock); }
-};
-
-BOOL WINAPI DeleteTemporaryOnConsoleEvent(DWORD event) {
-    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) {
-        TPendingLock lock;
-        for (const auto& pending : GPendingTemps)
-            ::DeleteFileW(pending.second.c_str());
-        GPendingTemps.clear();
-    }
-    return FALSE; // the next handler, in the end the system's, ends the run as before
-}
-
-// Installs the console handler for the duration of a store.
-class TConsoleCleanup {
-public:
-    TConsoleCleanup() : Installed_(::SetConsoleCtrlHandler(DeleteTemporaryOnConsoleEvent, TRUE) != 0) {}
-    TConsoleCleanup(const TConsoleCleanup&) = delete;
-    TConsoleCleanup& operator=(const TConsoleCleanup&) = delete;
-    ~TConsoleCleanup() {
-        Forget();
-        if (Installed_)
-            ::SetConsoleCtrlHandler(DeleteTemporaryOnConsoleEvent, FALSE);
-    }
-    static void Forget() {
-        TPendingLock lock;
-        GPendingTemps.erase(::GetCurrentThreadId());
-    }
-
-private:
-    bool Installed_;
-};
 
 // The full path of the file that storing under name really replaces: for an
 // existing file the end of any chain of symbolic links (so the temporary file
@@ -104,27 +58,18 @@ void SplitPath(const std::wstring& path, std::wstring& dir, std::wstring& base) 
 // the target, records it for the console handler and returns its handle and
 // name. Others may delete it meanwhile (the console handler does, from its
 // own thread); it then goes when its handle is closed.
-THandle CreateTemporary(const std::wstring& dir, const std::wstring& base, std::wstring& temp) {
-    // Only the start of the target's name is used, so that the temporary name
-    // fits wherever the target's does; a cut never splits a surrogate pair.
-    size_t keep = std::min<size_t>(base.size(), 200);
-    if (keep > 0 && keep < base.size() && IS_HIGH_SURROGATE(base[keep - 1]))
-        --keep;
-    const std::wstring stem = dir + L"\\." + base.substr(0, keep) + L".qmtmp";
+THandle CreateTemporary(const std::wstring& dir, const std::wstring& base, TRemovalName& removal,
+                        std::wstring& temp) {
+    const std::wstring stem = HiddenStem(dir, base);
     const std::string where = "creating a temporary file in " + DisplayName(dir);
     AskFaultHook(TStoreStep::Create, 0, where);
-    static constexpr wchar_t Hex[] = L"0123456789abcdef";
-    uint32_t seed = ::GetCurrentProcessId() * 2654435761u ^ static_cast<uint32_t>(::GetTickCount64());
     for (int attempt = 0; attempt < 100; ++attempt) {
-        seed = seed * 1664525u + 1013904223u;
-        temp = stem;
-        for (int i = 0; i < 6; ++i)
-            temp += Hex[(seed >> (4 * i + 8)) & 15];
-        TPendingLock lock;
+        temp = HiddenName(stem);
+        TNameSection section;
         THandle h(::CreateFileW(temp.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
         if (h.Valid()) {
-            GPendingTemps[::GetCurrentThreadId()] = temp;
+            removal.Record(section, temp);
             return THandle(h.Release());
         }
         const DWORD e = ::GetLastError();
@@ -175,10 +120,36 @@ void WriteParts(HANDLE h, const std::vector<const void*>& parts, const std::vect
     flush();
 }
 
+// Puts the temporary file in the target's place. ReplaceFileW keeps the
+// replaced file's attributes, permissions (ACL) and creation time; a new file
+// simply gets the temporary file's name. keepTemp is set when the temporary
+// file is the only copy of the new content left.
+void ReplaceTarget(const std::wstring& target, const std::wstring& temp, bool exists, const std::string& replacing,
+                   const std::string& tempName, bool& keepTemp) {
+    AskFaultHook(TStoreStep::Rename, 0, replacing);
+    constexpr DWORD moveFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    if (!exists) {
+        if (!::MoveFileExW(temp.c_str(), target.c_str(), moveFlags))
+            ThrowLastError(replacing);
+    } else if (!::ReplaceFileW(target.c_str(), temp.c_str(), nullptr, 0, nullptr, nullptr)) {
+        const DWORD e = ::GetLastError();
+        if (e != ERROR_FILE_NOT_FOUND && e != ERROR_UNABLE_TO_MOVE_REPLACEMENT_2)
+            throw ErrorFromWin32(e, replacing);
+        // The original is gone: removed meanwhile, or already moved aside by
+        // the failed replace. The new content then takes the name directly;
+        // should even that fail, the temporary file is the only copy left and
+        // is kept.
+        if (!::MoveFileExW(temp.c_str(), target.c_str(), moveFlags)) {
+            keepTemp = e == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2;
+            ThrowLastError(keepTemp ? replacing + "; the new content is kept in " + tempName : replacing);
+        }
+    }
+}
+
 } // namespace
 
 TFileStamp StoreFileReplacing(const std::string& name, const std::vector<const void*>& parts,
-                              const std::vector<size_t>& sizes, const TFileStamp& expected) {
+                              const std::vector<size_t>& sizes, const TFileStamp& expected, const TStoreKeep& keep) {
     if (name.empty())
         throw EInOutError(EInOutError::FileNotFound, "an empty file name");
     const std::wstring wide = Wide(name, "replacing " + name);
@@ -190,13 +161,19 @@ TFileStamp StoreFileReplacing(const std::string& name, const std::vector<const v
 
     std::wstring dir, base, temp;
     SplitPath(target, dir, base);
-    TConsoleCleanup cleanup;
-    THandle h = CreateTemporary(dir, base, temp);
-    const std::string tempName = DisplayName(temp);
-    bool keepTemp = false;
+    TInterruptHandling handling;
+    TBackup backup;
+    TRemovalName removal;
+    THandle h;
+    bool keepTemp = false, replaced = false;
     TFileStamp stored;
+    DWORD backupError = 0;
 
     try {
+        if (!keep.BackupName.empty())
+            PrepareBackup(backup, keep.BackupName, target, exists, name, expected);
+        h.Reset(CreateTemporary(dir, base, removal, temp).Release());
+        const std::string tempName = DisplayName(temp);
         const std::string writing = "writing " + tempName;
         int64_t written = 0;
         WriteParts(h.Get(), parts, sizes, written, writing);
@@ -219,40 +196,28 @@ TFileStamp StoreFileReplacing(const std::string& name, const std::vector<const v
                 ThrowChangedOnDisk(replacing);
         }
 
-        // ReplaceFileW keeps the replaced file's attributes, permissions (ACL)
-        // and creation time; a new file simply gets the temporary file's name.
-        // The console handler waits meanwhile and then finds nothing to delete.
-        TPendingLock lock;
-        AskFaultHook(TStoreStep::Rename, 0, replacing);
-        constexpr DWORD moveFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-        if (!exists) {
-            if (!::MoveFileExW(temp.c_str(), target.c_str(), moveFlags))
-                ThrowLastError(replacing);
-        } else if (!::ReplaceFileW(target.c_str(), temp.c_str(), nullptr, 0, nullptr, nullptr)) {
-            const DWORD e = ::GetLastError();
-            if (e == ERROR_FILE_NOT_FOUND || e == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
-                // The original is gone: removed meanwhile, or already moved
-                // aside by the failed replace. The new content then takes the
-                // name directly; should even that fail, the temporary file is
-                // the only copy left and is kept.
-                if (!::MoveFileExW(temp.c_str(), target.c_str(), moveFlags)) {
-                    keepTemp = e == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2;
-                    if (keepTemp)
-                        GPendingTemps.erase(::GetCurrentThreadId());
-                    ThrowLastError(keepTemp ? replacing + "; the new content is kept in " + tempName : replacing);
-                }
-            } else {
-                throw ErrorFromWin32(e, replacing);
-            }
-        }
-        GPendingTemps.erase(::GetCurrentThreadId());
+        // The console handler waits meanwhile and then finds the temporary
+        // file handed over, the note kept and the backup in place.
+        TNameSection section;
+        ReplaceTarget(target, temp, exists, replacing, tempName, keepTemp);
+        replaced = true;
+        removal.Forget(section);
+        KeepNote(section, keep.SavedNote);
+        backupError = PutBackupInPlace(section, backup);
     } catch (...) {
         h.Reset();
-        if (!keepTemp)
-            ::DeleteFileW(temp.c_str());
-        TConsoleCleanup::Forget();
+        {
+            TNameSection section;
+            if (!replaced && !keepTemp && !temp.empty())
+                ::DeleteFileW(temp.c_str());
+            removal.Forget(section);
+        }
+        RemoveBackup(backup);
         throw;
     }
+    if (backupError != 0)
+        throw ErrorFromWin32(backupError, "keeping the backup " + keep.BackupName +
+                                              "; the level was saved, the older backup is kept");
     return stored;
 }
 

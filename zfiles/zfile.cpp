@@ -227,7 +227,7 @@ void ZTruncate(TZfile& f) {
 void ZCloseParts(TZfile& f, const std::vector<const void*>& parts, const std::vector<size_t>& sizes) {
     TReleaseOnExit release(f);
     f.DiskFile.Close();
-    f.Stamp = StoreFileReplacing(f.Name, parts, sizes, f.Stamp);
+    f.Stamp = StoreFileReplacing(f.Name, parts, sizes, f.Stamp, f.Keep);
 }
 
 void ZClose(TZfile& f, bool flush) {
@@ -239,7 +239,7 @@ void ZClose(TZfile& f, bool flush) {
     const uint8_t* content = f.Buffer.data();
     const auto size = static_cast<size_t>(f.Size);
     if (!f.Compressed) {
-        f.Stamp = StoreFileReplacing(f.Name, {content}, {size}, f.Stamp);
+        f.Stamp = StoreFileReplacing(f.Name, {content}, {size}, f.Stamp, f.Keep);
         return;
     }
     const TBytes packed = CompressBlock(content, size);
@@ -247,7 +247,8 @@ void ZClose(TZfile& f, bool flush) {
     std::copy(Magic.begin(), Magic.end(), header.begin());
     WriteInt32LE(header.data() + 4, static_cast<int32_t>(packed.size()));
     WriteInt32LE(header.data() + 8, f.Size);
-    f.Stamp = StoreFileReplacing(f.Name, {header.data(), packed.data()}, {header.size(), packed.size()}, f.Stamp);
+    f.Stamp = StoreFileReplacing(f.Name, {header.data(), packed.data()}, {header.size(), packed.size()}, f.Stamp,
+                                 f.Keep);
 }
 
 } // namespace qm

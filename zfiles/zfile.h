@@ -36,6 +36,7 @@ struct TZfile {
     uint16_t RecSize = 1;       // unit of the counts of ZBlockRead and ZBlockWrite
     TFileStamp Stamp;           // the disk file as ZReset found it, or as a flushing close stored it
     TFileView View;             // after ZResetView: a plain file's content, in place of Buffer
+    TStoreKeep Keep;            // what a flushing close keeps besides the content (a backup, a note)
 
     TZfile() = default;
     TZfile(const TZfile&) = delete;

@@ -1,20 +1,24 @@
-// --backup: the level as it was loaded, kept beside it as NAME.bak before a
-// save replaces it.
+// The save of an edit: the level written back, with --backup the file that was
+// loaded kept beside it as NAME.bak, and the line that names the saved level
+// should Ctrl-C or a termination signal end the run before its output is shown.
 #pragma once
 
 #include <string>
 
-#include "platform.h"
+#include "trlevel.h"
 
 namespace qm {
 
-// Makes levelName + ".bak" the file that was loaded (loaded is its stamp),
-// replacing an older backup. The backup takes its name in one rename, so at any
-// moment it is the old backup or the new one, whole. Where the file system
-// allows, it is a second name of the loaded file itself (which the save then
-// replaces under the level's name only); elsewhere a copy stored crash-safely.
-// A level that is no longer the file that was loaded is refused with ELevelError
-// and nothing is kept. Throws EInOutError.
-void KeepBackup(const std::string& levelName, const TFileStamp& loaded);
+// The line written for each level saved in a run that a signal ends.
+std::string SavedNote(const std::string& target);
+
+// Saves the edited level as target. With backup, the file that was loaded is
+// kept as target + ".bak": a second name of that file (or a copy), which
+// replaces an older backup only once the new level is in place, so that a
+// save that fails or is refused leaves the older backup as it was. A level
+// that is no longer the file that was loaded is refused with ELevelError and
+// nothing is kept; a backup name that may not be replaced (write-protected, a
+// folder) refuses the save before anything is written. Throws EQuillError.
+void SaveEdit(Ttrlevel& level, const std::string& target, bool backup);
 
 } // namespace qm

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "console.h"
+#include "platform.h"
 #include "run.h"
 
 #ifdef _WIN32
@@ -197,6 +198,10 @@ int main(int argc, char** argv) {
     args.assign(argv + 1, argv + argc);
 #endif
     qm::TStreamConsole out(stdout);
+    // Ctrl-C or a termination signal at any moment removes the temporary files
+    // of the saves under way and names the levels saved so far (their lines
+    // may not have been shown yet) before the run ends.
+    const qm::TInterruptHandling interruptHandling;
     bool saved = false;
     std::vector<std::string> errorReport;
     const int status = qm::RunTool(args, out, /*keepLevel=*/true, &saved, &errorReport);

@@ -346,8 +346,7 @@ int RunFunction(const TFunctionRow& fn, const TArgs& args, const TOptions& optio
     if (fn.Saves) {
         out.Progress("Saving the level...");
         const std::string& target = options.Output.empty() ? name : options.Output;
-        if (options.Backup && options.Output.empty()) KeepBackup(name, level.Stamp);
-        level.SaveLevel(target);
+        SaveEdit(level, target, options.Backup && options.Output.empty());
         if (saved) *saved = true;
         if (result) *result = TJson{{"saved", target}};
         out.Line("Done.");
