@@ -14,6 +14,9 @@
 #include <thread>
 #include <utility>
 
+#include <nlohmann/json.hpp>
+
+#include "lock.h"
 #include "tool_test_support.h"
 
 extern char** environ;
@@ -247,6 +250,26 @@ TEST_F(ConcurrentEditTest, AnEditWaitsForTheFileThatReplacedTheLockedOne) {
                              "Done."}));
   saved.rooms[1].flags[0] = 0x01;
   EXPECT_EQ(ReadBytes(level_), Build(saved));
+}
+
+}  // namespace
+
+namespace {
+
+// The refusal that ends a run after a long wait for the lock is its JSON
+// error, whole: the notice of the wait is no part of it.
+TEST_F(ConcurrentEditTest, TheJsonErrorAfterALockWaitIsTheRefusal) {
+  WriteBytes(level_, Bytes(300, 'j'));
+  const fs::path out = scratch_.path / "edit.out";
+  HeldLock other(level_);
+  const pid_t edit = Start({"--json", level_.string(), "/Water", "1"}, out.string());
+  ASSERT_GT(edit, 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(qm::EditLockNoticeMs + 500));
+  other.Release();
+  EXPECT_EQ(Finish(edit), 2);
+  const nlohmann::json document = nlohmann::json::parse(Text(out), nullptr, false);
+  ASSERT_FALSE(document.is_discarded()) << Text(out);
+  EXPECT_EQ(document["levels"][0]["error"], nlohmann::json({{"message", "Invalid tr level format."}}));
 }
 
 }  // namespace

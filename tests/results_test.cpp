@@ -129,14 +129,16 @@ TEST(ResultViews, EveryFunctionInTextAndJsonGivesTheSameResult) {
         EXPECT_EQ(text.status, c.status) << text.out;
         EXPECT_EQ(json.status, c.status) << json.out;
         EXPECT_TRUE(after[0] == after[1]) << "the two forms left different files";
-        Json document;
-        ASSERT_NO_THROW(document = Json::parse(json.out)) << json.out;
-        ASSERT_EQ(document["levels"].size(), 1u) << json.out;
+        const Json document = Json::parse(json.out, nullptr, false);
+        if (document.is_discarded() || !document.contains("levels") || document["levels"].size() != 1) {
+          ADD_FAILURE() << "not a document of one level: " << json.out;
+          continue;
+        }
         const Json& entry = document["levels"][0];
         EXPECT_EQ(entry["status"], c.status);
         if (c.status != 0) {
           // The error's message, place and hint are the text's lines.
-          ASSERT_TRUE(entry.contains("error")) << json.out;
+          EXPECT_TRUE(entry.contains("error")) << json.out;
           std::vector<std::string> lines;
           for (const char* field : {"message", "place", "hint"})
             if (entry["error"].contains(field)) lines.push_back(entry["error"][field]);
@@ -151,10 +153,120 @@ TEST(ResultViews, EveryFunctionInTextAndJsonGivesTheSameResult) {
             << text.out << json.out;
         if (!row.writes) continue;
         EXPECT_EQ(entry.contains("wouldWrite"), dryRun) << json.out;
-        ASSERT_TRUE(entry.contains("saved")) << json.out;
-        EXPECT_EQ(entry["saved"] == false, dryRun) << json.out;
+        EXPECT_EQ(entry.value("saved", Json()) == false, dryRun) << json.out;
       }
     }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The document is valid JSON whatever the bytes of a name or an argument (bad
+// UTF-8 shows as U+FFFD), the exit status is the run's, and a dry run of a
+// function that writes files says which it would write.
+TEST(ResultViews, JsonDocumentsOfOddNamesAndDryRuns) {
+  ScratchDir scratch;
+  BLevel L = SampleLevel(6, 4);
+  for (BRoom& r : L.rooms) r.flags = {0x00, 0x00};
+  const Bytes level = Build(L);
+  const std::string picture = qm::EncodePng(std::vector<uint8_t>(256 * 256 * 4, 200), 256, 256);
+  const std::string bad = "caf\xE9.tr4", shown = "caf\xEF\xBF\xBD.tr4";  // U+FFFD in place of the byte
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string member;  // a JSON pointer into the document
+    Json expected;
+    bool levelChanged;
+  } rows[] = {
+      {{bad, "/Water", "1", "0", "0"}, 0, "/levels/0/level", shown, true},
+      {{bad, "/Water", "1", "0", "0"}, 0, "/levels/0/saved", shown, true},
+      {{"lvl.tr4", bad, "/Sky", "1"}, 0, "/levels/1/level", shown, true},
+      {{"lvl.tr4", "/Map", "m\xFF.svg"}, 0, "/levels/0/saved", "m\xEF\xBF\xBD.svg", false},
+      {{"no\xC3.tr4", "/Info"}, 2, "/levels/0/error/message", "no\xEF\xBF\xBD.tr4 not found.", false},
+      {{"lvl.tr4", "/Info", "--x\xFE"}, 2, "/error/message", "Unknown option --x\xEF\xBF\xBD", false},
+      // A dry run names what it would write and writes nothing.
+      {{"-n", "lvl.tr4", "/Map", "m.svg"}, 0, "/levels/0/wouldWrite", "m.svg", false},
+      {{"-n", "lvl.tr4", "/ExportPages", "pages"}, 0, "/levels/0/wouldWrite", Json::array({"pages/page_000.png"}), false},
+      {{"-n", "lvl.tr4", "/ImportPage", "0", "pic.png"}, 0, "/levels/0/wouldWrite", "lvl.tr4", false},
+      {{"-n", "lvl.tr4", "/ImportPage", "0", "pic.png"}, 0, "/levels/0/page", 0, false},
+      {{"-n", "lvl.tr4", "/ImportPage", "0", "pic.png", "-o", "new.tr4"}, 0, "/levels/0/wouldWrite", "new.tr4", false},
+  };
+  for (const auto& row : rows) {
+    std::string trace;
+    for (const std::string& a : row.args) trace += " " + a;
+    SCOPED_TRACE(trace + " " + row.member);
+    for (const auto& entry : fs::directory_iterator(scratch.path)) fs::remove_all(entry.path());
+    WriteBytes(scratch.path / "lvl.tr4", level);
+    WriteBytes(scratch.path / bad, level);
+    WriteBytes(scratch.path / "pic.png", Bytes(picture.begin(), picture.end()));
+    std::vector<std::string> args = row.args;
+    args.insert(args.begin(), "--json");
+    const BinaryRun run = RunBinary(scratch.path, QM_TOOL_PATH, args);
+    EXPECT_EQ(run.status, row.status) << run.out << run.err;
+    EXPECT_EQ(run.err, "");
+    const Json document = Json::parse(run.out, nullptr, false);
+    if (document.is_discarded()) {
+      ADD_FAILURE() << "not JSON: " << run.out;
+      continue;
+    }
+    EXPECT_EQ(document.value(Json::json_pointer(row.member), Json()), row.expected) << run.out;
+    EXPECT_EQ(ReadBytes(scratch.path / bad) != level, row.levelChanged);
+    if (row.args[0] == "-n") {
+      EXPECT_EQ(Files(scratch.path).size(), 3u) << "a dry run wrote a file";
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A console that fails once with an exception nobody expects, when it is first
+// given a line holding "Done.".
+class BreakingConsole : public qm::TStringConsole {
+public:
+  void Line(std::string_view text) override {
+    Check(text);
+    TStringConsole::Line(text);
+  }
+  void Raw(std::string_view text) override {
+    Check(text);
+    TStringConsole::Raw(text);
+  }
+
+private:
+  void Check(std::string_view text) {
+    if (!broken_ && text.find("Done.") != std::string_view::npos) {
+      broken_ = true;
+      throw std::runtime_error("the console broke");
+    }
+  }
+  bool broken_ = false;
+};
+
+// An exception nobody expected ends the run with an error report (exit 1)
+// that names the levels saved before it, one after another or side by side.
+TEST(ResultViews, AnUnexpectedExceptionIsAnErrorReportNamingTheSavedLevels) {
+  ScratchDir scratch;
+  BLevel L = SampleLevel(3, 2);
+  for (BRoom& r : L.rooms) r.flags[0] &= 0xFE;
+  const Bytes dry = Build(L);
+  const std::string a = (scratch.path / "a.tr2").string(), b = (scratch.path / "b.tr2").string();
+  for (const char* jobs : {"1", "2"}) {
+    SCOPED_TRACE(std::string("--jobs ") + jobs);
+    WriteBytes(a, dry);
+    WriteBytes(b, dry);
+    BreakingConsole console;
+    EXPECT_EQ(qm::RunTool({"-q", "--jobs", jobs, a, b, "/Water", "1"}, console), 1);
+    std::string saved;
+    for (const std::string& level : {a, b})
+      if (ReadBytes(level) != dry) saved += (saved.empty() ? "" : ", ") + level;
+    EXPECT_FALSE(saved.empty());
+    const std::string report = Lines({"the console broke.", "saved before it: " + saved});
+    ASSERT_GE(console.Text.size(), report.size());
+    EXPECT_EQ(console.Text.substr(console.Text.size() - report.size()), report) << console.Text;
   }
 }
 
