@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <exception>
 #include <mutex>
 #include <thread>
 
@@ -41,18 +42,28 @@ void RunOneLevel(TLevelRun& run, const TOptions& options, bool keep, TConsole& o
 
 // Up to jobs levels side by side. Each level's lines are kept and written in
 // the order of the levels, each as soon as the ones before it are written, so
-// the output is the same as one level after another.
+// the output is the same as one level after another. An exception nobody
+// expected stops the workers from taking further levels and is raised again
+// once every worker has ended.
 void RunSideBySide(std::vector<TLevelRun>& runs, size_t jobs, const TOptions& options, TConsole& out) {
     std::mutex turn;
     std::condition_variable finished;
     std::vector<bool> done(runs.size(), false);
     std::vector<TStringConsole> kept(runs.size());
     std::atomic<size_t> next{0};
+    std::exception_ptr unexpected;
     auto worker = [&] {
         for (size_t i; (i = next++) < runs.size();) {
-            TQuietConsole quiet(kept[i]);
-            RunOneLevel(runs[i], options, false, options.Quiet ? static_cast<TConsole&>(quiet) : kept[i]);
+            std::exception_ptr failed;
+            try {
+                TQuietConsole quiet(kept[i]);
+                RunOneLevel(runs[i], options, false, options.Quiet ? static_cast<TConsole&>(quiet) : kept[i]);
+            } catch (...) {
+                failed = std::current_exception();
+                next = runs.size();
+            }
             std::lock_guard<std::mutex> lock(turn);
+            if (failed && !unexpected) unexpected = failed;
             done[i] = true;
             finished.notify_all();
         }
@@ -61,11 +72,14 @@ void RunSideBySide(std::vector<TLevelRun>& runs, size_t jobs, const TOptions& op
     for (size_t w = 0; w < std::min(jobs, runs.size()); ++w) workers.emplace_back(worker);
     for (size_t i = 0; i < runs.size(); ++i) {
         std::unique_lock<std::mutex> lock(turn);
-        finished.wait(lock, [&] { return done[i]; });
+        finished.wait(lock, [&] { return done[i] || unexpected; });
+        if (unexpected) break;
         lock.unlock();
         out.Raw(kept[i].Text);
         kept[i].Text.clear();
     }
+    workers.clear();  // joins them
+    if (unexpected) std::rethrow_exception(unexpected);
 }
 
 } // namespace

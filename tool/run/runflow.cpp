@@ -2,6 +2,7 @@
 // function (levelrun.cpp); then the results, as text or as one JSON document.
 #include <algorithm>
 #include <exception>
+#include <new>
 
 #include "jsonout.h"
 #include "levels.h"
@@ -114,6 +115,8 @@ TFailure Unexpected(const std::exception_ptr& error, const std::vector<TLevelRun
     TFailure report{.Form = TFailure::TForm::Report, .Message = "An unexpected error ended the run", .Status = ExitError};
     try {
         std::rethrow_exception(error);
+    } catch (const std::bad_alloc&) {
+        report.Message = "Out of memory";
     } catch (const std::exception& e) {
         report.Message = e.what();
     } catch (...) {
@@ -145,7 +148,7 @@ int RunTool(const std::vector<std::string>& args, TConsole& console, bool keepLe
         const TFailure report = Unexpected(std::current_exception(), runs);
         if (!line.Options.Json) WriteText(report, console);
         else console.Raw(DocumentText({{"format", 1}, {"levels", TJson::array()}, {"error", FailureJson(report)}}));
-        if (errorReport) *errorReport = {report.Message + ".", report.Hint};
+        if (errorReport) *errorReport = {report.Message + (report.Message.ends_with('.') ? "" : "."), report.Hint};
         status = ExitError;
     }
     for (const TLevelRun& run : runs)
