@@ -259,3 +259,62 @@ TEST(BatchRun, JobsGiveTheOutputOfOneAfterAnother) {
 }
 
 }  // namespace
+
+namespace {
+
+// No output file may be a level of the run, under any name, and no two levels
+// may write one file: such runs are refused before anything is written.
+TEST(BatchRun, NoOutputIsALevelOrSharedByTwoLevels) {
+  ScratchDir scratch;
+  const fs::path dir = scratch.path;
+  const Bytes level = Build(SampleLevel(6, 9));
+  const std::string clash = "a.tr4 and b.tr4 would both write ";
+  const std::string overLevel = "The pages cannot be written over the level file.";
+  const struct {
+    std::vector<std::string> args;
+    std::vector<std::string> out;
+    int status;
+  } rows[] = {
+      // A page file that is the level through a link, or a hard link.
+      {{"a.tr4", "/ExportPages", "ex"}, {overLevel, "ex/page_000.png is the level under another name"}, 2},
+      {{"a.tr4", "/ExportPages", "hard", "0"}, {overLevel, "hard/page_000.png is the level under another name"}, 2},
+      {{"-n", "a.tr4", "/ExportPages", "ex"}, {overLevel, "ex/page_000.png is the level under another name"}, 2},
+      // Two levels, one file: whatever the order they would run in.
+      {{"--jobs", "2", "a.tr4", "b.tr4", "/ExportPages", "o2"}, {clash + "o2/page_000.png"}, 2},
+      {{"a.tr4", "b.tr4", "/ExportPages", "o2", "0", "0"}, {clash + "o2/page_000.png"}, 2},
+      {{"a.tr4", "b.tr4", "/ExportPages", "./o2/"}, {clash + "./o2/page_000.png"}, 2},
+      {{"a.tr4", "b.tr4", "/Map", "m.svg"}, {clash + "m.svg"}, 2},
+      {{"-n", "a.tr4", "b.tr4", "/Map", "m.svg"}, {clash + "m.svg"}, 2},
+      {{"a.tr4", "b.tr4", "link.tr4", "/Water", "1"}, {"a.tr4 and link.tr4 would both write a.tr4"}, 2},
+      {{"a.tr4", "b.tr4", "./b.tr4", "/Water", "1"}, {"b.tr4 and ./b.tr4 would both write b.tr4"}, 2},
+      {{"b.tr4", "hard/page_000.png", "/Sky", "1"}, {}, 0},  // two files: each level its own
+      {{"a.tr4", "hard/page_000.png", "/Sky", "1"}, {"a.tr4 and hard/page_000.png would both write a.tr4"}, 2},
+      // Reading a level twice writes nothing.
+      {{"a.tr4", "a.tr4", "/ShowItems"}, {}, 0},
+  };
+  for (const auto& row : rows) {
+    std::string trace;
+    for (const std::string& a : row.args) trace += " " + a;
+    SCOPED_TRACE(trace);
+    for (const auto& entry : fs::directory_iterator(dir)) fs::remove_all(entry.path());
+    WriteBytes(dir / "a.tr4", level);
+    WriteBytes(dir / "b.tr4", level);
+    fs::create_symlink("a.tr4", dir / "link.tr4");
+    fs::create_directory(dir / "ex");
+    fs::create_symlink("../a.tr4", dir / "ex" / "page_000.png");
+    fs::create_directory(dir / "hard");
+    fs::create_hard_link(dir / "a.tr4", dir / "hard" / "page_000.png");
+    std::vector<std::string> args = row.args;
+    args.insert(args.begin(), "-q");
+    const BinaryRun run = RunBinary(dir, QM_TOOL_PATH, args);
+    EXPECT_EQ(run.status, row.status) << run.out;
+    if (row.status == 0) continue;
+    EXPECT_EQ(run.out, Lines(row.out));
+    EXPECT_EQ(ReadBytes(dir / "a.tr4"), level);
+    EXPECT_EQ(ReadBytes(dir / "b.tr4"), level);
+    EXPECT_FALSE(fs::exists(dir / "o2"));
+    EXPECT_FALSE(fs::exists(dir / "m.svg"));
+  }
+}
+
+}  // namespace

@@ -6,6 +6,7 @@
 
 #include "errors.h"
 #include "functions.h"
+#include "outputs.h"
 #include "pageimport.h"
 #include "pages.h"
 #include "roomflags.h"
@@ -57,6 +58,13 @@ TResult ShowMap(TJob& j) {
         throw;
     }
     return written;
+}
+
+// The file of the first page of the range: a range that starts below page 0
+// is refused with the level.
+std::string FirstPageFile(const TArgs& a) {
+    const int32_t from = a.Present(4) ? StrToInt(a.At(4)) : 0;
+    return from < 0 ? "" : PageFilePath(a.At(3), from);
 }
 
 TResult ShowPages(TJob& j) { return ExportPages(j.Level, j.Args.At(3), j.From, j.To, j.DryRun, j.Progress); }
@@ -144,9 +152,11 @@ constexpr TFunctionRow Functions[] = {
      .ShowsRooms = true, .Show = ShowTextures},
     {.Switch = "/MAP", .Help = "/Map <file.svg> = Draw the rooms seen from above into an SVG picture", .Needed = 1,
      .Missing = kMissing, .Check = [](const TArgs& a) { return MapTargetRefusal(a.At(3), a.At(1)); },
-     .Progress = "Drawing the map...", .RangeAt = 4, .ShowsRooms = true, .Show = ShowMap},
+     .Progress = "Drawing the map...", .RangeAt = 4, .ShowsRooms = true, .Show = ShowMap,
+     .FirstFile = [](const TArgs& a) { return a.At(3); }},
     {.Switch = "/EXPORTPAGES", .Help = "/ExportPages <folder> = Write texture pages as PNG pictures page_000.png ...",
-     .Needed = 1, .Missing = kMissing, .RangeAt = 4, .Pages = true, .Show = ShowPages},
+     .Needed = 1, .Missing = kMissing, .RangeAt = 4, .Pages = true, .CheckLoaded = PagesOverLevelRefusal,
+     .Show = ShowPages, .FirstFile = FirstPageFile},
     {.Switch = "/IMPORTPAGE", .Help = "/ImportPage <page> <file.png> = Replace a texture page with a 256x256 PNG picture",
      .Needed = 2, .Missing = kMissing, .Check = PictureRefusal, .NumberValue = true,
      .CheckLoaded = [](const TJob& j) { return PageRefusal(j.Level, j.Value); }, .Edit = EditPage,

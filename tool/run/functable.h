@@ -55,6 +55,10 @@ struct TFunctionRow {
     TResult (*Show)(TJob&) = nullptr;
     void (*Edit)(TJob&) = nullptr;
     TWritten::TWhat Writes = TWritten::TWhat::Level;  // an edit: what its result calls the level written
+    // A function that writes files other than the level: the first one, named
+    // from the arguments alone ("" when they do not name it). Throws
+    // EConvertError for a bad number.
+    std::string (*FirstFile)(const TArgs&) = nullptr;
 
     bool Saves() const { return Edit != nullptr; }
 };

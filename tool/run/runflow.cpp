@@ -7,6 +7,7 @@
 #include "jsonout.h"
 #include "levels.h"
 #include "options.h"
+#include "outputs.h"
 #include "run.h"
 #include "runlevel.h"
 #include "textout.h"
@@ -96,12 +97,15 @@ int RunWords(const TCommandLine& line, const std::vector<std::string>& args, TCo
         return ExitDone;
     }
     const size_t levels = LevelCount(words);
-    if (const std::optional<TFailure> refusal = RefuseRun(line, levels, args)) {
+    std::optional<TFailure> refusal = RefuseRun(line, levels, args);
+    std::vector<TLevelRun> planned = refusal ? std::vector<TLevelRun>{} : LevelRuns(words, levels);
+    if (!refusal) refusal = OutputClash(planned, options);
+    if (refusal) {
         if (!options.Json) WriteText(*refusal, out);
         else console.Raw(DocumentText({{"format", 1}, {"levels", TJson::array()}, {"error", FailureJson(*refusal)}}));
         return refusal->Status;
     }
-    runs = LevelRuns(words, levels);
+    runs = std::move(planned);
     RunLevels(runs, options, keepLevel, out);
     if (options.Json) console.Raw(DocumentText(Document(runs)));
     int status = ExitDone;
