@@ -2,6 +2,7 @@
 // extra line that says what a common mistake probably meant: the real program,
 // one row per behaviour.
 #include "binary_run.h"
+#include "levels.h"
 #include "tool_test_support.h"
 
 using namespace qmtest;
@@ -314,6 +315,42 @@ TEST(BatchRun, NoOutputIsALevelOrSharedByTwoLevels) {
     EXPECT_EQ(ReadBytes(dir / "b.tr4"), level);
     EXPECT_FALSE(fs::exists(dir / "o2"));
     EXPECT_FALSE(fs::exists(dir / "m.svg"));
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Worker threads that cannot be started leave fewer workers, down to the
+// calling thread alone: the run still does every level, with the output of
+// one level after another.
+TEST(BatchRun, JobsRunWithTheThreadsThatCanBeStarted) {
+  ScratchDir scratch;
+  BLevel L = SampleLevel(3, 4);
+  for (BRoom& r : L.rooms) r.flags[0] &= 0xFE;
+  const Bytes dry = Build(L);
+  for (BRoom& r : L.rooms) r.flags[0] |= 0x01;
+  const Bytes wet = Build(L);
+  std::vector<std::string> names;
+  for (int i = 0; i < 6; ++i) names.push_back((scratch.path / ("l" + std::to_string(i) + ".tr2")).string());
+  auto run = [&](const char* jobs) {
+    for (const std::string& name : names) WriteBytes(name, dry);
+    std::vector<std::string> args = {"--jobs", jobs};
+    args.insert(args.end(), names.begin(), names.end());
+    args.insert(args.end(), {"/Water", "1"});
+    qm::TStringConsole console;
+    EXPECT_EQ(qm::RunTool(args, console), 0);
+    for (const std::string& name : names) EXPECT_EQ(ReadBytes(name), wet) << name;
+    return console.Text;
+  };
+  const std::string oneByOne = run("1");
+  for (const int startable : {0, 1, 3}) {
+    SCOPED_TRACE(std::to_string(startable) + " threads can be started");
+    int started = 0;
+    qm::GThreadStartHook = [&] { return started++ >= startable; };
+    EXPECT_EQ(run("4"), oneByOne);
+    qm::GThreadStartHook = nullptr;
   }
 }
 

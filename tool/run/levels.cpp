@@ -5,7 +5,9 @@
 #include <atomic>
 #include <condition_variable>
 #include <exception>
+#include <functional>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "runlevel.h"
@@ -17,6 +19,8 @@ namespace qm {
 // linkage, so the pointer is really stored and the level stays reachable (leak
 // checkers do not count it as lost).
 Ttrlevel* GKeptLevel = nullptr;
+
+std::function<bool()> GThreadStartHook;
 
 namespace {
 
@@ -38,6 +42,21 @@ void RunOneLevel(TLevelRun& run, const TOptions& options, bool keep, TConsole& o
         run.Result = RunLevel(run.Args, options, io, level);
     }
     if (!options.Json) WriteText(*run.Result, out);
+}
+
+// Up to count threads running work, fewer when the system cannot start more
+// (no memory for a stack, a limit on threads): possibly none.
+std::vector<std::jthread> StartWorkers(size_t count, const std::function<void()>& work) {
+    std::vector<std::jthread> workers;
+    try {
+        for (size_t w = 0; w < count; ++w) {
+            if (GThreadStartHook && GThreadStartHook())
+                throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+            workers.emplace_back(work);
+        }
+    } catch (const std::system_error&) {
+    }
+    return workers;
 }
 
 // Up to jobs levels side by side. Each level's lines are kept and written in
@@ -68,8 +87,8 @@ void RunSideBySide(std::vector<TLevelRun>& runs, size_t jobs, const TOptions& op
             finished.notify_all();
         }
     };
-    std::vector<std::jthread> workers;
-    for (size_t w = 0; w < std::min(jobs, runs.size()); ++w) workers.emplace_back(worker);
+    std::vector<std::jthread> workers = StartWorkers(std::min(jobs, runs.size()), worker);
+    if (workers.empty()) worker();  // no thread to be had: this one does the work
     for (size_t i = 0; i < runs.size(); ++i) {
         std::unique_lock<std::mutex> lock(turn);
         finished.wait(lock, [&] { return done[i] || unexpected; });

@@ -1,6 +1,7 @@
 // The levels of a run, one after another or side by side (--jobs).
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,5 +24,9 @@ struct TLevelRun {
 // out (already quiet when the run is) in the order of the levels; with --json
 // nothing is written. keepLevel: the last level object is never released.
 void RunLevels(std::vector<TLevelRun>& runs, const TOptions& options, bool keepLevel, TConsole& out);
+
+// Test seam: when set, called before each worker thread of --jobs is started;
+// true makes that start fail as the system's would (std::system_error).
+extern std::function<bool()> GThreadStartHook;
 
 } // namespace qm
