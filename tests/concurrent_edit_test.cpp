@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <thread>
 #include <utility>
 
@@ -270,6 +271,56 @@ TEST_F(ConcurrentEditTest, TheJsonErrorAfterALockWaitIsTheRefusal) {
   const nlohmann::json document = nlohmann::json::parse(Text(out), nullptr, false);
   ASSERT_FALSE(document.is_discarded()) << Text(out);
   EXPECT_EQ(document["levels"][0]["error"], nlohmann::json({{"message", "Invalid tr level format."}}));
+}
+
+}  // namespace
+
+namespace {
+
+// With --jobs the first level not yet shown writes its lines as it works, and
+// a later level that waits for its lock says so at once, marked with its name.
+TEST_F(ConcurrentEditTest, JobsShowTheHeadLevelAndEveryLockWaitAsTheyHappen) {
+  BLevel L = Plain();
+  const Bytes dry = Build(L);
+  for (BRoom& r : L.rooms) r.flags[0] = 0x01;
+  const Bytes wet = Build(L);
+  const std::string a = (scratch_.path / "a.tr2").string(), b = (scratch_.path / "b.tr2").string();
+  const fs::path out = scratch_.path / "run.out";
+  const std::string edit = "Turning On/Off the water...", bNotice = b + ": " + kWaiting;
+  const std::string aLines = Lines({"== " + a + " ==", kWaiting, "Loading Level...", edit, "Saving the level...", "Done."});
+  const std::string bLines = Lines({"== " + b + " ==", "Loading Level...", edit, "Saving the level...", "Done."});
+  for (const bool bLocked : {false, true}) {
+    SCOPED_TRACE(bLocked ? "both levels locked" : "the first level locked");
+    WriteBytes(a, dry);
+    WriteBytes(b, dry);
+    HeldLock aLock(a);
+    std::optional<HeldLock> bLock;
+    if (bLocked) bLock.emplace(b);
+    const pid_t run = Start({"--jobs", "2", a, b, "/Water", "1"}, out.string());
+    ASSERT_GT(run, 0);
+    // The two notices come at the same moment, in either order.
+    ASSERT_TRUE(AppearsIn(out, kBanner + Lines({"== " + a + " =="}))) << Text(out);
+    ASSERT_TRUE(AppearsIn(out, "\n" + Lines({kWaiting}))) << Text(out);
+    if (bLocked) {
+      EXPECT_TRUE(AppearsIn(out, bNotice)) << Text(out);
+    } else {
+      for (int i = 0; i < 1000 && ReadBytes(b) != wet; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      EXPECT_EQ(ReadBytes(b), wet) << "the second level waited for the first";
+    }
+    EXPECT_EQ(Text(out).find("== " + b + " =="), std::string::npos) << "a later level's lines came first";
+    aLock.Release();
+    bLock.reset();
+    EXPECT_EQ(Finish(run), 0);
+    std::string shown = Text(out);
+    const std::string notice = Lines({bNotice});
+    if (bLocked && shown.find(notice) != std::string::npos) shown.erase(shown.find(notice), notice.size());
+    EXPECT_EQ(shown, kBanner + aLines + bLines);
+    if (bLocked) {
+      EXPECT_LT(Text(out).find(notice), Text(out).find("Loading Level...")) << "the notice came late";
+    }
+    EXPECT_EQ(ReadBytes(a), wet);
+    EXPECT_EQ(ReadBytes(b), wet);
+  }
 }
 
 }  // namespace

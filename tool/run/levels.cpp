@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <exception>
 #include <functional>
 #include <mutex>
@@ -24,15 +23,17 @@ std::function<bool()> GThreadStartHook;
 
 namespace {
 
+constexpr const char* LockWaitNotice = "Waiting for another edit of this level to finish...";
+
 // Works on one level: its name first when the run has several, its progress
-// lines as they happen, then its result, all to out in text form.
-void RunOneLevel(TLevelRun& run, const TOptions& options, bool keep, TConsole& out) {
+// lines as they happen, then its result, all to out in text form. onLockWait
+// says that the level waits for its lock.
+void RunOneLevel(TLevelRun& run, const TOptions& options, bool keep, TConsole& out,
+                 const std::function<void()>& onLockWait) {
     if (run.Header && !options.Json) out.Line("== " + run.Args[0] + " ==");
     TNullConsole none;
     const TLevelIo io{.Progress = options.Json ? static_cast<TConsole&>(none) : out,
-                      .OnLockWait = [&out, &options] {
-                          if (!options.Json) out.Line("Waiting for another edit of this level to finish...");
-                      },
+                      .OnLockWait = options.Json ? std::function<void()>() : onLockWait,
                       .Saved = &run.Saved};
     if (keep) {
         GKeptLevel = new Ttrlevel;
@@ -43,6 +44,65 @@ void RunOneLevel(TLevelRun& run, const TOptions& options, bool keep, TConsole& o
     }
     if (!options.Json) WriteText(*run.Result, out);
 }
+
+// The order of the levels' lines when they run side by side: the head level
+// (the first whose lines are not all shown) writes straight through, as it
+// works; every later level keeps its lines until it becomes the head. So the
+// output is that of one level after another, and the head level's progress
+// shows as it happens.
+class TTurns {
+public:
+    TTurns(size_t levels, TConsole& out) : Out_(out), Kept_(levels), Ended_(levels, false) {}
+
+    void Write(size_t level, std::string_view text) {
+        std::lock_guard<std::mutex> lock(Mutex_);
+        if (level == Head_) Out_.Raw(text);
+        else Kept_[level].append(text);
+    }
+
+    // The level has written its last line: the levels after it whose turn
+    // has come are shown, each up to where it has got.
+    void End(size_t level) {
+        std::lock_guard<std::mutex> lock(Mutex_);
+        Ended_[level] = true;
+        while (Head_ < Ended_.size() && Ended_[Head_]) {
+            if (++Head_ == Ended_.size()) break;
+            Out_.Raw(Kept_[Head_]);
+            std::string().swap(Kept_[Head_]);
+        }
+    }
+
+    // A line that must be seen when it happens: in its place for the head
+    // level, at once and marked with the level's name for a later one.
+    void Notice(size_t level, const std::string& name, const std::string& text) {
+        std::lock_guard<std::mutex> lock(Mutex_);
+        if (level == Head_) Out_.Raw(text + "\r\n");
+        else Out_.Raw(name + ": " + text + "\r\n");
+    }
+
+private:
+    std::mutex Mutex_;
+    TConsole& Out_;
+    std::vector<std::string> Kept_;
+    std::vector<bool> Ended_;
+    size_t Head_ = 0;
+};
+
+// One level's console when levels run side by side.
+class TTurnConsole : public TConsole {
+public:
+    TTurnConsole(TTurns& turns, size_t level, bool quiet) : Turns_(turns), Level_(level), Quiet_(quiet) {}
+    void Line(std::string_view text) override { Turns_.Write(Level_, std::string(text) + "\r\n"); }
+    void Progress(std::string_view text) override {
+        if (!Quiet_) Line(text);
+    }
+    void Raw(std::string_view text) override { Turns_.Write(Level_, text); }
+
+private:
+    TTurns& Turns_;
+    size_t Level_;
+    bool Quiet_;
+};
 
 // Up to count threads running work, fewer when the system cannot start more
 // (no memory for a stack, a limit on threads): possibly none.
@@ -59,45 +119,33 @@ std::vector<std::jthread> StartWorkers(size_t count, const std::function<void()>
     return workers;
 }
 
-// Up to jobs levels side by side. Each level's lines are kept and written in
-// the order of the levels, each as soon as the ones before it are written, so
-// the output is the same as one level after another. An exception nobody
-// expected stops the workers from taking further levels and is raised again
-// once every worker has ended.
+// Up to jobs levels side by side: the calling thread and as many more as can
+// be started, each taking the next level. An exception nobody expected stops
+// the workers from taking further levels and is raised again once every
+// worker has ended.
 void RunSideBySide(std::vector<TLevelRun>& runs, size_t jobs, const TOptions& options, TConsole& out) {
-    std::mutex turn;
-    std::condition_variable finished;
-    std::vector<bool> done(runs.size(), false);
-    std::vector<TStringConsole> kept(runs.size());
+    TTurns turns(runs.size(), out);
     std::atomic<size_t> next{0};
+    std::mutex failing;
     std::exception_ptr unexpected;
     auto worker = [&] {
         for (size_t i; (i = next++) < runs.size();) {
-            std::exception_ptr failed;
             try {
-                TQuietConsole quiet(kept[i]);
-                RunOneLevel(runs[i], options, false, options.Quiet ? static_cast<TConsole&>(quiet) : kept[i]);
+                TTurnConsole console(turns, i, options.Quiet);
+                RunOneLevel(runs[i], options, false, console,
+                            [&turns, i, &runs] { turns.Notice(i, runs[i].Args[0], LockWaitNotice); });
+                turns.End(i);
             } catch (...) {
-                failed = std::current_exception();
                 next = runs.size();
+                std::lock_guard<std::mutex> lock(failing);
+                if (!unexpected) unexpected = std::current_exception();
             }
-            std::lock_guard<std::mutex> lock(turn);
-            if (failed && !unexpected) unexpected = failed;
-            done[i] = true;
-            finished.notify_all();
         }
     };
-    std::vector<std::jthread> workers = StartWorkers(std::min(jobs, runs.size()), worker);
-    if (workers.empty()) worker();  // no thread to be had: this one does the work
-    for (size_t i = 0; i < runs.size(); ++i) {
-        std::unique_lock<std::mutex> lock(turn);
-        finished.wait(lock, [&] { return done[i] || unexpected; });
-        if (unexpected) break;
-        lock.unlock();
-        out.Raw(kept[i].Text);
-        kept[i].Text.clear();
-    }
-    workers.clear();  // joins them
+    {
+        std::vector<std::jthread> helpers = StartWorkers(std::min(jobs, runs.size()) - 1, worker);
+        worker();
+    }  // the helpers are joined here
     if (unexpected) std::rethrow_exception(unexpected);
 }
 
@@ -107,7 +155,8 @@ void RunLevels(std::vector<TLevelRun>& runs, const TOptions& options, bool keepL
     if (options.Jobs > 1 && runs.size() > 1) return RunSideBySide(runs, size_t(options.Jobs), options, out);
     // The last level of the process is kept to its end; the others are
     // released before the next is loaded, so a run holds one level at a time.
-    for (size_t i = 0; i < runs.size(); ++i) RunOneLevel(runs[i], options, keepLevel && i + 1 == runs.size(), out);
+    auto notice = [&out] { out.Line(LockWaitNotice); };
+    for (size_t i = 0; i < runs.size(); ++i) RunOneLevel(runs[i], options, keepLevel && i + 1 == runs.size(), out, notice);
 }
 
 } // namespace qm
