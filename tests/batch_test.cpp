@@ -40,7 +40,7 @@ TEST(BatchRun, OptionsLevelsAndHints) {
       {{"a.tr2", "junk.tr2", "/Water", "x"},
        kBanner + Lines({"== a.tr2 ==", "'x' is not a valid integer value.", "== junk.tr2 ==",
                         "'x' is not a valid integer value."}),
-       1, false, false},
+       2, false, false},
       // Quiet: results, errors and "Done." only; options stand anywhere.
       {{"a.tr2", "/Water", "-q", "1"}, Lines({kDone}), 0, true, false},
       {{"--quiet", "a.tr2", "b.tr2", "/Water", "0"}, Lines({"== a.tr2 ==", kDone, "== b.tr2 ==", kDone}), 0, false, false},
@@ -56,7 +56,7 @@ TEST(BatchRun, OptionsLevelsAndHints) {
        kBanner + Lines({kLoading, "Drawing the map...", "Saving the map...", "File not found.",
                         "creating a temporary file in nodir", "the folder nodir does not exist"}),
        1, false, false},
-      {{"-Q", "a.tr2", "/Info"}, kBanner + Lines({"-Q not found.", "-Q is not an option of Quillmap: did you mean -q?"}), 2, false, false},
+      {{"-Q", "a.tr2", "/Info"}, kBanner + Lines({"Unknown option -Q", "-Q is not an option of Quillmap: did you mean -q?"}), 2, false, false},
       {{"a.tr2", "/Water", "1", "--qiuet"}, kBanner + Lines({"Unknown option --qiuet", "--qiuet is not an option of Quillmap: did you mean --quiet?"}), 2, false, false},
       {{"a.tr2", "/Info", "--frobnicate"}, kBanner + Lines({"Unknown option --frobnicate", "--frobnicate is not an option of Quillmap, type Quillmap /h"}), 2, false, false},
   };

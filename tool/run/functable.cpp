@@ -3,9 +3,11 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <string_view>
 
 #include "errors.h"
 #include "functions.h"
+#include "options.h"
 #include "outputs.h"
 #include "pageimport.h"
 #include "pages.h"
@@ -130,7 +132,8 @@ constexpr TFunctionRow Functions[] = {
      .Needed = 2, .Missing = kMissing, .Check = FlagRefusal,
      .ProgressOf = [](const TArgs& a) { return "Turning On/Off the " + FlagLabel(*ParseFlag(a.At(3))) + "..."; },
      .RangeAt = 5, .CheckLoaded = CheckFlagKind, .Edit = EditFlag},
-    {.Switch = "/ROOM_COLOUR", .Help = "/Room_Colour <R> <G> <B> = change room colour (0-255 each)", .Needed = 3,
+    {.Switch = "/ROOM_COLOUR", .Help = "/Room_Colour <R> <G> <B> = change room colour (0-255 each)",
+     .Also = "/ROOM_COLOR", .Needed = 3,
      .Missing = kMissing, .Check = ColourRefusal, .MinVersion = KindTR4,
      .TooOld = "Function Only for Tr4 and above version", .Progress = "Changing Room Colour...", .RangeAt = 6,
      .Edit = EditRoomColourOf},
@@ -177,8 +180,26 @@ std::span<const TFunctionRow> FunctionRows() { return Functions; }
 const TFunctionRow* FindRow(const std::string& text) {
     const std::string wanted = UpperAscii(text);
     for (const TFunctionRow& row : Functions)
-        if (wanted == row.Switch) return &row;
+        if (wanted == row.Switch || (row.Also && wanted == row.Also)) return &row;
     return nullptr;
+}
+
+std::string NearestFunction(const std::string& text) {
+    std::string wanted = UpperAscii(text);
+    wanted.erase(0, wanted.find_first_not_of(' '));
+    wanted.erase(wanted.find_last_not_of(' ') + 1);
+    if (wanted.empty()) return "";
+    if (wanted[0] != '/') wanted.insert(0, "/");
+    const TFunctionRow* best = nullptr;
+    size_t bestDistance = 0;
+    for (const TFunctionRow& row : Functions) {
+        // A slip is a few edits, fewer than a third of the name.
+        const size_t d = EditDistance(wanted, row.Switch);
+        if (d * 3 < std::string_view(row.Switch).size() && d <= 2 && (!best || d < bestDistance)) best = &row, bestDistance = d;
+    }
+    if (!best) return "";
+    const std::string help = best->Help;
+    return help.substr(0, help.find(' '));
 }
 
 } // namespace qm

@@ -33,6 +33,7 @@ struct TJob {
 struct TFunctionRow {
     const char* Switch;                  // upper case; matched against argument 2 upper-cased
     const char* Help;                    // the function's line of the help
+    const char* Also = nullptr;          // a second spelling of the switch, upper case
     size_t Needed = 0;                   // arguments 3 .. 2 + Needed: at least one must be present
     const char* Missing = nullptr;       // the message when none of them is
     // A further check of the arguments before loading (a file name to write, for
@@ -68,5 +69,10 @@ std::span<const TFunctionRow> FunctionRows();
 
 // The row of a switch in any letter case ("/info"), or nullptr.
 const TFunctionRow* FindRow(const std::string& text);
+
+// The switch of the function whose name is nearest to text ("/Room_Colour"
+// for "/room_colr", "/Info" for "info" or "/inf"), as the help spells it;
+// empty when none is near enough to be a slip of the keyboard.
+std::string NearestFunction(const std::string& text);
 
 } // namespace qm

@@ -1,5 +1,6 @@
 // The banner and the help.
 #include "functable.h"
+#include "options.h"
 #include "runlevel.h"
 
 namespace qm {
@@ -12,13 +13,18 @@ void Banner(TConsole& out) {
     out.Line("");
 }
 
+std::vector<std::string> HelpLines() {
+    std::vector<std::string> lines = {"Sintax: Quillmap filename /<function>  From_Room To_Room", "",
+                                      "<functions> availibles are:"};
+    for (const TFunctionRow& row : FunctionRows()) lines.emplace_back(row.Help);
+    lines.insert(lines.end(), {"", "If rooms range is not especified all rooms are assumed.", ""});
+    const std::vector<std::string> options = OptionHelpLines();
+    lines.insert(lines.end(), options.begin(), options.end());
+    return lines;
+}
+
 void Help(TConsole& out) {
-    out.Line("Sintax: Quillmap filename /<function>  From_Room To_Room");
-    out.Line("");
-    out.Line("<functions> availibles are:");
-    for (const TFunctionRow& row : FunctionRows()) out.Line(row.Help);
-    out.Line("");
-    out.Line("If rooms range is not especified all rooms are assumed.");
+    for (const std::string& line : HelpLines()) out.Line(line);
 }
 
 // "/h" in any case, and "/?": no level file can sensibly be called by either

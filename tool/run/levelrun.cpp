@@ -172,7 +172,12 @@ TResult RunFunction(const TFunctionRow& fn, const TArgs& args, const TOptions& o
 TResult RunSteps(const TArgs& args, const TOptions& options, const TLevelIo& io, Ttrlevel& level) {
     if (TStep failure = CheckExists(args.At(1))) return *failure;
     const TFunctionRow* fn = FindRow(args.At(2));
-    if (!fn) return Refusal("Invalid command function, type Quillmap /h");
+    if (!fn) {
+        TFailure refusal = Refusal("Invalid command function, type Quillmap /h");
+        if (const std::string nearest = NearestFunction(args.At(2)); !nearest.empty())
+            refusal.Hint = "did you mean " + nearest + "?";
+        return refusal;
+    }
     return RunFunction(*fn, args, options, io, level);
 }
 
@@ -185,6 +190,11 @@ TResult RunLevel(const std::vector<std::string>& levelArgs, const TOptions& opti
     const TArgs args(levelArgs);
     try {
         return RunSteps(args, options, io, level);
+    } catch (const EConvertError& e) {
+        // A number on the command line that is none: the command was wrong.
+        TFailure report = Report(e.what(), e.Where, e.Hint);
+        report.Status = ExitUserError;
+        return report;
     } catch (const EQuillError& e) {
         return Report(e.what(), e.Where, e.Hint);
     } catch (const std::bad_alloc&) {

@@ -6,25 +6,33 @@
 
 #include "jsonout.h"
 #include "levels.h"
+#include "functable.h"
 #include "options.h"
 #include "outputs.h"
 #include "run.h"
 #include "runlevel.h"
+#include "platform.h"
 #include "textout.h"
 
 namespace qm {
 
 namespace {
 
-// A word that looks like an option but is none. Where it stands in the level's
-// place it is refused as a missing level, as every run has done; elsewhere it is
-// named as an unknown option. The second line says what may have been meant.
-TFailure UnknownOption(const TCommandLine& line, const std::vector<std::string>& args) {
-    const std::string& word = line.Unknown;
-    TFailure refusal{.Message = !args.empty() && args[0] == word ? word + " not found." : "Unknown option " + word};
+// A word that looks like an option but is none, wherever it stands. The second
+// line says what may have been meant: a function written with "-", an option
+// it nearly spells, and how to reach a file that really has that name.
+TFailure UnknownOption(const std::string& word) {
+    TFailure refusal{.Message = "Unknown option " + word};
+    const size_t dashes = std::min(word.find_first_not_of('-'), word.size());
+    const std::string function = NearestFunction(word.substr(dashes));
+    const bool named = FindRow("/" + word.substr(dashes)) != nullptr;  // "-Info": the function exactly
     const std::string likely = LikelyOption(word);
-    refusal.Hint = likely.empty() ? word + " is not an option of Quillmap, type Quillmap /h"
-                                  : word + " is not an option of Quillmap: did you mean " + likely + "?";
+    if (!function.empty() && (named || likely.empty()))
+        refusal.Hint = "functions start with /: did you mean " + function + "?";
+    else if (!likely.empty()) refusal.Hint = word + " is not an option of Quillmap: did you mean " + likely + "?";
+    else refusal.Hint = word + " is not an option of Quillmap, type Quillmap /h";
+    if (FileExists(word))
+        refusal.Hint += " (the file " + word + " is reached after --: quillmap -- " + word + " /Function \u2026)";
     return refusal;
 }
 
@@ -39,8 +47,8 @@ size_t LevelCount(const std::vector<std::string>& words) {
 
 // The whole run refused before any level is looked at: an unknown option, an
 // option without its value, or options that do not go together.
-std::optional<TFailure> RefuseRun(const TCommandLine& line, size_t levels, const std::vector<std::string>& args) {
-    if (!line.Unknown.empty()) return UnknownOption(line, args);
+std::optional<TFailure> RefuseRun(const TCommandLine& line, size_t levels) {
+    if (!line.Unknown.empty()) return UnknownOption(line.Unknown);
     if (!line.MissingValue.empty()) return Refusal(line.MissingValue + " needs a value, type Quillmap /h");
     if (line.Options.Jobs < 1 || line.Options.Jobs > 256)
         return Refusal("--jobs needs a number of levels from 1 to 256.");
@@ -85,7 +93,7 @@ void KeepReports(const std::vector<TLevelRun>& runs, std::vector<std::string>& r
 }
 
 // The run after its options are read: help, refusal, or the levels.
-int RunWords(const TCommandLine& line, const std::vector<std::string>& args, TConsole& console, bool keepLevel,
+int RunWords(const TCommandLine& line, TConsole& console, bool keepLevel,
              std::vector<TLevelRun>& runs) {
     const TOptions& options = line.Options;
     TQuietConsole quiet(console);
@@ -93,11 +101,12 @@ int RunWords(const TCommandLine& line, const std::vector<std::string>& args, TCo
     if (!options.Quiet && !options.Json) Banner(out);
     const std::vector<std::string>& words = line.Positional;
     if (options.Help || (words.empty() && line.Unknown.empty()) || (!words.empty() && IsHelpSwitch(words[0]))) {
-        Help(out);
+        if (!options.Json) Help(out);
+        else console.Raw(DocumentText({{"format", 1}, {"help", HelpLines()}}));
         return ExitDone;
     }
     const size_t levels = LevelCount(words);
-    std::optional<TFailure> refusal = RefuseRun(line, levels, args);
+    std::optional<TFailure> refusal = RefuseRun(line, levels);
     std::vector<TLevelRun> planned = refusal ? std::vector<TLevelRun>{} : LevelRuns(words, levels);
     if (!refusal) refusal = OutputClash(planned, options);
     if (refusal) {
@@ -140,13 +149,14 @@ int RunTool(const std::vector<std::string>& args, TConsole& console, bool keepLe
     if (errorReport) errorReport->clear();
     const TCommandLine line = ParseCommandLine(args);
     if (line.Options.Version) {
-        console.Line("Quillmap " QM_VERSION);
+        if (!line.Options.Json) console.Line("Quillmap " QM_VERSION);
+        else console.Raw(DocumentText({{"format", 1}, {"version", QM_VERSION}}));
         return ExitDone;
     }
     std::vector<TLevelRun> runs;
     int status = ExitDone;
     try {
-        status = RunWords(line, args, console, keepLevel, runs);
+        status = RunWords(line, console, keepLevel, runs);
         if (errorReport) KeepReports(runs, *errorReport);
     } catch (...) {
         const TFailure report = Unexpected(std::current_exception(), runs);

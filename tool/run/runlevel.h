@@ -29,6 +29,8 @@ TResult RunLevel(const std::vector<std::string>& levelArgs, const TOptions& opti
 
 // The five lines every run but --version and --json starts with.
 void Banner(TConsole& out);
+// The lines of the full help: the functions, then the options.
+std::vector<std::string> HelpLines();
 // The full help, after the banner.
 void Help(TConsole& out);
 // A function switch of the tool, in any letter case ("/Info").
