@@ -50,14 +50,24 @@ void RunOneLevel(TLevelRun& run, const TOptions& options, bool keep, TConsole& o
 // works; every later level keeps its lines until it becomes the head. So the
 // output is that of one level after another, and the head level's progress
 // shows as it happens.
+//
+// Only the head's own thread makes a level the next head (when it ends), and
+// it does so only after that level's kept lines are out; so the head writes
+// without waiting for the levels that keep theirs, and a level that sees it
+// is not the head checks again under the lock before it keeps a line.
 class TTurns {
 public:
     TTurns(size_t levels, TConsole& out) : Out_(out), Kept_(levels), Ended_(levels, false) {}
 
     void Write(size_t level, std::string_view text) {
-        std::lock_guard<std::mutex> lock(Mutex_);
-        if (level == Head_) Out_.Raw(text);
-        else Kept_[level].append(text);
+        if (level != Head_.load(std::memory_order_acquire)) {
+            std::lock_guard<std::mutex> lock(Mutex_);
+            if (level != Head_.load(std::memory_order_relaxed)) {
+                Kept_[level].append(text);
+                return;
+            }
+        }
+        Put(text);
     }
 
     // The level has written its last line: the levels after it whose turn
@@ -65,27 +75,34 @@ public:
     void End(size_t level) {
         std::lock_guard<std::mutex> lock(Mutex_);
         Ended_[level] = true;
-        while (Head_ < Ended_.size() && Ended_[Head_]) {
-            if (++Head_ == Ended_.size()) break;
-            Out_.Raw(Kept_[Head_]);
-            std::string().swap(Kept_[Head_]);
+        size_t head = Head_.load(std::memory_order_relaxed);
+        while (head < Ended_.size() && Ended_[head]) {
+            if (++head == Ended_.size()) break;
+            Put(Kept_[head]);
+            std::string().swap(Kept_[head]);
         }
+        Head_.store(head, std::memory_order_release);
     }
 
     // A line that must be seen when it happens: in its place for the head
     // level, at once and marked with the level's name for a later one.
     void Notice(size_t level, const std::string& name, const std::string& text) {
         std::lock_guard<std::mutex> lock(Mutex_);
-        if (level == Head_) Out_.Raw(text + "\r\n");
-        else Out_.Raw(name + ": " + text + "\r\n");
+        Put(level == Head_.load(std::memory_order_relaxed) ? text + "\r\n" : name + ": " + text + "\r\n");
     }
 
 private:
-    std::mutex Mutex_;
+    void Put(std::string_view text) {
+        std::lock_guard<std::mutex> lock(OutMutex_);
+        Out_.Raw(text);
+    }
+
+    std::mutex Mutex_;     // the kept lines and the end of a level; taken before OutMutex_
+    std::mutex OutMutex_;  // one write to out at a time
     TConsole& Out_;
     std::vector<std::string> Kept_;
     std::vector<bool> Ended_;
-    size_t Head_ = 0;
+    std::atomic<size_t> Head_{0};
 };
 
 // One level's console when levels run side by side.
