@@ -4,14 +4,14 @@
 #include <exception>
 #include <new>
 
+#include "functable.h"
 #include "jsonout.h"
 #include "levels.h"
-#include "functable.h"
 #include "options.h"
 #include "outputs.h"
+#include "platform.h"
 #include "run.h"
 #include "runlevel.h"
-#include "platform.h"
 #include "textout.h"
 
 namespace qm {
