@@ -21,6 +21,7 @@
 #include "console.h"
 #include "errors.h"
 #include "functions.h"
+#include "textout.h"
 #include "trlevel.h"
 #include "zblocks.h"
 #include "zfile.h"
@@ -125,10 +126,10 @@ inline std::string FuzzLoad(const uint8_t* data, size_t size) {
         if (result != 0) return {};
         // The tool's report and listings must cope with whatever a level holds.
         qm::TStringConsole out;
-        qm::PrintReport(level, out);
-        qm::PrintItemIds(level, out);
-        qm::PrintStaticIds(level, out);
-        qm::PrintAnimatedTextures(level, out);
+        qm::WriteReport(qm::ReportOf(level), out);
+        qm::WriteIdList({qm::TIdList::TKind::Items, qm::ItemIds(level)}, out);
+        qm::WriteIdList({qm::TIdList::TKind::Statics, qm::StaticIds(level)}, out);
+        qm::WriteAnimatedTextures({qm::AnimatedTextureGroups(level)}, out);
     } catch (const qm::EQuillError&) {
         if (level.IsLoaded()) return "a failed load left a level loaded";
     }

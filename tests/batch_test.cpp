@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "binary_run.h"
+#include "levels.h"
 #include "tool_test_support.h"
 
 using namespace qmtest;
@@ -43,7 +44,7 @@ TEST(BatchRun, OptionsLevelsAndHints) {
       {{"a.tr2", "junk.tr2", "/Water", "x"},
        kBanner + Lines({"== a.tr2 ==", "'x' is not a valid integer value.", "== junk.tr2 ==",
                         "'x' is not a valid integer value."}),
-       1, false, false},
+       2, false, false},
       // Quiet: results, errors and "Done." only; options stand anywhere.
       {{"a.tr2", "/Water", "-q", "1"}, Lines({kDone}), 0, true, false},
       {{"--quiet", "a.tr2", "b.tr2", "/Water", "0"}, Lines({"== a.tr2 ==", kDone, "== b.tr2 ==", kDone}), 0, false, false},
@@ -59,7 +60,7 @@ TEST(BatchRun, OptionsLevelsAndHints) {
        kBanner + Lines({kLoading, "Drawing the map...", "Saving the map...", "File not found.",
                         "creating a temporary file in nodir", "the folder nodir does not exist"}),
        1, false, false},
-      {{"-Q", "a.tr2", "/Info"}, kBanner + Lines({"-Q not found.", "-Q is not an option of Quillmap: did you mean -q?"}), 2, false, false},
+      {{"-Q", "a.tr2", "/Info"}, kBanner + Lines({"Unknown option -Q", "-Q is not an option of Quillmap: did you mean -q?"}), 2, false, false},
       {{"a.tr2", "/Water", "1", "--qiuet"}, kBanner + Lines({"Unknown option --qiuet", "--qiuet is not an option of Quillmap: did you mean --quiet?"}), 2, false, false},
       {{"a.tr2", "/Info", "--frobnicate"}, kBanner + Lines({"Unknown option --frobnicate", "--frobnicate is not an option of Quillmap, type Quillmap /h"}), 2, false, false},
       // An option without a value takes none, not even with "=".
@@ -342,6 +343,101 @@ TEST(BatchRun, JobsGiveTheOutputOfOneAfterAnother) {
     if (i == 50) continue;
     for (BRoom& r : levels[i].rooms) r.flags[0] |= 0x01;
     EXPECT_TRUE(ReadBytes(dir / names[i]) == Build(levels[i])) << names[i];
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// No output file may be a level of the run, under any name, and no two levels
+// may write one file: such runs are refused before anything is written.
+TEST(BatchRun, NoOutputIsALevelOrSharedByTwoLevels) {
+  ScratchDir scratch;
+  const fs::path dir = scratch.path;
+  const Bytes level = Build(SampleLevel(6, 9));
+  const std::string clash = "a.tr4 and b.tr4 would both write ";
+  const std::string overLevel = "The pages cannot be written over the level file.";
+  const struct {
+    std::vector<std::string> args;
+    std::vector<std::string> out;
+    int status;
+  } rows[] = {
+      // A page file that is the level through a link, or a hard link.
+      {{"a.tr4", "/ExportPages", "ex"}, {overLevel, "ex/page_000.png is the level under another name"}, 2},
+      {{"a.tr4", "/ExportPages", "hard", "0"}, {overLevel, "hard/page_000.png is the level under another name"}, 2},
+      {{"-n", "a.tr4", "/ExportPages", "ex"}, {overLevel, "ex/page_000.png is the level under another name"}, 2},
+      // Two levels, one file: whatever the order they would run in.
+      {{"--jobs", "2", "a.tr4", "b.tr4", "/ExportPages", "o2"}, {clash + "o2/page_000.png"}, 2},
+      {{"a.tr4", "b.tr4", "/ExportPages", "o2", "0", "0"}, {clash + "o2/page_000.png"}, 2},
+      {{"a.tr4", "b.tr4", "/ExportPages", "./o2/"}, {clash + "./o2/page_000.png"}, 2},
+      {{"a.tr4", "b.tr4", "/Map", "m.svg"}, {clash + "m.svg"}, 2},
+      {{"-n", "a.tr4", "b.tr4", "/Map", "m.svg"}, {clash + "m.svg"}, 2},
+      {{"a.tr4", "b.tr4", "link.tr4", "/Water", "1"}, {"a.tr4 and link.tr4 would both write a.tr4"}, 2},
+      {{"a.tr4", "b.tr4", "./b.tr4", "/Water", "1"}, {"b.tr4 and ./b.tr4 would both write b.tr4"}, 2},
+      {{"b.tr4", "hard/page_000.png", "/Sky", "1"}, {}, 0},  // two files: each level its own
+      {{"a.tr4", "hard/page_000.png", "/Sky", "1"}, {"a.tr4 and hard/page_000.png would both write a.tr4"}, 2},
+      // Reading a level twice writes nothing.
+      {{"a.tr4", "a.tr4", "/ShowItems"}, {}, 0},
+  };
+  for (const auto& row : rows) {
+    std::string trace;
+    for (const std::string& a : row.args) trace += " " + a;
+    SCOPED_TRACE(trace);
+    for (const auto& entry : fs::directory_iterator(dir)) fs::remove_all(entry.path());
+    WriteBytes(dir / "a.tr4", level);
+    WriteBytes(dir / "b.tr4", level);
+    fs::create_symlink("a.tr4", dir / "link.tr4");
+    fs::create_directory(dir / "ex");
+    fs::create_symlink("../a.tr4", dir / "ex" / "page_000.png");
+    fs::create_directory(dir / "hard");
+    fs::create_hard_link(dir / "a.tr4", dir / "hard" / "page_000.png");
+    std::vector<std::string> args = row.args;
+    args.insert(args.begin(), "-q");
+    const BinaryRun run = RunBinary(dir, QM_TOOL_PATH, args);
+    EXPECT_EQ(run.status, row.status) << run.out;
+    if (row.status == 0) continue;
+    EXPECT_EQ(run.out, Lines(row.out));
+    EXPECT_EQ(ReadBytes(dir / "a.tr4"), level);
+    EXPECT_EQ(ReadBytes(dir / "b.tr4"), level);
+    EXPECT_FALSE(fs::exists(dir / "o2"));
+    EXPECT_FALSE(fs::exists(dir / "m.svg"));
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Worker threads that cannot be started leave fewer workers, down to the
+// calling thread alone: the run still does every level, with the output of
+// one level after another.
+TEST(BatchRun, JobsRunWithTheThreadsThatCanBeStarted) {
+  ScratchDir scratch;
+  BLevel L = SampleLevel(3, 4);
+  for (BRoom& r : L.rooms) r.flags[0] &= 0xFE;
+  const Bytes dry = Build(L);
+  for (BRoom& r : L.rooms) r.flags[0] |= 0x01;
+  const Bytes wet = Build(L);
+  std::vector<std::string> names;
+  for (int i = 0; i < 6; ++i) names.push_back((scratch.path / ("l" + std::to_string(i) + ".tr2")).string());
+  auto run = [&](const char* jobs) {
+    for (const std::string& name : names) WriteBytes(name, dry);
+    std::vector<std::string> args = {"--jobs", jobs};
+    args.insert(args.end(), names.begin(), names.end());
+    args.insert(args.end(), {"/Water", "1"});
+    qm::TStringConsole console;
+    EXPECT_EQ(qm::RunTool(args, console), 0);
+    for (const std::string& name : names) EXPECT_EQ(ReadBytes(name), wet) << name;
+    return console.Text;
+  };
+  const std::string oneByOne = run("1");
+  for (const int startable : {0, 1, 3}) {
+    SCOPED_TRACE(std::to_string(startable) + " threads can be started");
+    int started = 0;
+    qm::GThreadStartHook = [&] { return started++ >= startable; };
+    EXPECT_EQ(run("4"), oneByOne);
+    qm::GThreadStartHook = nullptr;
   }
 }
 

@@ -5,6 +5,8 @@
 
 #include <cstdio>
 
+#include <nlohmann/json.hpp>
+
 #include "binary_run.h"
 #include "tool_test_support.h"
 
@@ -27,7 +29,17 @@ const std::string kHelp = Lines({
     "/Map <file.svg> = Draw the rooms seen from above into an SVG picture",
     "/ExportPages <folder> = Write texture pages as PNG pictures page_000.png ...",
     "/ImportPage <page> <file.png> = Replace a texture page with a 256x256 PNG picture", "",
-    "If rooms range is not especified all rooms are assumed."});
+    "If rooms range is not especified all rooms are assumed.", "",
+    "Options, anywhere on the line (-- ends them):",
+    "-n, --dry-run       an edit shows what it would change; nothing is saved",
+    "-b, --backup        the level as it was is kept as NAME.bak",
+    "-o, --output FILE   the edited level is written to FILE, the level kept",
+    "    --alternates    an edit also edits the flip room of each room",
+    "-j, --jobs N        up to N levels worked on side by side",
+    "    --json          one JSON document instead of the text",
+    "-q, --quiet         no banner and no progress lines",
+    "-h, --help          this help",
+    "    --version       the version line"});
 const std::string kLoading = "Loading Level...";
 
 // Runs the binary in a scratch folder; level names are relative to it.
@@ -54,6 +66,7 @@ TEST_F(CliTest, HelpRefusalsAndArgumentChecksLeaveTheFileAlone) {
   fs::create_directory(dir_ / "folder");
   const Bytes before = ReadBytes(dir_ / "lvl.tr2");
   const std::string invalid = Lines({"Invalid command function, type Quillmap /h"});
+  const std::string info = Lines({"did you mean /Info?"});
   const std::string missing = Lines({"Missing parameter"}), flag = Lines({"Please especify 0 or 1"});
   auto bad = [](const std::string& text) { return "'" + text + "' is not a valid integer value."; };
   const struct {
@@ -64,25 +77,26 @@ TEST_F(CliTest, HelpRefusalsAndArgumentChecksLeaveTheFileAlone) {
       {{}, kHelp, 0}, {{"/h", "lvl.tr2", "/Info"}, kHelp, 0}, {{"/H"}, kHelp, 0},
       {{"-h"}, kHelp, 0}, {{"--help", "lvl.tr2", "/Info"}, kHelp, 0}, {{"/?"}, kHelp, 0},
       // Only those spellings: anything else is still a file name.
-      {{"-H"}, Lines({"-H not found.", "-H is not an option of Quillmap: did you mean -h?"}), 2},
-      {{"--HELP"}, Lines({"--HELP not found.", "--HELP is not an option of Quillmap: did you mean --help?"}), 2},
-      {{"-help"}, Lines({"-help not found.", "-help is not an option of Quillmap: did you mean --help?"}), 2},
+      {{"-H"}, Lines({"Unknown option -H", "-H is not an option of Quillmap: did you mean -h?"}), 2},
+      {{"--HELP"}, Lines({"Unknown option --HELP", "--HELP is not an option of Quillmap: did you mean --help?"}), 2},
+      {{"-help"}, Lines({"Unknown option -help", "-help is not an option of Quillmap: did you mean --help?"}), 2},
       {{"/help"}, Lines({"/help not found."}), 2},
-      {{"--VERSION"}, Lines({"--VERSION not found.", "--VERSION is not an option of Quillmap: did you mean --version?"}), 2},
+      {{"--VERSION"}, Lines({"Unknown option --VERSION", "--VERSION is not an option of Quillmap: did you mean --version?"}), 2},
       {{"lvl.tr2", "/h"}, invalid, 2},
       {{"missing.phd", "/bogus"}, Lines({"missing.phd not found."}), 2},
       {{"Lvl.tr2", "/Info"}, Lines({"Lvl.tr2 not found."}), 2},
       {{"folder", "/Info"}, Lines({"folder not found.", "folder is a folder, not a level file"}), 2},
-      {{"lvl.tr2"}, invalid, 2}, {{"lvl.tr2", "/info "}, invalid, 2}, {{"lvl.tr2", " /info"}, invalid, 2},
-      {{"lvl.tr2", "info"}, invalid, 2}, {{"lvl.tr2", "/inf"}, invalid, 2}, {{"lvl.tr2", "-Info"}, Lines({"Unknown option -Info", "-Info is not an option of Quillmap, type Quillmap /h"}), 2},
+      {{"lvl.tr2"}, invalid, 2}, {{"lvl.tr2", "/info "}, invalid + info, 2}, {{"lvl.tr2", " /info"}, invalid + info, 2},
+      {{"lvl.tr2", "info"}, invalid + info, 2}, {{"lvl.tr2", "/inf"}, invalid + info, 2},
+      {{"lvl.tr2", "-Info"}, Lines({"Unknown option -Info", "functions start with /: did you mean /Info?"}), 2},
       {{"lvl.tr2", "/Step_sound"}, missing, 2}, {{"lvl.tr2", "/lara_LIGHT", ""}, missing, 2},
       {{"lvl.tr2", "/Textures"}, missing, 2}, {{"lvl.tr2", "/Textures", "", ""}, missing, 2},
       {{"lvl.tr2", "/water"}, flag, 2}, {{"lvl.tr2", "/SKY"}, flag, 2}, {{"lvl.tr2", "/QuickSand", "", "1"}, flag, 2},
-      {{"lvl.tr2", "/Water", "abc", "0"}, Lines({bad("abc")}), 1},
-      {{"lvl.tr2", "/Lara_Light", "5 "}, Lines({bad("5 ")}), 1},
-      {{"lvl.tr2", "/Textures", "", "5"}, Lines({bad("")}), 1},
-      {{"lvl.tr2", "/Textures", "5"}, Lines({kLoading, "Changing Textures Ids...", bad("")}), 1},
-      {{"lvl.tr2", "/Sky", "1", "0", "x"}, Lines({kLoading, "Turning On/Off the Sky...", bad("x")}), 1},
+      {{"lvl.tr2", "/Water", "abc", "0"}, Lines({bad("abc")}), 2},
+      {{"lvl.tr2", "/Lara_Light", "5 "}, Lines({bad("5 ")}), 2},
+      {{"lvl.tr2", "/Textures", "", "5"}, Lines({bad("")}), 2},
+      {{"lvl.tr2", "/Textures", "5"}, Lines({kLoading, "Changing Textures Ids...", bad("")}), 2},
+      {{"lvl.tr2", "/Sky", "1", "0", "x"}, Lines({kLoading, "Turning On/Off the Sky...", bad("x")}), 2},
       {{"lvl.tr2", "/Step_sound", "1"}, Lines({kLoading, "Function Only for Tr3 and above version"}), 2},
       {{"junk.tr2", "/Info"}, Lines({kLoading, "Invalid tr level format."}), 2},
       {{"junk.tr2", "/Water", "1"}, Lines({kLoading, "Invalid tr level format."}), 2},
@@ -99,6 +113,85 @@ TEST_F(CliTest, HelpRefusalsAndArgumentChecksLeaveTheFileAlone) {
   }
   EXPECT_EQ(ReadBytes(dir_ / "lvl.tr2"), before);
   EXPECT_EQ(ReadBytes(dir_ / "junk.tr2"), Bytes(300, 'j'));
+}
+
+// Every mistake in the command ends with exit status 2, and the line under it
+// says what was probably meant.
+TEST_F(CliTest, CommandLineMistakesSayWhatWasMeant) {
+  Put("lvl.tr4", SampleLevel(6, 1));
+  WriteBytes(dir_ / "-H", Bytes(300, 'j'));  // a file named like an option
+  const Bytes before = ReadBytes(dir_ / "lvl.tr4");
+  const std::string invalid = "Invalid command function, type Quillmap /h";
+  auto bad = [](const std::string& text) { return "'" + text + "' is not a valid integer value."; };
+  const struct {
+    std::vector<std::string> args;
+    std::vector<std::string> out;  // after the banner
+    int status;
+  } rows[] = {
+      // A number that is none: the report as before, the status of a wrong command.
+      {{"lvl.tr4", "/Water", "yes"}, {bad("yes")}, 2},
+      {{"lvl.tr4", "/Lara_Light", "1.5"}, {bad("1.5")}, 2},
+      {{"lvl.tr4", "/Textures", "3"}, {kLoading, "Changing Textures Ids...", bad("")}, 2},
+      {{"lvl.tr4", "/Flag", "Wind", "on"}, {bad("on")}, 2},
+      {{"lvl.tr4", "/ExportPages", "p", "x"}, {kLoading, bad("x")}, 2},
+      // A function name that is nearly one.
+      {{"lvl.tr4", "/Room_Colr", "1", "2", "3"}, {invalid, "did you mean /Room_Colour?"}, 2},
+      {{"lvl.tr4", "/StepSound", "1"}, {invalid, "did you mean /Step_sound?"}, 2},
+      {{"lvl.tr4", "/ShowItem"}, {invalid, "did you mean /ShowItems?"}, 2},
+      {{"lvl.tr4", "/Inf"}, {invalid, "did you mean /Info?"}, 2},
+      {{"lvl.tr4", "/Frobnicate"}, {invalid}, 2},
+      {{"lvl.tr4", "-Info"}, {"Unknown option -Info", "functions start with /: did you mean /Info?"}, 2},
+      {{"--Info", "lvl.tr4"}, {"Unknown option --Info", "functions start with /: did you mean /Info?"}, 2},
+      {{"lvl.tr4", "--sky", "1"}, {"Unknown option --sky", "functions start with /: did you mean /Sky?"}, 2},
+      // An option mistyped as the first word; a file of such a name is reached after --.
+      {{"--dryrun", "x.phd", "/Info"}, {"Unknown option --dryrun", "--dryrun is not an option of Quillmap: did you mean --dry-run?"}, 2},
+      {{"-H", "/Info"},
+       {"Unknown option -H", "-H is not an option of Quillmap: did you mean -h? (the file -H is reached after --: "
+                             "quillmap -- -H /Function \u2026)"},
+       2},
+      {{"--", "-H", "/Info"}, {kLoading, "Invalid tr level format."}, 2},
+      // The British and the American spelling.
+      {{"lvl.tr4", "/Room_Color", "1", "2", "3", "0", "0"}, {kLoading, "Changing Room Colour...", "Saving the level...", "Done."}, 0},
+  };
+  for (const auto& row : rows) {
+    std::string trace;
+    for (const std::string& a : row.args) trace += "[" + a + "]";
+    SCOPED_TRACE(trace);
+    WriteBytes(dir_ / "lvl.tr4", before);
+    EXPECT_EQ(Run(row.args, row.status), Lines(row.out));
+    if (row.status != 0) {
+      EXPECT_EQ(ReadBytes(dir_ / "lvl.tr4"), before);
+    }
+  }
+}
+
+// --json never gives text: the help and the version are documents too, the
+// help as its lines.
+TEST_F(CliTest, JsonGivesADocumentForHelpVersionAndRefusals) {
+  const std::string help = kHelp;
+  std::vector<std::string> helpLines;
+  for (size_t at = 0, end; (end = help.find("\r\n", at)) != std::string::npos; at = end + 2)
+    helpLines.push_back(help.substr(at, end - at));
+  const struct {
+    std::vector<std::string> args;
+    std::string document;
+    int status;
+  } rows[] = {
+      {{"--json"}, nlohmann::json({{"format", 1}, {"help", helpLines}}).dump(), 0},
+      {{"--json", "-h"}, nlohmann::json({{"format", 1}, {"help", helpLines}}).dump(), 0},
+      {{"/h", "--json"}, nlohmann::json({{"format", 1}, {"help", helpLines}}).dump(), 0},
+      {{"--json", "--version"}, R"({"format":1,"version":"1.0"})", 0},
+      {{"--json", "--bogus", "x.tr4", "/Info"},
+       R"({"format":1,"levels":[],"error":{"message":"Unknown option --bogus","hint":"--bogus is not an option of Quillmap, type Quillmap /h"}})",
+       2},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.args[0] + " " + row.args[1 % row.args.size()]);
+    const BinaryRun run = RunBinary(dir_, QM_TOOL_PATH, row.args);
+    EXPECT_EQ(run.status, row.status);
+    const nlohmann::ordered_json document = nlohmann::ordered_json::parse(run.out, nullptr, false);
+    EXPECT_EQ(document.dump(), row.document) << run.out;
+  }
 }
 
 TEST_F(CliTest, VersionIsOneLineWithoutTheBanner) {

@@ -10,8 +10,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <thread>
 #include <utility>
+
+#include <nlohmann/json.hpp>
 
 #include "binary_run.h"
 #include "lock.h"
@@ -242,6 +245,76 @@ TEST_F(ConcurrentEditTest, WithoutLocksAnEditGoesOnAndTheLostUpdateCheckHolds) {
     }
     EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == row.status) << raw;
     EXPECT_EQ(ReadBytes(level_), row.savedMeanwhile ? theirs : Build(wet));
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The refusal that ends a run after a long wait for the lock is its JSON
+// error, whole: the notice of the wait is no part of it.
+TEST_F(ConcurrentEditTest, TheJsonErrorAfterALockWaitIsTheRefusal) {
+  WriteBytes(level_, Bytes(300, 'j'));
+  const fs::path out = scratch_.path / "edit.out";
+  HeldLock other(level_);
+  const pid_t edit = StartBinary({"--json", level_.string(), "/Water", "1"}, out.string());
+  ASSERT_GT(edit, 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(qm::EditLockNoticeMs + 500));
+  other.Release();
+  EXPECT_EQ(FinishBinary(edit), 2);
+  const nlohmann::json document = nlohmann::json::parse(Text(out), nullptr, false);
+  ASSERT_FALSE(document.is_discarded()) << Text(out);
+  EXPECT_EQ(document["levels"][0]["error"], nlohmann::json({{"message", "Invalid tr level format."}}));
+}
+
+}  // namespace
+
+namespace {
+
+// With --jobs the first level not yet shown writes its lines as it works, and
+// a later level that waits for its lock says so at once, marked with its name.
+TEST_F(ConcurrentEditTest, JobsShowTheHeadLevelAndEveryLockWaitAsTheyHappen) {
+  BLevel L = Plain();
+  const Bytes dry = Build(L);
+  for (BRoom& r : L.rooms) r.flags[0] = 0x01;
+  const Bytes wet = Build(L);
+  const std::string a = (scratch_.path / "a.tr2").string(), b = (scratch_.path / "b.tr2").string();
+  const fs::path out = scratch_.path / "run.out";
+  const std::string edit = "Turning On/Off the water...", bNotice = b + ": " + kWaiting;
+  const std::string aLines = Lines({"== " + a + " ==", kWaiting, "Loading Level...", edit, "Saving the level...", "Done."});
+  const std::string bLines = Lines({"== " + b + " ==", "Loading Level...", edit, "Saving the level...", "Done."});
+  for (const bool bLocked : {false, true}) {
+    SCOPED_TRACE(bLocked ? "both levels locked" : "the first level locked");
+    WriteBytes(a, dry);
+    WriteBytes(b, dry);
+    HeldLock aLock(a);
+    std::optional<HeldLock> bLock;
+    if (bLocked) bLock.emplace(b);
+    const pid_t run = StartBinary({"--jobs", "2", a, b, "/Water", "1"}, out.string());
+    ASSERT_GT(run, 0);
+    // The two notices come at the same moment, in either order.
+    ASSERT_TRUE(AppearsIn(out, kBanner + Lines({"== " + a + " =="}))) << Text(out);
+    ASSERT_TRUE(AppearsIn(out, "\n" + Lines({kWaiting}))) << Text(out);
+    if (bLocked) {
+      EXPECT_TRUE(AppearsIn(out, bNotice)) << Text(out);
+    } else {
+      for (int i = 0; i < 1000 && ReadBytes(b) != wet; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      EXPECT_EQ(ReadBytes(b), wet) << "the second level waited for the first";
+    }
+    EXPECT_EQ(Text(out).find("== " + b + " =="), std::string::npos) << "a later level's lines came first";
+    aLock.Release();
+    bLock.reset();
+    EXPECT_EQ(FinishBinary(run), 0);
+    std::string shown = Text(out);
+    const std::string notice = Lines({bNotice});
+    if (bLocked && shown.find(notice) != std::string::npos) shown.erase(shown.find(notice), notice.size());
+    EXPECT_EQ(shown, kBanner + aLines + bLines);
+    if (bLocked) {
+      EXPECT_LT(Text(out).find(notice), Text(out).find("Loading Level...")) << "the notice came late";
+    }
+    EXPECT_EQ(ReadBytes(a), wet);
+    EXPECT_EQ(ReadBytes(b), wet);
   }
 }
 

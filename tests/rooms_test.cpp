@@ -310,7 +310,7 @@ TEST_P(RoomsTest, RoomRangeFollowsTheEditsRule) {
     EXPECT_EQ(drawn, std::set<int>(c.rooms.begin(), c.rooms.end()));
   }
   EXPECT_EQ(RunOn(level, {"/ShowRooms", "4", "9"}, 2), refused);
-  EXPECT_EQ(RunOn(level, {"/ShowRooms", "x"}, 1), "Loading Level...\r\n'x' is not a valid integer value.\r\n");
+  EXPECT_EQ(RunOn(level, {"/ShowRooms", "x"}, 2), "Loading Level...\r\n'x' is not a valid integer value.\r\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryKind, RoomsTest, ::testing::Range(1, 9));

@@ -1,8 +1,5 @@
 #include "dryrun.h"
 
-#include <cstdio>
-#include <string>
-
 #include "functions.h"
 #include "rooms.h"
 
@@ -29,17 +26,6 @@ size_t Differences(const std::vector<uint16_t>& a, const std::vector<uint16_t>& 
     size_t n = 0;
     for (size_t i = 0; i < a.size() && i < b.size(); ++i) n += a[i] != b[i];
     return n;
-}
-
-std::string Hex4(uint16_t v) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%04X", unsigned(v));
-    return text;
-}
-
-std::string Count(size_t n, const char* one, const char* many) {
-    std::string text = std::to_string(n);
-    return text.append(" ").append(n == 1 ? one : many);
 }
 
 } // namespace
@@ -69,34 +55,6 @@ std::vector<TRoomChange> RoomChanges(const std::vector<TRoomBefore>& before, con
         if (c.Changed()) changes.push_back(c);
     }
     return changes;
-}
-
-void PrintRoomChanges(const std::vector<TRoomChange>& changes, TConsole& out) {
-    size_t sectors = 0, faces = 0;
-    for (const TRoomChange& c : changes) {
-        // Built by appending: each part after "Room N:" is ", "-separated.
-        std::string line = "Room " + std::to_string(c.Room) + ":";
-        const char* separator = " ";
-        auto part = [&](const std::string& text) {
-            line.append(separator).append(text);
-            separator = ", ";
-        };
-        if (c.FlagsBefore != c.FlagsAfter) part("flags " + Hex4(c.FlagsBefore) + " -> " + Hex4(c.FlagsAfter));
-        if (c.LightBefore != c.LightAfter) part("light " + Hex4(c.LightBefore) + " -> " + Hex4(c.LightAfter));
-        if (c.ColourChanged) part("colour " + ColourText(c.ColourBefore) + " -> " + ColourText(c.ColourAfter));
-        if (c.Sectors) part(Count(c.Sectors, "sector", "sectors"));
-        if (c.Faces) part(Count(c.Faces, "face", "faces"));
-        out.Line(line);
-        sectors += c.Sectors, faces += c.Faces;
-    }
-    if (changes.empty()) {
-        out.Line("No room would change; nothing was saved.");
-        return;
-    }
-    std::string totals = Count(changes.size(), "room", "rooms");
-    totals.append(" would change (").append(Count(sectors, "sector", "sectors")).append(", ");
-    totals.append(Count(faces, "face", "faces")).append("); nothing was saved.");
-    out.Line(totals);
 }
 
 } // namespace qm

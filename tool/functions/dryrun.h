@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "console.h"
 #include "trlevel.h"
 
 namespace qm {
@@ -39,8 +38,5 @@ std::vector<TRoomBefore> RoomsBefore(const Ttrlevel& L, const std::vector<int32_
 // holds them as RoomsBefore kept them for the same set.
 std::vector<TRoomChange> RoomChanges(const std::vector<TRoomBefore>& before, const Ttrlevel& L,
                                      const std::vector<int32_t>& rooms);
-
-// One line per changed room, then the line of totals that says nothing was saved.
-void PrintRoomChanges(const std::vector<TRoomChange>& changes, TConsole& out);
 
 } // namespace qm

@@ -1,12 +1,11 @@
 // The tool's functions on a loaded level: the report, the listings and the room
-// edits. The run flow (run.cpp) checks arguments, loads and saves around them.
+// edits (their text and JSON forms are in output/). The run flow (run.cpp) checks arguments, loads and saves around them.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "console.h"
 #include "trlevel.h"
 
 namespace qm {
@@ -20,20 +19,12 @@ struct TReport {
 };
 TReport ReportOf(const Ttrlevel& L);
 
-// "/Info": the level report, from the version line to "Done.".
-void PrintReport(const Ttrlevel& L, TConsole& out);
-
 // The ids the listings show: the distinct item object ids below 512 in
 // increasing order, the static mesh ids in table order, the texture ids of
 // each animated texture group.
 std::vector<int32_t> ItemIds(const Ttrlevel& L);
 std::vector<int32_t> StaticIds(const Ttrlevel& L);
 std::vector<std::vector<int32_t>> AnimatedTextureGroups(const Ttrlevel& L);
-
-// "/ShowItems", "/ShowStatics", "/ShowAnimtext": heading, empty line, body, "Done.".
-void PrintItemIds(const Ttrlevel& L, TConsole& out);
-void PrintStaticIds(const Ttrlevel& L, TConsole& out);
-void PrintAnimatedTextures(const Ttrlevel& L, TConsole& out);
 
 // Room edits over rooms from..to inclusive; the caller keeps the range inside
 // the level (0 <= from <= to < RoomCount).
@@ -57,10 +48,6 @@ void EditTextures(Ttrlevel& L, int32_t oldId, uint16_t newId, int32_t from, int3
 // (the index bits of the level kind's face word) names a texture of the level.
 // Otherwise the one-line message that refuses the edit.
 std::string TextureRefusal(const Ttrlevel& L, uint16_t newWord);
-
-// "/ShowRooms": heading, empty line, the column headings, one line per room
-// from..to (inclusive, inside the level; to < from lists none), "Done.".
-void PrintRoomTable(const Ttrlevel& L, int32_t from, int32_t to, TConsole& out);
 
 // "/Map": the SVG document of rooms from..to (inside the level; to < from
 // draws none). levelName is named in the picture's title.

@@ -1,20 +1,6 @@
-#include <cstdio>
-#include <string>
-
 #include "functions.h"
 
 namespace qm {
-
-namespace {
-
-// The number right-aligned in a field of the given width, in full when longer.
-std::string Padded(int64_t value, int width) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%*lld", width, static_cast<long long>(value));
-    return buf;
-}
-
-} // namespace
 
 std::vector<int32_t> ItemIds(const Ttrlevel& L) {
     bool present[512] = {};
@@ -49,36 +35,6 @@ std::vector<std::vector<int32_t>> AnimatedTextureGroups(const Ttrlevel& L) {
         pos += n + 1;
     }
     return list;
-}
-
-void PrintItemIds(const Ttrlevel& L, TConsole& out) {
-    out.Line("Showing Items Id used in this level:");
-    out.Line("");
-    std::string line;
-    for (int32_t id : ItemIds(L)) line += "ID:" + Padded(id, 3) + "  ";
-    out.Line(line);
-    out.Line("Done.");
-}
-
-void PrintStaticIds(const Ttrlevel& L, TConsole& out) {
-    out.Line("Showing STATICS MESHES Ids used in this level:");
-    out.Line("");
-    std::string line;
-    for (int32_t id : StaticIds(L)) line += "ID:" + Padded(id, 3) + "  ";
-    out.Line(line);
-    out.Line("Done.");
-}
-
-void PrintAnimatedTextures(const Ttrlevel& L, TConsole& out) {
-    out.Line("Showing ANIMATED TEXTURES Ids used in this level:");
-    out.Line("");
-    int64_t g = 0;
-    for (const std::vector<int32_t>& ids : AnimatedTextureGroups(L)) {
-        std::string line = "Animated Texture#" + Padded(++g, 2) + "-->";
-        for (int32_t id : ids) line += Padded(id, 4) + "  ";
-        out.Line(line);
-    }
-    out.Line("Done.");
 }
 
 } // namespace qm

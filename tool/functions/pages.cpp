@@ -89,25 +89,22 @@ std::string PageFileName(int32_t page) {
     return name;
 }
 
-void ExportPages(const Ttrlevel& L, const std::string& folder, int32_t from, int32_t to, bool dryRun, TConsole& out,
-                 TJson* result) {
+std::string PageFilePath(const std::string& folder, int32_t page) {
+    return Utf8Of(PathOf(folder) / PathOf(PageFileName(page)));
+}
+
+TWritten ExportPages(const Ttrlevel& L, const std::string& folder, int32_t from, int32_t to, bool dryRun,
+                     TConsole& out) {
     const int32_t count = to - from + 1;
     out.Progress("Writing " + std::to_string(count) + " pages...");
     if (!dryRun) MakeFolder(folder);
-    TJson saved = TJson::array();
+    TWritten written{.What = TWritten::TWhat::Pages, .DryRun = dryRun};
     for (int32_t page = from; page <= to; ++page) {
         const std::string png = EncodePng(PageRgba(L, page), PageSide, PageSide);
-        if (dryRun) continue;
-        const std::string name = Utf8Of(PathOf(folder) / PathOf(PageFileName(page)));
-        StoreFileReplacing(name, {png.data()}, {png.size()});
-        saved.push_back(name);
+        written.Files.push_back(PageFilePath(folder, page));
+        if (!dryRun) StoreFileReplacing(written.Files.back(), {png.data()}, {png.size()});
     }
-    if (dryRun) {
-        out.Line("The pages were drawn; nothing was saved.");
-        return;
-    }
-    if (result) *result = TJson{{"saved", saved}};
-    out.Line("Done.");
+    return written;
 }
 
 } // namespace qm

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "console.h"
-#include "jsonout.h"
+#include "result.h"
 #include "trlevel.h"
 
 namespace qm {
@@ -27,10 +27,15 @@ std::vector<uint8_t> PageRgba(const Ttrlevel& L, int32_t page);
 // The file name of a page in the export folder: page_000.png, page_001.png ...
 std::string PageFileName(int32_t page);
 
+// The file of a page in the export folder: folder/page_000.png ...
+std::string PageFilePath(const std::string& folder, int32_t page);
+
 // Stores pages from .. to as PNG files in folder (made when missing), each
-// replaced crash-safely; with dryRun, encodes them and stores nothing. Throws
-// EQuillError (the folder as place) when the folder cannot be made.
-void ExportPages(const Ttrlevel& L, const std::string& folder, int32_t from, int32_t to, bool dryRun, TConsole& out,
-                 TJson* result);
+// replaced crash-safely; with dryRun, encodes them and stores nothing. The
+// progress line goes to out. Returns the files written, or with dryRun those
+// that would be. Throws EQuillError (the folder as place) when the folder
+// cannot be made.
+TWritten ExportPages(const Ttrlevel& L, const std::string& folder, int32_t from, int32_t to, bool dryRun,
+                     TConsole& out);
 
 } // namespace qm

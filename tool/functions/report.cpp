@@ -22,8 +22,6 @@ const char* VersionLine(int32_t version) {
     }
 }
 
-void Count(TConsole& out, const char* label, int64_t value) { out.Line(label + std::to_string(value)); }
-
 } // namespace
 
 TReport ReportOf(const Ttrlevel& L) {
@@ -50,28 +48,6 @@ TReport ReportOf(const Ttrlevel& L) {
     for (const TRec<24>& item : L.Items24)
         if (GetU16(item.data()) == 0) r.StartRoom = GetU16(item.data() + 2);
     return r;
-}
-
-void PrintReport(const Ttrlevel& L, TConsole& out) {
-    const TReport r = ReportOf(L);
-    out.Line(VersionLine(L.LevelVersion));
-    Count(out, "Total Rooms:", r.Rooms);
-    Count(out, "Total Textures pages:", r.TexturePages);
-    Count(out, "Total Textures:", r.Textures);
-    Count(out, "Total Animated Textures:", r.AnimatedTextures);
-    Count(out, "Total Items:", r.Items);
-    Count(out, "Total Cameras:", r.Cameras);
-    Count(out, "Total Boxes:", r.Boxes);
-    Count(out, "Total Overlaps:", r.Overlaps);
-    out.Progress("Counting vertices & polygons, statics & lights...");
-    Count(out, "Total Statics meshes:", r.Statics);
-    Count(out, "Total spots lights   :", r.Lights);
-    Count(out, "Maximum Vertices used:", r.MaxVertices);
-    Count(out, "Maximum Rectangles used:", r.MaxRectangles);
-    Count(out, "Maximum Triangles used:", r.MaxTriangles);
-    Count(out, "Lara start a room:", r.StartRoom);
-    out.Line("");
-    out.Line("Done.");
 }
 
 } // namespace qm

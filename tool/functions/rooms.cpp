@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "functions.h"
+#include "result.h"
 #include "xela.h"
 
 namespace qm {
@@ -47,33 +48,6 @@ uint32_t XelaPortalCount(const RoomRecord& r) {
 }
 
 int32_t I32(const uint8_t* p) { return int32_t(GetU32(p)); }
-
-std::string Pad(std::string text, int width, bool left) {
-    if (int(text.size()) < width) text.insert(left ? text.size() : 0, size_t(width) - text.size(), ' ');
-    return text;
-}
-
-// The table's columns: heading and width. Widths hold real levels' values; a
-// longer value widens its line.
-struct TColumn {
-    const char* Name;
-    int Width;
-};
-constexpr TColumn Columns[] = {
-    {.Name = "Room", .Width = 5},    {.Name = "X", .Width = 6},       {.Name = "Z", .Width = 6},
-    {.Name = "SizeX", .Width = 5},   {.Name = "SizeZ", .Width = 5},   {.Name = "Floor", .Width = 7},
-    {.Name = "Ceiling", .Width = 7}, {.Name = "Flags", .Width = 5},   {.Name = "Set", .Width = 3},
-    {.Name = "Light", .Width = 5},   {.Name = "Alt", .Width = 5},     {.Name = "Verts", .Width = 5},
-    {.Name = "Rects", .Width = 5},   {.Name = "Tris", .Width = 5},    {.Name = "Sprites", .Width = 7},
-    {.Name = "Portals", .Width = 7}, {.Name = "Lights", .Width = 6},  {.Name = "Statics", .Width = 7},
-};
-constexpr size_t SetColumn = 8;  // the one text column, left-aligned
-constexpr size_t LightColumn = 9;
-constexpr int ColourWidth = 7;   // "#RRGGBB", the light of kinds with a room colour
-
-int WidthOf(size_t column, bool colour) {
-    return column == LightColumn && colour ? ColourWidth : Columns[column].Width;
-}
 
 } // namespace
 
@@ -131,37 +105,10 @@ bool IsWallSector(const RoomRecord& r, uint32_t x, uint32_t z) {
     return at >= r.Sectors.size() || int8_t(r.Sectors[at][5]) == -127;
 }
 
-void PrintRoomTable(const Ttrlevel& L, int32_t from, int32_t to, TConsole& out) {
-    out.Line("Showing ROOMS of this level:");
-    out.Line("");
-    const bool colour = ViewOf(L.LevelVersion).Light16;
-    std::string heading;
-    for (size_t c = 0; c < std::size(Columns); ++c) {
-        if (c) heading += ' ';
-        heading += Pad(Columns[c].Name, WidthOf(c, colour), c == SetColumn);
-    }
-    out.Line(heading);
-    for (int32_t i = from; i <= to; ++i) {
-        const TRoomFacts f = RoomFacts(L, size_t(i));
-        char flags[8];
-        std::snprintf(flags, sizeof flags, "%04X", unsigned(f.Flags));
-        const std::string cells[] = {
-            std::to_string(i),         std::to_string(SectorOf(f.X)), std::to_string(SectorOf(f.Z)),
-            std::to_string(f.SizeX),   std::to_string(f.SizeZ),       std::to_string(f.Floor),
-            std::to_string(f.Ceiling), flags,                         FlagLetters(f),
-            f.HasColour ? ColourText(f.Colour) : std::to_string(f.Light), std::to_string(f.Alternate),   std::to_string(f.Vertices),
-            std::to_string(f.Rectangles), std::to_string(f.Triangles), std::to_string(f.Sprites),
-            std::to_string(f.Portals), std::to_string(f.Lights),      std::to_string(f.Statics),
-        };
-        static_assert(std::size(cells) == std::size(Columns));
-        std::string line;
-        for (size_t c = 0; c < std::size(Columns); ++c) {
-            if (c) line += ' ';
-            line += Pad(cells[c], WidthOf(c, colour), c == SetColumn);
-        }
-        out.Line(line);
-    }
-    out.Line("Done.");
+TRoomTable RoomTableOf(const Ttrlevel& L, int32_t from, int32_t to) {
+    TRoomTable table{.Colour = ViewOf(L.LevelVersion).Light16};
+    for (int32_t i = from; i <= to; ++i) table.Rows.push_back({i, RoomFacts(L, size_t(i))});
+    return table;
 }
 
 } // namespace qm

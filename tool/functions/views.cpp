@@ -1,8 +1,8 @@
 #include "views.h"
 
-#include <cstdio>
 #include <map>
-#include <string>
+
+#include "result.h"
 
 namespace qm {
 
@@ -12,35 +12,6 @@ std::vector<TUse> Uses(const std::map<int32_t, size_t>& counts) {
     std::vector<TUse> uses;
     for (const auto& [value, count] : counts) uses.push_back({value, count});
     return uses;
-}
-
-using TRoomUses = std::vector<TUse> (*)(const RoomRecord&);
-
-// "Room   7:  5 x 12  13 x 4": the room, then each value with its count.
-std::string UsesLine(int32_t room, const std::vector<TUse>& uses) {
-    char head[32];
-    std::snprintf(head, sizeof head, "Room %3d:", int(room));
-    std::string line = head;
-    for (const TUse& use : uses) line += "  " + std::to_string(use.Value) + " x " + std::to_string(use.Count);
-    return line;
-}
-
-void PrintUses(const Ttrlevel& L, int32_t from, int32_t to, const char* heading, TRoomUses uses, TConsole& out) {
-    out.Line(heading);
-    out.Line("");
-    for (int32_t i = from; i <= to; ++i) out.Line(UsesLine(i, uses(L.Rooms[size_t(i)])));
-    out.Line("Done.");
-}
-
-TJson UsesJson(const Ttrlevel& L, int32_t from, int32_t to, TRoomUses uses, const char* list, const char* value,
-               const char* count) {
-    TJson rooms = TJson::array();
-    for (int32_t i = from; i <= to; ++i) {
-        TJson values = TJson::array();
-        for (const TUse& use : uses(L.Rooms[size_t(i)])) values.push_back({{value, use.Value}, {count, use.Count}});
-        rooms.push_back({{"room", i}, {list, values}});
-    }
-    return rooms;
 }
 
 } // namespace
@@ -58,20 +29,13 @@ std::vector<TUse> RoomTextures(const RoomRecord& r) {
     return Uses(counts);
 }
 
-void PrintRoomSounds(const Ttrlevel& L, int32_t from, int32_t to, TConsole& out) {
-    PrintUses(L, from, to, "Showing FLOOR SOUNDS of this level:", RoomSounds, out);
-}
-
-void PrintRoomTextures(const Ttrlevel& L, int32_t from, int32_t to, TConsole& out) {
-    PrintUses(L, from, to, "Showing ROOM TEXTURES Ids of this level:", RoomTextures, out);
-}
-
-TJson RoomSoundsJson(const Ttrlevel& L, int32_t from, int32_t to) {
-    return UsesJson(L, from, to, RoomSounds, "sounds", "value", "sectors");
-}
-
-TJson RoomTexturesJson(const Ttrlevel& L, int32_t from, int32_t to) {
-    return UsesJson(L, from, to, RoomTextures, "textures", "id", "faces");
+TRoomUses RoomUsesOf(const Ttrlevel& L, int32_t from, int32_t to, TRoomUses::TKind kind) {
+    TRoomUses uses{.Kind = kind};
+    for (int32_t i = from; i <= to; ++i) {
+        const RoomRecord& r = L.Rooms[size_t(i)];
+        uses.Rows.push_back({i, kind == TRoomUses::TKind::Sounds ? RoomSounds(r) : RoomTextures(r)});
+    }
+    return uses;
 }
 
 } // namespace qm

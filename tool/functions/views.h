@@ -5,8 +5,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "console.h"
-#include "jsonout.h"
 #include "trlevel.h"
 
 namespace qm {
@@ -24,16 +22,5 @@ std::vector<TUse> RoomSounds(const RoomRecord& r);
 // 12-bit index, a triangle's whole word), in id order, each with its number of
 // faces.
 std::vector<TUse> RoomTextures(const RoomRecord& r);
-
-// "/ShowSounds", "/ShowTextures": heading, empty line, one line per room
-// from..to (inside the level; to < from lists none) of "value x count" pairs,
-// "Done.".
-void PrintRoomSounds(const Ttrlevel& L, int32_t from, int32_t to, TConsole& out);
-void PrintRoomTextures(const Ttrlevel& L, int32_t from, int32_t to, TConsole& out);
-
-// The same as JSON: [{"room": i, "sounds": [{"value": v, "sectors": n}, ...]}, ...]
-// and [{"room": i, "textures": [{"id": t, "faces": n}, ...]}, ...].
-TJson RoomSoundsJson(const Ttrlevel& L, int32_t from, int32_t to);
-TJson RoomTexturesJson(const Ttrlevel& L, int32_t from, int32_t to);
 
 } // namespace qm

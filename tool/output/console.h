@@ -16,15 +16,6 @@ public:
     // A line that only tells how far the run has got ("Loading Level..."):
     // written as any other, unless the run is quiet.
     virtual void Progress(std::string_view text) { Line(text); }
-    // The error report: the message (its full stop added), the place and what
-    // the user probably has to put right, each on a line when not empty.
-    virtual void Error(std::string_view message, std::string_view where, std::string_view hint) {
-        std::string text(message);
-        if (text.empty() || text.back() != '.') text += '.';
-        Line(text);
-        if (!where.empty()) Line(where);
-        if (!hint.empty()) Line(hint);
-    }
     // Text written as it is, line ends included (a JSON document).
     virtual void Raw(std::string_view text) = 0;
 };
@@ -40,6 +31,14 @@ public:
 
 private:
     TConsole& Inner_;
+};
+
+// Takes every line and keeps none: the progress of a run whose output is one
+// JSON document.
+class TNullConsole : public TConsole {
+public:
+    void Line(std::string_view) override {}
+    void Raw(std::string_view) override {}
 };
 
 // Writes to a standard stream (binary mode, so the line end stays CR LF).

@@ -1,11 +1,16 @@
+// The JSON form of results.
 #include "jsonout.h"
-
-#include "rooms.h"
 
 namespace qm {
 
-TJson ReportJson(const Ttrlevel& L) {
-    const TReport r = ReportOf(L);
+namespace {
+
+template <class... Ts>
+struct TOverloaded : Ts... {
+    using Ts::operator()...;
+};
+
+TJson ReportJson(const TReport& r) {
     return TJson{{"version", r.Version},
                  {"rooms", r.Rooms},
                  {"texturePages", r.TexturePages},
@@ -23,11 +28,11 @@ TJson ReportJson(const Ttrlevel& L) {
                  {"startRoom", r.StartRoom}};
 }
 
-TJson RoomTableJson(const Ttrlevel& L, int32_t from, int32_t to) {
+TJson RoomTableJson(const TRoomTable& table) {
     TJson rooms = TJson::array();
-    for (int32_t i = from; i <= to; ++i) {
-        const TRoomFacts f = RoomFacts(L, size_t(i));
-        TJson room = {{"room", i},
+    for (const TRoomTable::TRow& row : table.Rows) {
+        const TRoomFacts& f = row.Facts;
+        TJson room = {{"room", row.Room},
                       {"x", SectorOf(f.X)},
                       {"z", SectorOf(f.Z)},
                       {"sizeX", f.SizeX},
@@ -53,7 +58,21 @@ TJson RoomTableJson(const Ttrlevel& L, int32_t from, int32_t to) {
     return rooms;
 }
 
-TJson RoomChangesJson(const std::vector<TRoomChange>& changes) {
+// [{"room": i, "sounds": [{"value": v, "sectors": n}, ...]}, ...] and
+// [{"room": i, "textures": [{"id": t, "faces": n}, ...]}, ...].
+TJson RoomUsesJson(const TRoomUses& uses) {
+    const bool sounds = uses.Kind == TRoomUses::TKind::Sounds;
+    TJson rooms = TJson::array();
+    for (const TRoomUses::TRow& row : uses.Rows) {
+        TJson values = TJson::array();
+        for (const TUse& use : row.Uses)
+            values.push_back({{sounds ? "value" : "id", use.Value}, {sounds ? "sectors" : "faces", use.Count}});
+        rooms.push_back({{"room", row.Room}, {sounds ? "sounds" : "textures", values}});
+    }
+    return rooms;
+}
+
+TJson RoomChangesJson(const std::vector<TRoomChange>& changes, bool saved) {
     TJson rooms = TJson::array();
     size_t sectors = 0, faces = 0;
     for (const TRoomChange& c : changes) {
@@ -68,24 +87,46 @@ TJson RoomChangesJson(const std::vector<TRoomChange>& changes) {
     }
     return TJson{{"rooms", rooms},
                  {"totals", {{"rooms", changes.size()}, {"sectors", sectors}, {"faces", faces}}},
-                 {"saved", false}};
+                 {"saved", saved}};
 }
 
-void TJsonCapture::Error(std::string_view message, std::string_view where, std::string_view hint) {
-    // The message as the text form shows it, with its full stop.
-    std::string text(message);
-    if (text.empty() || text.back() != '.') text += '.';
-    Error_ = TJson{{"message", text}};
-    if (!where.empty()) Error_["place"] = where;
-    if (!hint.empty()) Error_["hint"] = hint;
+// "saved": the file written (a list for the pages); a dry run has "wouldWrite"
+// in its place and "saved": false.
+void AddWritten(const TWritten& w, TJson& entry) {
+    if (w.What == TWritten::TWhat::Page) entry["page"] = w.Page;
+    if (w.HasChanges) entry["changes"] = RoomChangesJson(w.Changes, !w.DryRun);
+    TJson files = TJson::array();
+    for (const std::string& file : w.Files) files.push_back(file);
+    if (w.What != TWritten::TWhat::Pages) files = w.Files.empty() ? TJson() : TJson(w.Files.front());
+    if (w.DryRun) entry["wouldWrite"] = files;
+    entry["saved"] = w.DryRun ? TJson(false) : files;
 }
 
-TJson TJsonCapture::ErrorJson() const {
-    if (!Error_.is_null()) return Error_;
-    // A one-line refusal, and the line that may follow it to say what was meant.
-    TJson error{{"message", Lines.empty() ? std::string() : Lines[0]}};
-    if (Lines.size() > 1) error["hint"] = Lines[1];
+} // namespace
+
+TJson FailureJson(const TFailure& failure) {
+    std::string message = failure.Message;
+    if (failure.Form == TFailure::TForm::Report && (message.empty() || message.back() != '.')) message += '.';
+    TJson error{{"message", message}};
+    if (!failure.Place.empty()) error["place"] = failure.Place;
+    if (!failure.Hint.empty()) error["hint"] = failure.Hint;
     return error;
+}
+
+void AddJson(const TResult& result, TJson& entry) {
+    // Every kind of result has its members: a kind without them does not compile.
+    std::visit(TOverloaded{[&](const TReport& r) { entry["report"] = ReportJson(r); },
+                           [&](const TIdList& r) { entry[r.Kind == TIdList::TKind::Items ? "items" : "statics"] = r.Ids; },
+                           [&](const TAnimatedTextures& r) { entry["animatedTextures"] = r.Groups; },
+                           [&](const TRoomTable& r) { entry["rooms"] = RoomTableJson(r); },
+                           [&](const TRoomUses& r) { entry["rooms"] = RoomUsesJson(r); },
+                           [&](const TWritten& r) { AddWritten(r, entry); },
+                           [&](const TFailure& r) { entry["error"] = FailureJson(r); }},
+               result);
+}
+
+std::string DocumentText(const TJson& document) {
+    return document.dump(2, ' ', false, TJson::error_handler_t::replace) + "\n";
 }
 
 } // namespace qm

@@ -4,6 +4,7 @@
 // system. On Windows the command line is taken in wide characters (the narrow
 // one holds only what the ANSI code page can say, losing e.g. Japanese names
 // on a European system) and converted here, once.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -204,6 +205,15 @@ int main(int argc, char** argv) {
     const qm::TInterruptHandling interruptHandling;
     bool saved = false;
     std::vector<std::string> errorReport;
-    const int status = qm::RunTool(args, out, /*keepLevel=*/true, &saved, &errorReport);
+    int status = qm::ExitError;
+    try {
+        status = qm::RunTool(args, out, /*keepLevel=*/true, &saved, &errorReport);
+    } catch (...) {
+        // RunTool turns every failure into its report; this is the last guard
+        // against ending in std::terminate should saying it fail too.
+        errorReport = {"The run ended with an unexpected error."};
+        if (std::find(args.begin(), args.end(), "--json") == args.end()) out.Line(errorReport.front());
+        else out.Raw("{\"format\": 1, \"levels\": [], \"error\": {\"message\": \"" + errorReport.front() + "\"}}\n");
+    }
     return qm::FinishOutput(out, status, saved, errorReport);
 }

@@ -13,18 +13,20 @@ struct TOptionRow {
     const char* Long;   // "--quiet"
     bool TOptions::*Flag = nullptr;
     std::string TOptions::*Value = nullptr;
+    const char* Help = "";  // what it does, for the help: "FILE  the edited level ..."
 };
 
+// In the order of the help.
 constexpr TOptionRow OptionRows[] = {
-    {"-h", "--help", &TOptions::Help},
-    {nullptr, "--version", &TOptions::Version},
-    {"-q", "--quiet", &TOptions::Quiet},
-    {"-n", "--dry-run", &TOptions::DryRun},
-    {"-b", "--backup", &TOptions::Backup},
-    {nullptr, "--json", &TOptions::Json},
-    {nullptr, "--alternates", &TOptions::Alternates},
-    {"-o", "--output", nullptr, &TOptions::Output},
-    {"-j", "--jobs", nullptr, &TOptions::JobsText},
+    {"-n", "--dry-run", &TOptions::DryRun, nullptr, "an edit shows what it would change; nothing is saved"},
+    {"-b", "--backup", &TOptions::Backup, nullptr, "the level as it was is kept as NAME.bak"},
+    {"-o", "--output", nullptr, &TOptions::Output, "FILE  the edited level is written to FILE, the level kept"},
+    {nullptr, "--alternates", &TOptions::Alternates, nullptr, "an edit also edits the flip room of each room"},
+    {"-j", "--jobs", nullptr, &TOptions::JobsText, "N  up to N levels worked on side by side"},
+    {nullptr, "--json", &TOptions::Json, nullptr, "one JSON document instead of the text"},
+    {"-q", "--quiet", &TOptions::Quiet, nullptr, "no banner and no progress lines"},
+    {"-h", "--help", &TOptions::Help, nullptr, "this help"},
+    {nullptr, "--version", &TOptions::Version, nullptr, "the version line"},
 };
 
 bool LooksLikeOption(const std::string& word) {
@@ -43,7 +45,8 @@ std::string Lower(std::string s) {
     return s;
 }
 
-// The number of single-character edits between a and b.
+} // namespace
+
 size_t EditDistance(const std::string& a, const std::string& b) {
     std::vector<size_t> row(b.size() + 1);
     for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
@@ -58,6 +61,8 @@ size_t EditDistance(const std::string& a, const std::string& b) {
     }
     return row[b.size()];
 }
+
+namespace {
 
 // A plain decimal count; 0 for anything else.
 int JobCount(const std::string& text) {
@@ -95,6 +100,19 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     }
     if (!line.Options.JobsText.empty()) line.Options.Jobs = JobCount(line.Options.JobsText);
     return line;
+}
+
+std::vector<std::string> OptionHelpLines() {
+    std::vector<std::string> lines = {"Options, anywhere on the line (-- ends them):"};
+    for (const TOptionRow& row : OptionRows) {
+        const std::string help = row.Help;
+        const size_t value = help.find("  ");  // "N  what it does": the value's name first
+        std::string names = row.Short ? std::string(row.Short) + ", " + row.Long : std::string("    ") + row.Long;
+        if (value != std::string::npos) names += " " + help.substr(0, value);
+        names.resize(std::max<size_t>(names.size() + 1, 20), ' ');
+        lines.push_back(names + (value != std::string::npos ? help.substr(value + 2) : help));
+    }
+    return lines;
 }
 
 std::string LikelyOption(const std::string& word) {

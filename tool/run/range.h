@@ -4,9 +4,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "args.h"
-#include "console.h"
 
 namespace qm {
 
@@ -22,8 +22,9 @@ constexpr TRangeWords PageWords{"Page", "pages", "This level has no texture page
 // Resolves the range from the arguments at fromPos and fromPos + 1 over count
 // rooms or pages: From defaults to 0, To to the last one and is cut to it, and
 // a To below From becomes From. A range that does not start inside the level
-// is refused with a message (false).
-bool ResolveRange(const TArgs& args, size_t fromPos, int32_t count, const TRangeWords& words, int32_t& from,
-                  int32_t& to, TConsole& out);
+// is refused: the one-line message is returned, "" otherwise. A bad number
+// throws EConvertError.
+std::string ResolveRange(const TArgs& args, size_t fromPos, int32_t count, const TRangeWords& words, int32_t& from,
+                         int32_t& to);
 
 } // namespace qm

@@ -6,17 +6,14 @@
 #include <vector>
 
 #include "console.h"
+#include "result.h"
 
 namespace qm {
 
-// Exit statuses of a run.
-constexpr int ExitDone = 0;       // the job was done (the help included)
-constexpr int ExitError = 1;      // an error report
-constexpr int ExitUserError = 2;  // a one-line user error
-
-// args are the arguments after the program name. Every error ends here: the
-// error report goes to out and the result is ExitError; a one-line user error
-// gives ExitUserError, every other end ExitDone. When saved is given, it tells
+// args are the arguments after the program name. Every error ends here, an
+// exception nobody expected included: the error report goes to out and the
+// result is ExitError; an error in the command given gives ExitUserError,
+// every other end ExitDone. When saved is given, it tells
 // whether the level was written back (a later failure does not undo that).
 // With keepLevel the level object is never released: the process is about to
 // end, and handing megabytes of blocks back one by one would only cost time.

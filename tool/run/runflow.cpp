@@ -1,35 +1,39 @@
 // The run in three stages: the options, the levels, and for each level the
-// function (run.cpp).
+// function (levelrun.cpp); then the results, as text or as one JSON document.
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
+#include <exception>
+#include <new>
 
+#include "functable.h"
 #include "jsonout.h"
+#include "levels.h"
 #include "options.h"
+#include "outputs.h"
+#include "platform.h"
 #include "run.h"
 #include "runlevel.h"
+#include "textout.h"
 
 namespace qm {
 
-// The level a run keeps to the end of the process: a global with external
-// linkage, so the pointer is really stored and the level stays reachable (leak
-// checkers do not count it as lost).
-Ttrlevel* GKeptLevel = nullptr;
-
 namespace {
 
-// A word that looks like an option but is none. Where it stands in the level's
-// place it is refused as a missing level, as every run has done; elsewhere it is
-// named as an unknown option. The second line says what may have been meant.
-int RefuseUnknownOption(const TCommandLine& line, const std::vector<std::string>& args, TConsole& out) {
-    const std::string& word = line.Unknown;
-    out.Line(!args.empty() && args[0] == word ? word + " not found." : "Unknown option " + word);
+// A word that looks like an option but is none, wherever it stands. The second
+// line says what may have been meant: a function written with "-", an option
+// it nearly spells, and how to reach a file that really has that name.
+TFailure UnknownOption(const std::string& word) {
+    TFailure refusal{.Message = "Unknown option " + word};
+    const size_t dashes = std::min(word.find_first_not_of('-'), word.size());
+    const std::string function = NearestFunction(word.substr(dashes));
+    const bool named = FindRow("/" + word.substr(dashes)) != nullptr;  // "-Info": the function exactly
     const std::string likely = LikelyOption(word);
-    out.Line(likely.empty() ? word + " is not an option of Quillmap, type Quillmap /h"
-                            : word + " is not an option of Quillmap: did you mean " + likely + "?");
-    return ExitUserError;
+    if (!function.empty() && (named || likely.empty()))
+        refusal.Hint = "functions start with /: did you mean " + function + "?";
+    else if (!likely.empty()) refusal.Hint = word + " is not an option of Quillmap: did you mean " + likely + "?";
+    else refusal.Hint = word + " is not an option of Quillmap, type Quillmap /h";
+    if (FileExists(word))
+        refusal.Hint += " (the file " + word + " is reached after --: quillmap -- " + word + " /Function \u2026)";
+    return refusal;
 }
 
 // The levels of a run are the words before the first function switch (the
@@ -41,162 +45,128 @@ size_t LevelCount(const std::vector<std::string>& words) {
     return 1;
 }
 
-
 // The whole run refused before any level is looked at: an unknown option, an
-// option without its value, or options that do not go together. -1 when the
-// run goes on.
-int RefuseRun(const TCommandLine& line, size_t levels, const std::vector<std::string>& args, TConsole& out) {
-    if (!line.Unknown.empty()) return RefuseUnknownOption(line, args, out);
-    if (!line.MissingValue.empty()) return Refuse(out, line.MissingValue + " needs a value, type Quillmap /h");
+// option without its value, or options that do not go together.
+std::optional<TFailure> RefuseRun(const TCommandLine& line, size_t levels) {
+    if (!line.Unknown.empty()) return UnknownOption(line.Unknown);
+    if (!line.MissingValue.empty()) return Refusal(line.MissingValue + " needs a value, type Quillmap /h");
     if (line.Options.Jobs < 1 || line.Options.Jobs > 256)
-        return Refuse(out, "--jobs needs a number of levels from 1 to 256.");
+        return Refusal("--jobs needs a number of levels from 1 to 256.");
     if (levels > 1 && !line.Options.Output.empty())
-        return Refuse(out, "--output takes one level; " + std::to_string(levels) + " were given.");
-    return -1;
+        return Refusal("--output takes one level; " + std::to_string(levels) + " were given.");
+    return {};
 }
 
-// One level of the run: its arguments, and what it gave.
-struct TLevelRun {
-    std::vector<std::string> Args;  // the level's name, the function switch, its arguments
-    bool Header = false;            // a line names the level first (a run of several levels)
-    bool Keep = false;              // the level object is kept to the end of the process
-    int Status = ExitDone;
-    bool Saved = false;
-    TJson Entry;                    // --json: the level's part of the document
-    TStringConsole Kept;            // --jobs: the level's lines, written when its turn comes
-    std::vector<std::string> Report;  // the lines of its error report, if it ended with one
-};
-
-// Passes every line on, and keeps the lines of an error report.
-class TReportKeeper : public TConsole {
-public:
-    TReportKeeper(TConsole& inner, std::vector<std::string>& report) : Inner_(inner), Report_(report) {}
-    void Line(std::string_view text) override { Inner_.Line(text); }
-    void Progress(std::string_view text) override { Inner_.Progress(text); }
-    void Raw(std::string_view text) override { Inner_.Raw(text); }
-    void Error(std::string_view message, std::string_view where, std::string_view hint) override {
-        Inner_.Error(message, where, hint);
-        std::string text(message);
-        if (text.empty() || text.back() != '.') text += '.';
-        Report_.push_back(text);
-        if (!where.empty()) Report_.emplace_back(where);
-    }
-
-private:
-    TConsole& Inner_;
-    std::vector<std::string>& Report_;
-};
-
-// Works on one level; with --json its result or error becomes its entry of the
-// document instead of being written.
-void RunOneLevel(TLevelRun& run, const TOptions& options, TConsole& out) {
-    if (run.Header && !options.Json) out.Line("== " + run.Args[0] + " ==");
-    TJsonCapture capture;
-    TJson result;
-    TReportKeeper keeper(options.Json ? static_cast<TConsole&>(capture) : out, run.Report);
-    TConsole& sink = keeper;
-    TJson* resultSlot = options.Json ? &result : nullptr;
-    if (run.Keep) {
-        GKeptLevel = new Ttrlevel;
-        run.Status = RunLevel(run.Args, options, sink, *GKeptLevel, &run.Saved, resultSlot);
-    } else {
-        Ttrlevel level;
-        run.Status = RunLevel(run.Args, options, sink, level, &run.Saved, resultSlot);
-    }
-    if (options.Json) {
-        run.Entry = TJson{{"level", run.Args[0]}, {"status", run.Status}};
-        if (run.Status != ExitDone) run.Entry["error"] = capture.ErrorJson();
-        else run.Entry.update(result);
-    }
-}
-
-// Up to jobs levels side by side. Each level's lines are kept and written in
-// the order of the levels, each as soon as the ones before it are written, so
-// the output is the same as one level after another.
-void RunSideBySide(std::vector<TLevelRun>& runs, size_t jobs, const TOptions& options, TConsole& out) {
-    std::mutex turn;
-    std::condition_variable finished;
-    std::vector<bool> done(runs.size(), false);
-    std::atomic<size_t> next{0};
-    auto worker = [&] {
-        for (size_t i; (i = next++) < runs.size();) {
-            TQuietConsole quiet(runs[i].Kept);
-            RunOneLevel(runs[i], options, options.Quiet ? static_cast<TConsole&>(quiet) : runs[i].Kept);
-            std::lock_guard<std::mutex> lock(turn);
-            done[i] = true;
-            finished.notify_all();
-        }
-    };
-    std::vector<std::thread> workers;
-    for (size_t w = 0; w < std::min(jobs, runs.size()); ++w) workers.emplace_back(worker);
-    for (size_t i = 0; i < runs.size(); ++i) {
-        std::unique_lock<std::mutex> lock(turn);
-        finished.wait(lock, [&] { return done[i]; });
-        lock.unlock();
-        out.Raw(runs[i].Kept.Text);
-        runs[i].Kept.Text.clear();
-    }
-    for (std::thread& w : workers) w.join();
-}
-
-// The levels of the run, one after another or side by side; returns the
-// highest of their exit statuses.
-int RunLevels(const std::vector<std::string>& words, size_t levels, const TOptions& options, bool keepLevel,
-              bool* saved, std::vector<std::string>* errorReport, TConsole& out, TJson& document) {
+// Each level's name, then the function switch and its arguments.
+std::vector<TLevelRun> LevelRuns(const std::vector<std::string>& words, size_t levels) {
     std::vector<TLevelRun> runs(levels);
     for (size_t i = 0; i < levels; ++i) {
         runs[i].Args = {words[i]};
         runs[i].Args.insert(runs[i].Args.end(), words.begin() + std::ptrdiff_t(levels), words.end());
         runs[i].Header = levels > 1;
     }
-    if (options.Jobs > 1 && levels > 1) {
-        RunSideBySide(runs, size_t(options.Jobs), options, out);
-    } else {
-        // The last level of the process is kept to its end; the others are
-        // released before the next is loaded, so a run holds one level at a time.
-        runs.back().Keep = keepLevel;
-        for (TLevelRun& run : runs) RunOneLevel(run, options, out);
-    }
-    int status = ExitDone;
-    for (TLevelRun& run : runs) {
-        status = std::max(status, run.Status);
-        if (saved && run.Saved) *saved = true;
-        if (errorReport) errorReport->insert(errorReport->end(), run.Report.begin(), run.Report.end());
-        if (options.Json) document["levels"].push_back(std::move(run.Entry));
-    }
-    return status;
+    return runs;
 }
 
-} // namespace
-
-// A run in three stages: the options, the levels, and for each level the function.
-int RunTool(const std::vector<std::string>& args, TConsole& console, bool keepLevel, bool* saved,
-            std::vector<std::string>* errorReport) {
-    if (saved) *saved = false;
-    if (errorReport) errorReport->clear();
-    const TCommandLine line = ParseCommandLine(args);
-    const TOptions& options = line.Options;
-    if (options.Version) {
-        console.Line("Quillmap " QM_VERSION);
-        return ExitDone;
+// The document of a run that has the levels' results.
+TJson Document(const std::vector<TLevelRun>& runs) {
+    TJson document{{"format", 1}, {"levels", TJson::array()}};
+    for (const TLevelRun& run : runs) {
+        TJson entry{{"level", run.Args[0]}, {"status", StatusOf(*run.Result)}};
+        AddJson(*run.Result, entry);
+        document["levels"].push_back(std::move(entry));
     }
+    return document;
+}
+
+// The lines of the error reports, for saying them elsewhere when standard
+// output is lost.
+void KeepReports(const std::vector<TLevelRun>& runs, std::vector<std::string>& report) {
+    for (const TLevelRun& run : runs) {
+        const TFailure* failure = run.Result ? std::get_if<TFailure>(&*run.Result) : nullptr;
+        if (!failure || failure->Form != TFailure::TForm::Report) continue;
+        std::string message = failure->Message;
+        if (message.empty() || message.back() != '.') message += '.';
+        report.push_back(message);
+        if (!failure->Place.empty()) report.push_back(failure->Place);
+    }
+}
+
+// The run after its options are read: help, refusal, or the levels.
+int RunWords(const TCommandLine& line, TConsole& console, bool keepLevel,
+             std::vector<TLevelRun>& runs) {
+    const TOptions& options = line.Options;
     TQuietConsole quiet(console);
     TConsole& out = options.Quiet || options.Json ? quiet : console;
     if (!options.Quiet && !options.Json) Banner(out);
     const std::vector<std::string>& words = line.Positional;
     if (options.Help || (words.empty() && line.Unknown.empty()) || (!words.empty() && IsHelpSwitch(words[0]))) {
-        Help(out);
+        if (!options.Json) Help(out);
+        else console.Raw(DocumentText({{"format", 1}, {"help", HelpLines()}}));
         return ExitDone;
     }
-
-    // The levels: every word before the function switch.
     const size_t levels = LevelCount(words);
-    TJson document{{"format", 1}, {"levels", TJson::array()}};
-    TJsonCapture runRefusal;
-    int status = RefuseRun(line, levels, args, options.Json ? runRefusal : out);
-    if (status >= 0) document["error"] = runRefusal.ErrorJson();
-    else status = RunLevels(words, levels, options, keepLevel, saved, errorReport, out, document);
-    if (options.Json) console.Raw(document.dump(2) + "\n");
+    std::optional<TFailure> refusal = RefuseRun(line, levels);
+    std::vector<TLevelRun> planned = refusal ? std::vector<TLevelRun>{} : LevelRuns(words, levels);
+    if (!refusal) refusal = OutputClash(planned, options);
+    if (refusal) {
+        if (!options.Json) WriteText(*refusal, out);
+        else console.Raw(DocumentText({{"format", 1}, {"levels", TJson::array()}, {"error", FailureJson(*refusal)}}));
+        return refusal->Status;
+    }
+    runs = std::move(planned);
+    RunLevels(runs, options, keepLevel, out);
+    if (options.Json) console.Raw(DocumentText(Document(runs)));
+    int status = ExitDone;
+    for (const TLevelRun& run : runs) status = std::max(status, StatusOf(*run.Result));
+    return status;
+}
+
+// An exception nobody expected ends the run with an error report that still
+// says which levels were saved before it.
+TFailure Unexpected(const std::exception_ptr& error, const std::vector<TLevelRun>& runs) {
+    TFailure report{.Form = TFailure::TForm::Report, .Message = "An unexpected error ended the run", .Status = ExitError};
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::bad_alloc&) {
+        report.Message = "Out of memory";
+    } catch (const std::exception& e) {
+        report.Message = e.what();
+    } catch (...) {
+    }
+    std::string saved;
+    for (const TLevelRun& run : runs)
+        if (run.Saved) saved += (saved.empty() ? "" : ", ") + run.Args[0];
+    report.Hint = saved.empty() ? "no level was saved" : "saved before it: " + saved;
+    return report;
+}
+
+} // namespace
+
+int RunTool(const std::vector<std::string>& args, TConsole& console, bool keepLevel, bool* saved,
+            std::vector<std::string>* errorReport) {
+    if (saved) *saved = false;
+    if (errorReport) errorReport->clear();
+    const TCommandLine line = ParseCommandLine(args);
+    if (line.Options.Version) {
+        if (!line.Options.Json) console.Line("Quillmap " QM_VERSION);
+        else console.Raw(DocumentText({{"format", 1}, {"version", QM_VERSION}}));
+        return ExitDone;
+    }
+    std::vector<TLevelRun> runs;
+    int status = ExitDone;
+    try {
+        status = RunWords(line, console, keepLevel, runs);
+        if (errorReport) KeepReports(runs, *errorReport);
+    } catch (...) {
+        const TFailure report = Unexpected(std::current_exception(), runs);
+        if (!line.Options.Json) WriteText(report, console);
+        else console.Raw(DocumentText({{"format", 1}, {"levels", TJson::array()}, {"error", FailureJson(report)}}));
+        if (errorReport) *errorReport = {report.Message + (report.Message.ends_with('.') ? "" : "."), report.Hint};
+        status = ExitError;
+    }
+    for (const TLevelRun& run : runs)
+        if (saved && run.Saved) *saved = true;
     return status;
 }
 

@@ -1,0 +1,27 @@
+// The text form of a result: the lines each function shows after its progress
+// lines, in the tool's own words.
+#pragma once
+
+#include "console.h"
+#include "result.h"
+
+namespace qm {
+
+// Writes the lines of any result.
+void WriteText(const TResult& result, TConsole& out);
+
+// The parts of it, one per kind of result.
+void WriteReport(const TReport& r, TConsole& out);
+void WriteIdList(const TIdList& list, TConsole& out);
+void WriteAnimatedTextures(const TAnimatedTextures& list, TConsole& out);
+void WriteRoomTable(const TRoomTable& table, TConsole& out);
+void WriteRoomUses(const TRoomUses& uses, TConsole& out);
+void WriteWritten(const TWritten& written, TConsole& out);
+// A refusal: its line and the hint under it. A report: the message with its
+// full stop, the place and the hint, each on a line when not empty.
+void WriteFailure(const TFailure& failure, TConsole& out);
+
+// One line per changed room, then the line of totals that says nothing was saved.
+void WriteRoomChanges(const std::vector<TRoomChange>& changes, TConsole& out);
+
+} // namespace qm

@@ -1,0 +1,203 @@
+// The function table: each function's row, and the work of each.
+#include "functable.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <string_view>
+
+#include "errors.h"
+#include "functions.h"
+#include "options.h"
+#include "outputs.h"
+#include "pageimport.h"
+#include "pages.h"
+#include "roomflags.h"
+#include "utf8path.h"
+
+namespace qm {
+
+namespace {
+
+std::string UpperAscii(std::string s) {
+    for (char& c : s)
+        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+    return s;
+}
+
+void EditStepSoundOf(TJob& j) { EditStepSound(j.Level, uint16_t(j.Value), j.From, j.To); }
+void EditLaraLightOf(TJob& j) { EditLaraLight(j.Level, uint16_t(j.Value), j.From, j.To); }
+void EditWater(TJob& j) { EditRoomFlag(j.Level, WaterBit, j.Value != 0, j.From, j.To); }
+void EditSky(TJob& j) { EditRoomFlag(j.Level, SkyBit, j.Value != 0, j.From, j.To); }
+void EditQuickSand(TJob& j) { EditRoomFlag(j.Level, QuickSandFlag(j.Level), j.Value != 0, j.From, j.To); }
+// The new texture word: the low 16 bits of argument 4, converted after the
+// room range (a missing new id fails there).
+uint16_t NewTextureWord(const TJob& j) { return uint16_t(StrToInt(j.Args.At(4))); }
+std::string CheckTextures(const TJob& j) { return TextureRefusal(j.Level, NewTextureWord(j)); }
+void EditTexturesOf(TJob& j) {
+    const int32_t oldId = StrToInt(j.Args.At(3));
+    EditTextures(j.Level, oldId, NewTextureWord(j), j.From, j.To);
+}
+
+// The line under a failed store of a new file whose folder is not there.
+std::string MissingFolderHint(const std::string& fileName) {
+    const std::filesystem::path folder = PathOf(fileName).parent_path();
+    std::error_code error;
+    if (folder.empty() || std::filesystem::exists(folder, error)) return {};
+    const std::u8string name = folder.u8string();
+    return "the folder " + std::string(name.begin(), name.end()) + " does not exist";
+}
+
+// "/Map OUT.svg": the picture is drawn in memory, then stored crash-safely.
+TResult ShowMap(TJob& j) {
+    const std::string svg = MapSvg(j.Level, j.Args.At(1), j.From, j.To);
+    TWritten written{.What = TWritten::TWhat::Map, .Files = {j.Args.At(3)}, .DryRun = j.DryRun};
+    if (j.DryRun) return written;
+    j.Progress.Progress("Saving the map...");
+    try {
+        StoreMap(j.Args.At(3), svg);
+    } catch (EQuillError& e) {
+        e.Hint = MissingFolderHint(j.Args.At(3));
+        throw;
+    }
+    return written;
+}
+
+// The file of the first page of the range: a range that starts below page 0
+// is refused with the level.
+std::string FirstPageFile(const TArgs& a) {
+    const int32_t from = a.Present(4) ? StrToInt(a.At(4)) : 0;
+    return from < 0 ? "" : PageFilePath(a.At(3), from);
+}
+
+TResult ShowPages(TJob& j) { return ExportPages(j.Level, j.Args.At(3), j.From, j.To, j.DryRun, j.Progress); }
+
+constexpr const char* kMissing = "Missing parameter";
+constexpr const char* kNoFlag = "Please especify 0 or 1";
+
+// "/ImportPage N FILE.png": the picture is read and checked before loading,
+// once per run; the edit takes the pixels read then.
+const char* PictureRefusal(const TArgs& a) {
+    if (!a.Present(4)) return kMissing;
+    const TPagePicture& picture = PagePicture(a.At(4));
+    return picture.Refusal.empty() ? nullptr : picture.Refusal.c_str();
+}
+void EditPage(TJob& j) {
+    const TPagePicture& picture = PagePicture(j.Args.At(4));
+    if (!picture.Refusal.empty()) throw EQuillError(picture.Refusal, j.Args.At(4));
+    j.Progress.Progress("Replacing page " + std::to_string(j.Value) + "...");
+    ImportPage(j.Level, j.Value, picture.Rgba);
+}
+
+// "/Flag NAME 0|1": the name (or raw bits) and the value are checked before
+// loading; the kind's bit after it.
+TFlagChoice FlagOf(const TJob& j) { return *ParseFlag(j.Args.At(3)); }
+std::string CheckFlagKind(const TJob& j) {
+    const TFlagChoice flag = FlagOf(j);
+    if (flag.Raw || FlagBits(flag, j.Level) != 0) return "";
+    return "The flag " + FlagLabel(flag) + " is not in " + FlagKindName(j.Level) + " levels.";
+}
+void EditFlag(TJob& j) {
+    EditRoomFlag(j.Level, FlagBits(FlagOf(j), j.Level), StrToInt(j.Args.At(4)) != 0, j.From, j.To);
+}
+
+void EditRoomColourOf(TJob& j) {
+    const auto byte = [&j](size_t at) { return uint8_t(StrToInt(j.Args.At(at))); };
+    EditRoomColour(j.Level, byte(3), byte(4), byte(5), j.From, j.To);
+}
+
+TResult ShowRooms(TJob& j) { return RoomTableOf(j.Level, j.From, j.To); }
+TResult ShowSounds(TJob& j) { return RoomUsesOf(j.Level, j.From, j.To, TRoomUses::TKind::Sounds); }
+TResult ShowTextures(TJob& j) { return RoomUsesOf(j.Level, j.From, j.To, TRoomUses::TKind::Textures); }
+
+// In the order of the help. A switch matches exactly one row, so the order of
+// the rows does not change which function a switch selects.
+constexpr TFunctionRow Functions[] = {
+    {.Switch = "/INFO", .Help = "/Info = get level info", .Show = [](TJob& j) -> TResult { return ReportOf(j.Level); }},
+    {.Switch = "/STEP_SOUND", .Help = "/Step_sound  <floorSoundId> = replace floor sound ids. (0-3)", .Needed = 1,
+     .Missing = kMissing, .NumberValue = true, .MinVersion = KindTR3,
+     .TooOld = "Function Only for Tr3 and above version", .Progress = "Changing Floor Sound...", .RangeAt = 4,
+     .Edit = EditStepSoundOf},
+    {.Switch = "/LARA_LIGHT", .Help = "/Lara_Light <newlaralight> = change Lara light 0-31", .Needed = 1,
+     .Missing = kMissing, .NumberValue = true, .Progress = "Changing Lara Light...", .RangeAt = 4,
+     .Edit = EditLaraLightOf},
+    {.Switch = "/SKY", .Help = "/Sky  0/1  = enable/disable sky", .Needed = 1, .Missing = kNoFlag,
+     .NumberValue = true, .Progress = "Turning On/Off the Sky...", .RangeAt = 4, .Edit = EditSky},
+    {.Switch = "/WATER", .Help = "/Water 0/1 = enable/disable water", .Needed = 1, .Missing = kNoFlag,
+     .NumberValue = true, .Progress = "Turning On/Off the water...", .RangeAt = 4, .Edit = EditWater},
+    {.Switch = "/QUICKSAND", .Help = "/QuickSand 0/1 = enable/disable quicksand", .Needed = 1, .Missing = kNoFlag,
+     .NumberValue = true, .Progress = "Turning On/Off the Quicksand...", .RangeAt = 4, .Edit = EditQuickSand},
+    {.Switch = "/FLAG", .Help = "/Flag <name> 0/1 = enable/disable a room flag (Water, Sky, Wind, QuickSand ...)",
+     .Needed = 2, .Missing = kMissing, .Check = FlagRefusal,
+     .ProgressOf = [](const TArgs& a) { return "Turning On/Off the " + FlagLabel(*ParseFlag(a.At(3))) + "..."; },
+     .RangeAt = 5, .CheckLoaded = CheckFlagKind, .Edit = EditFlag},
+    {.Switch = "/ROOM_COLOUR", .Help = "/Room_Colour <R> <G> <B> = change room colour (0-255 each)",
+     .Also = "/ROOM_COLOR", .Needed = 3,
+     .Missing = kMissing, .Check = ColourRefusal, .MinVersion = KindTR4,
+     .TooOld = "Function Only for Tr4 and above version", .Progress = "Changing Room Colour...", .RangeAt = 6,
+     .Edit = EditRoomColourOf},
+    {.Switch = "/TEXTURES", .Help = "/Textures <oldtextid> <newtextid> = Change textures ids", .Needed = 2,
+     .Missing = kMissing, .NumberValue = true, .Progress = "Changing Textures Ids...", .RangeAt = 5,
+     .CheckLoaded = CheckTextures, .Edit = EditTexturesOf},
+    {.Switch = "/SHOWITEMS", .Help = "/ShowItems = Show ItemsId used in level",
+     .Show = [](TJob& j) -> TResult { return TIdList{TIdList::TKind::Items, ItemIds(j.Level)}; }},
+    {.Switch = "/SHOWSTATICS", .Help = "/Showstatics = Show Statics Mesh id used in levels",
+     .Show = [](TJob& j) -> TResult { return TIdList{TIdList::TKind::Statics, StaticIds(j.Level)}; }},
+    {.Switch = "/SHOWANIMTEXT", .Help = "/ShowAnimtext = Show animated textures table",
+     .Show = [](TJob& j) -> TResult { return TAnimatedTextures{AnimatedTextureGroups(j.Level)}; }},
+    {.Switch = "/SHOWROOMS", .Help = "/ShowRooms = Show rooms table (position, size, flags, light, counts)",
+     .RangeAt = 3, .ShowsRooms = true, .Show = ShowRooms},
+    {.Switch = "/SHOWSOUNDS", .Help = "/ShowSounds = Show floor sound ids and their sectors per room",
+     .MinVersion = KindTR3, .TooOld = "Function Only for Tr3 and above version", .RangeAt = 3, .ShowsRooms = true,
+     .Show = ShowSounds},
+    {.Switch = "/SHOWTEXTURES", .Help = "/ShowTextures = Show textures ids and their faces per room", .RangeAt = 3,
+     .ShowsRooms = true, .Show = ShowTextures},
+    {.Switch = "/MAP", .Help = "/Map <file.svg> = Draw the rooms seen from above into an SVG picture", .Needed = 1,
+     .Missing = kMissing, .Check = [](const TArgs& a) { return MapTargetRefusal(a.At(3), a.At(1)); },
+     .Progress = "Drawing the map...", .RangeAt = 4, .ShowsRooms = true, .Show = ShowMap,
+     .FirstFile = [](const TArgs& a) { return a.At(3); }},
+    {.Switch = "/EXPORTPAGES", .Help = "/ExportPages <folder> = Write texture pages as PNG pictures page_000.png ...",
+     .Needed = 1, .Missing = kMissing, .RangeAt = 4, .Pages = true, .CheckLoaded = PagesOverLevelRefusal,
+     .Show = ShowPages, .FirstFile = FirstPageFile},
+    {.Switch = "/IMPORTPAGE", .Help = "/ImportPage <page> <file.png> = Replace a texture page with a 256x256 PNG picture",
+     .Needed = 2, .Missing = kMissing, .Check = PictureRefusal, .NumberValue = true,
+     .CheckLoaded = [](const TJob& j) { return PageRefusal(j.Level, j.Value); }, .Edit = EditPage,
+     .Writes = TWritten::TWhat::Page},
+};
+
+// Each row either shows or edits, never both or neither.
+static_assert(std::ranges::all_of(Functions, [](const TFunctionRow& row) { return !row.Show != !row.Edit; }));
+// An edit of no rooms acts on the level as a whole; every other edit has a room range.
+static_assert(std::ranges::all_of(Functions, [](const TFunctionRow& row) {
+    return !row.Edit || (row.RangeAt > 0) == (row.Writes == TWritten::TWhat::Level);
+}));
+
+} // namespace
+
+std::span<const TFunctionRow> FunctionRows() { return Functions; }
+
+const TFunctionRow* FindRow(const std::string& text) {
+    const std::string wanted = UpperAscii(text);
+    for (const TFunctionRow& row : Functions)
+        if (wanted == row.Switch || (row.Also && wanted == row.Also)) return &row;
+    return nullptr;
+}
+
+std::string NearestFunction(const std::string& text) {
+    std::string wanted = UpperAscii(text);
+    wanted.erase(0, wanted.find_first_not_of(' '));
+    wanted.erase(wanted.find_last_not_of(' ') + 1);
+    if (wanted.empty()) return "";
+    if (wanted[0] != '/') wanted.insert(0, "/");
+    const TFunctionRow* best = nullptr;
+    size_t bestDistance = 0;
+    for (const TFunctionRow& row : Functions) {
+        // A slip is a few edits, fewer than a third of the name.
+        const size_t d = EditDistance(wanted, row.Switch);
+        if (d * 3 < std::string_view(row.Switch).size() && d <= 2 && (!best || d < bestDistance)) best = &row, bestDistance = d;
+    }
+    if (!best) return "";
+    const std::string help = best->Help;
+    return help.substr(0, help.find(' '));
+}
+
+} // namespace qm

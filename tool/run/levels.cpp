@@ -1,0 +1,179 @@
+// The levels of a run, one after another or side by side.
+#include "levels.h"
+
+#include <algorithm>
+#include <atomic>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "runlevel.h"
+#include "textout.h"
+
+namespace qm {
+
+// The level a run keeps to the end of the process: a global with external
+// linkage, so the pointer is really stored and the level stays reachable (leak
+// checkers do not count it as lost).
+Ttrlevel* GKeptLevel = nullptr;
+
+std::function<bool()> GThreadStartHook;
+
+namespace {
+
+constexpr const char* LockWaitNotice = "Waiting for another edit of this level to finish...";
+
+// Works on one level: its name first when the run has several, its progress
+// lines as they happen, then its result, all to out in text form. onLockWait
+// says that the level waits for its lock.
+void RunOneLevel(TLevelRun& run, const TOptions& options, bool keep, TConsole& out,
+                 const std::function<void()>& onLockWait) {
+    if (run.Header && !options.Json) out.Line("== " + run.Args[0] + " ==");
+    TNullConsole none;
+    const TLevelIo io{.Progress = options.Json ? static_cast<TConsole&>(none) : out,
+                      .OnLockWait = options.Json ? std::function<void()>() : onLockWait,
+                      .Saved = &run.Saved};
+    if (keep) {
+        GKeptLevel = new Ttrlevel;
+        run.Result = RunLevel(run.Args, options, io, *GKeptLevel);
+    } else {
+        Ttrlevel level;
+        run.Result = RunLevel(run.Args, options, io, level);
+    }
+    if (!options.Json) WriteText(*run.Result, out);
+}
+
+// The order of the levels' lines when they run side by side: the head level
+// (the first whose lines are not all shown) writes straight through, as it
+// works; every later level keeps its lines until it becomes the head. So the
+// output is that of one level after another, and the head level's progress
+// shows as it happens.
+//
+// Only the head's own thread makes a level the next head (when it ends), and
+// it does so only after that level's kept lines are out; so the head writes
+// without waiting for the levels that keep theirs, and a level that sees it
+// is not the head checks again under the lock before it keeps a line.
+class TTurns {
+public:
+    TTurns(size_t levels, TConsole& out) : Out_(out), Kept_(levels), Ended_(levels, false) {}
+
+    void Write(size_t level, std::string_view text) {
+        if (level != Head_.load(std::memory_order_acquire)) {
+            std::lock_guard<std::mutex> lock(Mutex_);
+            if (level != Head_.load(std::memory_order_relaxed)) {
+                Kept_[level].append(text);
+                return;
+            }
+        }
+        Put(text);
+    }
+
+    // The level has written its last line: the levels after it whose turn
+    // has come are shown, each up to where it has got.
+    void End(size_t level) {
+        std::lock_guard<std::mutex> lock(Mutex_);
+        Ended_[level] = true;
+        size_t head = Head_.load(std::memory_order_relaxed);
+        while (head < Ended_.size() && Ended_[head]) {
+            if (++head == Ended_.size()) break;
+            Put(Kept_[head]);
+            std::string().swap(Kept_[head]);
+        }
+        Head_.store(head, std::memory_order_release);
+    }
+
+    // A line that must be seen when it happens: in its place for the head
+    // level, at once and marked with the level's name for a later one.
+    void Notice(size_t level, const std::string& name, const std::string& text) {
+        std::lock_guard<std::mutex> lock(Mutex_);
+        Put(level == Head_.load(std::memory_order_relaxed) ? text + "\r\n" : name + ": " + text + "\r\n");
+    }
+
+private:
+    void Put(std::string_view text) {
+        std::lock_guard<std::mutex> lock(OutMutex_);
+        Out_.Raw(text);
+    }
+
+    std::mutex Mutex_;     // the kept lines and the end of a level; taken before OutMutex_
+    std::mutex OutMutex_;  // one write to out at a time
+    TConsole& Out_;
+    std::vector<std::string> Kept_;
+    std::vector<bool> Ended_;
+    std::atomic<size_t> Head_{0};
+};
+
+// One level's console when levels run side by side.
+class TTurnConsole : public TConsole {
+public:
+    TTurnConsole(TTurns& turns, size_t level, bool quiet) : Turns_(turns), Level_(level), Quiet_(quiet) {}
+    void Line(std::string_view text) override { Turns_.Write(Level_, std::string(text) + "\r\n"); }
+    void Progress(std::string_view text) override {
+        if (!Quiet_) Line(text);
+    }
+    void Raw(std::string_view text) override { Turns_.Write(Level_, text); }
+
+private:
+    TTurns& Turns_;
+    size_t Level_;
+    bool Quiet_;
+};
+
+// Up to count threads running work, fewer when the system cannot start more
+// (no memory for a stack, a limit on threads): possibly none.
+std::vector<std::jthread> StartWorkers(size_t count, const std::function<void()>& work) {
+    std::vector<std::jthread> workers;
+    try {
+        for (size_t w = 0; w < count; ++w) {
+            if (GThreadStartHook && GThreadStartHook())
+                throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+            workers.emplace_back(work);
+        }
+    } catch (const std::system_error&) {
+    }
+    return workers;
+}
+
+// Up to jobs levels side by side: the calling thread and as many more as can
+// be started, each taking the next level. An exception nobody expected stops
+// the workers from taking further levels and is raised again once every
+// worker has ended.
+void RunSideBySide(std::vector<TLevelRun>& runs, size_t jobs, const TOptions& options, TConsole& out) {
+    TTurns turns(runs.size(), out);
+    std::atomic<size_t> next{0};
+    std::mutex failing;
+    std::exception_ptr unexpected;
+    auto worker = [&] {
+        for (size_t i; (i = next++) < runs.size();) {
+            try {
+                TTurnConsole console(turns, i, options.Quiet);
+                RunOneLevel(runs[i], options, false, console,
+                            [&turns, i, &runs] { turns.Notice(i, runs[i].Args[0], LockWaitNotice); });
+                turns.End(i);
+            } catch (...) {
+                next = runs.size();
+                std::lock_guard<std::mutex> lock(failing);
+                if (!unexpected) unexpected = std::current_exception();
+            }
+        }
+    };
+    {
+        std::vector<std::jthread> helpers = StartWorkers(std::min(jobs, runs.size()) - 1, worker);
+        worker();
+    }  // the helpers are joined here
+    if (unexpected) std::rethrow_exception(unexpected);
+}
+
+} // namespace
+
+void RunLevels(std::vector<TLevelRun>& runs, const TOptions& options, bool keepLevel, TConsole& out) {
+    if (options.Jobs > 1 && runs.size() > 1) return RunSideBySide(runs, size_t(options.Jobs), options, out);
+    // The last level of the process is kept to its end; the others are
+    // released before the next is loaded, so a run holds one level at a time.
+    auto notice = [&out] { out.Line(LockWaitNotice); };
+    for (size_t i = 0; i < runs.size(); ++i) RunOneLevel(runs[i], options, keepLevel && i + 1 == runs.size(), out, notice);
+}
+
+} // namespace qm

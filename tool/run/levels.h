@@ -1,0 +1,32 @@
+// The levels of a run, one after another or side by side (--jobs).
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "console.h"
+#include "options.h"
+#include "result.h"
+
+namespace qm {
+
+// One level of the run: its arguments, and what it gave.
+struct TLevelRun {
+    std::vector<std::string> Args;  // the level's name, the function switch, its arguments
+    bool Header = false;            // a line names the level first (a run of several levels)
+    bool Saved = false;             // the edited level was written
+    std::optional<TResult> Result;  // set for every level once RunLevels returns
+};
+
+// Runs every level and keeps its result. In text form each level's lines go to
+// out (already quiet when the run is) in the order of the levels; with --json
+// nothing is written. keepLevel: the last level object is never released.
+void RunLevels(std::vector<TLevelRun>& runs, const TOptions& options, bool keepLevel, TConsole& out);
+
+// Test seam: when set, called before each worker thread of --jobs is started;
+// true makes that start fail as the system's would (std::system_error).
+extern std::function<bool()> GThreadStartHook;
+
+} // namespace qm

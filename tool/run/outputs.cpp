@@ -1,0 +1,99 @@
+// Output files that would overwrite a level, or each other.
+#include "outputs.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "errors.h"
+#include "pages.h"
+#include "utf8path.h"
+
+namespace qm {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The first file a level's function writes, as named from the arguments alone;
+// "" when it writes none or the arguments do not say (the level refuses them).
+std::string FirstOutput(const TFunctionRow& fn, const TArgs& args, const TOptions& options) {
+    if (fn.Saves()) return options.Output.empty() ? args.At(1) : options.Output;
+    if (!fn.FirstFile) return "";
+    try {
+        return fn.FirstFile(args);
+    } catch (const EConvertError&) {
+        return "";
+    }
+}
+
+// The name a file is compared by: the path with every link of its existing
+// part followed, or as written when it cannot be resolved.
+std::string PathKey(const std::string& name) {
+    std::error_code error;
+    const fs::path resolved = fs::weakly_canonical(fs::absolute(PathOf(name), error), error);
+    return error ? name : resolved.generic_string();
+}
+
+bool HasHardLinks(const std::string& name) {
+    std::error_code error;
+    const auto links = fs::hard_link_count(PathOf(name), error);
+    return !error && links > 1 && links != static_cast<std::uintmax_t>(-1);
+}
+
+TFailure Clash(const TLevelRun& a, const TLevelRun& b, const std::string& file) {
+    return Refusal(a.Args[0] + " and " + b.Args[0] + " would both write " + file);
+}
+
+} // namespace
+
+bool SameFile(const std::string& a, const std::string& b) {
+    std::error_code error;
+    return a == b || fs::equivalent(PathOf(a), PathOf(b), error);
+}
+
+std::string PagesOverLevelRefusal(const TJob& job) {
+    for (int32_t page = job.From; page <= job.To; ++page) {
+        const std::string file = PageFilePath(job.Args.At(3), page);
+        if (SameFile(file, job.Args.At(1)))
+            return "The pages cannot be written over the level file.\n" + file + " is the level under another name";
+    }
+    return "";
+}
+
+std::optional<TFailure> OutputClash(const std::vector<TLevelRun>& runs, const TOptions& options) {
+    if (runs.size() < 2) return {};
+    const TFunctionRow* fn = FindRow(TArgs(runs[0].Args).At(2));
+    if (!fn) return {};
+    // Each level's file, sorted by the path it resolves to: equal neighbours
+    // clash. Files with a second name (hard links) are also compared by identity.
+    struct TOutput {
+        std::string Key, File;
+        size_t Level;
+    };
+    std::vector<TOutput> outputs;
+    for (size_t i = 0; i < runs.size(); ++i)
+        if (std::string file = FirstOutput(*fn, TArgs(runs[i].Args), options); !file.empty())
+            outputs.push_back({PathKey(file), file, i});
+    std::stable_sort(outputs.begin(), outputs.end(), [](const TOutput& x, const TOutput& y) {
+        return x.Key != y.Key ? x.Key < y.Key : x.Level < y.Level;
+    });
+    std::optional<std::pair<size_t, size_t>> first;  // the clash of the earliest levels
+    auto note = [&](const TOutput& x, const TOutput& y) {
+        const std::pair<size_t, size_t> pair{std::min(x.Level, y.Level), std::max(x.Level, y.Level)};
+        if (!first || pair < *first) first = pair;
+    };
+    for (size_t k = 1; k < outputs.size(); ++k)
+        if (outputs[k].Key == outputs[k - 1].Key) note(outputs[k - 1], outputs[k]);
+    std::vector<const TOutput*> linked;
+    for (const TOutput& o : outputs)
+        if (HasHardLinks(o.File)) linked.push_back(&o);
+    for (size_t x = 0; x < linked.size(); ++x)
+        for (size_t y = x + 1; y < linked.size(); ++y)
+            if (linked[x]->Key != linked[y]->Key && SameFile(linked[x]->File, linked[y]->File)) note(*linked[x], *linked[y]);
+    if (!first) return {};
+    const TLevelRun& a = runs[first->first];
+    return Clash(a, runs[first->second], FirstOutput(*fn, TArgs(a.Args), options));
+}
+
+} // namespace qm
