@@ -57,18 +57,10 @@ struct TRoomInfo {
     uint32_t DataWords = 0;
 };
 
-// One room. The capacities are limits that loading checks; the arrays hold only
-// what the room has.
+// One room. Each array holds what the room has: as many elements as its file's
+// 16-bit count says (sectors: the product of the two 16-bit grid sizes), as far
+// as the bytes are there.
 struct RoomRecord {
-    static constexpr int MaxVertices = 2000;
-    static constexpr int MaxRectangles = 3000;
-    static constexpr int MaxTriangles = 1250;
-    static constexpr int MaxSprites = 50;
-    static constexpr int MaxPortals = 20;
-    static constexpr int MaxSectors = 1024;
-    static constexpr int MaxLights = 50;
-    static constexpr int MaxStatics = 50;
-
     TRoomInfo RoomInfo;
     uint16_t VertexCount = 0;
     TArray<TRec<8>> Vertices8;    // x, y, z (i16), Lighting (2 bytes)
