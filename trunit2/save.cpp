@@ -14,19 +14,72 @@ namespace qm {
 namespace {
 
 struct TCompressJob {
-    const uint8_t* Data;
-    size_t Size;
+    const uint8_t* Data = nullptr;  // null: the chunk keeps the stream it was read with
+    size_t Size = 0;
 };
 
-// Compresses the four chunks of a TR4-family file. Each is an independent zlib
-// stream, so compressing them side by side gives the same bytes as one after
-// another.
-void DeflateChunks(const TCompressJob (&jobs)[4], TChunkSlot (&slots)[4], int count) {
+// Compresses the chunks of a TR4-family file whose content changed. Each is an
+// independent zlib stream, so compressing them side by side gives the same
+// bytes as one after another.
+void DeflateChunks(const TCompressJob (&jobs)[4], TChunkSlot (&slots)[4]) {
     std::vector<size_t> sizes;
-    for (int i = 0; i < count; ++i) sizes.push_back(jobs[i].Size);
+    for (const TCompressJob& job : jobs) sizes.push_back(job.Data ? job.Size : 0);
+    std::vector<int> order;
+    for (int i : LargestFirst(sizes))
+        if (jobs[i].Data) order.push_back(i);
     RunJobs(
-        LargestFirst(sizes), [&](int i, const auto&) { slots[i].Stream = CompressBlock(jobs[i].Data, jobs[i].Size); },
+        order, [&](int i, const auto&) { slots[i].Stream = CompressBlock(jobs[i].Data, jobs[i].Size); },
         WorthThreads(sizes));
+    for (int i : order) {
+        slots[i].Packed = slots[i].Stream.data();
+        slots[i].PackedSize = int32_t(slots[i].Stream.size());
+    }
+}
+
+// The slot of a chunk that keeps its stream, or the job that packs it afresh.
+void KeepOrPack(const TChunk& chunk, TChunkSlot& slot, TCompressJob& job) {
+    if (chunk.HasStream()) {
+        slot.Packed = chunk.Stream().data();
+        slot.PackedSize = int32_t(chunk.Stream().size());
+    } else {
+        job = {chunk.Content().data(), chunk.size()};
+    }
+}
+
+// The four streams of a TR4-family file, given its level data: each chunk
+// keeps the stream it was read with while its content is the one read (the
+// page chunks as long as nothing changed them, the level data when it is the
+// same as read); the others are packed afresh. TR5 stores its level data as
+// it is.
+void ChunkStreams(Ttrlevel& L, const TKindInfo& K, TBytes& levelData, TChunkSlot (&slots)[4]) {
+    TChunk* pages[3] = {&L.Textiles32, &L.Textiles16, &L.TextilesMisc};
+    TCompressJob jobs[4];
+    for (int i = 0; i < 3; ++i) KeepOrPack(*pages[i], slots[i], jobs[i]);
+    if (K.RawLevelData) {
+        slots[3].Stream = std::move(levelData);
+        slots[3].Packed = slots[3].Stream.data();
+        slots[3].PackedSize = int32_t(slots[3].Stream.size());
+    } else if (L.LevelDataChunk.HasStream() && levelData == L.LevelDataChunk.Content()) {
+        KeepOrPack(L.LevelDataChunk, slots[3], jobs[3]);
+    } else {
+        jobs[3] = {levelData.data(), levelData.size()};
+    }
+    DeflateChunks(jobs, slots);
+}
+
+// A freshly packed stream packs its chunk's content from now on: it stays with
+// the chunk (the pieces written refer to it; a moved vector keeps its block),
+// so that another save packs nothing again.
+void KeepFreshStreams(Ttrlevel& L, const TKindInfo& K, TBytes& levelData, TChunkSlot (&slots)[4], TComposed& content) {
+    TChunk* pages[3] = {&L.Textiles32, &L.Textiles16, &L.TextilesMisc};
+    for (int i = 0; i < 3; ++i)
+        if (!slots[i].Stream.empty()) pages[i]->Adopt(std::move(slots[i].Stream));
+    if (K.RawLevelData) {
+        content.Kept.push_back(std::move(slots[3].Stream));
+    } else if (!slots[3].Stream.empty()) {
+        L.LevelDataChunk.Assign(std::move(levelData));
+        L.LevelDataChunk.Adopt(std::move(slots[3].Stream));
+    }
 }
 
 // The bytes a walk writes, found by walking it once without writing.
@@ -132,29 +185,19 @@ void Ttrlevel::Compose(TComposed& content) {
     TSaveIO dio{dataOut, *this};
     WalkLevelData(dio, *this, K, ng);
 
+    int32_t levelSize = int32_t(levelData.size());
+    TChunkSlot slots[4];
+    ChunkStreams(*this, K, levelData, slots);
     Textiles32Size = Textiles8Size * 4;
     Textiles16Size = Textiles8Size * 2;
-    const TCompressJob jobs[4] = {
-        {Textiles32.data(), size_t(Textiles32Size)},
-        {Textiles16.data(), size_t(Textiles16Size)},
-        {TextilesMisc.data(), std::min(TextilesMisc.size(), size_t(std::max(TextilesMiscSize, 0)))},
-        {levelData.data(), levelData.size()},
-    };
-    TChunkSlot slots[4];
-    // TR5 keeps its level data uncompressed, with both sizes equal.
-    DeflateChunks(jobs, slots, K.RawLevelData ? 3 : 4);
-    if (K.RawLevelData) slots[3].Stream = std::move(levelData);
-    Textiles32PackedSize = int32_t(slots[0].Stream.size());
-    Textiles16PackedSize = int32_t(slots[1].Stream.size());
-    TextilesMiscSize = int32_t(jobs[2].Size);
-    TextilesMiscPackedSize = int32_t(slots[2].Stream.size());
-    int32_t levelSize = int32_t(K.RawLevelData ? slots[3].Stream.size() : levelData.size());
-    int32_t levelPacked = int32_t(slots[3].Stream.size());
+    TextilesMiscSize = int32_t(TextilesMisc.size());
+    Textiles32PackedSize = slots[0].PackedSize;
+    Textiles16PackedSize = slots[1].PackedSize;
+    TextilesMiscPackedSize = slots[2].PackedSize;
+    int32_t levelPacked = slots[3].PackedSize;
     Reserve(content.Own, 64);
     WalkTr4Head(io, *this, K, slots, levelSize, levelPacked);
-    // The pieces refer to the fresh streams: they stay with the content (a
-    // moved vector keeps its block).
-    for (TChunkSlot& slot : slots) content.Kept.push_back(std::move(slot.Stream));
+    KeepFreshStreams(*this, K, levelData, slots, content);
 }
 
 } // namespace qm

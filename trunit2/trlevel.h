@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "bytes.h"
+#include "chunk.h"
 #include "platform.h"
 
 namespace qm {
@@ -176,9 +177,15 @@ public:
     int32_t TexturePageCount = 0; // 256x256 pages (TR4 family: whole 16-bit pages)
 
     TArray<uint8_t> Textiles8;    // 8-bit pages, 65536 bytes each (TR1-TR3)
-    TArray<uint8_t> Textiles16;   // 16-bit pages, 131072 bytes each (TR2 and later)
-    TArray<uint8_t> Textiles32;   // TR4 family: unpacked chunk 1
-    TArray<uint8_t> TextilesMisc; // TR4 family: unpacked chunk 3
+    // The TR4 family's chunks keep the stream they were read from, and unpack
+    // it when their content is first read (see chunk.h): a save writes an
+    // unchanged chunk back as it was read.
+    TChunk Textiles16;            // 16-bit pages, 131072 bytes each (TR2 and later; TR4 family: chunk 2)
+    TChunk Textiles32;            // TR4 family: chunk 1
+    TChunk TextilesMisc;          // TR4 family: chunk 3
+    // TR4 family but TR5: the level data chunk as read, unpacked, with its
+    // stream. A save packs the level data again only when it differs.
+    TChunk LevelDataChunk;
 
     // TR5, after chunk 3: Lara type (u16), weather (u16), 28 padding bytes.
     TRec<32> Tr5Fields{};
