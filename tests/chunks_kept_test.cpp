@@ -113,6 +113,43 @@ TEST_F(ChunksKept, AWrongStatedSizeIsCorrectedAndThePackedBytesKept) {
   }
 }
 
+// An edit checks the texture chunks it keeps while it packs the level data: a
+// damaged one refuses the save with the report /Info gives for the level, and
+// the file stays as it was. With several faults the first in file order is
+// reported, also when the other is in the level data the edit reads first.
+TEST_F(ChunksKept, AnEditRefusesADamagedTextureChunkWithTheReportOfALoad) {
+  const struct {
+    const char* Name;
+    Variant V;
+    std::vector<std::pair<size_t, ChunkForm>> Damage;
+    bool LevelDataSound;
+  } rows[] = {
+      {"chunk 1 checksum", {"", 6, false}, {{0, ChunkForm::BadChecksum}}, true},
+      {"chunk 2 no zlib", {"", 7, false}, {{1, ChunkForm::NotZlib}}, true},
+      {"chunk 3 checksum, NG", {"", 6, true}, {{2, ChunkForm::BadChecksum}}, true},
+      {"chunks 2 and 4", {"", 6, false}, {{1, ChunkForm::BadChecksum}, {3, ChunkForm::NotZlib}}, false},
+      {"chunk 1 and the level data's items", {"", 6, false}, {{0, ChunkForm::NotZlib}}, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Name);
+    BLevel L = Packed(row.V, 1);
+    for (const auto& [chunk, form] : row.Damage) L.chunks[chunk].form = form;
+    if (std::string(row.Name).find("items") != std::string::npos) L.counts.items = 1'000'000;
+    const Bytes file = Build(L);
+    const fs::path p = Put(L, file);
+    const std::string info = RunOn(p, {"/Info"}, 1);
+    const std::string loading = Lines({"Loading Level..."});
+    ASSERT_EQ(info.rfind(loading, 0), 0u) << info;
+    const std::string report = info.substr(loading.size());
+    EXPECT_NE(report.find(row.Damage[0].first == 0 ? "32-bit" : row.Damage[0].first == 1 ? "16-bit" : "misc"),
+              std::string::npos) << report;
+    const std::string edit = RunOn(p, {"/Water", "1"}, 1);
+    EXPECT_EQ(edit, (row.LevelDataSound ? Lines({"Loading Level...", "Turning On/Off the water...", "Saving the level..."})
+                                        : loading) + report);
+    EXPECT_TRUE(ReadBytes(p) == file);
+  }
+}
+
 // The real TR4-family and TR5 levels: an edit that changes nothing gives back
 // the file; a room edit keeps the page chunks and the tail, and the level
 // data it packs again unpacks to the edited level data.

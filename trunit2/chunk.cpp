@@ -20,18 +20,45 @@ TBytes CopyOf(const uint8_t* bytes, size_t length) {
 
 } // namespace
 
-void TChunk::KeepPacked(const uint8_t* stream, size_t length, uint64_t size, const char* name) {
+const char* const ChunkNames[4] = {"32-bit texture pages chunk", "16-bit texture pages chunk", "misc texture pages chunk",
+                                   "level data chunk"};
+
+void CheckChunksTogether(const uint64_t (&sizes)[4], int upTo) {
+    uint64_t total = 0;
+    for (int i = 0; i < upTo; ++i) {
+        total += sizes[i];
+        if (total > LevelChunksCap)
+            throw ELevelError("The chunks of this level unpack to more than " + std::to_string(LevelChunksCap >> 20) +
+                                  " MiB together; the level is refused",
+                              std::string("in the ") + ChunkNames[i]);
+    }
+}
+
+void TChunk::KeepPacked(const uint8_t* stream, size_t length, const char* name) {
     Stream_ = CopyOf(stream, length);
     HasStream_ = true;
     TBytes().swap(Content_);
     Unpacked_ = false;
-    Size_ = size;
+    Counted_ = false;
+    Size_ = 0;
     Name_ = name;
 }
 
-void TChunk::KeepBoth(TBytes stream, TBytes content) {
-    Stream_ = std::move(stream);
-    HasStream_ = true;
+void TChunk::SetCounted(uint64_t size) {
+    Size_ = size;
+    Counted_ = true;
+}
+
+uint64_t TChunk::Count(const std::function<bool()>& stop) const {
+    if (Unpacked_) return Content_.size();
+    if (!Counted_) {
+        Size_ = CountBlock(Stream_.data(), Stream_.size(), TUnpackCap{ChunkCap, Name_}, "in the " + Name_, stop);
+        Counted_ = true;
+    }
+    return Size_;
+}
+
+void TChunk::GiveContent(TBytes content) {
     Content_ = std::move(content);
     Unpacked_ = true;
 }
@@ -51,9 +78,10 @@ void TChunk::Adopt(TBytes stream) {
 }
 
 void TChunk::Unpack() const {
-    // The stream was counted when it was read, from these very bytes: it
-    // gives exactly that size, into a block of that size.
-    Content_ = UnpackCounted(Stream_.data(), Stream_.size(), Size_, "in the " + Name_);
+    // Once counted, from these very bytes, the stream gives exactly that size,
+    // into a block of that size.
+    const uint64_t size = Count();
+    Content_ = UnpackCounted(Stream_.data(), Stream_.size(), size, "in the " + Name_);
     Unpacked_ = true;
 }
 

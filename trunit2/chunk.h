@@ -2,13 +2,14 @@
 // chunks of a TR4-family file), together with that stream.
 //
 // A chunk read from a file keeps the stream exactly as read. Its content is
-// unpacked from the stream the first time something reads it (its size is
-// known without that), and the stream is kept while the content stays the one
-// it packs: a save writes such a chunk back as it was read, and packs again
-// only a chunk whose content may have changed. Changes are tracked, never found
-// by comparing: every access that can change the content (the non-const
-// element access, Change()) drops the stream. Read-only access goes through a
-// const chunk.
+// unpacked from the stream the first time something reads it, and its size is
+// counted (the stream inflated without keeping the output) when loading or
+// the first time it is asked for. The stream is kept while the content stays
+// the one it packs: a save writes such a chunk back as it was read, and packs
+// again only a chunk whose content may have changed. Changes are tracked,
+// never found by comparing: every access that can change the content (the
+// non-const element access, Change()) drops the stream. Read-only access goes
+// through a const chunk.
 //
 // A chunk made from content alone (the 16-bit pages of TR2 and TR3, or any
 // content a program assigns) has no stream.
@@ -16,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "bytes.h"
@@ -26,12 +28,14 @@ class TChunk {
 public:
     TChunk() = default;
 
-    // The stream as read, of a content of `size` bytes (already counted from
-    // it), unpacked at the first read. name ("32-bit texture pages chunk")
-    // names the chunk in error reports.
-    void KeepPacked(const uint8_t* stream, size_t length, uint64_t size, const char* name);
-    // The stream as read, with its content already unpacked.
-    void KeepBoth(TBytes stream, TBytes content);
+    // The stream as read, unpacked at the first read. name ("32-bit texture
+    // pages chunk") names the chunk in error reports.
+    void KeepPacked(const uint8_t* stream, size_t length, const char* name);
+    // The content's size, counted from the kept stream by the caller.
+    void SetCounted(uint64_t size);
+    // The content a kept stream unpacks to, when it was unpacked anyway (the
+    // level data, on loading): no second unpacking.
+    void GiveContent(TBytes content);
     // A content without a stream: packed afresh when saved.
     void Assign(TBytes content);
     // Gives back the content and the stream: an empty chunk.
@@ -40,13 +44,18 @@ public:
     // on as if read.
     void Adopt(TBytes stream);
 
-    // The content's size, known without unpacking.
-    size_t size() const { return Unpacked_ ? Content_.size() : Size_; }
+    // Whether the content's size is known (counted or unpacked).
+    bool IsCounted() const { return Unpacked_ || Counted_; }
+    // The content's size, counted from the stream when not known yet: a
+    // stream that is no sound zlib stream throws EDecompressionError, one that
+    // unpacks to more than 256 MiB the refusal of RefuseUnpacked (both naming
+    // the chunk); stop as for CountBlock.
+    uint64_t Count(const std::function<bool()>& stop = {}) const;
+    size_t size() const { return size_t(Count()); }
     bool empty() const { return size() == 0; }
 
-    // The content, unpacked at the first call. Throws EOutOfMemory, or
-    // EDecompressionError (the chunk named) should the stream not give its
-    // counted size.
+    // The content, unpacked at the first call. Throws as Count, and
+    // EOutOfMemory.
     const TBytes& Content() const;
     const uint8_t* data() const { return Content().data(); }
     const uint8_t& operator[](size_t i) const { return Content()[i]; }
@@ -71,8 +80,19 @@ private:
     bool HasStream_ = false;
     mutable TBytes Content_;
     mutable bool Unpacked_ = true;
-    uint64_t Size_ = 0;   // the content's size while it is not unpacked
+    mutable bool Counted_ = false;
+    mutable uint64_t Size_ = 0;   // the content's size once counted, while it is not unpacked
     std::string Name_;
 };
+
+// The chunks of a TR4-family file in file order, by the names error reports
+// give them.
+extern const char* const ChunkNames[4];
+
+// Refuses the level when its first `upTo` chunks, taken in file order, unpack
+// to more than the cap of all chunks together, naming the chunk that passes
+// it: ELevelError "The chunks of this level unpack to more than 512 MiB
+// together; the level is refused".
+void CheckChunksTogether(const uint64_t (&sizes)[4], int upTo);
 
 } // namespace qm

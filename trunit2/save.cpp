@@ -13,47 +13,62 @@ namespace qm {
 
 namespace {
 
-struct TCompressJob {
-    const uint8_t* Data = nullptr;  // null: the chunk keeps the stream it was read with
+// What a save does with one chunk of a TR4-family file beside the others: pack
+// its content afresh (Data set), count a texture chunk whose size is not known
+// yet (Count set: its checks were deferred on loading), or nothing (it keeps
+// the stream it was read with, or is stored as it is).
+struct TChunkJob {
+    const uint8_t* Data = nullptr;
     size_t Size = 0;
+    const TChunk* Count = nullptr;
+    size_t Work() const { return Data ? Size : Count ? Count->Stream().size() * 4 : 0; }
 };
 
-// Compresses the chunks of a TR4-family file whose content changed. Each is an
-// independent zlib stream, so compressing them side by side gives the same
-// bytes as one after another.
-void DeflateChunks(const TCompressJob (&jobs)[4], TChunkSlot (&slots)[4]) {
-    std::vector<size_t> sizes;
-    for (const TCompressJob& job : jobs) sizes.push_back(job.Data ? job.Size : 0);
+// Packs and counts the chunks side by side. Each is an independent zlib stream,
+// so packing them side by side gives the same bytes as one after another; the
+// fault raised is the first in file order.
+void RunChunkJobs(const TChunkJob (&jobs)[4], TChunkSlot (&slots)[4]) {
+    std::vector<size_t> work;
+    for (const TChunkJob& job : jobs) work.push_back(job.Work());
     std::vector<int> order;
-    for (int i : LargestFirst(sizes))
-        if (jobs[i].Data) order.push_back(i);
+    for (int i : LargestFirst(work))
+        if (work[size_t(i)]) order.push_back(i);
     RunJobs(
-        order, [&](int i, const auto&) { slots[i].Stream = CompressBlock(jobs[i].Data, jobs[i].Size); },
-        WorthThreads(sizes));
+        order,
+        [&](int i, const auto& stop) {
+            if (jobs[i].Count) jobs[i].Count->Count(stop);
+            else slots[i].Stream = CompressBlock(jobs[i].Data, jobs[i].Size);
+        },
+        WorthThreads(work));
     for (int i : order) {
+        if (jobs[i].Count) continue;
         slots[i].Packed = slots[i].Stream.data();
         slots[i].PackedSize = int32_t(slots[i].Stream.size());
     }
 }
 
-// The slot of a chunk that keeps its stream, or the job that packs it afresh.
-void KeepOrPack(const TChunk& chunk, TChunkSlot& slot, TCompressJob& job) {
-    if (chunk.HasStream()) {
-        slot.Packed = chunk.Stream().data();
-        slot.PackedSize = int32_t(chunk.Stream().size());
-    } else {
-        job = {chunk.Content().data(), chunk.size()};
+// The slot of a chunk that keeps its stream (counted first when its checks
+// were deferred), or the job that packs it afresh.
+void KeepOrPack(const TChunk& chunk, TChunkSlot& slot, TChunkJob& job) {
+    if (!chunk.HasStream()) {
+        job.Data = chunk.Content().data();
+        job.Size = chunk.size();
+        return;
     }
+    slot.Packed = chunk.Stream().data();
+    slot.PackedSize = int32_t(chunk.Stream().size());
+    if (!chunk.IsCounted()) job.Count = &chunk;
 }
 
 // The four streams of a TR4-family file, given its level data: each chunk
 // keeps the stream it was read with while its content is the one read (the
 // page chunks as long as nothing changed them, the level data when it is the
-// same as read); the others are packed afresh. TR5 stores its level data as
-// it is.
+// same as read); the others are packed afresh, beside the counting of the
+// texture chunks not read yet. TR5 stores its level data as it is. Then the
+// chunks' sizes are known: the level is refused when they pass the caps.
 void ChunkStreams(Ttrlevel& L, const TKindInfo& K, TBytes& levelData, TChunkSlot (&slots)[4]) {
-    TChunk* pages[3] = {&L.Textiles32, &L.Textiles16, &L.TextilesMisc};
-    TCompressJob jobs[4];
+    const TChunk* pages[3] = {&L.Textiles32, &L.Textiles16, &L.TextilesMisc};
+    TChunkJob jobs[4];
     for (int i = 0; i < 3; ++i) KeepOrPack(*pages[i], slots[i], jobs[i]);
     if (K.RawLevelData) {
         slots[3].Stream = std::move(levelData);
@@ -62,9 +77,15 @@ void ChunkStreams(Ttrlevel& L, const TKindInfo& K, TBytes& levelData, TChunkSlot
     } else if (L.LevelDataChunk.HasStream() && levelData == L.LevelDataChunk.Content()) {
         KeepOrPack(L.LevelDataChunk, slots[3], jobs[3]);
     } else {
-        jobs[3] = {levelData.data(), levelData.size()};
+        jobs[3].Data = levelData.data();
+        jobs[3].Size = levelData.size();
     }
-    DeflateChunks(jobs, slots);
+    RunChunkJobs(jobs, slots);
+    // Kept or packed, the level data chunk holds levelData (moved away only
+    // when stored as it is).
+    const uint64_t sizes[4] = {pages[0]->Count(), pages[1]->Count(), pages[2]->Count(),
+                               K.RawLevelData ? 0 : levelData.size()};
+    CheckChunksTogether(sizes, 4);
 }
 
 // A freshly packed stream packs its chunk's content from now on: it stays with
@@ -133,16 +154,14 @@ uint8_t Ttrlevel::SaveLevel(const std::string& fileName) {
     if (!IsLoaded()) return 1;
 
     // The level is written in the layout it was read in, whatever the name.
-    // A level that cannot be written whole is refused before the file is touched.
-    if (KindInfo(LevelVersion).Tr4Family) CheckWholePages(*this);
-
+    // A level that cannot be written whole is refused (by composing it) before
+    // the file is touched. The content goes to the file in pieces, the large
+    // ones straight from the model: no second copy of the whole level is made.
+    TComposed content;
+    Compose(content);
     TZfile f;
     ZAssign(f, fileName);
     ZRewrite(f, 1);
-    // The content goes to the file in pieces, the large ones straight from the
-    // model: no second copy of the whole level is made.
-    TComposed content;
-    Compose(content);
     Report(100);
     std::vector<const void*> parts;
     std::vector<size_t> sizes;
@@ -177,7 +196,6 @@ void Ttrlevel::Compose(TComposed& content) {
         return;
     }
 
-    CheckWholePages(*this);
     // The level data first, in a block of its own, then the file around it.
     TBytes levelData;
     Reserve(levelData, CountedSize(*this, [&](TSaveIO& c) { WalkLevelData(c, *this, K, ng); }));
@@ -188,6 +206,11 @@ void Ttrlevel::Compose(TComposed& content) {
     int32_t levelSize = int32_t(levelData.size());
     TChunkSlot slots[4];
     ChunkStreams(*this, K, levelData, slots);
+    // The page count is chunk 2's whole pages (its size known only now when
+    // the checks were deferred).
+    TexturePageCount = int32_t(Textiles16.size() / 131072);
+    Textiles8Size = TexturePageCount * 65536;
+    CheckWholePages(*this);
     Textiles32Size = Textiles8Size * 4;
     Textiles16Size = Textiles8Size * 2;
     TextilesMiscSize = int32_t(TextilesMisc.size());

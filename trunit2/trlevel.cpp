@@ -125,6 +125,7 @@ Ttrlevel Ttrlevel::FreshForLoading() const {
     fresh.StampName = StampName;
     fresh.Stamp = Stamp;
     fresh.ProgressSink = ProgressSink;
+    fresh.DeferPageChecks = DeferPageChecks;
     return fresh;
 }
 

@@ -251,6 +251,15 @@ public:
 
     TProgressSink* ProgressSink = nullptr;
 
+    // TR4 family: when set before loading, the texture chunks are not
+    // inflated on loading (a room edit needs only the level data): each is
+    // counted when its size or content is first asked for, and a save counts
+    // those still unread beside the packing of the level data, so that a
+    // damaged one refuses the save with the report a load would give. Until
+    // then TexturePageCount and the chunk sizes are 0. Clear (the default):
+    // loading checks every chunk.
+    bool DeferPageChecks = false;
+
     // Resizing operations: resize the array(s) to n elements (keeping leading
     // elements, zero-filling new ones) and set the count. A negative n or a byte
     // size beyond 32 bits throws ERangeError; an exhausted heap EOutOfMemory.
@@ -289,7 +298,8 @@ public:
 private:
     void ReleaseBlocks();
     // An empty model with what belongs to the loading rather than to the level
-    // read: the loaded tag, signature, kind, file stamp and progress sink.
+    // read: the loaded tag, signature, kind, file stamp, progress sink and
+    // when the texture chunks are checked.
     Ttrlevel FreshForLoading() const;
     template <class Step>
     uint8_t Guarded(Step step);

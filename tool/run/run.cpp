@@ -315,6 +315,9 @@ int RunFunction(const TFunctionRow& fn, const TArgs& args, const TOptions& optio
     if (fn.Saves && !options.DryRun && options.Output.empty())
         lock.emplace(name, [&out] { out.Line("Waiting for another edit of this level to finish..."); });
     out.Progress("Loading Level...");
+    // An edit that saves checks the texture chunks it does not change while
+    // it packs the level data (a damaged one refuses the save).
+    level.DeferPageChecks = fn.Saves && !options.DryRun;
     if (level.LoadLevel(name) != 0) return Refuse(out, "Invalid tr level format.");
     if (level.LevelVersion < fn.MinVersion) return Refuse(out, fn.TooOld);
     if (fn.Progress) out.Progress(fn.Progress);
