@@ -21,7 +21,10 @@ struct TChunkJob {
     const uint8_t* Data = nullptr;
     size_t Size = 0;
     const TChunk* Count = nullptr;
-    size_t Work() const { return Data ? Size : Count ? Count->Stream().size() * 4 : 0; }
+    // The job's cost, for the order the jobs are taken in: packing at level 9
+    // costs about twenty times as much per byte as inflating, and a stream
+    // inflates to about four times its size.
+    size_t Work() const { return Data ? Size * 20 : Count ? Count->Stream().size() * 4 : 0; }
 };
 
 // Packs and counts the chunks side by side. Each is an independent zlib stream,
