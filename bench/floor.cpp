@@ -5,6 +5,11 @@
 //                             level 9 one after another, and write the file
 //                             once (to a temporary file renamed over FILE)
 //   qm_floor save-fsync FILE  as save, with fsync before the rename
+//   qm_floor edit FILE        the floor of a room edit of a TR4-family level:
+//                             read the file, inflate the level data chunk,
+//                             deflate it at level 9 and write the file once
+//                             with the other chunks as they were read
+//   qm_floor edit-fsync FILE  as edit, with fsync before the rename
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -86,8 +91,9 @@ void WriteParts(const std::string& name, const std::vector<std::pair<const uint8
 
 int main(int argc, char** argv) {
   const std::string mode = argc == 3 ? argv[1] : "";
-  if (mode != "load" && mode != "save" && mode != "save-fsync")
-    return std::fprintf(stderr, "usage: qm_floor load|save|save-fsync FILE\n"), 2;
+  const bool edit = mode == "edit" || mode == "edit-fsync";
+  if (mode != "load" && mode != "save" && mode != "save-fsync" && !edit)
+    return std::fprintf(stderr, "usage: qm_floor load|save|save-fsync|edit|edit-fsync FILE\n"), 2;
   try {
     const std::string name = argv[2];
     const Bytes file = ReadFile(name);
@@ -98,20 +104,22 @@ int main(int argc, char** argv) {
     if (const uint32_t sig = file.n >= 4 ? U32(f) : 0; sig == 0x00345254u || sig == 0xFFFFFFF0u) {
       // Signature, three page counts, then four chunks: unpacked size, packed size, stream.
       size_t at = 10;
+      size_t starts[4];
       for (int c = 0; c < 4; at += 8 + sizes[c][1], ++c) {
         Check(at + 8 <= file.n && U32(f + at + 4) <= file.n - at - 8, "truncated");
+        starts[c] = at;
         sizes[c][0] = U32(f + at), sizes[c][1] = U32(f + at + 4);
-        unpacked[c] = Inflate(f + at + 8, sizes[c][1], sizes[c][0]);
+        if (!edit || c == 3) unpacked[c] = Inflate(f + at + 8, sizes[c][1], sizes[c][0]);
       }
-      parts = {{f, 10}};
-      for (int c = 0; c < 4 && mode != "load"; ++c) {
+      parts = {{f, edit ? starts[3] : 10}};
+      for (int c = edit ? 3 : 0; c < 4 && mode != "load"; ++c) {
         packed[c] = Deflate(unpacked[c]);
         sizes[c][1] = uint32_t(packed[c].n);
         parts.insert(parts.end(), {{reinterpret_cast<uint8_t*>(sizes[c]), 8}, {packed[c].data(), packed[c].n}});
       }
       parts.emplace_back(f + at, file.n - at);
     }
-    if (mode != "load") WriteParts(name, parts, mode == "save-fsync");
+    if (mode != "load") WriteParts(name, parts, mode == "save-fsync" || mode == "edit-fsync");
   } catch (const std::exception& e) {
     return std::fprintf(stderr, "qm_floor: %s\n", e.what()), 1;
   }

@@ -7,6 +7,8 @@
 // qm_make_levels --describe SIZE FILE... prints such lines for existing level
 // files (the real levels), with SIZE as their size column.
 // qm_make_levels --batch OUTDIR N writes N small levels of mixed kinds.
+// qm_make_levels --tr4 OUTDIR N PAGES ROOMS writes N TR4 levels of that size
+// (t000.tr4 ...), each with its own content, and prints each path.
 // qm_make_levels --bombs OUTDIR writes decompression bombs instead (TR4 files
 // whose chunk 4, or all four chunks, inflate past 2 GiB, and a "ZLIB"
 // container of the same stream), one line each: name
@@ -275,7 +277,24 @@ int WriteBatch(const std::string& dir, int count) {
   return 0;
 }
 
+// TR4 levels of one size, for the edits that keep unchanged chunks: prints
+// each path.
+int WriteTr4(const std::string& dir, int count, int pages, int rooms) {
+  for (int i = 0; i < count; ++i) {
+    const Bytes file = Build(MakeLevel(6, pages, rooms, unsigned(1000 + i)));
+    char name[32];
+    std::snprintf(name, sizeof name, "/t%03d.tr4", i);
+    const std::string path = dir + name;
+    if (!std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size())))
+      return std::fprintf(stderr, "cannot write %s\n", path.c_str()), 1;
+    std::printf("%s\n", path.c_str());
+  }
+  return 0;
+}
+
 int main(int argc, char** argv) {
+  if (argc == 6 && std::strcmp(argv[1], "--tr4") == 0)
+    return WriteTr4(argv[2], std::stoi(argv[3]), std::stoi(argv[4]), std::stoi(argv[5]));
   if (argc == 3 && std::strcmp(argv[1], "--bombs") == 0) return WriteBombs(argv[2]);
   if (argc == 4 && std::strcmp(argv[1], "--batch") == 0) return WriteBatch(argv[2], std::stoi(argv[3]));
   if (argc >= 4 && std::strcmp(argv[1], "--describe") == 0) {

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <functional>
+#include <sstream>
 
 #include "tool_test_support.h"
 
@@ -144,6 +145,57 @@ TEST_F(EditTest, RoomRangesStayInsideTheLevel) {
       EXPECT_EQ(RunOn(p, {"/Sky", "1", from, from}, 2),
                 Lines({"Loading Level...", "Turning On/Off the Sky...", "This level has no rooms to change."}));
     EXPECT_EQ(ReadBytes(p), Build(empty));
+  }
+}
+
+// The last numbers of a line, as words.
+std::vector<std::string> LastWords(const std::string& line, size_t n) {
+  std::vector<std::string> words;
+  std::istringstream in(line);
+  for (std::string w; in >> w;) words.push_back(w);
+  return std::vector<std::string>(words.end() - long(std::min(n, words.size())), words.end());
+}
+
+// A room like those of levels built by today's editors, past every fixed
+// capacity of the games' own room record (2282 vertices, 3343 rectangles,
+// 1300 triangles, 60 sprites, 25 portals, 110 x 20 sectors, 60 lights, 52
+// statics), in every kind that has the field: the level reports, lists the
+// room, and an edit saves it byte for byte.
+TEST_F(EditTest, RoomsPastTheGamesRoomRecordReportListAndEdit) {
+  for (int kind = 1; kind <= 8; ++kind) {
+    SCOPED_TRACE(kind);
+    BLevel L = SampleLevel(kind, 6);
+    if (kind >= 6) FillPages(L, 1, 6, 500);
+    std::vector<std::string> listed;  // the room's vertices .. statics in the room table
+    if (kind == 8) {
+      B5Room& r = L.rooms5[1];
+      r.layers = {B5Layer{}};
+      r.layers[0].vertices.resize(2282), r.layers[0].rectangles.resize(3343), r.layers[0].triangles.resize(1300);
+      r.sectorsX = 110, r.sectorsZ = 20, r.sectors.resize(2200);
+      r.lights.resize(60), r.statics.resize(52), r.portals.resize(25);
+      listed = {"2282", "3343", "1300", "0", "25", "60", "52"};
+    } else {
+      BRoom& r = L.rooms[1];
+      r.vertices.resize(2282), r.rectangles.resize(3343), r.triangles.resize(1300), r.sprites.resize(60);
+      r.portals.resize(25), r.sectorsX = 110, r.sectorsZ = 20, r.sectors.resize(2200);
+      r.lights.assign(60, Bytes(SizesOf(L.kind).light, 3)), r.statics.assign(52, Bytes(SizesOf(L.kind).roomStatic, 4));
+      listed = {"2282", "3343", "1300", "60", "25", "60", "52"};
+    }
+    const fs::path p = Put(L, Build(L));
+    const std::string report = RunOn(p, {"/Info"});
+    for (const char* line : {"Maximum Vertices used:2282\r\n", "Maximum Rectangles used:3343\r\n",
+                             "Maximum Triangles used:1300\r\n"})
+      EXPECT_NE(report.find(line), std::string::npos) << line << report;
+    const std::string table = RunOn(p, {"/ShowRooms", "1", "1"});
+    // The room's row is the line before "Done.".
+    const size_t done = table.rfind("\r\nDone.");
+    ASSERT_NE(done, std::string::npos) << table;
+    const size_t row = table.rfind("\r\n", done - 1) + 2;
+    EXPECT_EQ(LastWords(table.substr(row, done - row), 7), listed);
+    EXPECT_EQ(RunOn(p, {"/Water", "1", "1", "1"}), Saved("Turning On/Off the water..."));
+    if (kind == 8) L.rooms5[1].flags |= 0x01;
+    else L.rooms[1].flags[0] |= 0x01;
+    EXPECT_TRUE(ReadBytes(p) == Build(L)) << "saved byte for byte";
   }
 }
 

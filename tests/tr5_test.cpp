@@ -226,8 +226,6 @@ const Damage kDamage[] = {
      "Room 1 describes content outside its XELA block", "room 1, sectors", "sectorsZ"},
     {"lights outside", [](BLevel& L) { L.rooms5[1].counts.lights = 40; },
      "Room 1 describes content outside its XELA block", "room 1, lights", "lights.count"},
-    {"too many lights", [](BLevel& L) { L.rooms5[1].counts.lights = 51; }, "Room 1 has 51 lights; at most 50",
-     "room 1, lights", "lights.count"},
     {"fog bulbs outside", [](BLevel& L) { L.rooms5[1].counts.fogBulbs = 0x10000000; },
      "Room 1 describes content outside its XELA block", "room 1, fog bulbs", "fogBulbs.count"},
     {"statics outside", [](BLevel& L) { L.rooms5[1].counts.portalEnd = 1u << 31; },
@@ -240,9 +238,49 @@ const Damage kDamage[] = {
      "Room 1 describes content outside its XELA block", "room 1, layer 1, triangles", "layer1.triangleCount"},
     {"face start outside", [](BLevel& L) { L.rooms5[1].counts.faceStart = 0x7FFFFFFF; },
      "Room 1 describes content outside its XELA block", "room 1, layer 0, rectangles", "layer0.rectangleCount"},
-    {"too many rectangles", [](BLevel& L) { L.rooms5[1].layers[0].rectangleCount = 65535; },
-     "Room 1 has 65539 rectangles; at most 3000", "room 1, layers", "layers.count"},
+    {"more rectangles than the block holds", [](BLevel& L) { L.rooms5[1].layers[0].rectangleCount = 65535; },
+     "Room 1 describes content outside its XELA block", "room 1, layer 0, rectangles", "layer0.rectangleCount"},
+    {"more rectangles than a room's count can say", [](BLevel& L) {
+       for (int j = 0; j < 2; ++j) L.rooms5[1].layers.emplace_back().rectangles.resize(33000);
+     }, "Room 1 has 66007 rectangles; at most 65535 are supported", "room 1, layers", "layers.count"},
 };
+
+// A room holds as many records as its counts say: just over the fixed
+// capacities of the games' own room record, and at the limit of the room's
+// 16-bit counts (vertices and faces summed over its layers), each loads and
+// saves byte for byte.
+TEST(Tr5Level, RoomsHoldAsManyRecordsAsTheirCountsSay) {
+  const struct { const char* Field; size_t Count; } rows[] = {
+      {"vertices", 2001}, {"vertices", 65535}, {"rectangles", 3001}, {"rectangles", 65535}, {"triangles", 1251},
+      {"triangles", 65535}, {"sectors", 513}, {"sectors", 65535}, {"lights", 51}, {"lights", 65535},
+      {"statics", 51}, {"statics", 65535}};
+  for (const auto& row : rows) {
+    const std::string field = row.Field;
+    SCOPED_TRACE(field + " " + std::to_string(row.Count));
+    BLevel L = SampleLevel(8, 4);
+    B5Room& r = L.rooms5[1];
+    // Room 1's layers hold some vertices and faces already: the new layer
+    // brings the room's sum to the count.
+    size_t held = 0;
+    for (const B5Layer& l : r.layers)
+      held += field == "vertices" ? l.vertices.size() : field == "rectangles" ? l.rectangles.size() : l.triangles.size();
+    B5Layer& extra = r.layers.emplace_back();
+    if (field == "vertices") extra.vertices.assign(row.Count - held, {7, 0, 3});
+    if (field == "rectangles") extra.rectangles.assign(row.Count - held, {{0, 1, 2, 3}, 5, 0});
+    if (field == "triangles") extra.triangles.assign(row.Count - held, {{0, 1, 2}, 6, 0});
+    if (field == "sectors") r.sectorsZ = uint16_t(row.Count), r.sectorsX = 2, r.sectors.assign(row.Count * 2, {0x10, 0, 9});
+    if (field == "lights") r.lights.assign(row.Count, {4, 4});
+    if (field == "statics") r.statics.assign(row.Count, {5, 5});
+    const Bytes file = Build(L);
+    Ttrlevel M;
+    ASSERT_EQ(Parse(M, file).Result, 0);
+    const qm::RoomRecord& m = M.Rooms[1];
+    const size_t counts[] = {m.VertexCount, m.RectangleCount, m.TriangleCount, m.Sectors.size(), m.LightCount,
+                             m.StaticCount};
+    EXPECT_EQ(counts[(&row - rows) / 2], field == "sectors" ? row.Count * 2 : row.Count);
+    EXPECT_TRUE(M.SerializeLevel() == file) << "saved byte for byte";
+  }
+}
 
 TEST(Tr5Level, DamagedRoomsAreReportedWithThePlace) {
   for (const Damage& d : kDamage) {

@@ -35,21 +35,16 @@ void CountedArray(IO& io, Ttrlevel& L, const char* section, int32_t held, int wi
     io.Elements(v, n);
 }
 
-// A counted array inside a room, whose count is limited by the room record. On
-// load the limit is checked before the length, so a room the model cannot hold
-// is reported as such even when the file also ends inside it.
+// A counted array inside a room: a 16-bit count, then its elements. On load
+// the count is checked against the bytes that remain before the array is sized.
 template <class IO, class T>
-void RoomArray(IO& io, int room, uint16_t& count, int capacity, const char* noun, TArray<T>& v) {
+void RoomArray(IO& io, int room, uint16_t& count, const char* noun, TArray<T>& v) {
     io.At("room", room, noun);
     if constexpr (IO::Loading) {
         const uint16_t n = io.R.U16();
-        if (n > capacity)
-            throw ELevelError("Room " + std::to_string(room) + " has " + std::to_string(n) + " " + noun +
-                                  "; at most " + std::to_string(capacity) + " are supported",
-                              io.R.Where());
         io.Need(uint64_t(n) * sizeof(T));
         count = n;
-        v.resize(n);
+        SizeToFill(v, n);
     } else {
         io.Count(count, 2, sizeof(T));
     }
@@ -83,7 +78,7 @@ void WalkRoom(IO& io, RoomRecord& r, int i, const TKindInfo& K) {
     io.Computed(r.RoomInfo.DataWords, [&] { return RoomDataWords(r, K); });
 
     if (K.VertexSize == 8) {
-        RoomArray(io, i, r.VertexCount, RoomRecord::MaxVertices, "vertices", r.Vertices8);
+        RoomArray(io, i, r.VertexCount, "vertices", r.Vertices8);
         if constexpr (IO::Loading) {
             // The other vertex form: the same position and first light value,
             // with the attribute and second light value the 12-byte form starts with.
@@ -97,7 +92,7 @@ void WalkRoom(IO& io, RoomRecord& r, int i, const TKindInfo& K) {
             }
         }
     } else {
-        RoomArray(io, i, r.VertexCount, RoomRecord::MaxVertices, "vertices", r.Vertices12);
+        RoomArray(io, i, r.VertexCount, "vertices", r.Vertices12);
         if constexpr (IO::Loading) {
             r.Vertices8.resize(r.VertexCount);
             const auto* from = reinterpret_cast<const uint8_t*>(r.Vertices12.data());
@@ -105,23 +100,18 @@ void WalkRoom(IO& io, RoomRecord& r, int i, const TKindInfo& K) {
             for (size_t v = 0; v < r.VertexCount; ++v, from += 12, to += 8) std::memcpy(to, from, 8);
         }
     }
-    RoomArray(io, i, r.RectangleCount, RoomRecord::MaxRectangles, "rectangles", r.Rectangles);
-    RoomArray(io, i, r.TriangleCount, RoomRecord::MaxTriangles, "triangles", r.Triangles);
-    RoomArray(io, i, r.SpriteCount, RoomRecord::MaxSprites, "sprites", r.Sprites);
-    RoomArray(io, i, r.PortalCount, RoomRecord::MaxPortals, "portals", r.Portals);
+    RoomArray(io, i, r.RectangleCount, "rectangles", r.Rectangles);
+    RoomArray(io, i, r.TriangleCount, "triangles", r.Triangles);
+    RoomArray(io, i, r.SpriteCount, "sprites", r.Sprites);
+    RoomArray(io, i, r.PortalCount, "portals", r.Portals);
 
     io.At("room", i, "sectors");
     io.Field(r.SectorCountZ);
     io.Field(r.SectorCountX);
     int64_t sectors = int64_t(r.SectorCountZ) * r.SectorCountX;
     if constexpr (IO::Loading) {
-        if (sectors > RoomRecord::MaxSectors)
-            throw ELevelError("Room " + std::to_string(i) + " has " + std::to_string(r.SectorCountZ) + " x " +
-                                  std::to_string(r.SectorCountX) + " sectors; at most " +
-                                  std::to_string(RoomRecord::MaxSectors) + " are supported",
-                              io.R.Where());
         io.Need(uint64_t(sectors) * 8);
-        r.Sectors.resize(size_t(sectors));
+        SizeToFill(r.Sectors, sectors);
     }
     io.Elements(r.Sectors, sectors);
 
@@ -132,12 +122,12 @@ void WalkRoom(IO& io, RoomRecord& r, int i, const TKindInfo& K) {
     if (K.HasLightMode) io.Field(r.LightMode);
 
     switch (K.LightSize) {
-    case 18: RoomArray(io, i, r.LightCount, RoomRecord::MaxLights, "lights", r.Lights18); break;
-    case 24: RoomArray(io, i, r.LightCount, RoomRecord::MaxLights, "lights", r.Lights24); break;
-    default: RoomArray(io, i, r.LightCount, RoomRecord::MaxLights, "lights", r.Lights46); break;
+    case 18: RoomArray(io, i, r.LightCount, "lights", r.Lights18); break;
+    case 24: RoomArray(io, i, r.LightCount, "lights", r.Lights24); break;
+    default: RoomArray(io, i, r.LightCount, "lights", r.Lights46); break;
     }
-    if (K.StaticSize == 18) RoomArray(io, i, r.StaticCount, RoomRecord::MaxStatics, "static meshes", r.Statics18);
-    else RoomArray(io, i, r.StaticCount, RoomRecord::MaxStatics, "static meshes", r.Statics20);
+    if (K.StaticSize == 18) RoomArray(io, i, r.StaticCount, "static meshes", r.Statics18);
+    else RoomArray(io, i, r.StaticCount, "static meshes", r.Statics20);
 
     io.At("room", i, "flags");
     io.Field(r.AlternateRoom);

@@ -16,58 +16,54 @@ namespace qm {
 
 namespace {
 
-// Refuses the level when the chunks before `upTo`, taken in file order, unpack
-// to more than the cap of all chunks together, naming the chunk that passes it.
-void CheckChunksTogether(const TChunkSlot (&slots)[4], const TMeasuredBlock (&measured)[4], int upTo) {
-    uint64_t total = 0;
-    for (int i = 0; i < upTo; ++i) {
-        total += measured[i].Size;
-        if (total > LevelChunksCap)
-            throw ELevelError("The chunks of this level unpack to more than " + std::to_string(LevelChunksCap >> 20) +
-                                  " MiB together; the level is refused",
-                              std::string("in the ") + slots[i].Name);
-    }
-}
-
-// Inflates the first `count` chunks of a TR4-family file, several at a time when
-// the machine has the cores for it (each chunk is an independent zlib stream).
-// Each chunk is first measured (its output kept when small, else only counted),
-// and only once all are known to fit the caps are the larger ones inflated
-// into blocks of their size. The fault raised is the first in file order, as
-// one-after-another reading would find it.
-void InflateChunks(TChunkSlot (&slots)[4], TBytes (&out)[4], int count = 4) {
+// Reads the first `count` chunks of a TR4-family file, several at a time when
+// the machine has the cores for it (each chunk is an independent zlib stream):
+// the texture chunks (0-2) are inflated only to count their content, which
+// stays packed until something reads it, and not even that when deferred
+// (`from` 3); the level data chunk (3) is unpacked. It is first measured (its
+// output kept when small, else only counted), and only once all chunks are
+// known to fit the caps is it inflated into a block of its size. The fault
+// raised is the first in file order, as one-after-another reading would find
+// it: when the level data fails, deferred texture chunks are counted first.
+void ReadChunks(const TChunkSlot (&slots)[4], uint64_t (&sizes)[4], TBytes& levelData, int count, int from = 0) {
     TMeasuredBlock measured[4];
     int failed = count;  // the first chunk in file order whose measuring failed
     std::mutex failing;
     auto measure = [&](int i, const auto& stop) {
         const TChunkSlot& s = slots[i];
+        const TUnpackCap cap{ChunkCap, s.Name};
+        const std::string where = std::string("in the ") + s.Name;
         try {
-            measured[i] = MeasureBlock(s.Packed, size_t(s.PackedSize), s.StatedSize, TUnpackCap{ChunkCap, s.Name},
-                                       std::string("in the ") + s.Name, stop);
+            if (i < 3) measured[i].Size = CountBlock(s.Packed, size_t(s.PackedSize), cap, where, stop);
+            else measured[i] = MeasureBlock(s.Packed, size_t(s.PackedSize), s.StatedSize, cap, where, stop);
         } catch (...) {
             const std::lock_guard<std::mutex> lock(failing);
             failed = std::min(failed, i);
             throw;
         }
     };
-    auto finish = [&](int i, const auto& stop) {
-        const TChunkSlot& s = slots[i];
-        out[i] = FinishBlock(std::move(measured[i]), s.Packed, size_t(s.PackedSize), std::string("in the ") + s.Name,
-                             stop);
-    };
-    std::vector<size_t> sizes;
-    for (int i = 0; i < count; ++i) sizes.push_back(size_t(std::max(slots[i].StatedSize, slots[i].PackedSize)));
+    std::vector<size_t> work;
+    for (int i = 0; i < count; ++i) work.push_back(i < from ? 0 : size_t(std::max(slots[i].StatedSize, slots[i].PackedSize)));
+    std::vector<int> order;
+    for (int i : LargestFirst(work))
+        if (i >= from) order.push_back(i);
     try {
-        RunJobs(LargestFirst(sizes), measure, WorthThreads(sizes));
+        RunJobs(order, measure, WorthThreads(work));
     } catch (...) {
-        // The chunks before the failed one were all measured: together they
-        // may already pass the cap, which reading them in order finds first.
-        CheckChunksTogether(slots, measured, failed);
+        // The chunks before the failed one were all measured (the deferred
+        // ones now, whose own faults come first): together they may already
+        // pass the cap, which reading them in order finds first.
+        if (from > 0) ReadChunks(slots, sizes, levelData, from);
+        for (int i = from; i < count; ++i) sizes[i] = measured[i].Size;
+        CheckChunksTogether(sizes, failed);
         throw;
     }
-    CheckChunksTogether(slots, measured, count);
-    for (int i = 0; i < count; ++i) sizes[size_t(i)] = measured[i].Complete ? 0 : size_t(measured[i].Size);
-    RunJobs(LargestFirst(sizes), finish, WorthThreads(sizes));
+    for (int i = from; i < count; ++i) sizes[i] = measured[i].Size;
+    CheckChunksTogether(sizes, count);
+    if (count == 4) {
+        const TChunkSlot& s = slots[3];
+        levelData = FinishBlock(std::move(measured[3]), s.Packed, size_t(s.PackedSize), std::string("in the ") + s.Name);
+    }
 }
 
 } // namespace
@@ -168,14 +164,12 @@ void Ttrlevel::ParseTr4Family(const uint8_t* whole, size_t size, const char* are
     TReader headReader(whole, size, area);
     TLoadIO headIO{headReader, *this};
     TChunkSlot slots[4];
-    slots[0].Name = "32-bit texture pages chunk";
-    slots[1].Name = "16-bit texture pages chunk";
-    slots[2].Name = "misc texture pages chunk";
-    slots[3].Name = "level data chunk";
+    for (int i = 0; i < 4; ++i) slots[i].Name = ChunkNames[i];
     // TR5 stores its level data as it is: only the page chunks are inflated.
     const int packedChunks = K.RawLevelData ? 3 : 4;
     int32_t levelSize = 0, levelPacked = 0;
-    TBytes unpacked[4];
+    uint64_t sizes[4] = {0, 0, 0, 0};
+    TBytes levelData;
     try {
         WalkTr4Head(headIO, *this, K, slots, levelSize, levelPacked);
     } catch (const EQuillError&) {
@@ -183,30 +177,45 @@ void Ttrlevel::ParseTr4Family(const uint8_t* whole, size_t size, const char* are
         // have been inflated first: a fault in one of them comes first.
         int located = 0;
         while (located < packedChunks && slots[located].Packed) ++located;
-        InflateChunks(slots, unpacked, located);
+        ReadChunks(slots, sizes, levelData, located);
         throw;
     }
-    InflateChunks(slots, unpacked, packedChunks);
-    // Everything of the file but a TR5 level's raw level data has been used:
-    // the chunks are inflated and the tail is copied.
+    // Deferred, the texture chunks are counted when first asked for (a TR5
+    // level has no level data chunk to read now).
+    const bool deferred = DeferPageChecks && !K.RawLevelData;
+    ReadChunks(slots, sizes, levelData, packedChunks, deferred ? 3 : 0);
+    // The chunks keep their streams as read; once they are copied, everything
+    // of the file but a TR5 level's raw level data has been used.
+    TChunk* chunks[4] = {&Textiles32, &Textiles16, &TextilesMisc, &LevelDataChunk};
+    for (int i = 0; i < packedChunks; ++i) {
+        chunks[i]->KeepPacked(slots[i].Packed, size_t(slots[i].PackedSize), slots[i].Name);
+        if (!deferred || i == 3) chunks[i]->SetCounted(sizes[i]);
+    }
     if (view && !K.RawLevelData) view->ReleaseBefore(size);
-    Textiles32 = std::move(unpacked[0]);
-    Textiles16 = std::move(unpacked[1]);
-    TextilesMisc = std::move(unpacked[2]);
-    Textiles32Size = int32_t(Textiles32.size());
-    Textiles16Size = int32_t(Textiles16.size());
-    TextilesMiscSize = int32_t(TextilesMisc.size());
+    Textiles32Size = int32_t(sizes[0]);
+    Textiles16Size = int32_t(sizes[1]);
+    TextilesMiscSize = int32_t(sizes[2]);
     TexturePageCount = Textiles16Size / 131072;
     Textiles8Size = TexturePageCount * 65536;
     Report(50);
 
     // The level data is read from its own unpacked block, so no read can run
     // on into bytes that are not part of it.
-    const TBytes& levelData = unpacked[3];
     TReader levelReader = K.RawLevelData ? TReader(slots[3].Packed, size_t(slots[3].PackedSize), "level data")
                                          : TReader(levelData.data(), levelData.size(), "level data chunk");
     TLoadIO levelIO{levelReader, *this};
-    WalkLevelData(levelIO, *this, K, IsNgLevel());
+    try {
+        WalkLevelData(levelIO, *this, K, IsNgLevel());
+    } catch (const EQuillError&) {
+        // A fault of a deferred texture chunk comes before one in the level data.
+        if (deferred) {
+            for (int i = 0; i < 3; ++i) sizes[i] = chunks[i]->Count();
+            CheckChunksTogether(sizes, 3);
+        }
+        throw;
+    }
+    // Kept to tell, on saving, whether the level data written is the one read.
+    if (!K.RawLevelData) LevelDataChunk.GiveContent(std::move(levelData));
 }
 
 uint8_t Ttrlevel::ParseContent(const uint8_t* content, size_t size, const std::string& fileName, const char* area,

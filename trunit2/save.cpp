@@ -13,20 +13,97 @@ namespace qm {
 
 namespace {
 
-struct TCompressJob {
-    const uint8_t* Data;
-    size_t Size;
+// What a save does with one chunk of a TR4-family file beside the others: pack
+// its content afresh (Data set), count a texture chunk whose size is not known
+// yet (Count set: its checks were deferred on loading), or nothing (it keeps
+// the stream it was read with, or is stored as it is).
+struct TChunkJob {
+    const uint8_t* Data = nullptr;
+    size_t Size = 0;
+    const TChunk* Count = nullptr;
+    // The job's cost, for the order the jobs are taken in: packing at level 9
+    // costs about twenty times as much per byte as inflating, and a stream
+    // inflates to about four times its size.
+    size_t Work() const { return Data ? Size * 20 : Count ? Count->Stream().size() * 4 : 0; }
 };
 
-// Compresses the four chunks of a TR4-family file. Each is an independent zlib
-// stream, so compressing them side by side gives the same bytes as one after
-// another.
-void DeflateChunks(const TCompressJob (&jobs)[4], TChunkSlot (&slots)[4], int count) {
-    std::vector<size_t> sizes;
-    for (int i = 0; i < count; ++i) sizes.push_back(jobs[i].Size);
+// Packs and counts the chunks side by side. Each is an independent zlib stream,
+// so packing them side by side gives the same bytes as one after another; the
+// fault raised is the first in file order.
+void RunChunkJobs(const TChunkJob (&jobs)[4], TChunkSlot (&slots)[4]) {
+    std::vector<size_t> work;
+    for (const TChunkJob& job : jobs) work.push_back(job.Work());
+    std::vector<int> order;
+    for (int i : LargestFirst(work))
+        if (work[size_t(i)]) order.push_back(i);
     RunJobs(
-        LargestFirst(sizes), [&](int i, const auto&) { slots[i].Stream = CompressBlock(jobs[i].Data, jobs[i].Size); },
-        WorthThreads(sizes));
+        order,
+        [&](int i, const auto& stop) {
+            if (jobs[i].Count) jobs[i].Count->Count(stop);
+            else slots[i].Stream = CompressBlock(jobs[i].Data, jobs[i].Size);
+        },
+        WorthThreads(work));
+    for (int i : order) {
+        if (jobs[i].Count) continue;
+        slots[i].Packed = slots[i].Stream.data();
+        slots[i].PackedSize = int32_t(slots[i].Stream.size());
+    }
+}
+
+// The slot of a chunk that keeps its stream (counted first when its checks
+// were deferred), or the job that packs it afresh.
+void KeepOrPack(const TChunk& chunk, TChunkSlot& slot, TChunkJob& job) {
+    if (!chunk.HasStream()) {
+        job.Data = chunk.Content().data();
+        job.Size = chunk.size();
+        return;
+    }
+    slot.Packed = chunk.Stream().data();
+    slot.PackedSize = int32_t(chunk.Stream().size());
+    if (!chunk.IsCounted()) job.Count = &chunk;
+}
+
+// The four streams of a TR4-family file, given its level data: each chunk
+// keeps the stream it was read with while its content is the one read (the
+// page chunks as long as nothing changed them, the level data when it is the
+// same as read); the others are packed afresh, beside the counting of the
+// texture chunks not read yet. TR5 stores its level data as it is. Then the
+// chunks' sizes are known: the level is refused when they pass the caps.
+void ChunkStreams(Ttrlevel& L, const TKindInfo& K, TBytes& levelData, TChunkSlot (&slots)[4]) {
+    const TChunk* pages[3] = {&L.Textiles32, &L.Textiles16, &L.TextilesMisc};
+    TChunkJob jobs[4];
+    for (int i = 0; i < 3; ++i) KeepOrPack(*pages[i], slots[i], jobs[i]);
+    if (K.RawLevelData) {
+        slots[3].Stream = std::move(levelData);
+        slots[3].Packed = slots[3].Stream.data();
+        slots[3].PackedSize = int32_t(slots[3].Stream.size());
+    } else if (L.LevelDataChunk.HasStream() && levelData == L.LevelDataChunk.Content()) {
+        KeepOrPack(L.LevelDataChunk, slots[3], jobs[3]);
+    } else {
+        jobs[3].Data = levelData.data();
+        jobs[3].Size = levelData.size();
+    }
+    RunChunkJobs(jobs, slots);
+    // Kept or packed, the level data chunk holds levelData (moved away only
+    // when stored as it is).
+    const uint64_t sizes[4] = {pages[0]->Count(), pages[1]->Count(), pages[2]->Count(),
+                               K.RawLevelData ? 0 : levelData.size()};
+    CheckChunksTogether(sizes, 4);
+}
+
+// A freshly packed stream packs its chunk's content from now on: it stays with
+// the chunk (the pieces written refer to it; a moved vector keeps its block),
+// so that another save packs nothing again.
+void KeepFreshStreams(Ttrlevel& L, const TKindInfo& K, TBytes& levelData, TChunkSlot (&slots)[4], TComposed& content) {
+    TChunk* pages[3] = {&L.Textiles32, &L.Textiles16, &L.TextilesMisc};
+    for (int i = 0; i < 3; ++i)
+        if (!slots[i].Stream.empty()) pages[i]->Adopt(std::move(slots[i].Stream));
+    if (K.RawLevelData) {
+        content.Kept.push_back(std::move(slots[3].Stream));
+    } else if (!slots[3].Stream.empty()) {
+        L.LevelDataChunk.Assign(std::move(levelData));
+        L.LevelDataChunk.Adopt(std::move(slots[3].Stream));
+    }
 }
 
 // The bytes a walk writes, found by walking it once without writing.
@@ -80,16 +157,14 @@ uint8_t Ttrlevel::SaveLevel(const std::string& fileName, const TStoreKeep& keep)
     if (!IsLoaded()) return 1;
 
     // The level is written in the layout it was read in, whatever the name.
-    // A level that cannot be written whole is refused before the file is touched.
-    if (KindInfo(LevelVersion).Tr4Family) CheckWholePages(*this);
-
+    // A level that cannot be written whole is refused (by composing it) before
+    // the file is touched. The content goes to the file in pieces, the large
+    // ones straight from the model: no second copy of the whole level is made.
+    TComposed content;
+    Compose(content);
     TZfile f;
     ZAssign(f, fileName);
     ZRewrite(f, 1);
-    // The content goes to the file in pieces, the large ones straight from the
-    // model: no second copy of the whole level is made.
-    TComposed content;
-    Compose(content);
     Report(100);
     std::vector<const void*> parts;
     std::vector<size_t> sizes;
@@ -125,7 +200,6 @@ void Ttrlevel::Compose(TComposed& content) {
         return;
     }
 
-    CheckWholePages(*this);
     // The level data first, in a block of its own, then the file around it.
     TBytes levelData;
     Reserve(levelData, CountedSize(*this, [&](TSaveIO& c) { WalkLevelData(c, *this, K, ng); }));
@@ -133,29 +207,24 @@ void Ttrlevel::Compose(TComposed& content) {
     TSaveIO dio{dataOut, *this};
     WalkLevelData(dio, *this, K, ng);
 
+    int32_t levelSize = int32_t(levelData.size());
+    TChunkSlot slots[4];
+    ChunkStreams(*this, K, levelData, slots);
+    // The page count is chunk 2's whole pages (its size known only now when
+    // the checks were deferred).
+    TexturePageCount = int32_t(Textiles16.size() / 131072);
+    Textiles8Size = TexturePageCount * 65536;
+    CheckWholePages(*this);
     Textiles32Size = Textiles8Size * 4;
     Textiles16Size = Textiles8Size * 2;
-    const TCompressJob jobs[4] = {
-        {Textiles32.data(), size_t(Textiles32Size)},
-        {Textiles16.data(), size_t(Textiles16Size)},
-        {TextilesMisc.data(), std::min(TextilesMisc.size(), size_t(std::max(TextilesMiscSize, 0)))},
-        {levelData.data(), levelData.size()},
-    };
-    TChunkSlot slots[4];
-    // TR5 keeps its level data uncompressed, with both sizes equal.
-    DeflateChunks(jobs, slots, K.RawLevelData ? 3 : 4);
-    if (K.RawLevelData) slots[3].Stream = std::move(levelData);
-    Textiles32PackedSize = int32_t(slots[0].Stream.size());
-    Textiles16PackedSize = int32_t(slots[1].Stream.size());
-    TextilesMiscSize = int32_t(jobs[2].Size);
-    TextilesMiscPackedSize = int32_t(slots[2].Stream.size());
-    int32_t levelSize = int32_t(K.RawLevelData ? slots[3].Stream.size() : levelData.size());
-    int32_t levelPacked = int32_t(slots[3].Stream.size());
+    TextilesMiscSize = int32_t(TextilesMisc.size());
+    Textiles32PackedSize = slots[0].PackedSize;
+    Textiles16PackedSize = slots[1].PackedSize;
+    TextilesMiscPackedSize = slots[2].PackedSize;
+    int32_t levelPacked = slots[3].PackedSize;
     Reserve(content.Own, 64);
     WalkTr4Head(io, *this, K, slots, levelSize, levelPacked);
-    // The pieces refer to the fresh streams: they stay with the content (a
-    // moved vector keeps its block).
-    for (TChunkSlot& slot : slots) content.Kept.push_back(std::move(slot.Stream));
+    KeepFreshStreams(*this, K, levelData, slots, content);
 }
 
 } // namespace qm

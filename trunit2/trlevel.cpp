@@ -108,9 +108,10 @@ void Ttrlevel::SetCinematicFrameCount(int32_t n) {
 
 void Ttrlevel::ReleaseBlocks() {
     TBytes().swap(Textiles8);
-    TBytes().swap(Textiles16);
-    TBytes().swap(Textiles32);
-    TBytes().swap(TextilesMisc);
+    Textiles16.Release();
+    Textiles32.Release();
+    TextilesMisc.Release();
+    LevelDataChunk.Release();
     TBytes().swap(SampleData);
     TBytes().swap(TrailingBytes);
     SampleDataSize = 0;
@@ -124,6 +125,7 @@ Ttrlevel Ttrlevel::FreshForLoading() const {
     fresh.StampName = StampName;
     fresh.Stamp = Stamp;
     fresh.ProgressSink = ProgressSink;
+    fresh.DeferPageChecks = DeferPageChecks;
     return fresh;
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "bytes.h"
+#include "chunk.h"
 #include "platform.h"
 
 namespace qm {
@@ -57,18 +58,10 @@ struct TRoomInfo {
     uint32_t DataWords = 0;
 };
 
-// One room. The capacities are limits that loading checks; the arrays hold only
-// what the room has.
+// One room. Each array holds what the room has: as many elements as its file's
+// 16-bit count says (sectors: the product of the two 16-bit grid sizes), as far
+// as the bytes are there.
 struct RoomRecord {
-    static constexpr int MaxVertices = 2000;
-    static constexpr int MaxRectangles = 3000;
-    static constexpr int MaxTriangles = 1250;
-    static constexpr int MaxSprites = 50;
-    static constexpr int MaxPortals = 20;
-    static constexpr int MaxSectors = 1024;
-    static constexpr int MaxLights = 50;
-    static constexpr int MaxStatics = 50;
-
     TRoomInfo RoomInfo;
     uint16_t VertexCount = 0;
     TArray<TRec<8>> Vertices8;    // x, y, z (i16), Lighting (2 bytes)
@@ -186,9 +179,15 @@ public:
     int32_t TexturePageCount = 0; // 256x256 pages (TR4 family: whole 16-bit pages)
 
     TArray<uint8_t> Textiles8;    // 8-bit pages, 65536 bytes each (TR1-TR3)
-    TArray<uint8_t> Textiles16;   // 16-bit pages, 131072 bytes each (TR2 and later)
-    TArray<uint8_t> Textiles32;   // TR4 family: unpacked chunk 1
-    TArray<uint8_t> TextilesMisc; // TR4 family: unpacked chunk 3
+    // The TR4 family's chunks keep the stream they were read from, and unpack
+    // it when their content is first read (see chunk.h): a save writes an
+    // unchanged chunk back as it was read.
+    TChunk Textiles16;            // 16-bit pages, 131072 bytes each (TR2 and later; TR4 family: chunk 2)
+    TChunk Textiles32;            // TR4 family: chunk 1
+    TChunk TextilesMisc;          // TR4 family: chunk 3
+    // TR4 family but TR5: the level data chunk as read, unpacked, with its
+    // stream. A save packs the level data again only when it differs.
+    TChunk LevelDataChunk;
 
     // TR5, after chunk 3: Lara type (u16), weather (u16), 28 padding bytes.
     TRec<32> Tr5Fields{};
@@ -254,6 +253,15 @@ public:
 
     TProgressSink* ProgressSink = nullptr;
 
+    // TR4 family: when set before loading, the texture chunks are not
+    // inflated on loading (a room edit needs only the level data): each is
+    // counted when its size or content is first asked for, and a save counts
+    // those still unread beside the packing of the level data, so that a
+    // damaged one refuses the save with the report a load would give. Until
+    // then TexturePageCount and the chunk sizes are 0. Clear (the default):
+    // loading checks every chunk.
+    bool DeferPageChecks = false;
+
     // Resizing operations: resize the array(s) to n elements (keeping leading
     // elements, zero-filling new ones) and set the count. A negative n or a byte
     // size beyond 32 bits throws ERangeError; an exhausted heap EOutOfMemory.
@@ -292,7 +300,8 @@ public:
 private:
     void ReleaseBlocks();
     // An empty model with what belongs to the loading rather than to the level
-    // read: the loaded tag, signature, kind, file stamp and progress sink.
+    // read: the loaded tag, signature, kind, file stamp, progress sink and
+    // when the texture chunks are checked.
     Ttrlevel FreshForLoading() const;
     template <class Step>
     uint8_t Guarded(Step step);

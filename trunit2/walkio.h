@@ -25,13 +25,13 @@
 namespace qm {
 
 // One compressed chunk of a TR4-family file: on load the packed bytes inside the
-// file content; on save the freshly compressed stream.
+// file content; on save the stream written, kept from loading or freshly packed.
 struct TChunkSlot {
     const char* Name = "";
-    const uint8_t* Packed = nullptr;  // load: points into the file content
+    const uint8_t* Packed = nullptr;  // load: points into the file content; save: the stream
     int32_t PackedSize = 0;
     int32_t StatedSize = 0;           // the unpacked size field as stored
-    TBytes Stream;                    // save: the compressed stream
+    TBytes Stream;                    // save: a freshly packed stream (Packed points into it)
 };
 
 // Sizes a level array to n elements that are filled at once: nothing is
@@ -88,6 +88,11 @@ struct TLoadIO {
     }
     template <class Fn>
     void Computed(uint32_t& v, Fn) { v = R.U32(); }
+    void Block(TChunk& v, int64_t n) {
+        TBytes b;
+        Block(b, n);
+        v.Assign(std::move(b));
+    }
     void Rest(TBytes& v) { Block(v, int64_t(R.Remaining())); }
     void Chunk(int32_t& unpacked, int32_t& packed, TChunkSlot& slot) {
         unpacked = int32_t(R.U32());
@@ -150,11 +155,12 @@ struct TSaveIO {
         v = fn();
         W.U32(v);
     }
+    void Block(const TChunk& v, int64_t n) { Block(v.Content(), n); }
     void Rest(const TBytes& v) { W.Bytes(v.data(), v.size()); }
     void Chunk(int32_t unpacked, int32_t packed, const TChunkSlot& slot) {
         W.U32(uint32_t(unpacked));
         W.U32(uint32_t(packed));
-        W.Bytes(slot.Stream.data(), slot.Stream.size());
+        W.Bytes(slot.Packed, size_t(slot.PackedSize));
     }
 };
 

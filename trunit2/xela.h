@@ -17,6 +17,7 @@
 #include "errors.h"
 #include "reader.h"
 #include "trlevel.h"
+#include "walkio.h"
 
 namespace qm {
 
@@ -62,9 +63,9 @@ public:
         throw ELevelError("Room " + std::to_string(Room_) + " has sectors, layers or faces that overlap in its XELA block",
                           Where());
     }
-    [[noreturn]] void TooMany(int64_t n, const char* noun, int capacity) const {
+    [[noreturn]] void TooMany(uint64_t n, const char* noun) const {
         throw ELevelError("Room " + std::to_string(Room_) + " has " + std::to_string(n) + " " + noun + "; at most " +
-                              std::to_string(capacity) + " are supported",
+                              std::to_string(UINT16_MAX) + " are supported",
                           Where());
     }
 
@@ -121,67 +122,74 @@ void WalkXelaFields(TXelaCursor<Loading>& c, RoomRecord& r) {
 
     c.At("lights", LightCount);
     const uint16_t lights = c.U16(LightCount);
-    if (lights > RoomRecord::MaxLights) c.TooMany(lights, "lights", RoomRecord::MaxLights);
     c.Piece(c.U32(LightStart), lights, LightSize);
     c.At("fog bulbs", FogCount);
     c.Piece(c.U32(FogStart), c.U32(FogCount), FogSize);
     c.At("static meshes", StaticCount);
     const uint16_t statics = c.U16(StaticCount);
-    if (statics > RoomRecord::MaxStatics) c.TooMany(statics, "static meshes", RoomRecord::MaxStatics);
     c.Piece(c.U32(PortalEnd), statics, StaticSize);
 
     c.At("sectors", SectorsZ);
     const uint64_t sectors = uint64_t(c.U16(SectorsZ)) * c.U16(SectorsX);
-    if (sectors > uint64_t(RoomRecord::MaxSectors)) c.TooMany(int64_t(sectors), "sectors", RoomRecord::MaxSectors);
     const size_t sectorAt = c.Piece(c.U32(SectorStart), sectors, SectorSize);
     if constexpr (Loading) {
         r.SectorCountZ = c.U16(SectorsZ);
         r.SectorCountX = c.U16(SectorsX);
-        r.Sectors.resize(size_t(sectors));
+        SizeToFill(r.Sectors, int64_t(sectors));
         r.LightCount = lights;
         r.StaticCount = statics;
     }
     for (size_t k = 0; k < sectors; ++k) c.Copy(sectorAt + SectorSize * k, r.Sectors[k]);
 
-    // The layers: first their counts (limits checked before anything is sized),
-    // then the faces, layer after layer, each its rectangles then its triangles.
+    // The layers: the vertices and faces of each are checked to lie inside the
+    // block, then the room's sums against its 16-bit counts; only then is
+    // anything sized, and the faces are copied layer after layer, each its
+    // rectangles then its triangles.
     c.At("layers", LayerCount);
     const uint32_t layers = c.U32(LayerCount);
     const size_t layerAt = c.Piece(c.U32(LayerStart), layers, LayerSize);
+    // Visits each layer with its vertex count and the block offsets and counts
+    // of its faces; returns the data-area offset after the last face.
+    auto eachLayer = [&](const auto& visit) {
+        uint64_t face = c.U32(FaceStart), vertex = c.U32(VertexStart);
+        for (uint32_t j = 0; j < layers; ++j) {
+            const size_t at = layerAt + LayerSize * j;
+            const uint16_t nv = c.U16(at + LayerVertices), nr = c.U16(at + LayerRectangles), nt = c.U16(at + LayerTriangles);
+            c.At("vertices", at + LayerVertices, int(j));
+            c.Piece(vertex, nv, VertexSize);
+            vertex += VertexSize * nv;
+            c.At("rectangles", at + LayerRectangles, int(j));
+            const size_t rectanglesAt = c.Piece(face, nr, RectangleSize);
+            face += RectangleSize * nr;
+            c.At("triangles", at + LayerTriangles, int(j));
+            const size_t trianglesAt = c.Piece(face, nt, TriangleSize);
+            face += TriangleSize * nt;
+            visit(nv, rectanglesAt, nr, trianglesAt, nt);
+        }
+        return face;
+    };
     uint64_t vertices = 0, rectangles = 0, triangles = 0;
-    for (uint32_t j = 0; j < layers; ++j) {
-        const size_t at = layerAt + LayerSize * j;
-        vertices += c.U16(at + LayerVertices);
-        rectangles += c.U16(at + LayerRectangles);
-        triangles += c.U16(at + LayerTriangles);
-    }
-    if (vertices > RoomRecord::MaxVertices) c.TooMany(int64_t(vertices), "vertices", RoomRecord::MaxVertices);
-    if (rectangles > RoomRecord::MaxRectangles) c.TooMany(int64_t(rectangles), "rectangles", RoomRecord::MaxRectangles);
-    if (triangles > RoomRecord::MaxTriangles) c.TooMany(int64_t(triangles), "triangles", RoomRecord::MaxTriangles);
+    eachLayer([&](uint16_t nv, size_t, uint16_t nr, size_t, uint16_t nt) {
+        vertices += nv, rectangles += nr, triangles += nt;
+    });
+    // The room's counts are 16-bit, as in the other kinds: the layers of one
+    // room may not hold more together.
+    c.At("layers", LayerCount);
+    if (vertices > UINT16_MAX) c.TooMany(vertices, "vertices");
+    if (rectangles > UINT16_MAX) c.TooMany(rectangles, "rectangles");
+    if (triangles > UINT16_MAX) c.TooMany(triangles, "triangles");
     if constexpr (Loading) {
         r.VertexCount = uint16_t(vertices);
         r.RectangleCount = uint16_t(rectangles);
         r.TriangleCount = uint16_t(triangles);
-        r.Rectangles.resize(size_t(rectangles));
-        r.Triangles.resize(size_t(triangles));
+        SizeToFill(r.Rectangles, int64_t(rectangles));
+        SizeToFill(r.Triangles, int64_t(triangles));
     }
-    uint64_t face = c.U32(FaceStart), vertex = c.U32(VertexStart);
     size_t rect = 0, tri = 0;
-    for (uint32_t j = 0; j < layers; ++j) {
-        const size_t at = layerAt + LayerSize * j;
-        const uint16_t nv = c.U16(at + LayerVertices), nr = c.U16(at + LayerRectangles), nt = c.U16(at + LayerTriangles);
-        c.At("vertices", at + LayerVertices, int(j));
-        c.Piece(vertex, nv, VertexSize);
-        vertex += VertexSize * nv;
-        c.At("rectangles", at + LayerRectangles, int(j));
-        size_t p = c.Piece(face, nr, RectangleSize);
-        for (uint16_t k = 0; k < nr; ++k) c.Copy(p + RectangleSize * k, r.Rectangles[rect++]);
-        face += RectangleSize * nr;
-        c.At("triangles", at + LayerTriangles, int(j));
-        p = c.Piece(face, nt, TriangleSize);
-        for (uint16_t k = 0; k < nt; ++k) c.Copy(p + TriangleSize * k, r.Triangles[tri++]);
-        face += TriangleSize * nt;
-    }
+    const uint64_t face = eachLayer([&](uint16_t, size_t rectanglesAt, uint16_t nr, size_t trianglesAt, uint16_t nt) {
+        for (uint16_t k = 0; k < nr; ++k) c.Copy(rectanglesAt + RectangleSize * k, r.Rectangles[rect++]);
+        for (uint16_t k = 0; k < nt; ++k) c.Copy(trianglesAt + TriangleSize * k, r.Triangles[tri++]);
+    });
     // The pieces written back on saving (sectors, faces) must not overlap each
     // other or the layer records the walk reads its counts from: an edit of one
     // would change another, and the saved room would read differently. Real

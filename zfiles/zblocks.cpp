@@ -322,6 +322,20 @@ TBytes FinishBlock(TMeasuredBlock&& measured, const uint8_t* input, size_t lengt
     return out;
 }
 
+uint64_t CountBlock(const uint8_t* input, size_t length, const TUnpackCap& cap, const std::string& where,
+                    const std::function<bool()>& stop) {
+    const TPassContext c{where, "zlib stream", stop, cap};
+    TBytes none;
+    bool ended = false;
+    return InflatePass(input, length, none, true, ended, c);
+}
+
+TBytes UnpackCounted(const uint8_t* input, size_t length, uint64_t size, const std::string& where) {
+    TMeasuredBlock counted;
+    counted.Size = size;
+    return FinishBlock(std::move(counted), input, length, where);
+}
+
 TBytes DecompressBlock(const uint8_t* input, size_t length, int64_t estimate, const std::string& where,
                        const std::function<bool()>& stop, const TUnpackCap& cap) {
     return FinishBlock(MeasureBlock(input, length, estimate, cap, where, stop), input, length, where, stop);

@@ -64,6 +64,16 @@ TMeasuredBlock MeasureBlock(const uint8_t* input, size_t length, int64_t estimat
 TBytes FinishBlock(TMeasuredBlock&& measured, const uint8_t* input, size_t length, const std::string& where = {},
                    const std::function<bool()>& stop = {});
 
+// The output size of one stream, inflated through a small scratch block and
+// never kept: the check of a stream whose content is not needed yet. Throws
+// as MeasureBlock.
+uint64_t CountBlock(const uint8_t* input, size_t length, const TUnpackCap& cap, const std::string& where = {},
+                    const std::function<bool()>& stop = {});
+
+// The whole output of a stream whose output size is known (counted before):
+// one pass into a block of exactly that size. Throws as FinishBlock.
+TBytes UnpackCounted(const uint8_t* input, size_t length, uint64_t size, const std::string& where = {});
+
 // MeasureBlock then FinishBlock: the whole output of one stream.
 TBytes DecompressBlock(const uint8_t* input, size_t length, int64_t estimate, const std::string& where = {},
                        const std::function<bool()>& stop = {}, const TUnpackCap& cap = {});

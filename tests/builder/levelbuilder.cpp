@@ -368,9 +368,9 @@ void WriteLevelData(Writer& w, const BLevel& L) {
 }
 
 // The stored bytes of one chunk or container stream in the chosen form.
-Bytes StoredForm(const Bytes& content, ChunkForm form) {
+Bytes StoredForm(const Bytes& content, ChunkForm form, int level = 9) {
   if (form == ChunkForm::Stored) return content;
-  Bytes z = Deflate(content);
+  Bytes z = Deflate(content, level);
   if (form == ChunkForm::NotZlib) {
     // Compression method 14 in the first header byte: no inflater accepts it.
     z[0] = 0x4E;
@@ -383,7 +383,7 @@ Bytes StoredForm(const Bytes& content, ChunkForm form) {
 
 void WriteChunk(Writer& w, int number, const Bytes& content, const BChunkOptions& opt) {
   const std::string name = "chunk" + std::to_string(number);
-  const Bytes stored = StoredForm(content, opt.form);
+  const Bytes stored = StoredForm(content, opt.form, opt.level);
   w.Mark(name);
   w.Count32(opt.unpackedSize, content.size());
   w.Count32(opt.packedSize, stored.size());
@@ -668,10 +668,10 @@ BLayout LayoutOf(const BLevel& level) {
 
 // ------------------------------------------------------------------- zlib ---
 
-Bytes Deflate(const Bytes& data) {
+Bytes Deflate(const Bytes& data, int level) {
   z_stream zs;
   std::memset(&zs, 0, sizeof zs);
-  if (deflateInit2(&zs, 9, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+  if (deflateInit2(&zs, level, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
     throw std::runtime_error("deflateInit2 failed");
   Bytes out(deflateBound(&zs, static_cast<uLong>(data.size())));
   zs.next_in = const_cast<Bytef*>(data.data());

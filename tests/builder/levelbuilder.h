@@ -245,6 +245,7 @@ struct BChunkOptions {
   ChunkForm form = ChunkForm::Zlib;
   std::optional<int64_t> unpackedSize;  // written instead of the real sizes
   std::optional<int64_t> packedSize;
+  int level = 9;  // the zlib level of the stream (1: header 78 01, 6: 78 9C, 9: 78 DA)
 };
 
 // Trailer of levels built with the TRNG editor (kinds 6-7). When present:
@@ -392,9 +393,10 @@ struct BZlibOptions {
 };
 Bytes WrapZlib(const Bytes& content, const BZlibOptions& options = {});
 
-// One zlib stream of data: deflateInit2 level 9, Z_DEFLATED, window 15,
-// memLevel 8, Z_DEFAULT_STRATEGY. Throws std::runtime_error on a zlib failure.
-Bytes Deflate(const Bytes& data);
+// One zlib stream of data: deflateInit2 level 9 (or the given level),
+// Z_DEFLATED, window 15, memLevel 8, Z_DEFAULT_STRATEGY. Throws
+// std::runtime_error on a zlib failure.
+Bytes Deflate(const Bytes& data, int level = 9);
 // Inflates one whole zlib stream; throws std::runtime_error when it is not one.
 Bytes Inflate(const Bytes& stream);
 

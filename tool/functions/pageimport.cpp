@@ -59,7 +59,8 @@ void Put32(Ttrlevel& L, size_t first, const std::vector<uint8_t>& rgba) {
 }
 
 // Whether the level holds whole page `page` of `bytesPerPixel` in `pages`.
-bool Holds(const TArray<uint8_t>& pages, size_t page, size_t bytesPerPixel) {
+template <class TPages>
+bool Holds(const TPages& pages, size_t page, size_t bytesPerPixel) {
     return pages.size() / (PagePixels * bytesPerPixel) > page;
 }
 

@@ -78,9 +78,12 @@ std::unique_ptr<TEditLock> LockForEdit(const TFunctionRow& fn, const TOptions& o
     return std::make_unique<TEditLock>(name, io.OnLockWait);
 }
 
-// Loading, the version test and the function's progress line.
-TStep Load(const TFunctionRow& fn, const TArgs& args, Ttrlevel& level, TConsole& progress) {
+// Loading, the version test and the function's progress line. An edit that
+// saves checks the texture chunks it does not change while it packs the level
+// data (a damaged one refuses the save).
+TStep Load(const TFunctionRow& fn, const TArgs& args, const TOptions& options, Ttrlevel& level, TConsole& progress) {
     progress.Progress("Loading Level...");
+    level.DeferPageChecks = fn.Saves() && !options.DryRun;
     if (level.LoadLevel(args.At(1)) != 0) return Refusal("Invalid tr level format.");
     if (level.LevelVersion < fn.MinVersion) return Refusal(fn.TooOld);
     if (fn.Progress) progress.Progress(fn.Progress);
@@ -159,7 +162,7 @@ TResult RunFunction(const TFunctionRow& fn, const TArgs& args, const TOptions& o
     TJob job{.Level = level, .Args = args, .Progress = io.Progress, .DryRun = options.DryRun};
     if (fn.NumberValue) job.Value = StrToInt(args.At(3));
     const std::unique_ptr<TEditLock> lock = LockForEdit(fn, options, args.At(1), io);
-    if (TStep failure = Load(fn, args, level, io.Progress)) return *failure;
+    if (TStep failure = Load(fn, args, options, level, io.Progress)) return *failure;
     if (TStep failure = ResolveJobRange(fn, job)) return *failure;
     if (TStep failure = CheckAgainstLevel(fn, job)) return *failure;
     return fn.Saves() ? RunEdit(fn, job, options, io) : fn.Show(job);
