@@ -26,7 +26,12 @@ const std::string kHelp = Lines({
     "/ShowTextures = Show textures ids and their faces per room",
     "/Map <file.svg> = Draw the rooms seen from above into an SVG picture",
     "/ExportPages <folder> = Write texture pages as PNG pictures page_000.png ...",
-    "/ImportPage <page> <file.png> = Replace a texture page with a 256x256 PNG picture", "",
+    "/ImportPage <page> <file.png> = Replace a texture page with a 256x256 PNG picture",
+    "/ShowEntities = Show every item: index, type and name, room, position, angle, flags",
+    "/MoveItem <item> <room> <x> <y> <z> [angle] = Move an item (angle in degrees)",
+    "/SetItem <item> <type> = Change the object type of an item (a number or a name)",
+    "/ItemFlags <item> [invisible=0|1] [clearbody=0|1] [activation=0-31] [ocb=N] = Change the flags of an item",
+    "/AddItem <type> <room> <x> <y> <z> [angle] = Add an item after the last one", "",
     "If rooms range is not especified all rooms are assumed."});
 const std::string kLoading = "Loading Level...";
 

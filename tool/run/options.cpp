@@ -23,6 +23,7 @@ constexpr TOptionRow OptionRows[] = {
     {"-b", "--backup", &TOptions::Backup},
     {nullptr, "--json", &TOptions::Json},
     {nullptr, "--alternates", &TOptions::Alternates},
+    {nullptr, "--no-items", &TOptions::NoItems},
     {"-o", "--output", nullptr, &TOptions::Output},
     {"-j", "--jobs", nullptr, &TOptions::JobsText},
 };

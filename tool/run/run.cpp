@@ -13,6 +13,8 @@
 #include "dryrun.h"
 #include "errors.h"
 #include "functions.h"
+#include "items.h"
+#include "itemsout.h"
 #include "jsonout.h"
 #include "lock.h"
 #include "options.h"
@@ -66,6 +68,7 @@ struct TJob {
     TConsole& Out;
     bool DryRun = false;  // show what would be written, write nothing
     TJson* Result = nullptr;  // --json: the function's result goes here instead of to Out
+    bool ItemMarks = true;    // /Map draws the items (not with --no-items)
     int32_t Value = 0;
     int32_t From = 0, To = 0;
 };
@@ -128,7 +131,7 @@ std::string MissingFolderHint(const std::string& fileName) {
 
 // "/Map OUT.svg": the picture is drawn in memory, then stored crash-safely.
 void WorkMap(TJob& j) {
-    const std::string svg = MapSvg(j.Level, j.Args.At(1), j.From, j.To);
+    const std::string svg = MapSvg(j.Level, j.Args.At(1), j.From, j.To, j.ItemMarks);
     if (j.DryRun) {
         j.Out.Line("The map was drawn; nothing was saved.");
         return;
@@ -174,6 +177,17 @@ std::string CheckFlagKind(const TJob& j) {
 }
 void WorkFlag(TJob& j) {
     EditRoomFlag(j.Level, FlagBits(FlagOf(j), j.Level), StrToInt(j.Args.At(4)) != 0, j.From, j.To);
+}
+
+// The item functions (items.h): an edit shows the item before and after,
+// which is all a dry run does.
+void WorkShowEntities(TJob& j) {
+    const TEntityTable table = EntityTable(j.Level, j.Args);
+    j.Result ? void(*j.Result = EntityTableJson(table)) : PrintEntityTable(table, j.Out);
+}
+void ShowItemChange(TJob& j, const TItemChange& change) {
+    j.Result ? void(*j.Result = TJson{{"changes", ItemChangeJson(change, j.DryRun)}})
+             : PrintItemChange(change, j.DryRun, j.Out);
 }
 
 void WorkRoomColour(TJob& j) {
@@ -244,6 +258,25 @@ constexpr TFunctionRow Functions[] = {
     {.Switch = "/IMPORTPAGE", .Help = "/ImportPage <page> <file.png> = Replace a texture page with a 256x256 PNG picture",
      .Needed = 2, .Missing = kMissing, .Check = PictureRefusal, .NumberValue = true,
      .CheckLoaded = [](const TJob& j) { return PageRefusal(j.Level, j.Value); }, .Work = WorkImportPage, .Saves = true},
+    {.Switch = "/SHOWENTITIES", .Help = "/ShowEntities = Show every item: index, type and name, room, position, angle, flags",
+     .CheckLoaded = [](const TJob& j) { return EntityRangeRefusal(j.Level, j.Args); }, .Work = WorkShowEntities},
+    {.Switch = "/MOVEITEM", .Help = "/MoveItem <item> <room> <x> <y> <z> [angle] = Move an item (angle in degrees)",
+     .Needed = 5, .Missing = kMissing, .Check = MoveItemArgsRefusal, .Progress = "Moving the item...",
+     .CheckLoaded = [](const TJob& j) { return MoveItemRefusal(j.Level, j.Args); },
+     .Work = [](TJob& j) { ShowItemChange(j, MoveItem(j.Level, j.Args)); }, .Saves = true},
+    {.Switch = "/SETITEM", .Help = "/SetItem <item> <type> = Change the object type of an item (a number or a name)",
+     .Needed = 2, .Missing = kMissing, .Check = SetItemArgsRefusal, .Progress = "Changing the item type...",
+     .CheckLoaded = [](const TJob& j) { return SetItemRefusal(j.Level, j.Args); },
+     .Work = [](TJob& j) { ShowItemChange(j, SetItem(j.Level, j.Args)); }, .Saves = true},
+    {.Switch = "/ITEMFLAGS",
+     .Help = "/ItemFlags <item> [invisible=0|1] [clearbody=0|1] [activation=0-31] [ocb=N] = Change the flags of an item",
+     .Needed = 2, .Missing = kMissing, .Check = ItemFlagsArgsRefusal, .Progress = "Changing the item flags...",
+     .CheckLoaded = [](const TJob& j) { return ItemFlagsRefusal(j.Level, j.Args); },
+     .Work = [](TJob& j) { ShowItemChange(j, SetItemFlags(j.Level, j.Args)); }, .Saves = true},
+    {.Switch = "/ADDITEM", .Help = "/AddItem <type> <room> <x> <y> <z> [angle] = Add an item after the last one",
+     .Needed = 5, .Missing = kMissing, .Check = AddItemArgsRefusal, .Progress = "Adding an item...",
+     .CheckLoaded = [](const TJob& j) { return AddItemRefusal(j.Level, j.Args); },
+     .Work = [](TJob& j) { ShowItemChange(j, AddItem(j.Level, j.Args)); }, .Saves = true},
 };
 
 } // namespace
@@ -304,7 +337,8 @@ int RunFunction(const TFunctionRow& fn, const TArgs& args, const TOptions& optio
     if (const char* refusal = fn.Check ? fn.Check(args) : nullptr) return Refuse(out, refusal);
     if (const char* refusal = OutputRefusal(fn, options.Output, name)) return Refuse(out, refusal);
     if (options.Alternates && !fn.Saves) return Refuse(out, "--alternates is for the functions that edit a level.");
-    TJob job{.Level = level, .Args = args, .Out = out, .DryRun = options.DryRun, .Result = result};
+    TJob job{.Level = level, .Args = args, .Out = out, .DryRun = options.DryRun, .Result = result,
+             .ItemMarks = !options.NoItems};
     if (fn.NumberValue) job.Value = StrToInt(args.At(3));
 
     // An edit holds the level's lock from before loading until its save is in
@@ -351,7 +385,7 @@ int RunFunction(const TFunctionRow& fn, const TArgs& args, const TOptions& optio
         if (options.Backup && options.Output.empty()) KeepBackup(name, level.Stamp);
         level.SaveLevel(target);
         if (saved) *saved = true;
-        if (result) *result = TJson{{"saved", target}};
+        if (result) (*result)["saved"] = target;
         out.Line("Done.");
     }
     return ExitDone;
