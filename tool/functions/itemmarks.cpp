@@ -86,7 +86,7 @@ void DrawItemMarks(TXmlWriter& w, const Ttrlevel& L, int32_t from, int32_t to, d
         const TItem it = ReadItem(L, i);
         if (!InRooms(it, L, from, to)) continue;
         // One sector is one unit; z points up.
-        OpenMark(w, ItemKindOf(L.LevelVersion, it.Type), it.X / 1024.0, -it.Z / 1024.0, h, 1 / scale);
+        OpenMark(w, ItemKindOf(L.LevelVersion, it.Type), it.X / 1024.0, -(it.Z / 1024.0), h, 1 / scale);
         w.Element("title", {},
                   "Item " + std::to_string(i) + ": " + ItemTypeLabel(L.LevelVersion, it.Type) + " (type " +
                       std::to_string(it.Type) + "), room " + std::to_string(it.Room) + ", height " +
