@@ -23,7 +23,7 @@ TEST_F(ItemsTest, RealLevelsNameTheirItems) {
       {"tr3/TEST1.TR2", {{0, "Lara"}, {1, "Mp5"}, {2, "Large_medipack"}}},
       {"tr4/TEST1.TR4", {{0, "Lara"}, {3, "Uzis"}, {1, "Dog"}}},
       {"trng/title.tr4", {{0, "Lara"}, {2, "Door_type_1"}}},
-      {"tr5/TEST1.TRC", {{0, "Lara"}, {1, "Key_item_7"}}},
+      {"tr5/TEST1.TRC", {{0, "Lara"}, {1, "Key_item_7"}, {3, "Flares"}}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.file);
@@ -130,7 +130,7 @@ TEST(ItemNames, TablesHoldTheDocumentedIds) {
       {qm::KindTR2, 265, {{15, "Doberman"}, {149, "Small_medipack"}, {214, "T_rex"}, {264, "Dragon_explosion_emitter"}}},
       {qm::KindTRG, 265, {{149, "Small_medipack"}}},
       {qm::KindTR3, 374, {{176, "Small_medipack"}, {240, "Infada_stone"}, {373, "Electrical_switch_box"}}},
-      {qm::KindTR4, 465, {{202, "Puzzle_item_8_combo_2"}, {369, "Small_medipack"}, {458, "Animating_16_mip"}, {464, "Misc_sprites"}}},
+      {qm::KindTR4, 465, {{202, "Puzzle_item_8_combo_2"}, {369, "Small_medipack"}, {373, "Flares"}, {458, "Animating_16_mip"}, {464, "Misc_sprites"}}},
       {qm::KindTRC, 460, {{350, "Small_medipack"}}},
       {qm::KindTR5, 460, {{299, "Door_type_8_mip"}, {350, "Small_medipack"}, {459, "Misc_sprites"}}},
   };
