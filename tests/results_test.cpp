@@ -64,6 +64,10 @@ std::map<std::string, Bytes> Files(const fs::path& dir) {
 struct FunctionRow {
   std::vector<std::string> edit, refusal, error;  // the arguments after the level
   bool writes;                                    // it writes a file: "saved", and "wouldWrite" in a dry run
+  // The JSON holds every number of the text. Not for the item functions: their
+  // text shows the angle in degrees with a decimal, the flags word in bare hex
+  // digits and the activation bits as digits, which JSON gives as numbers.
+  bool numbers = true;
 };
 
 TEST(ResultViews, EveryFunctionInTextAndJsonGivesTheSameResult) {
@@ -97,6 +101,10 @@ TEST(ResultViews, EveryFunctionInTextAndJsonGivesTheSameResult) {
       {{"/Map", "m.svg"}, {"/Map", "m.png"}, {"/Map", "m.svg"}, true},
       {{"/ExportPages", "pages"}, {"/ExportPages", "pages", "9"}, {"/ExportPages", "pages"}, true},
       {{"/ImportPage", "0", "pic.png"}, {"/ImportPage", "9", "pic.png"}, {"/ImportPage", "0", "pic.png"}, true},
+      // /MoveItem and /AddItem need a point inside a room: items_test.cpp, on levels made for them.
+      {{"/ShowEntities", "1"}, {"/ShowEntities", "99"}, {"/ShowEntities"}, false, false},
+      {{"/SetItem", "0", "Lara"}, {"/SetItem", "0", "99999"}, {"/SetItem", "0", "7"}, true, false},
+      {{"/ItemFlags", "1", "invisible=1"}, {"/ItemFlags", "0", "hidden=1"}, {"/ItemFlags", "0", "ocb=3"}, true, false},
   };
   int run = 0;
   for (const FunctionRow& row : rows) {
@@ -154,8 +162,10 @@ TEST(ResultViews, EveryFunctionInTextAndJsonGivesTheSameResult) {
         std::multiset<long long> jsonNumbers;
         JsonNumbers(entry, jsonNumbers);
         const std::multiset<long long> textNumbers = TextNumbers(text.out);
-        EXPECT_TRUE(std::includes(jsonNumbers.begin(), jsonNumbers.end(), textNumbers.begin(), textNumbers.end()))
-            << text.out << json.out;
+        if (row.numbers) {
+          EXPECT_TRUE(std::includes(jsonNumbers.begin(), jsonNumbers.end(), textNumbers.begin(), textNumbers.end()))
+              << text.out << json.out;
+        }
         if (!row.writes) continue;
         EXPECT_EQ(entry.contains("wouldWrite"), dryRun) << json.out;
         EXPECT_EQ(entry.value("saved", Json()) == false, dryRun) << json.out;

@@ -11,6 +11,7 @@
 
 #include "dryrun.h"
 #include "functions.h"
+#include "items.h"
 #include "rooms.h"
 #include "views.h"
 
@@ -74,6 +75,7 @@ struct TWritten {
         Page,   // "/ImportPage": the level with one page replaced
         Map,    // "/Map": the SVG picture
         Pages,  // "/ExportPages": the PNG files of the pages
+        Item,   // an item edit: the level with one item changed or added
     };
     TWhat What = TWhat::Level;
     std::vector<std::string> Files{};  // in the order they are written
@@ -83,11 +85,15 @@ struct TWritten {
     // every dry run, and in a run whose result is read as JSON.
     bool HasChanges = false;
     std::vector<TRoomChange> Changes{};
+    // An item edit: the item before and after, and its notes.
+    bool HasItemChange = false;
+    TItemChange ItemChange{};
 };
 
 // Every function's result is one of these; a run's part for one level always
 // ends in one, so no form of output can find a level without its result.
-using TResult = std::variant<TReport, TIdList, TAnimatedTextures, TRoomTable, TRoomUses, TWritten, TFailure>;
+using TResult =
+    std::variant<TReport, TIdList, TAnimatedTextures, TRoomTable, TRoomUses, TEntityTable, TWritten, TFailure>;
 
 // The exit status a result stands for.
 inline int StatusOf(const TResult& result) {

@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "functions.h"
+#include "itemmarks.h"
 #include "kinds.h"
 #include "rooms.h"
 #include "utf8path.h"
@@ -158,7 +159,7 @@ void DrawLegend(TXmlWriter& w, double top) {
 
 } // namespace
 
-std::string MapSvg(const Ttrlevel& L, const std::string& levelName, int32_t from, int32_t to) {
+std::string MapSvg(const Ttrlevel& L, const std::string& levelName, int32_t from, int32_t to, bool items) {
     // The room that names each room as its alternate, or -1.
     std::vector<int32_t> alternateOf(L.RoomCount, -1);
     for (size_t i = 0; i < L.RoomCount; ++i) {
@@ -184,7 +185,9 @@ std::string MapSvg(const Ttrlevel& L, const std::string& levelName, int32_t from
     const double spanX = Sectors(right - left), spanZ = Sectors(top - bottom);
     const double scale = std::min(MaxCellPixels, MaxMapPixels / std::max(1.0, std::max(spanX, spanZ)));
     const double width = std::max(MinWidth, spanX * scale + 2 * Margin);
-    const double height = HeaderPixels + spanZ * scale + Margin + LegendPixels;
+    // The items' marks and their legend row, when the rooms hold any.
+    const bool marks = items && !order.empty() && HasItemsIn(L, from, to);
+    const double height = HeaderPixels + spanZ * scale + Margin + LegendPixels + (marks ? ItemLegendPixels : 0);
 
     // The file's own name: a backslash separates folders on Windows only.
     const std::string shortName = FileNamePart(levelName);
@@ -205,7 +208,9 @@ std::string MapSvg(const Ttrlevel& L, const std::string& levelName, int32_t from
     w.Open("g", {{"id", "rooms"}, {"transform", transform}});
     for (size_t i : order) DrawRoom(w, L.Rooms[i], i, facts[i], alternateOf[i], scale);
     w.Close();
+    if (marks) DrawItemMarks(w, L, from, to, scale, transform);
     DrawLegend(w, HeaderPixels + spanZ * scale + Margin);
+    if (marks) DrawItemLegend(w, HeaderPixels + spanZ * scale + Margin + ItemLegendPixels, Margin);
     return w.Finish();
 }
 

@@ -1,6 +1,8 @@
 // The JSON form of results.
 #include "jsonout.h"
 
+#include "itemsout.h"
+
 namespace qm {
 
 namespace {
@@ -95,6 +97,7 @@ TJson RoomChangesJson(const std::vector<TRoomChange>& changes, bool saved) {
 void AddWritten(const TWritten& w, TJson& entry) {
     if (w.What == TWritten::TWhat::Page) entry["page"] = w.Page;
     if (w.HasChanges) entry["changes"] = RoomChangesJson(w.Changes, !w.DryRun);
+    if (w.HasItemChange) entry["changes"] = ItemChangeJson(w.ItemChange, w.DryRun);
     TJson files = TJson::array();
     for (const std::string& file : w.Files) files.push_back(file);
     if (w.What != TWritten::TWhat::Pages) files = w.Files.empty() ? TJson() : TJson(w.Files.front());
@@ -120,6 +123,7 @@ void AddJson(const TResult& result, TJson& entry) {
                            [&](const TAnimatedTextures& r) { entry["animatedTextures"] = r.Groups; },
                            [&](const TRoomTable& r) { entry["rooms"] = RoomTableJson(r); },
                            [&](const TRoomUses& r) { entry["rooms"] = RoomUsesJson(r); },
+                           [&](const TEntityTable& r) { AddEntityTableJson(r, entry); },
                            [&](const TWritten& r) { AddWritten(r, entry); },
                            [&](const TFailure& r) { entry["error"] = FailureJson(r); }},
                result);

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string>
 
+#include "itemsout.h"
+
 namespace qm {
 
 namespace {
@@ -43,6 +45,7 @@ void WriteText(const TResult& result, TConsole& out) {
                            [&](const TAnimatedTextures& r) { WriteAnimatedTextures(r, out); },
                            [&](const TRoomTable& r) { WriteRoomTable(r, out); },
                            [&](const TRoomUses& r) { WriteRoomUses(r, out); },
+                           [&](const TEntityTable& r) { WriteEntityTable(r, out); },
                            [&](const TWritten& r) { WriteWritten(r, out); },
                            [&](const TFailure& r) { WriteFailure(r, out); }},
                result);
@@ -92,13 +95,15 @@ void WriteAnimatedTextures(const TAnimatedTextures& list, TConsole& out) {
 }
 
 void WriteWritten(const TWritten& written, TConsole& out) {
+    if (written.HasItemChange) return WriteItemChange(written.ItemChange, written.DryRun, out);
     if (!written.DryRun) return out.Line("Done.");
     if (written.HasChanges) return WriteRoomChanges(written.Changes, out);
     switch (written.What) {
     case TWritten::TWhat::Map: return out.Line("The map was drawn; nothing was saved.");
     case TWritten::TWhat::Pages: return out.Line("The pages were drawn; nothing was saved.");
     case TWritten::TWhat::Page: return out.Line("The page was converted; nothing was saved.");
-    case TWritten::TWhat::Level: return out.Line("The level was changed in memory; nothing was saved.");
+    case TWritten::TWhat::Level:
+    case TWritten::TWhat::Item: return out.Line("The level was changed in memory; nothing was saved.");
     }
 }
 

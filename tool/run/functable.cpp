@@ -4,9 +4,11 @@
 #include <algorithm>
 #include <filesystem>
 #include <string_view>
+#include <utility>
 
 #include "errors.h"
 #include "functions.h"
+#include "items.h"
 #include "options.h"
 #include "outputs.h"
 #include "pageimport.h"
@@ -49,7 +51,7 @@ std::string MissingFolderHint(const std::string& fileName) {
 
 // "/Map OUT.svg": the picture is drawn in memory, then stored crash-safely.
 TResult ShowMap(TJob& j) {
-    const std::string svg = MapSvg(j.Level, j.Args.At(1), j.From, j.To);
+    const std::string svg = MapSvg(j.Level, j.Args.At(1), j.From, j.To, j.ItemMarks);
     TWritten written{.What = TWritten::TWhat::Map, .Files = {j.Args.At(3)}, .DryRun = j.DryRun};
     if (j.DryRun) return written;
     j.Progress.Progress("Saving the map...");
@@ -104,6 +106,17 @@ void EditRoomColourOf(TJob& j) {
     const auto byte = [&j](size_t at) { return uint8_t(StrToInt(j.Args.At(at))); };
     EditRoomColour(j.Level, byte(3), byte(4), byte(5), j.From, j.To);
 }
+
+// The item edits: each keeps the item before and after for its result, which
+// is all a dry run shows.
+void KeepItemChange(TJob& j, TItemChange change) {
+    j.ItemChange = std::move(change);
+    j.HasItemChange = true;
+}
+void EditMoveItem(TJob& j) { KeepItemChange(j, MoveItem(j.Level, j.Args)); }
+void EditSetItem(TJob& j) { KeepItemChange(j, SetItem(j.Level, j.Args)); }
+void EditItemFlags(TJob& j) { KeepItemChange(j, SetItemFlags(j.Level, j.Args)); }
+void EditAddItem(TJob& j) { KeepItemChange(j, AddItem(j.Level, j.Args)); }
 
 TResult ShowRooms(TJob& j) { return RoomTableOf(j.Level, j.From, j.To); }
 TResult ShowSounds(TJob& j) { return RoomUsesOf(j.Level, j.From, j.To, TRoomUses::TKind::Sounds); }
@@ -162,11 +175,31 @@ constexpr TFunctionRow Functions[] = {
      .Needed = 2, .Missing = kMissing, .Check = PictureRefusal, .NumberValue = true,
      .CheckLoaded = [](const TJob& j) { return PageRefusal(j.Level, j.Value); }, .Edit = EditPage,
      .Writes = TWritten::TWhat::Page},
+    {.Switch = "/SHOWENTITIES", .Help = "/ShowEntities = Show every item: index, type and name, room, position, angle, flags",
+     .CheckLoaded = [](const TJob& j) { return EntityRangeRefusal(j.Level, j.Args); },
+     .Show = [](TJob& j) -> TResult { return EntityTable(j.Level, j.Args); }},
+    {.Switch = "/MOVEITEM", .Help = "/MoveItem <item> <room> <x> <y> <z> [angle] = Move an item (angle in degrees)",
+     .Needed = 5, .Missing = kMissing, .Check = MoveItemArgsRefusal, .Progress = "Moving the item...",
+     .CheckLoaded = [](const TJob& j) { return MoveItemRefusal(j.Level, j.Args); }, .Edit = EditMoveItem,
+     .Writes = TWritten::TWhat::Item},
+    {.Switch = "/SETITEM", .Help = "/SetItem <item> <type> = Change the object type of an item (a number or a name)",
+     .Needed = 2, .Missing = kMissing, .Check = SetItemArgsRefusal, .Progress = "Changing the item type...",
+     .CheckLoaded = [](const TJob& j) { return SetItemRefusal(j.Level, j.Args); }, .Edit = EditSetItem,
+     .Writes = TWritten::TWhat::Item},
+    {.Switch = "/ITEMFLAGS",
+     .Help = "/ItemFlags <item> [invisible=0|1] [clearbody=0|1] [activation=0-31] [ocb=N] = Change the flags of an item",
+     .Needed = 2, .Missing = kMissing, .Check = ItemFlagsArgsRefusal, .Progress = "Changing the item flags...",
+     .CheckLoaded = [](const TJob& j) { return ItemFlagsRefusal(j.Level, j.Args); }, .Edit = EditItemFlags,
+     .Writes = TWritten::TWhat::Item},
+    {.Switch = "/ADDITEM", .Help = "/AddItem <type> <room> <x> <y> <z> [angle] = Add an item after the last one",
+     .Needed = 5, .Missing = kMissing, .Check = AddItemArgsRefusal, .Progress = "Adding an item...",
+     .CheckLoaded = [](const TJob& j) { return AddItemRefusal(j.Level, j.Args); }, .Edit = EditAddItem,
+     .Writes = TWritten::TWhat::Item},
 };
 
 // Each row either shows or edits, never both or neither.
 static_assert(std::ranges::all_of(Functions, [](const TFunctionRow& row) { return !row.Show != !row.Edit; }));
-// An edit of no rooms acts on the level as a whole; every other edit has a room range.
+// An edit of rooms has a room range; an edit of a page or of an item has none.
 static_assert(std::ranges::all_of(Functions, [](const TFunctionRow& row) {
     return !row.Edit || (row.RangeAt > 0) == (row.Writes == TWritten::TWhat::Level);
 }));

@@ -23,6 +23,10 @@ struct TJob {
     bool DryRun = false;  // write nothing; the result says what would be written
     int32_t Value = 0;
     int32_t From = 0, To = 0;
+    bool ItemMarks = true;  // "/Map" marks the items (not with --no-items)
+    // What an item edit did, for its result.
+    bool HasItemChange = false;
+    TItemChange ItemChange{};
 };
 
 // One function of the tool. A run matches the switch, then takes these steps in

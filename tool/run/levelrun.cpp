@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <utility>
 
 #include "backup.h"
 #include "errors.h"
@@ -146,7 +147,9 @@ TResult RunEdit(const TFunctionRow& fn, TJob& job, const TOptions& options, cons
     TWritten written{.What = fn.Writes,
                      .Files = {options.Output.empty() ? name : options.Output},
                      .DryRun = options.DryRun,
-                     .Page = fn.Writes == TWritten::TWhat::Page ? job.Value : -1};
+                     .Page = fn.Writes == TWritten::TWhat::Page ? job.Value : -1,
+                     .HasItemChange = job.HasItemChange,
+                     .ItemChange = std::move(job.ItemChange)};
     if (keepChanges) {
         written.HasChanges = true;
         written.Changes = RoomChanges(before, job.Level, rooms);
@@ -159,7 +162,8 @@ TResult RunEdit(const TFunctionRow& fn, TJob& job, const TOptions& options, cons
 TResult RunFunction(const TFunctionRow& fn, const TArgs& args, const TOptions& options, const TLevelIo& io,
                     Ttrlevel& level) {
     if (TStep failure = CheckArguments(fn, args, options)) return *failure;
-    TJob job{.Level = level, .Args = args, .Progress = io.Progress, .DryRun = options.DryRun};
+    TJob job{.Level = level, .Args = args, .Progress = io.Progress, .DryRun = options.DryRun,
+             .ItemMarks = !options.NoItems};
     if (fn.NumberValue) job.Value = StrToInt(args.At(3));
     const std::unique_ptr<TEditLock> lock = LockForEdit(fn, options, args.At(1), io);
     if (TStep failure = Load(fn, args, options, level, io.Progress)) return *failure;

@@ -22,6 +22,7 @@ constexpr TOptionRow OptionRows[] = {
     {"-b", "--backup", &TOptions::Backup, nullptr, "the level as it was is kept as NAME.bak"},
     {"-o", "--output", nullptr, &TOptions::Output, "FILE  the edited level is written to FILE, the level kept"},
     {nullptr, "--alternates", &TOptions::Alternates, nullptr, "an edit also edits the flip room of each room"},
+    {nullptr, "--no-items", &TOptions::NoItems, nullptr, "/Map leaves the items out"},
     {"-j", "--jobs", nullptr, &TOptions::JobsText, "N  up to N levels worked on side by side"},
     {nullptr, "--json", &TOptions::Json, nullptr, "one JSON document instead of the text"},
     {"-q", "--quiet", &TOptions::Quiet, nullptr, "no banner and no progress lines"},

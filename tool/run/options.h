@@ -18,6 +18,7 @@ struct TOptions {
     bool Backup = false;   // -b, --backup: the level as it was is kept as NAME.bak
     bool Json = false;     // --json: one JSON document instead of the text
     bool Alternates = false;  // --alternates: an edit also edits the flip room of each room in its range
+    bool NoItems = false;  // --no-items: /Map leaves the items out
     std::string Output;    // -o, --output FILE: the edited level is written there, the level kept
     std::string JobsText;  // -j, --jobs N as given
     int Jobs = 1;          // N: up to N levels worked on side by side; 0 when N is not a number
