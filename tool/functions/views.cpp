@@ -4,6 +4,8 @@
 #include <map>
 #include <string>
 
+#include "materials.h"
+
 namespace qm {
 
 namespace {
@@ -15,29 +17,42 @@ std::vector<TUse> Uses(const std::map<int32_t, size_t>& counts) {
 }
 
 using TRoomUses = std::vector<TUse> (*)(const RoomRecord&);
+// The name a value has, shown beside it (the step sounds' materials), or none.
+using TValueName = const char* (*)(int32_t);
 
-// "Room   7:  5 x 12  13 x 4": the room, then each value with its count.
-std::string UsesLine(int32_t room, const std::vector<TUse>& uses) {
+// "Room   7:  5 x 12  13 x 4": the room, then each value with its count; with
+// names "Room   7:  5 (Water) x 12  13 (Old metal) x 4".
+std::string UsesLine(int32_t room, const std::vector<TUse>& uses, TValueName name) {
     char head[32];
     std::snprintf(head, sizeof head, "Room %3d:", int(room));
     std::string line = head;
-    for (const TUse& use : uses) line += "  " + std::to_string(use.Value) + " x " + std::to_string(use.Count);
+    for (const TUse& use : uses) {
+        line += "  " + std::to_string(use.Value);
+        if (name) line.append(" (").append(name(use.Value)).append(")");
+        line += " x " + std::to_string(use.Count);
+    }
     return line;
 }
 
-void PrintUses(const Ttrlevel& L, int32_t from, int32_t to, const char* heading, TRoomUses uses, TConsole& out) {
+void PrintUses(const Ttrlevel& L, int32_t from, int32_t to, const char* heading, TRoomUses uses, TValueName name,
+               TConsole& out) {
     out.Line(heading);
     out.Line("");
-    for (int32_t i = from; i <= to; ++i) out.Line(UsesLine(i, uses(L.Rooms[size_t(i)])));
+    for (int32_t i = from; i <= to; ++i) out.Line(UsesLine(i, uses(L.Rooms[size_t(i)]), name));
     out.Line("Done.");
 }
 
 TJson UsesJson(const Ttrlevel& L, int32_t from, int32_t to, TRoomUses uses, const char* list, const char* value,
-               const char* count) {
+               const char* count, TValueName name) {
     TJson rooms = TJson::array();
     for (int32_t i = from; i <= to; ++i) {
         TJson values = TJson::array();
-        for (const TUse& use : uses(L.Rooms[size_t(i)])) values.push_back({{value, use.Value}, {count, use.Count}});
+        for (const TUse& use : uses(L.Rooms[size_t(i)])) {
+            TJson entry{{value, use.Value}};
+            if (name) entry["material"] = name(use.Value);
+            entry[count] = use.Count;
+            values.push_back(entry);
+        }
         rooms.push_back({{"room", i}, {list, values}});
     }
     return rooms;
@@ -59,19 +74,19 @@ std::vector<TUse> RoomTextures(const RoomRecord& r) {
 }
 
 void PrintRoomSounds(const Ttrlevel& L, int32_t from, int32_t to, TConsole& out) {
-    PrintUses(L, from, to, "Showing FLOOR SOUNDS of this level:", RoomSounds, out);
+    PrintUses(L, from, to, "Showing FLOOR SOUNDS of this level:", RoomSounds, MaterialName, out);
 }
 
 void PrintRoomTextures(const Ttrlevel& L, int32_t from, int32_t to, TConsole& out) {
-    PrintUses(L, from, to, "Showing ROOM TEXTURES Ids of this level:", RoomTextures, out);
+    PrintUses(L, from, to, "Showing ROOM TEXTURES Ids of this level:", RoomTextures, nullptr, out);
 }
 
 TJson RoomSoundsJson(const Ttrlevel& L, int32_t from, int32_t to) {
-    return UsesJson(L, from, to, RoomSounds, "sounds", "value", "sectors");
+    return UsesJson(L, from, to, RoomSounds, "sounds", "value", "sectors", MaterialName);
 }
 
 TJson RoomTexturesJson(const Ttrlevel& L, int32_t from, int32_t to) {
-    return UsesJson(L, from, to, RoomTextures, "textures", "id", "faces");
+    return UsesJson(L, from, to, RoomTextures, "textures", "id", "faces", nullptr);
 }
 
 } // namespace qm

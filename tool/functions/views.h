@@ -32,7 +32,7 @@ void PrintRoomSounds(const Ttrlevel& L, int32_t from, int32_t to, TConsole& out)
 void PrintRoomTextures(const Ttrlevel& L, int32_t from, int32_t to, TConsole& out);
 
 // The same as JSON: [{"room": i, "sounds": [{"value": v, "sectors": n}, ...]}, ...]
-// and [{"room": i, "textures": [{"id": t, "faces": n}, ...]}, ...].
+// ("material": its name between the two) and [{"room": i, "textures": [{"id": t, "faces": n}, ...]}, ...].
 TJson RoomSoundsJson(const Ttrlevel& L, int32_t from, int32_t to);
 TJson RoomTexturesJson(const Ttrlevel& L, int32_t from, int32_t to);
 

@@ -15,6 +15,7 @@
 #include "functions.h"
 #include "jsonout.h"
 #include "lock.h"
+#include "materials.h"
 #include "options.h"
 #include "pageimport.h"
 #include "pages.h"
@@ -26,6 +27,7 @@
 #include "trlevel.h"
 #include "utf8path.h"
 #include "views.h"
+#include "water.h"
 
 namespace qm {
 
@@ -68,6 +70,7 @@ struct TJob {
     TJson* Result = nullptr;  // --json: the function's result goes here instead of to Out
     int32_t Value = 0;
     int32_t From = 0, To = 0;
+    const std::vector<int32_t>* Rooms = nullptr;  // a row with WholeSet: the rooms of its set
 };
 
 // One function of the tool. A run matches the switch, then takes these steps in
@@ -84,6 +87,7 @@ struct TFunctionRow {
     // example): the one-line message that refuses the run, or nullptr.
     const char* (*Check)(const TArgs&) = nullptr;
     bool NumberValue = false;            // argument 3 is a number, converted before loading
+    int32_t (*ValueOf)(const TArgs&) = nullptr;  // or this conversion of the arguments instead of StrToInt
     int32_t MinVersion = 0;              // the lowest LevelVersion the function works on
     const char* TooOld = nullptr;        // the message for an older level
     const char* Progress = nullptr;      // the line printed after loading
@@ -96,9 +100,20 @@ struct TFunctionRow {
     std::string (*CheckLoaded)(const TJob&) = nullptr;
     void (*Work)(TJob&) = nullptr;
     bool Saves = false;
+    // An edit whose work takes its whole room set at once (job.Rooms) and says
+    // itself what it changed, also in a dry run.
+    bool WholeSet = false;
 };
 
-void WorkStepSound(TJob& j) { EditStepSound(j.Level, uint16_t(j.Value), j.From, j.To); }
+// "/Step_sound": a material name stores its value; a number is mapped as always.
+int32_t StepSoundValue(const TArgs& a) {
+    const auto material = MaterialOfName(a.At(3));
+    return material ? *material : MapFloorSound(uint16_t(StrToInt(a.At(3))));
+}
+void WorkStepSound(TJob& j) { SetMaterial(j.Level, uint16_t(j.Value), j.From, j.To); }
+void WorkReplaceSound(TJob& j) {
+    ReplaceMaterial(j.Level, *MaterialOf(j.Args.At(3)), *MaterialOf(j.Args.At(4)), j.From, j.To);
+}
 void WorkLaraLight(TJob& j) { EditLaraLight(j.Level, uint16_t(j.Value), j.From, j.To); }
 void WorkWater(TJob& j) { EditRoomFlag(j.Level, WaterBit, j.Value != 0, j.From, j.To); }
 void WorkSky(TJob& j) { EditRoomFlag(j.Level, SkyBit, j.Value != 0, j.From, j.To); }
@@ -147,6 +162,15 @@ void WorkMap(TJob& j) {
 constexpr const char* kMissing = "Missing parameter";
 constexpr const char* kNoFlag = "Please especify 0 or 1";
 
+// "/Replace_sound OLD NEW": names or stored values, both checked before loading.
+const char* MaterialsRefusal(const TArgs& a) {
+    if (!a.Present(3) || !a.Present(4)) return kMissing;
+    thread_local std::string refusal;  // kept until the run has reported it
+    refusal = MaterialRefusal(a.At(3));
+    if (refusal.empty()) refusal = MaterialRefusal(a.At(4));
+    return refusal.empty() ? nullptr : refusal.c_str();
+}
+
 // "/ImportPage N FILE.png": the picture is read and checked before loading,
 // once per run; the work takes the pixels read then.
 const char* PictureRefusal(const TArgs& a) {
@@ -174,6 +198,16 @@ void WorkFlag(TJob& j) {
     EditRoomFlag(j.Level, FlagBits(FlagOf(j), j.Level), StrToInt(j.Args.At(4)) != 0, j.From, j.To);
 }
 
+// "/Flood", "/Drain": the notes after the edit, before the save.
+void ShowWaterEdit(TJob& j, const TWaterEdit& edit) {
+    if (j.Result) *j.Result = WaterEditJson(edit, j.DryRun);
+    else PrintWaterEdit(edit, j.DryRun, j.Out);
+}
+void WorkShowWater(TJob& j) {
+    const std::vector<TWaterRoom> rooms = WaterRooms(j.Level, j.From, j.To);
+    j.Result ? void(*j.Result = TJson{{"rooms", WaterRoomsJson(rooms)}}) : PrintWaterRooms(rooms, j.Out);
+}
+
 void WorkRoomColour(TJob& j) {
     const auto byte = [&j](size_t at) { return uint8_t(StrToInt(j.Args.At(at))); };
     EditRoomColour(j.Level, byte(3), byte(4), byte(5), j.From, j.To);
@@ -184,9 +218,13 @@ void WorkRoomColour(TJob& j) {
 constexpr TFunctionRow Functions[] = {
     {.Switch = "/INFO", .Help = "/Info = get level info", .Work = [](TJob& j) { j.Result ? void(*j.Result = TJson{{"report", ReportJson(j.Level)}}) : PrintReport(j.Level, j.Out); }},
     {.Switch = "/STEP_SOUND", .Help = "/Step_sound  <floorSoundId> = replace floor sound ids. (0-3)", .Needed = 1,
-     .Missing = kMissing, .NumberValue = true, .MinVersion = KindTR3,
+     .Missing = kMissing, .NumberValue = true, .ValueOf = StepSoundValue, .MinVersion = KindTR3,
      .TooOld = "Function Only for Tr3 and above version", .Progress = "Changing Floor Sound...", .RangeAt = 4,
      .Work = WorkStepSound, .Saves = true},
+    {.Switch = "/REPLACE_SOUND", .Help = "/Replace_sound <old> <new> = change one floor sound (material) into another",
+     .Needed = 2, .Missing = kMissing, .Check = MaterialsRefusal, .MinVersion = KindTR3,
+     .TooOld = "Function Only for Tr3 and above version", .Progress = "Changing Floor Sound...", .RangeAt = 5,
+     .Work = WorkReplaceSound, .Saves = true},
     {.Switch = "/LARA_LIGHT", .Help = "/Lara_Light <newlaralight> = change Lara light 0-31", .Needed = 1,
      .Missing = kMissing, .NumberValue = true, .Progress = "Changing Lara Light...", .RangeAt = 4,
      .Work = WorkLaraLight, .Saves = true},
@@ -205,6 +243,12 @@ constexpr TFunctionRow Functions[] = {
      .Missing = kMissing, .Check = ColourRefusal, .MinVersion = KindTR4,
      .TooOld = "Function Only for Tr4 and above version", .Progress = "Changing Room Colour...", .RangeAt = 6,
      .Work = WorkRoomColour, .Saves = true},
+    {.Switch = "/FLOOD", .Help = "/Flood = flood the dry rooms (water flag; TR3 and TR4 also the shimmer of their vertices)",
+     .Progress = "Flooding the rooms...", .RangeAt = 3,
+     .Work = [](TJob& j) { ShowWaterEdit(j, Flood(j.Level, *j.Rooms)); }, .Saves = true, .WholeSet = true},
+    {.Switch = "/DRAIN", .Help = "/Drain = drain the water rooms (water flag; TR3 and TR4 also the shimmer and waves)",
+     .Progress = "Draining the rooms...", .RangeAt = 3,
+     .Work = [](TJob& j) { ShowWaterEdit(j, Drain(j.Level, *j.Rooms)); }, .Saves = true, .WholeSet = true},
     {.Switch = "/TEXTURES", .Help = "/Textures <oldtextid> <newtextid> = Change textures ids", .Needed = 2,
      .Missing = kMissing, .NumberValue = true, .Progress = "Changing Textures Ids...", .RangeAt = 5,
      .CheckLoaded = CheckTextures, .Work = WorkTextures, .Saves = true},
@@ -222,6 +266,8 @@ constexpr TFunctionRow Functions[] = {
          j.Result ? void(*j.Result = TJson{{"rooms", RoomTableJson(j.Level, j.From, j.To)}})
                   : PrintRoomTable(j.Level, j.From, j.To, j.Out);
      }},
+    {.Switch = "/SHOWWATER", .Help = "/ShowWater = Show water rooms, the rooms above and below, surfaces and vertex effects",
+     .RangeAt = 3, .ShowsRooms = true, .Work = WorkShowWater},
     {.Switch = "/SHOWSOUNDS", .Help = "/ShowSounds = Show floor sound ids and their sectors per room", .MinVersion = KindTR3,
      .TooOld = "Function Only for Tr3 and above version", .RangeAt = 3, .ShowsRooms = true, .Work = [](TJob& j) {
          j.Result ? void(*j.Result = TJson{{"rooms", RoomSoundsJson(j.Level, j.From, j.To)}})
@@ -287,6 +333,10 @@ const char* OutputRefusal(const TFunctionRow& fn, const std::string& output, con
 // range as it is; an edit runs over each run of consecutive rooms of its set.
 void WorkOn(const TFunctionRow& fn, const std::vector<int32_t>& rooms, TJob& job) {
     if (!fn.Saves || fn.RangeAt == 0) return fn.Work(job);
+    if (fn.WholeSet) {
+        job.Rooms = &rooms;
+        return fn.Work(job);
+    }
     for (const auto& [first, last] : RoomSpans(rooms)) {
         job.From = first;
         job.To = last;
@@ -303,7 +353,7 @@ int RunFunction(const TFunctionRow& fn, const TArgs& args, const TOptions& optio
     if (const char* refusal = OutputRefusal(fn, options.Output, name)) return Refuse(out, refusal);
     if (options.Alternates && !fn.Saves) return Refuse(out, "--alternates is for the functions that edit a level.");
     TJob job{.Level = level, .Args = args, .Out = out, .DryRun = options.DryRun, .Result = result};
-    if (fn.NumberValue) job.Value = StrToInt(args.At(3));
+    if (fn.NumberValue) job.Value = fn.ValueOf ? fn.ValueOf(args) : StrToInt(args.At(3));
 
     // An edit holds the level's lock from before loading until its save is in
     // place, so that another edit of the level waits and then loads this one's
@@ -336,7 +386,7 @@ int RunFunction(const TFunctionRow& fn, const TArgs& args, const TOptions& optio
                                                 : std::vector<int32_t>{};
     const std::vector<TRoomBefore> before = preview ? RoomsBefore(level, rooms) : std::vector<TRoomBefore>{};
     WorkOn(fn, rooms, job);
-    if (preview && fn.RangeAt == 0) return ExitDone;  // an edit of no rooms says what it did itself
+    if (preview && (fn.RangeAt == 0 || fn.WholeSet)) return ExitDone;  // such an edit says what it did itself
     if (preview) {
         const std::vector<TRoomChange> changes = RoomChanges(before, level, rooms);
         if (result) *result = TJson{{"changes", RoomChangesJson(changes)}};
@@ -349,7 +399,7 @@ int RunFunction(const TFunctionRow& fn, const TArgs& args, const TOptions& optio
         if (options.Backup && options.Output.empty()) KeepBackup(name, level.Stamp);
         level.SaveLevel(target);
         if (saved) *saved = true;
-        if (result) *result = TJson{{"saved", target}};
+        if (result) (*result)["saved"] = target;  // after what the work put there
         out.Line("Done.");
     }
     return ExitDone;
