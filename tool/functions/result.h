@@ -13,6 +13,7 @@
 #include "functions.h"
 #include "rooms.h"
 #include "views.h"
+#include "water.h"
 
 namespace qm {
 
@@ -83,11 +84,15 @@ struct TWritten {
     // every dry run, and in a run whose result is read as JSON.
     bool HasChanges = false;
     std::vector<TRoomChange> Changes{};
+    // "/Flood", "/Drain": what they changed (in place of Changes) and their notes.
+    bool HasWater = false;
+    TWaterEdit Water{};
 };
 
 // Every function's result is one of these; a run's part for one level always
 // ends in one, so no form of output can find a level without its result.
-using TResult = std::variant<TReport, TIdList, TAnimatedTextures, TRoomTable, TRoomUses, TWritten, TFailure>;
+using TResult = std::variant<TReport, TIdList, TAnimatedTextures, TRoomTable, TRoomUses, TWaterView, TWritten,
+                             TFailure>;
 
 // The exit status a result stands for.
 inline int StatusOf(const TResult& result) {

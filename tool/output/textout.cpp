@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string>
 
+#include "waterout.h"
+
 namespace qm {
 
 namespace {
@@ -43,6 +45,7 @@ void WriteText(const TResult& result, TConsole& out) {
                            [&](const TAnimatedTextures& r) { WriteAnimatedTextures(r, out); },
                            [&](const TRoomTable& r) { WriteRoomTable(r, out); },
                            [&](const TRoomUses& r) { WriteRoomUses(r, out); },
+                           [&](const TWaterView& r) { WriteWaterView(r, out); },
                            [&](const TWritten& r) { WriteWritten(r, out); },
                            [&](const TFailure& r) { WriteFailure(r, out); }},
                result);
@@ -92,7 +95,9 @@ void WriteAnimatedTextures(const TAnimatedTextures& list, TConsole& out) {
 }
 
 void WriteWritten(const TWritten& written, TConsole& out) {
+    if (written.HasWater) WriteWaterNotes(written.Water, out);
     if (!written.DryRun) return out.Line("Done.");
+    if (written.HasWater) return WriteWaterChanges(written.Water, out);
     if (written.HasChanges) return WriteRoomChanges(written.Changes, out);
     switch (written.What) {
     case TWritten::TWhat::Map: return out.Line("The map was drawn; nothing was saved.");

@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <utility>
 
 #include "backup.h"
 #include "errors.h"
@@ -112,9 +113,14 @@ TStep CheckAgainstLevel(const TFunctionRow& fn, const TJob& job) {
 }
 
 // An edit acts on the range and, with --alternates, on the flip rooms of the
-// range too: once for each run of consecutive rooms of that set.
+// range too: once for each run of consecutive rooms of that set, or once on
+// the whole set.
 void EditRooms(const TFunctionRow& fn, const std::vector<int32_t>& rooms, TJob& job) {
     if (fn.RangeAt == 0) return fn.Edit(job);
+    if (fn.WholeSet) {
+        job.Rooms = &rooms;
+        return fn.Edit(job);
+    }
     for (const auto& [first, last] : RoomSpans(rooms)) {
         job.From = first;
         job.To = last;
@@ -137,13 +143,17 @@ TResult RunEdit(const TFunctionRow& fn, TJob& job, const TOptions& options, cons
     const std::string& name = job.Args.At(1);
     const std::vector<int32_t> rooms =
         fn.RangeAt > 0 ? RoomSet(job.Level, job.From, job.To, options.Alternates) : std::vector<int32_t>{};
-    const bool keepChanges = fn.RangeAt > 0 && (options.DryRun || options.Json);
+    const bool keepChanges = fn.RangeAt > 0 && !fn.WholeSet && (options.DryRun || options.Json);
     const std::vector<TRoomBefore> before = keepChanges ? RoomsBefore(job.Level, rooms) : std::vector<TRoomBefore>{};
     EditRooms(fn, rooms, job);
     TWritten written{.What = fn.Writes,
                      .Files = {options.Output.empty() ? name : options.Output},
                      .DryRun = options.DryRun,
                      .Page = fn.Writes == TWritten::TWhat::Page ? job.Value : -1};
+    if (job.Water) {
+        written.HasWater = true;
+        written.Water = std::move(*job.Water);
+    }
     if (keepChanges) {
         written.HasChanges = true;
         written.Changes = RoomChanges(before, job.Level, rooms);
@@ -157,7 +167,7 @@ TResult RunFunction(const TFunctionRow& fn, const TArgs& args, const TOptions& o
                     Ttrlevel& level) {
     if (TStep failure = CheckArguments(fn, args, options)) return *failure;
     TJob job{.Level = level, .Args = args, .Progress = io.Progress, .DryRun = options.DryRun};
-    if (fn.NumberValue) job.Value = StrToInt(args.At(3));
+    if (fn.NumberValue) job.Value = fn.ValueOf ? fn.ValueOf(args) : StrToInt(args.At(3));
     const std::unique_ptr<TEditLock> lock = LockForEdit(fn, options, args.At(1), io);
     if (TStep failure = Load(fn, args, level, io.Progress)) return *failure;
     if (TStep failure = ResolveJobRange(fn, job)) return *failure;
