@@ -197,8 +197,8 @@ TEST(Water, FloodAndDrainChangeExactlyTheStatedBitsWithTheirNotes) {
   }
 }
 
-// --json carries the notes as a list, the dry run's changes with the vertex
-// counts, and the file saved.
+// --json carries the notes as a list, the changes with the vertex counts, and
+// the file saved.
 TEST(Water, JsonCarriesNotesAndChanges) {
   ScratchDir scratch;
   WriteBytes(scratch.path / "lvl.tr4", Build(WaterLevel(6)));
@@ -215,6 +215,9 @@ TEST(Water, JsonCarriesNotesAndChanges) {
   level = nlohmann::json::parse(run.out, nullptr, false)["levels"][0];
   EXPECT_EQ(level["notes"].dump(), "[\"" + kNoAbove1 + "\",\"Room 1 joins water room 0 below it.\"]");
   EXPECT_EQ(level["saved"], "lvl.tr4");
+  // A run that saves has its changes too, marked saved.
+  EXPECT_EQ(level["changes"]["totals"]["rooms"], 1);
+  EXPECT_EQ(level["changes"]["saved"], true);
 }
 
 // What "/ShowWater" shows of the plan, per kind: the vertex counts in TR2-TR4,
