@@ -25,9 +25,11 @@ using Json = nlohmann::json;
 
 // The numbers a text shows, as the JSON form holds them: "0x0009" and
 // "#005060" are hexadecimal; the group counter of "Animated Texture# 1-->" is
-// the position in a list, which JSON does not spell out.
+// the position in a list, which JSON does not spell out; the water table's
+// headings name vertex bits ("0x2000"), which JSON names by words.
 std::multiset<long long> TextNumbers(std::string text) {
   text = std::regex_replace(text, std::regex("Animated Texture# *[0-9]+-->"), "");
+  text = std::regex_replace(text, std::regex(" Room Water Surface[^\r\n]*"), "");
   std::multiset<long long> numbers;
   const std::regex number("0x([0-9A-F]+)|#([0-9A-F]{6})|-?[0-9]+");
   for (auto it = std::sregex_iterator(text.begin(), text.end(), number); it != std::sregex_iterator(); ++it) {
@@ -40,7 +42,8 @@ std::multiset<long long> TextNumbers(std::string text) {
 }
 
 // Every number of a level's entry but its status; "#RRGGBB" and "TR4" count as
-// the numbers the text shows for them.
+// the numbers the text shows for them, and notes (the text's own lines) as the
+// numbers in them.
 void JsonNumbers(const Json& value, std::multiset<long long>& numbers) {
   if (value.is_number_integer()) numbers.insert(value.get<long long>());
   if (value.is_string()) {
@@ -49,8 +52,13 @@ void JsonNumbers(const Json& value, std::multiset<long long>& numbers) {
     if (std::regex_match(s, std::regex("TR[0-9]"))) numbers.insert(s[2] - '0');
   }
   if (value.is_structured())
-    for (const auto& [key, member] : value.items())
-      if (key != "status" && key != "level") JsonNumbers(member, numbers);
+    for (const auto& [key, member] : value.items()) {
+      if (key == "notes") {
+        for (const auto& note : member) numbers.merge(TextNumbers(note.get<std::string>()));
+      } else if (key != "status" && key != "level") {
+        JsonNumbers(member, numbers);
+      }
+    }
 }
 
 // The files of a folder and their bytes, subfolders included.
@@ -85,17 +93,21 @@ TEST(ResultViews, EveryFunctionInTextAndJsonGivesTheSameResult) {
   const FunctionRow rows[] = {
       {{"/Info"}, {"junk.tr4", "/Info"}, {"/Info"}, false},
       {{"/Step_sound", "2", "0", "1"}, {"/Step_sound"}, {"/Step_sound", "2"}, true},
+      {{"/Replace_sound", "Mud", "Sand", "1"}, {"/Replace_sound", "Lava", "Mud"}, {"/Replace_sound", "0", "2"}, true},
       {{"/Lara_Light", "5", "1"}, {"/Lara_Light", "5", "99"}, {"/Lara_Light", "5"}, true},
       {{"/Sky", "1"}, {"/Sky"}, {"/Sky", "1"}, true},
       {{"/Water", "1", "0", "1"}, {"/Water", "1", "-1"}, {"/Water", "1"}, true},
       {{"/QuickSand", "1", "2"}, {"/QuickSand", "", "2"}, {"/QuickSand", "1"}, true},
       {{"/Flag", "Wind", "1"}, {"/Flag", "Snow", "1"}, {"/Flag", "Wind", "1"}, true},
       {{"/Room_Colour", "1", "2", "3", "1", "2"}, {"/Room_Colour", "256", "0", "0"}, {"/Room_Colour", "1", "2", "3"}, true},
+      {{"/Flood", "1", "2"}, {"/Flood", "99"}, {"/Flood"}, true},
+      {{"/Drain", "--alternates"}, {"/Drain", "-1"}, {"/Drain"}, true},
       {{"/Textures", "3", "1"}, {"/Textures", "3", "5000"}, {"/Textures", "3", "1"}, true},
       {{"/ShowItems"}, {"missing.tr4", "/ShowItems"}, {"/ShowItems"}, false},
       {{"/ShowStatics"}, {"missing.tr4", "/ShowStatics"}, {"/ShowStatics"}, false},
       {{"/ShowAnimtext"}, {"junk.tr4", "/ShowAnimtext"}, {"/ShowAnimtext"}, false},
       {{"/ShowRooms", "1", "2"}, {"/ShowRooms", "99"}, {"/ShowRooms"}, false},
+      {{"/ShowWater", "1"}, {"/ShowWater", "99"}, {"/ShowWater"}, false},
       {{"/ShowSounds"}, {"/ShowSounds", "99"}, {"/ShowSounds"}, false},
       {{"/ShowTextures", "1"}, {"/ShowTextures", "-1"}, {"/ShowTextures"}, false},
       {{"/Map", "m.svg"}, {"/Map", "m.png"}, {"/Map", "m.svg"}, true},

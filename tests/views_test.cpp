@@ -17,7 +17,7 @@ namespace {
 constexpr uint16_t kSectorWords[9] = {0x0005, 0x0015, 0xFFF5, 0x000C, 0x0000, 0x0C00, 0x000D, 0x1230, 0x004C};
 constexpr uint16_t kRectangleWords[5] = {5, 0x8005, 0x1005, 0x0105, 7};
 constexpr uint16_t kTriangleWords[2] = {0x8005, 5};
-const std::string kSoundsLine = "Room   1:  0 x 3  5 x 3  12 x 2  13 x 1";
+const std::string kSoundsLine = "Room   1:  0 (Mud) x 3  5 (Water) x 3  12 (Old wood) x 2  13 (Old metal) x 1";
 const std::string kTexturesLine = "Room   1:  5 x 4  7 x 1  261 x 1  32773 x 1";
 
 void SetSectorWords(std::vector<std::array<uint8_t, 8>>& sectors) {
@@ -207,8 +207,9 @@ TEST(Alternates, AnEditReachesTheFlipRoomOfEachRoomInItsRangeOnce) {
       {{"--alternates", "4", "5"}, {0, 3, 4, 5}},
       {{"0", "1", "--alternates"}, {0, 1, 4}},  // 4 once, room 1 once
       {{"1", "1", "--alternates"}, {1}},        // its own flip room
-      {{"2", "3", "--alternates"}, {2, 3}},     // 9 and -7 name no room
-      {{"0", "4", "--alternates"}, {0, 1, 2, 3, 4}},
+      {{"2", "3", "--alternates"}, {2, 3, 5}},  // 9 and -7 name no room; 5 flips to 3
+      {{"3", "3", "--alternates"}, {3, 5}},     // the room that flips to the range
+      {{"0", "4", "--alternates"}, {0, 1, 2, 3, 4, 5}},
       {{"0", "0"}, {0}},  // without the option the range alone
   };
   for (int kind : {1, 3, 5, 6, 8}) {

@@ -14,6 +14,7 @@
 #include "items.h"
 #include "rooms.h"
 #include "views.h"
+#include "water.h"
 
 namespace qm {
 
@@ -88,12 +89,15 @@ struct TWritten {
     // An item edit: the item before and after, and its notes.
     bool HasItemChange = false;
     TItemChange ItemChange{};
+    // "/Flood", "/Drain": what they changed (in place of Changes) and their notes.
+    bool HasWater = false;
+    TWaterEdit Water{};
 };
 
 // Every function's result is one of these; a run's part for one level always
 // ends in one, so no form of output can find a level without its result.
-using TResult =
-    std::variant<TReport, TIdList, TAnimatedTextures, TRoomTable, TRoomUses, TEntityTable, TWritten, TFailure>;
+using TResult = std::variant<TReport, TIdList, TAnimatedTextures, TRoomTable, TRoomUses, TEntityTable, TWaterView,
+                             TWritten, TFailure>;
 
 // The exit status a result stands for.
 inline int StatusOf(const TResult& result) {

@@ -12,8 +12,8 @@
 namespace qm {
 
 // Rooms from..to (inside the level) and, with alternates, the alternate room of
-// each of them when it names another room of the level; each room once, in
-// increasing order.
+// each of them when it names another room of the level, and each room whose
+// alternate room is one of them; each room once, in increasing order.
 std::vector<int32_t> RoomSet(const Ttrlevel& L, int32_t from, int32_t to, bool alternates);
 
 // The set as runs of consecutive rooms (first, last), in increasing order.

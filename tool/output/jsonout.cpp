@@ -2,6 +2,8 @@
 #include "jsonout.h"
 
 #include "itemsout.h"
+#include "materials.h"
+#include "waterout.h"
 
 namespace qm {
 
@@ -60,15 +62,19 @@ TJson RoomTableJson(const TRoomTable& table) {
     return rooms;
 }
 
-// [{"room": i, "sounds": [{"value": v, "sectors": n}, ...]}, ...] and
+// [{"room": i, "sounds": [{"value": v, "material": name, "sectors": n}, ...]}, ...] and
 // [{"room": i, "textures": [{"id": t, "faces": n}, ...]}, ...].
 TJson RoomUsesJson(const TRoomUses& uses) {
     const bool sounds = uses.Kind == TRoomUses::TKind::Sounds;
     TJson rooms = TJson::array();
     for (const TRoomUses::TRow& row : uses.Rows) {
         TJson values = TJson::array();
-        for (const TUse& use : row.Uses)
-            values.push_back({{sounds ? "value" : "id", use.Value}, {sounds ? "sectors" : "faces", use.Count}});
+        for (const TUse& use : row.Uses) {
+            TJson value{{sounds ? "value" : "id", use.Value}};
+            if (sounds) value["material"] = MaterialName(use.Value);
+            value[sounds ? "sectors" : "faces"] = use.Count;
+            values.push_back(value);
+        }
         rooms.push_back({{"room", row.Room}, {sounds ? "sounds" : "textures", values}});
     }
     return rooms;
@@ -96,6 +102,7 @@ TJson RoomChangesJson(const std::vector<TRoomChange>& changes, bool saved) {
 // in its place and "saved": false.
 void AddWritten(const TWritten& w, TJson& entry) {
     if (w.What == TWritten::TWhat::Page) entry["page"] = w.Page;
+    if (w.HasWater) AddWaterEdit(w.Water, !w.DryRun, entry);
     if (w.HasChanges) entry["changes"] = RoomChangesJson(w.Changes, !w.DryRun);
     if (w.HasItemChange) entry["changes"] = ItemChangeJson(w.ItemChange, w.DryRun);
     TJson files = TJson::array();
@@ -124,6 +131,7 @@ void AddJson(const TResult& result, TJson& entry) {
                            [&](const TRoomTable& r) { entry["rooms"] = RoomTableJson(r); },
                            [&](const TRoomUses& r) { entry["rooms"] = RoomUsesJson(r); },
                            [&](const TEntityTable& r) { AddEntityTableJson(r, entry); },
+                           [&](const TWaterView& r) { entry["rooms"] = WaterViewJson(r); },
                            [&](const TWritten& r) { AddWritten(r, entry); },
                            [&](const TFailure& r) { entry["error"] = FailureJson(r); }},
                result);

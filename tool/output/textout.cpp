@@ -6,6 +6,7 @@
 #include <string>
 
 #include "itemsout.h"
+#include "waterout.h"
 
 namespace qm {
 
@@ -46,6 +47,7 @@ void WriteText(const TResult& result, TConsole& out) {
                            [&](const TRoomTable& r) { WriteRoomTable(r, out); },
                            [&](const TRoomUses& r) { WriteRoomUses(r, out); },
                            [&](const TEntityTable& r) { WriteEntityTable(r, out); },
+                           [&](const TWaterView& r) { WriteWaterView(r, out); },
                            [&](const TWritten& r) { WriteWritten(r, out); },
                            [&](const TFailure& r) { WriteFailure(r, out); }},
                result);
@@ -96,7 +98,9 @@ void WriteAnimatedTextures(const TAnimatedTextures& list, TConsole& out) {
 
 void WriteWritten(const TWritten& written, TConsole& out) {
     if (written.HasItemChange) return WriteItemChange(written.ItemChange, written.DryRun, out);
+    if (written.HasWater) WriteWaterNotes(written.Water, out);
     if (!written.DryRun) return out.Line("Done.");
+    if (written.HasWater) return WriteWaterChanges(written.Water, out);
     if (written.HasChanges) return WriteRoomChanges(written.Changes, out);
     switch (written.What) {
     case TWritten::TWhat::Map: return out.Line("The map was drawn; nothing was saved.");

@@ -3,6 +3,7 @@
 #include <iterator>
 #include <string>
 
+#include "materials.h"
 #include "textout.h"
 
 namespace qm {
@@ -45,12 +46,17 @@ std::string TableLine(const std::string (&cells)[std::size(Columns)], bool colou
     return line;
 }
 
-// "Room   7:  5 x 12  13 x 4": the room, then each value with its count.
-std::string UsesLine(int32_t room, const std::vector<TUse>& uses) {
+// "Room   7:  5 x 12  13 x 4": the room, then each value with its count; with
+// names (the step sounds' materials) "Room   7:  5 (Water) x 12  13 (Old metal) x 4".
+std::string UsesLine(int32_t room, const std::vector<TUse>& uses, bool named) {
     char head[32];
     std::snprintf(head, sizeof head, "Room %3d:", int(room));
     std::string line = head;
-    for (const TUse& use : uses) line += "  " + std::to_string(use.Value) + " x " + std::to_string(use.Count);
+    for (const TUse& use : uses) {
+        line += "  " + std::to_string(use.Value);
+        if (named) line.append(" (").append(MaterialName(use.Value)).append(")");
+        line += " x " + std::to_string(use.Count);
+    }
     return line;
 }
 
@@ -85,7 +91,8 @@ void WriteRoomUses(const TRoomUses& uses, TConsole& out) {
     out.Line(uses.Kind == TRoomUses::TKind::Sounds ? "Showing FLOOR SOUNDS of this level:"
                                                    : "Showing ROOM TEXTURES Ids of this level:");
     out.Line("");
-    for (const TRoomUses::TRow& row : uses.Rows) out.Line(UsesLine(row.Room, row.Uses));
+    const bool named = uses.Kind == TRoomUses::TKind::Sounds;
+    for (const TRoomUses::TRow& row : uses.Rows) out.Line(UsesLine(row.Room, row.Uses, named));
     out.Line("Done.");
 }
 

@@ -9,12 +9,14 @@
 #include "errors.h"
 #include "functions.h"
 #include "items.h"
+#include "materials.h"
 #include "options.h"
 #include "outputs.h"
 #include "pageimport.h"
 #include "pages.h"
 #include "roomflags.h"
 #include "utf8path.h"
+#include "water.h"
 
 namespace qm {
 
@@ -26,7 +28,15 @@ std::string UpperAscii(std::string s) {
     return s;
 }
 
-void EditStepSoundOf(TJob& j) { EditStepSound(j.Level, uint16_t(j.Value), j.From, j.To); }
+// "/Step_sound": a material name stores its value; a number is mapped as always.
+int32_t StepSoundValue(const TArgs& a) {
+    const auto material = MaterialOfName(a.At(3));
+    return material ? *material : MapFloorSound(uint16_t(StrToInt(a.At(3))));
+}
+void EditStepSoundOf(TJob& j) { SetMaterial(j.Level, uint16_t(j.Value), j.From, j.To); }
+void EditReplaceSound(TJob& j) {
+    ReplaceMaterial(j.Level, *MaterialOf(j.Args.At(3)), *MaterialOf(j.Args.At(4)), j.From, j.To);
+}
 void EditLaraLightOf(TJob& j) { EditLaraLight(j.Level, uint16_t(j.Value), j.From, j.To); }
 void EditWater(TJob& j) { EditRoomFlag(j.Level, WaterBit, j.Value != 0, j.From, j.To); }
 void EditSky(TJob& j) { EditRoomFlag(j.Level, SkyBit, j.Value != 0, j.From, j.To); }
@@ -76,6 +86,15 @@ TResult ShowPages(TJob& j) { return ExportPages(j.Level, j.Args.At(3), j.From, j
 constexpr const char* kMissing = "Missing parameter";
 constexpr const char* kNoFlag = "Please especify 0 or 1";
 
+// "/Replace_sound OLD NEW": names or stored values, both checked before loading.
+const char* MaterialsRefusal(const TArgs& a) {
+    if (!a.Present(3) || !a.Present(4)) return kMissing;
+    thread_local std::string refusal;  // kept until the run has reported it
+    refusal = MaterialRefusal(a.At(3));
+    if (refusal.empty()) refusal = MaterialRefusal(a.At(4));
+    return refusal.empty() ? nullptr : refusal.c_str();
+}
+
 // "/ImportPage N FILE.png": the picture is read and checked before loading,
 // once per run; the edit takes the pixels read then.
 const char* PictureRefusal(const TArgs& a) {
@@ -121,15 +140,25 @@ void EditAddItem(TJob& j) { KeepItemChange(j, AddItem(j.Level, j.Args)); }
 TResult ShowRooms(TJob& j) { return RoomTableOf(j.Level, j.From, j.To); }
 TResult ShowSounds(TJob& j) { return RoomUsesOf(j.Level, j.From, j.To, TRoomUses::TKind::Sounds); }
 TResult ShowTextures(TJob& j) { return RoomUsesOf(j.Level, j.From, j.To, TRoomUses::TKind::Textures); }
+TResult ShowWater(TJob& j) { return TWaterView{WaterRooms(j.Level, j.From, j.To)}; }
+
+// "/Flood", "/Drain": the whole set at once; what they changed and their notes
+// go into the result.
+void EditFlood(TJob& j) { j.Water = Flood(j.Level, *j.Rooms); }
+void EditDrain(TJob& j) { j.Water = Drain(j.Level, *j.Rooms); }
 
 // In the order of the help. A switch matches exactly one row, so the order of
 // the rows does not change which function a switch selects.
 constexpr TFunctionRow Functions[] = {
     {.Switch = "/INFO", .Help = "/Info = get level info", .Show = [](TJob& j) -> TResult { return ReportOf(j.Level); }},
     {.Switch = "/STEP_SOUND", .Help = "/Step_sound  <floorSoundId> = replace floor sound ids. (0-3)", .Needed = 1,
-     .Missing = kMissing, .NumberValue = true, .MinVersion = KindTR3,
+     .Missing = kMissing, .NumberValue = true, .ValueOf = StepSoundValue, .MinVersion = KindTR3,
      .TooOld = "Function Only for Tr3 and above version", .Progress = "Changing Floor Sound...", .RangeAt = 4,
      .Edit = EditStepSoundOf},
+    {.Switch = "/REPLACE_SOUND", .Help = "/Replace_sound <old> <new> = change one floor sound (material) into another",
+     .Needed = 2, .Missing = kMissing, .Check = MaterialsRefusal, .MinVersion = KindTR3,
+     .TooOld = "Function Only for Tr3 and above version", .Progress = "Changing Floor Sound...", .RangeAt = 5,
+     .Edit = EditReplaceSound},
     {.Switch = "/LARA_LIGHT", .Help = "/Lara_Light <newlaralight> = change Lara light 0-31", .Needed = 1,
      .Missing = kMissing, .NumberValue = true, .Progress = "Changing Lara Light...", .RangeAt = 4,
      .Edit = EditLaraLightOf},
@@ -148,6 +177,10 @@ constexpr TFunctionRow Functions[] = {
      .Missing = kMissing, .Check = ColourRefusal, .MinVersion = KindTR4,
      .TooOld = "Function Only for Tr4 and above version", .Progress = "Changing Room Colour...", .RangeAt = 6,
      .Edit = EditRoomColourOf},
+    {.Switch = "/FLOOD", .Help = "/Flood = flood the dry rooms (water flag; TR3 and TR4 also the shimmer of their vertices)",
+     .Progress = "Flooding the rooms...", .RangeAt = 3, .Edit = EditFlood, .WholeSet = true},
+    {.Switch = "/DRAIN", .Help = "/Drain = drain the water rooms (water flag; TR3 and TR4 also the shimmer and waves)",
+     .Progress = "Draining the rooms...", .RangeAt = 3, .Edit = EditDrain, .WholeSet = true},
     {.Switch = "/TEXTURES", .Help = "/Textures <oldtextid> <newtextid> = Change textures ids", .Needed = 2,
      .Missing = kMissing, .NumberValue = true, .Progress = "Changing Textures Ids...", .RangeAt = 5,
      .CheckLoaded = CheckTextures, .Edit = EditTexturesOf},
@@ -159,6 +192,8 @@ constexpr TFunctionRow Functions[] = {
      .Show = [](TJob& j) -> TResult { return TAnimatedTextures{AnimatedTextureGroups(j.Level)}; }},
     {.Switch = "/SHOWROOMS", .Help = "/ShowRooms = Show rooms table (position, size, flags, light, counts)",
      .RangeAt = 3, .ShowsRooms = true, .Show = ShowRooms},
+    {.Switch = "/SHOWWATER", .Help = "/ShowWater = Show water rooms, the rooms above and below, surfaces and vertex effects",
+     .RangeAt = 3, .ShowsRooms = true, .Show = ShowWater},
     {.Switch = "/SHOWSOUNDS", .Help = "/ShowSounds = Show floor sound ids and their sectors per room",
      .MinVersion = KindTR3, .TooOld = "Function Only for Tr3 and above version", .RangeAt = 3, .ShowsRooms = true,
      .Show = ShowSounds},
@@ -202,6 +237,11 @@ static_assert(std::ranges::all_of(Functions, [](const TFunctionRow& row) { retur
 // An edit of rooms has a room range; an edit of a page or of an item has none.
 static_assert(std::ranges::all_of(Functions, [](const TFunctionRow& row) {
     return !row.Edit || (row.RangeAt > 0) == (row.Writes == TWritten::TWhat::Level);
+}));
+
+// Only an edit of a room range takes its whole set.
+static_assert(std::ranges::all_of(Functions, [](const TFunctionRow& row) {
+    return !row.WholeSet || (row.Edit && row.RangeAt > 0);
 }));
 
 } // namespace

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "args.h"
 #include "console.h"
@@ -27,6 +29,8 @@ struct TJob {
     // What an item edit did, for its result.
     bool HasItemChange = false;
     TItemChange ItemChange{};
+    const std::vector<int32_t>* Rooms = nullptr;  // a row with WholeSet: the rooms of its set
+    std::optional<TWaterEdit> Water{};            // "/Flood", "/Drain": what they changed, for the result
 };
 
 // One function of the tool. A run matches the switch, then takes these steps in
@@ -44,6 +48,7 @@ struct TFunctionRow {
     // example): the one-line message that refuses the run, or nullptr.
     const char* (*Check)(const TArgs&) = nullptr;
     bool NumberValue = false;            // argument 3 is a number, converted before loading
+    int32_t (*ValueOf)(const TArgs&) = nullptr;  // or this conversion of the arguments instead of StrToInt
     int32_t MinVersion = 0;              // the lowest LevelVersion the function works on
     const char* TooOld = nullptr;        // the message for an older level
     const char* Progress = nullptr;      // the line printed after loading
@@ -59,6 +64,9 @@ struct TFunctionRow {
     // it has a range), and the run saves it and makes the result.
     TResult (*Show)(TJob&) = nullptr;
     void (*Edit)(TJob&) = nullptr;
+    // An edit that takes its whole room set at once (job.Rooms) and says itself
+    // what it changed (job.Water), in place of the run's room changes.
+    bool WholeSet = false;
     TWritten::TWhat Writes = TWritten::TWhat::Level;  // an edit: what its result calls the level written
     // A function that writes files other than the level: the first one, named
     // from the arguments alone ("" when they do not name it). Throws

@@ -116,9 +116,14 @@ TStep CheckAgainstLevel(const TFunctionRow& fn, const TJob& job) {
 }
 
 // An edit acts on the range and, with --alternates, on the flip rooms of the
-// range too: once for each run of consecutive rooms of that set.
+// range too: once for each run of consecutive rooms of that set, or once on
+// the whole set.
 void EditRooms(const TFunctionRow& fn, const std::vector<int32_t>& rooms, TJob& job) {
     if (fn.RangeAt == 0) return fn.Edit(job);
+    if (fn.WholeSet) {
+        job.Rooms = &rooms;
+        return fn.Edit(job);
+    }
     for (const auto& [first, last] : RoomSpans(rooms)) {
         job.From = first;
         job.To = last;
@@ -141,7 +146,7 @@ TResult RunEdit(const TFunctionRow& fn, TJob& job, const TOptions& options, cons
     const std::string& name = job.Args.At(1);
     const std::vector<int32_t> rooms =
         fn.RangeAt > 0 ? RoomSet(job.Level, job.From, job.To, options.Alternates) : std::vector<int32_t>{};
-    const bool keepChanges = fn.RangeAt > 0 && (options.DryRun || options.Json);
+    const bool keepChanges = fn.RangeAt > 0 && !fn.WholeSet && (options.DryRun || options.Json);
     const std::vector<TRoomBefore> before = keepChanges ? RoomsBefore(job.Level, rooms) : std::vector<TRoomBefore>{};
     EditRooms(fn, rooms, job);
     TWritten written{.What = fn.Writes,
@@ -150,6 +155,10 @@ TResult RunEdit(const TFunctionRow& fn, TJob& job, const TOptions& options, cons
                      .Page = fn.Writes == TWritten::TWhat::Page ? job.Value : -1,
                      .HasItemChange = job.HasItemChange,
                      .ItemChange = std::move(job.ItemChange)};
+    if (job.Water) {
+        written.HasWater = true;
+        written.Water = std::move(*job.Water);
+    }
     if (keepChanges) {
         written.HasChanges = true;
         written.Changes = RoomChanges(before, job.Level, rooms);
@@ -164,7 +173,7 @@ TResult RunFunction(const TFunctionRow& fn, const TArgs& args, const TOptions& o
     if (TStep failure = CheckArguments(fn, args, options)) return *failure;
     TJob job{.Level = level, .Args = args, .Progress = io.Progress, .DryRun = options.DryRun,
              .ItemMarks = !options.NoItems};
-    if (fn.NumberValue) job.Value = StrToInt(args.At(3));
+    if (fn.NumberValue) job.Value = fn.ValueOf ? fn.ValueOf(args) : StrToInt(args.At(3));
     const std::unique_ptr<TEditLock> lock = LockForEdit(fn, options, args.At(1), io);
     if (TStep failure = Load(fn, args, options, level, io.Progress)) return *failure;
     if (TStep failure = ResolveJobRange(fn, job)) return *failure;
