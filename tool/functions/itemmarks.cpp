@@ -26,14 +26,7 @@ const TMarkStyle& StyleOf(TItemKind kind) { return Styles[size_t(kind)]; }
 
 constexpr double MarkPixels = 4;  // half the mark's size
 
-std::string Num(double v) {
-    char buf[48];
-    std::snprintf(buf, sizeof buf, "%.4f", v);
-    std::string s = buf;
-    while (s.back() == '0') s.pop_back();
-    if (s.back() == '.') s.pop_back();
-    return s == "-0" ? "0" : s;
-}
+std::string Num(double v) { return SvgNumber(v); }
 
 // Opens the mark's shape centred on (x, y), half its size h; the caller
 // writes its title and closes it.

@@ -42,14 +42,7 @@ constexpr double Margin = 16, HeaderPixels = 40, LegendPixels = 40, MinWidth = 5
 constexpr double FillOpacity = 0.55;
 
 // A coordinate: at most four decimals, no trailing zeros.
-std::string Num(double v) {
-    char buf[48];
-    std::snprintf(buf, sizeof buf, "%.4f", v);
-    std::string s = buf;
-    while (s.back() == '0') s.pop_back();
-    if (s.back() == '.') s.pop_back();
-    return s == "-0" ? "0" : s;
-}
+std::string Num(double v) { return SvgNumber(v); }
 
 // A factor in full: a map millions of sectors wide has a scale far below 0.0001.
 std::string Exact(double v) {

@@ -1,6 +1,7 @@
 #include "xmlwriter.h"
 
 #include <cstdint>
+#include <cstdio>
 
 namespace qm {
 
@@ -110,6 +111,15 @@ void TXmlWriter::Close() {
 std::string TXmlWriter::Finish() {
     while (!Open_.empty()) Close();
     return std::move(Text);
+}
+
+std::string SvgNumber(double v) {
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%.4f", v);
+    std::string s = buf;
+    while (s.back() == '0') s.pop_back();
+    if (s.back() == '.') s.pop_back();
+    return s == "-0" ? "0" : s;
 }
 
 } // namespace qm

@@ -16,6 +16,9 @@ namespace qm {
 // U+FFFF) become U+FFFD, so text of any bytes gives a well-formed document.
 std::string XmlEscaped(std::string_view text);
 
+// A number of an SVG attribute: at most four decimals, no trailing zeros, no "-0".
+std::string SvgNumber(double v);
+
 class TXmlWriter {
 public:
     using TAttrs = std::initializer_list<std::pair<const char*, std::string_view>>;
