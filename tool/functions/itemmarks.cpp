@@ -35,7 +35,10 @@ void OpenMark(TXmlWriter& w, TItemKind kind, double x, double y, double h, doubl
     const std::string sw = Num(stroke);
     const auto points = [&](std::initializer_list<std::pair<double, double>> corners) {
         std::string text;
-        for (const auto& [dx, dy] : corners) text += (text.empty() ? "" : " ") + Num(x + dx * h) + "," + Num(y + dy * h);
+        for (const auto& [dx, dy] : corners) {
+            if (!text.empty()) text += ' ';
+            text.append(Num(x + dx * h)).append(",").append(Num(y + dy * h));
+        }
         return text;
     };
     switch (kind) {

@@ -15,7 +15,10 @@ std::string Pad(std::string text, size_t width, bool left) {
 // "8,9", or "-" for none.
 std::string RoomList(const std::vector<int32_t>& rooms) {
     std::string text;
-    for (int32_t room : rooms) text += (text.empty() ? "" : ",") + std::to_string(room);
+    for (int32_t room : rooms) {
+        if (!text.empty()) text += ',';
+        text += std::to_string(room);
+    }
     return text.empty() ? "-" : text;
 }
 

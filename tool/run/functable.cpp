@@ -260,7 +260,7 @@ std::string NearestFunction(const std::string& text) {
     wanted.erase(0, wanted.find_first_not_of(' '));
     wanted.erase(wanted.find_last_not_of(' ') + 1);
     if (wanted.empty()) return "";
-    if (wanted[0] != '/') wanted.insert(0, "/");
+    if (wanted[0] != '/') wanted = std::string(1, '/').append(wanted);
     const TFunctionRow* best = nullptr;
     size_t bestDistance = 0;
     for (const TFunctionRow& row : Functions) {

@@ -109,7 +109,7 @@ std::vector<std::string> OptionHelpLines() {
         const std::string help = row.Help;
         const size_t value = help.find("  ");  // "N  what it does": the value's name first
         std::string names = row.Short ? std::string(row.Short) + ", " + row.Long : std::string("    ") + row.Long;
-        if (value != std::string::npos) names += " " + help.substr(0, value);
+        if (value != std::string::npos) names.append(" ").append(help, 0, value);
         names.resize(std::max<size_t>(names.size() + 1, 20), ' ');
         lines.push_back(names + (value != std::string::npos ? help.substr(value + 2) : help));
     }

@@ -25,7 +25,7 @@ TFailure UnknownOption(const std::string& word) {
     TFailure refusal{.Message = "Unknown option " + word};
     const size_t dashes = std::min(word.find_first_not_of('-'), word.size());
     const std::string function = NearestFunction(word.substr(dashes));
-    const bool named = FindRow("/" + word.substr(dashes)) != nullptr;  // "-Info": the function exactly
+    const bool named = FindRow(std::string("/").append(word, dashes)) != nullptr;  // "-Info": the function exactly
     const std::string likely = LikelyOption(word);
     if (!function.empty() && (named || likely.empty()))
         refusal.Hint = "functions start with /: did you mean " + function + "?";
