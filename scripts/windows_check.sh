@@ -199,8 +199,8 @@ check "empty name" "" "" /Info; expect_status 2 "empty name"
 check "unknown function" level.tr4 level.tr4 /Bogus; expect_status 2 "unknown function"
 check "missing parameter" level.tr4 level.tr4 /Textures; expect_status 2 "missing parameter"
 check "missing flag value" level.tr4 level.tr4 /Water; expect_status 2 "missing flag value"
-check "bad number" level.tr4 level.tr4 /Water abc; expect_status 1 "bad number"
-check "bad room number" level.tr4 level.tr4 /Sky 1 x1g; expect_status 1 "bad room number"
+check "bad number" level.tr4 level.tr4 /Water abc; expect_status 2 "bad number"
+check "bad room number" level.tr4 level.tr4 /Sky 1 x1g; expect_status 2 "bad room number"
 # shellcheck disable=SC2016 # a literal $, as typed
 check "hexadecimal numbers" level.tr4 level.tr4 /Lara_Light '$1F' 0x0 x1; expect_status 0 "hexadecimal numbers"
 check "signed numbers" level.tr4 level.tr4 /Textures +007 -12
