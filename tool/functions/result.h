@@ -99,6 +99,15 @@ struct TWritten {
 using TResult = std::variant<TReport, TIdList, TAnimatedTextures, TRoomTable, TRoomUses, TEntityTable, TWaterView,
                              TWritten, TFailure>;
 
+// The visitor of a result: one lambda per kind, as the renderers use it.
+template <class... Ts>
+struct TOverloaded : Ts... {
+    using Ts::operator()...;
+};
+// Spelled out for compilers that do not deduce an aggregate's arguments.
+template <class... Ts>
+TOverloaded(Ts...) -> TOverloaded<Ts...>;
+
 // The exit status a result stands for.
 inline int StatusOf(const TResult& result) {
     const TFailure* failure = std::get_if<TFailure>(&result);

@@ -9,14 +9,6 @@ namespace qm {
 
 namespace {
 
-template <class... Ts>
-struct TOverloaded : Ts... {
-    using Ts::operator()...;
-};
-// Spelled out for compilers that do not deduce an aggregate's arguments.
-template <class... Ts>
-TOverloaded(Ts...) -> TOverloaded<Ts...>;
-
 TJson ReportJson(const TReport& r) {
     return TJson{{"version", r.Version},
                  {"rooms", r.Rooms},

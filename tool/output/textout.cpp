@@ -12,14 +12,6 @@ namespace qm {
 
 namespace {
 
-template <class... Ts>
-struct TOverloaded : Ts... {
-    using Ts::operator()...;
-};
-// Spelled out for compilers that do not deduce an aggregate's arguments.
-template <class... Ts>
-TOverloaded(Ts...) -> TOverloaded<Ts...>;
-
 // The number right-aligned in a field of the given width, in full when longer.
 std::string Padded(int64_t value, int width) {
     char buf[32];
