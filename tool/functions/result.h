@@ -4,6 +4,7 @@
 // so the two cannot disagree.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <variant>
@@ -99,6 +100,14 @@ struct TWritten {
 using TResult = std::variant<TReport, TIdList, TAnimatedTextures, TRoomTable, TRoomUses, TEntityTable, TWaterView,
                              TWritten, TFailure>;
 
+// One function's part of a level's run: the function as the help spells it
+// ("/Water"; empty for a refusal of the level before any function), and its
+// result. A level's run gives one per function, in order, or one failure.
+struct TStepResult {
+    std::string Function{};
+    TResult Result;
+};
+
 // The visitor of a result: one lambda per kind, as the renderers use it.
 template <class... Ts>
 struct TOverloaded : Ts... {
@@ -112,6 +121,13 @@ TOverloaded(Ts...) -> TOverloaded<Ts...>;
 inline int StatusOf(const TResult& result) {
     const TFailure* failure = std::get_if<TFailure>(&result);
     return failure ? failure->Status : ExitDone;
+}
+
+// The exit status of a level's results: the worst of them.
+inline int StatusOf(const std::vector<TStepResult>& results) {
+    int status = ExitDone;
+    for (const TStepResult& step : results) status = std::max(status, StatusOf(step.Result));
+    return status;
 }
 
 // A one-line refusal; a message of two lines ("...\n...") keeps its second as the hint.

@@ -145,7 +145,7 @@ void WriteItemChange(const TItemChange& c, bool dryRun, TConsole& out) {
     out.Line(item + " before: " + (c.Before ? FieldsText(*c.Before, c.Version, c.Form) : "none (a new item)"));
     out.Line(item + " after:  " + FieldsText(c.After, c.Version, c.Form));
     for (const std::string& note : c.Notes) out.Line("Note: " + note);
-    if (!dryRun) return out.Line("Done.");
+    if (!dryRun) return;
     if (!c.Before) out.Line("The item would be added; nothing was saved.");
     else if (*c.Before == c.After) out.Line("The item would not change; nothing was saved.");
     else out.Line("The item would change; nothing was saved.");

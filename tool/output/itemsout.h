@@ -15,7 +15,7 @@ void WriteEntityTable(const TEntityTable& table, TConsole& out);
 void AddEntityTableJson(const TEntityTable& table, TJson& entry);
 
 // An item edit: the item's fields before and after, the notes, then with
-// dryRun the line that says nothing was saved, otherwise "Done.".
+// dryRun the line that says nothing was saved.
 void WriteItemChange(const TItemChange& change, bool dryRun, TConsole& out);
 // {"items": [{"index", "before": ITEM or null, "after": ITEM}], "notes": [...]}
 // and, with dryRun, "saved": false.

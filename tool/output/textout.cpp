@@ -2,6 +2,7 @@
 // wrote, and why a level was not done.
 #include "textout.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -48,6 +49,21 @@ void WriteText(const TResult& result, TConsole& out) {
                result);
 }
 
+void WriteStep(const TResult& result, TConsole& out) {
+    if (const TWritten* written = std::get_if<TWritten>(&result)) return WriteWrittenStep(*written, out);
+    WriteText(result, out);
+}
+
+void WriteEnd(const std::vector<TStepResult>& results, TConsole& out) {
+    if (results.size() == 1)
+        if (const TFailure* failure = std::get_if<TFailure>(&results.front().Result)) return WriteFailure(*failure, out);
+    const auto wrote = [](const TStepResult& step) {
+        const TWritten* written = std::get_if<TWritten>(&step.Result);
+        return written && !written->DryRun;
+    };
+    if (std::any_of(results.begin(), results.end(), wrote)) out.Line("Done.");
+}
+
 void WriteReport(const TReport& r, TConsole& out) {
     out.Line("Level Version: " + r.Version);
     Count(out, "Total Rooms:", r.Rooms);
@@ -92,9 +108,14 @@ void WriteAnimatedTextures(const TAnimatedTextures& list, TConsole& out) {
 }
 
 void WriteWritten(const TWritten& written, TConsole& out) {
+    WriteWrittenStep(written, out);
+    if (!written.DryRun) out.Line("Done.");
+}
+
+void WriteWrittenStep(const TWritten& written, TConsole& out) {
     if (written.HasItemChange) return WriteItemChange(written.ItemChange, written.DryRun, out);
     if (written.HasWater) WriteWaterNotes(written.Water, out);
-    if (!written.DryRun) return out.Line("Done.");
+    if (!written.DryRun) return;
     if (written.HasWater) return WriteWaterChanges(written.Water, out);
     if (written.HasChanges) return WriteRoomChanges(written.Changes, out);
     switch (written.What) {

@@ -10,6 +10,13 @@ namespace qm {
 // Writes the lines of any result.
 void WriteText(const TResult& result, TConsole& out);
 
+// A level's results in their places: each function's result once it has run,
+// before the level is saved (all its lines but an edit's closing "Done."), and
+// after the last, the lines that close the level: "Done." when a function
+// wrote a file, or the failure that ended the level.
+void WriteStep(const TResult& result, TConsole& out);
+void WriteEnd(const std::vector<TStepResult>& results, TConsole& out);
+
 // The parts of it, one per kind of result.
 void WriteReport(const TReport& r, TConsole& out);
 void WriteIdList(const TIdList& list, TConsole& out);
@@ -17,6 +24,8 @@ void WriteAnimatedTextures(const TAnimatedTextures& list, TConsole& out);
 void WriteRoomTable(const TRoomTable& table, TConsole& out);
 void WriteRoomUses(const TRoomUses& uses, TConsole& out);
 void WriteWritten(const TWritten& written, TConsole& out);
+// What was written, without the "Done." that closes it.
+void WriteWrittenStep(const TWritten& written, TConsole& out);
 // A refusal: its line and the hint under it. A report: the message with its
 // full stop, the place and the hint, each on a line when not empty.
 void WriteFailure(const TFailure& failure, TConsole& out);

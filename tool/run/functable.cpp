@@ -268,9 +268,7 @@ std::string NearestFunction(const std::string& text) {
         const size_t d = EditDistance(wanted, row.Switch);
         if (d * 3 < std::string_view(row.Switch).size() && d <= 2 && (!best || d < bestDistance)) best = &row, bestDistance = d;
     }
-    if (!best) return "";
-    const std::string help = best->Help;
-    return help.substr(0, help.find(' '));
+    return best ? best->Name() : "";
 }
 
 } // namespace qm

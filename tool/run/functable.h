@@ -6,6 +6,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "args.h"
@@ -74,6 +75,11 @@ struct TFunctionRow {
     std::string (*FirstFile)(const TArgs&) = nullptr;
 
     bool Saves() const { return Edit != nullptr; }
+    // The switch as the help spells it ("/Water" for the row of "/WATER").
+    std::string Name() const {
+        const std::string_view help = Help;
+        return std::string(help.substr(0, help.find(' ')));
+    }
 };
 
 // The rows, in the order of the help.

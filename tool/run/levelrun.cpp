@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "backup.h"
+#include "calls.h"
 #include "errors.h"
 #include "functable.h"
 #include "lock.h"
@@ -47,12 +48,38 @@ TStep CheckExists(const std::string& name) {
     return refusal;
 }
 
+// The functions of the level's run, and what they share: whether any edits,
+// and so loads for a save, locks the level and saves once at the end.
+struct TCalls {
+    std::vector<TArgs> Args{};               // one per function, as calls.h splits them
+    std::vector<const TFunctionRow*> Rows{};  // the row of each
+    bool Saves = false;                      // one of them edits the level
+    const std::string& Level() const { return Args.front().At(1); }
+};
+
+// The row of each function. The first word after the level must name one;
+// every later call starts with a word that does.
+TStep FindRows(TCalls& calls) {
+    for (const TArgs& args : calls.Args) {
+        const TFunctionRow* fn = FindRow(args.At(2));
+        if (!fn) {
+            TFailure refusal = Refusal("Invalid command function, type Quillmap /h");
+            if (const std::string nearest = NearestFunction(args.At(2)); !nearest.empty())
+                refusal.Hint = "did you mean " + nearest + "?";
+            return refusal;
+        }
+        calls.Rows.push_back(fn);
+        calls.Saves = calls.Saves || fn->Saves();
+    }
+    return {};
+}
+
 // nullptr when the edited level may be written to output (none given: the
 // level itself); otherwise the one-line message that refuses it. The level
 // must never be replaced through another of its names.
-const char* OutputRefusal(const TFunctionRow& fn, const std::string& output, const std::string& levelName) {
+const char* OutputRefusal(bool saves, const std::string& output, const std::string& levelName) {
     if (output.empty()) return nullptr;
-    if (!fn.Saves()) return "--output is for the functions that edit a level.";
+    if (!saves) return "--output is for the functions that edit a level.";
     std::error_code error;
     if (output == levelName || std::filesystem::equivalent(PathOf(output), PathOf(levelName), error))
         return "--output must name another file than the level.";
@@ -60,12 +87,24 @@ const char* OutputRefusal(const TFunctionRow& fn, const std::string& output, con
     return nullptr;
 }
 
-// The checks of the arguments that need no level.
-TStep CheckArguments(const TFunctionRow& fn, const TArgs& args, const TOptions& options) {
+// The checks of one function's arguments that need no level.
+TStep CheckArguments(const TFunctionRow& fn, const TArgs& args) {
     if (fn.Needed > 0 && !AnyPresent(args, 3, fn.Needed)) return Refusal(fn.Missing);
     if (const char* refusal = fn.Check ? fn.Check(args) : nullptr) return Refusal(refusal);
-    if (const char* refusal = OutputRefusal(fn, options.Output, args.At(1))) return Refusal(refusal);
-    if (options.Alternates && !fn.Saves()) return Refusal("--alternates is for the functions that edit a level.");
+    return {};
+}
+
+// Every function's arguments, then the options against what the run does;
+// each function's value converted (a bad number ends the run here).
+TStep CheckCalls(const TCalls& calls, const TOptions& options, std::vector<int32_t>& values) {
+    for (size_t i = 0; i < calls.Rows.size(); ++i)
+        if (TStep failure = CheckArguments(*calls.Rows[i], calls.Args[i])) return failure;
+    if (const char* refusal = OutputRefusal(calls.Saves, options.Output, calls.Level())) return Refusal(refusal);
+    if (options.Alternates && !calls.Saves) return Refusal("--alternates is for the functions that edit a level.");
+    for (size_t i = 0; i < calls.Rows.size(); ++i) {
+        const TFunctionRow& fn = *calls.Rows[i];
+        values.push_back(!fn.NumberValue ? 0 : fn.ValueOf ? fn.ValueOf(calls.Args[i]) : StrToInt(calls.Args[i].At(3)));
+    }
     return {};
 }
 
@@ -73,23 +112,26 @@ TStep CheckArguments(const TFunctionRow& fn, const TArgs& args, const TOptions& 
 // place, so that another edit of the level waits and then loads this one's
 // result instead of overwriting it. A dry run and a save to another file
 // leave the level as it is and need none.
-std::unique_ptr<TEditLock> LockForEdit(const TFunctionRow& fn, const TOptions& options, const std::string& name,
-                                       const TLevelIo& io) {
-    if (!fn.Saves() || options.DryRun || !options.Output.empty()) return nullptr;
-    return std::make_unique<TEditLock>(name, io.OnLockWait);
+std::unique_ptr<TEditLock> LockForEdit(const TCalls& calls, const TOptions& options, const TLevelIo& io) {
+    if (!calls.Saves || options.DryRun || !options.Output.empty()) return nullptr;
+    return std::make_unique<TEditLock>(calls.Level(), io.OnLockWait);
 }
 
-// Loading, the version test and the function's progress line. An edit that
-// saves checks the texture chunks it does not change while it packs the level
-// data (a damaged one refuses the save).
-TStep Load(const TFunctionRow& fn, const TArgs& args, const TOptions& options, Ttrlevel& level, TConsole& progress) {
+// Loading, and the test of each function's lowest level kind. A run that
+// saves checks the texture chunks it does not change while it packs the
+// level data (a damaged one refuses the save).
+TStep Load(const TCalls& calls, const TOptions& options, Ttrlevel& level, TConsole& progress) {
     progress.Progress("Loading Level...");
-    level.DeferPageChecks = fn.Saves() && !options.DryRun;
-    if (level.LoadLevel(args.At(1)) != 0) return Refusal("Invalid tr level format.");
-    if (level.LevelVersion < fn.MinVersion) return Refusal(fn.TooOld);
+    level.DeferPageChecks = calls.Saves && !options.DryRun;
+    if (level.LoadLevel(calls.Level()) != 0) return Refusal("Invalid tr level format.");
+    for (const TFunctionRow* fn : calls.Rows)
+        if (level.LevelVersion < fn->MinVersion) return Refusal(fn->TooOld);
+    return {};
+}
+
+void SayProgress(const TFunctionRow& fn, const TArgs& args, TConsole& progress) {
     if (fn.Progress) progress.Progress(fn.Progress);
     else if (fn.ProgressOf) progress.Progress(fn.ProgressOf(args));
-    return {};
 }
 
 // The rooms or pages of the function's range. Without a range, a function that
@@ -115,6 +157,28 @@ TStep CheckAgainstLevel(const TFunctionRow& fn, const TJob& job) {
     return {};
 }
 
+// Every function's range and check against the loaded level, before any of
+// them works: a refusal refuses the whole run. It shows under the function's
+// progress line, where a run of that function alone shows it.
+TStep CheckJobs(const TCalls& calls, std::vector<TJob>& jobs, TConsole& progress) {
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        const TFunctionRow& fn = *calls.Rows[i];
+        TStep failure;
+        try {
+            failure = ResolveJobRange(fn, jobs[i]);
+            if (!failure) failure = CheckAgainstLevel(fn, jobs[i]);
+        } catch (...) {
+            SayProgress(fn, calls.Args[i], progress);
+            throw;
+        }
+        if (failure) {
+            SayProgress(fn, calls.Args[i], progress);
+            return failure;
+        }
+    }
+    return {};
+}
+
 // An edit acts on the range and, with --alternates, on the flip rooms of the
 // range too: once for each run of consecutive rooms of that set, or once on
 // the whole set.
@@ -131,26 +195,21 @@ void EditRooms(const TFunctionRow& fn, const std::vector<int32_t>& rooms, TJob& 
     }
 }
 
-void Save(const std::string& target, const TOptions& options, Ttrlevel& level,
-          const TLevelIo& io) {
-    io.Progress.Progress("Saving the level...");
-    // --backup: the level as it was loaded is kept beside it, put in place by
-    // the save once the new level is.
-    SaveEdit(level, target, options.Backup && options.Output.empty());
-    if (io.Saved) *io.Saved = true;
+// The file the run's edits are written to.
+const std::string& Target(const TCalls& calls, const TOptions& options) {
+    return options.Output.empty() ? calls.Level() : options.Output;
 }
 
-// The edit and its save. A dry run (and a run read as JSON) keeps the rooms as
-// they were, to say what the edit changed; a dry run saves nothing.
-TResult RunEdit(const TFunctionRow& fn, TJob& job, const TOptions& options, const TLevelIo& io) {
-    const std::string& name = job.Args.At(1);
+// One edit, in memory. A dry run (and a run read as JSON) keeps the rooms as
+// they were, to say what the edit changed.
+TWritten RunEdit(const TFunctionRow& fn, TJob& job, const TOptions& options, const std::string& target) {
     const std::vector<int32_t> rooms =
         fn.RangeAt > 0 ? RoomSet(job.Level, job.From, job.To, options.Alternates) : std::vector<int32_t>{};
     const bool keepChanges = fn.RangeAt > 0 && !fn.WholeSet && (options.DryRun || options.Json);
     const std::vector<TRoomBefore> before = keepChanges ? RoomsBefore(job.Level, rooms) : std::vector<TRoomBefore>{};
     EditRooms(fn, rooms, job);
     TWritten written{.What = fn.Writes,
-                     .Files = {options.Output.empty() ? name : options.Output},
+                     .Files = {target},
                      .DryRun = options.DryRun,
                      .Page = fn.Writes == TWritten::TWhat::Page ? job.Value : -1,
                      .HasItemChange = job.HasItemChange,
@@ -163,58 +222,76 @@ TResult RunEdit(const TFunctionRow& fn, TJob& job, const TOptions& options, cons
         written.HasChanges = true;
         written.Changes = RoomChanges(before, job.Level, rooms);
     }
-    if (!options.DryRun) Save(written.Files.front(), options, job.Level, io);
     return written;
 }
 
-// The steps of one matched function, from the argument checks to the result.
-TResult RunFunction(const TFunctionRow& fn, const TArgs& args, const TOptions& options, const TLevelIo& io,
-                    Ttrlevel& level) {
-    if (TStep failure = CheckArguments(fn, args, options)) return *failure;
-    TJob job{.Level = level, .Args = args, .Progress = io.Progress, .DryRun = options.DryRun,
-             .ItemMarks = !options.NoItems};
-    if (fn.NumberValue) job.Value = fn.ValueOf ? fn.ValueOf(args) : StrToInt(args.At(3));
-    const std::unique_ptr<TEditLock> lock = LockForEdit(fn, options, args.At(1), io);
-    if (TStep failure = Load(fn, args, options, level, io.Progress)) return *failure;
-    if (TStep failure = ResolveJobRange(fn, job)) return *failure;
-    if (TStep failure = CheckAgainstLevel(fn, job)) return *failure;
-    return fn.Saves() ? RunEdit(fn, job, options, io) : fn.Show(job);
+void Save(const std::string& target, const TOptions& options, Ttrlevel& level, const TLevelIo& io) {
+    io.Progress.Progress("Saving the level...");
+    // --backup: the level as it was loaded is kept beside it, put in place by
+    // the save once the new level is.
+    SaveEdit(level, target, options.Backup && options.Output.empty());
+    if (io.Saved) *io.Saved = true;
 }
 
-TResult RunSteps(const TArgs& args, const TOptions& options, const TLevelIo& io, Ttrlevel& level) {
-    if (TStep failure = CheckExists(args.At(1))) return *failure;
-    const TFunctionRow* fn = FindRow(args.At(2));
-    if (!fn) {
-        TFailure refusal = Refusal("Invalid command function, type Quillmap /h");
-        if (const std::string nearest = NearestFunction(args.At(2)); !nearest.empty())
-            refusal.Hint = "did you mean " + nearest + "?";
-        return refusal;
+// The functions in order, each result shown as it comes; then, when one of
+// them edited the level, its one save.
+std::vector<TStepResult> RunJobs(const TCalls& calls, std::vector<TJob>& jobs, const TOptions& options,
+                                 const TLevelIo& io) {
+    std::vector<TStepResult> results;
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        const TFunctionRow& fn = *calls.Rows[i];
+        SayProgress(fn, calls.Args[i], io.Progress);
+        TResult result = fn.Saves() ? TResult(RunEdit(fn, jobs[i], options, Target(calls, options))) : fn.Show(jobs[i]);
+        if (const TFailure* failure = std::get_if<TFailure>(&result)) return {{.Function = fn.Name(), .Result = *failure}};
+        if (io.OnResult) io.OnResult(result);
+        results.push_back({.Function = fn.Name(), .Result = std::move(result)});
     }
-    return RunFunction(*fn, args, options, io, level);
+    if (calls.Saves && !options.DryRun) Save(Target(calls, options), options, jobs.front().Level, io);
+    return results;
+}
+
+// The steps of a level's functions, from the argument checks to the results.
+std::vector<TStepResult> RunSteps(const std::vector<std::string>& levelArgs, const TOptions& options,
+                                  const TLevelIo& io, Ttrlevel& level) {
+    const auto refused = [](TFailure failure) { return std::vector<TStepResult>{{.Result = std::move(failure)}}; };
+    TCalls calls{.Args = FunctionCalls(levelArgs)};
+    if (TStep failure = CheckExists(calls.Level())) return refused(*failure);
+    if (TStep failure = FindRows(calls)) return refused(*failure);
+    std::vector<int32_t> values;
+    if (TStep failure = CheckCalls(calls, options, values)) return refused(*failure);
+    const std::unique_ptr<TEditLock> lock = LockForEdit(calls, options, io);
+    if (TStep failure = Load(calls, options, level, io.Progress)) return refused(*failure);
+    std::vector<TJob> jobs;
+    jobs.reserve(calls.Args.size());
+    for (size_t i = 0; i < calls.Args.size(); ++i)
+        jobs.push_back({.Level = level, .Args = calls.Args[i], .Progress = io.Progress, .DryRun = options.DryRun,
+                        .Value = values[i], .ItemMarks = !options.NoItems});
+    if (TStep failure = CheckJobs(calls, jobs, io.Progress)) return refused(*failure);
+    return RunJobs(calls, jobs, options, io);
 }
 
 } // namespace
 
 bool IsFunctionSwitch(const std::string& text) { return FindRow(text) != nullptr; }
 
-TResult RunLevel(const std::vector<std::string>& levelArgs, const TOptions& options, const TLevelIo& io,
-                 Ttrlevel& level) {
-    const TArgs args(levelArgs);
+std::vector<TStepResult> RunLevel(const std::vector<std::string>& levelArgs, const TOptions& options,
+                                  const TLevelIo& io, Ttrlevel& level) {
+    const auto failed = [](TFailure failure) { return std::vector<TStepResult>{{.Result = std::move(failure)}}; };
     try {
-        return RunSteps(args, options, io, level);
+        return RunSteps(levelArgs, options, io, level);
     } catch (const EConvertError& e) {
         // A number on the command line that is none: the command was wrong.
         TFailure report = Report(e.what(), e.Where, e.Hint);
         report.Status = ExitUserError;
-        return report;
+        return failed(report);
     } catch (const EQuillError& e) {
-        return Report(e.what(), e.Where, e.Hint);
+        return failed(Report(e.what(), e.Where, e.Hint));
     } catch (const std::bad_alloc&) {
-        return Report("Out of memory");
+        return failed(Report("Out of memory"));
     } catch (const std::exception& e) {
-        return Report(e.what());
+        return failed(Report(e.what()));
     } catch (...) {
-        return Report("An unexpected error ended the work on this level");
+        return failed(Report("An unexpected error ended the work on this level"));
     }
 }
 

@@ -34,15 +34,17 @@ void RunOneLevel(TLevelRun& run, const TOptions& options, bool keep, TConsole& o
     TNullConsole none;
     const TLevelIo io{.Progress = options.Json ? static_cast<TConsole&>(none) : out,
                       .OnLockWait = options.Json ? std::function<void()>() : onLockWait,
-                      .Saved = &run.Saved};
+                      .Saved = &run.Saved,
+                      .OnResult = options.Json ? std::function<void(const TResult&)>()
+                                               : [&out](const TResult& result) { WriteStep(result, out); }};
     if (keep) {
         GKeptLevel = new Ttrlevel;
-        run.Result = RunLevel(run.Args, options, io, *GKeptLevel);
+        run.Results = RunLevel(run.Args, options, io, *GKeptLevel);
     } else {
         Ttrlevel level;
-        run.Result = RunLevel(run.Args, options, io, level);
+        run.Results = RunLevel(run.Args, options, io, level);
     }
-    if (!options.Json) WriteText(*run.Result, out);
+    if (!options.Json) WriteEnd(run.Results, out);
 }
 
 // The order of the levels' lines when they run side by side: the head level

@@ -14,10 +14,10 @@ namespace qm {
 
 // One level of the run: its arguments, and what it gave.
 struct TLevelRun {
-    std::vector<std::string> Args;  // the level's name, the function switch, its arguments
-    bool Header = false;            // a line names the level first (a run of several levels)
-    bool Saved = false;             // the edited level was written
-    std::optional<TResult> Result;  // set for every level once RunLevels returns
+    std::vector<std::string> Args;      // the level's name, then each function switch and its arguments
+    bool Header = false;                // a line names the level first (a run of several levels)
+    bool Saved = false;                 // the edited level was written
+    std::vector<TStepResult> Results;   // one per function, or one failure: set once RunLevels returns
 };
 
 // Runs every level and keeps its result. In text form each level's lines go to

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "calls.h"
 #include "errors.h"
 #include "pages.h"
 #include "utf8path.h"
@@ -15,10 +16,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The first file a level's function writes, as named from the arguments alone;
+// The first file a function that shows writes, as named from the arguments alone;
 // "" when it writes none or the arguments do not say (the level refuses them).
-std::string FirstOutput(const TFunctionRow& fn, const TArgs& args, const TOptions& options) {
-    if (fn.Saves()) return options.Output.empty() ? args.At(1) : options.Output;
+std::string FirstOutput(const TFunctionRow& fn, const TArgs& args) {
     if (!fn.FirstFile) return "";
     try {
         return fn.FirstFile(args);
@@ -41,8 +41,22 @@ bool HasHardLinks(const std::string& name) {
     return !error && links > 1 && links != static_cast<std::uintmax_t>(-1);
 }
 
-TFailure Clash(const TLevelRun& a, const TLevelRun& b, const std::string& file) {
-    return Refusal(a.Args[0] + " and " + b.Args[0] + " would both write " + file);
+// The first file each function of a level writes, and the level's own file
+// (or --output) once when one of them edits it.
+std::vector<std::string> LevelOutputs(const TLevelRun& run, const TOptions& options) {
+    std::vector<std::string> files;
+    bool saves = false;
+    for (const TArgs& call : FunctionCalls(run.Args)) {
+        const TFunctionRow* fn = FindRow(call.At(2));
+        if (!fn) break;
+        if (fn->Saves()) {
+            if (!saves) files.push_back(options.Output.empty() ? call.At(1) : options.Output);
+            saves = true;
+        } else if (std::string file = FirstOutput(*fn, call); !file.empty()) {
+            files.push_back(std::move(file));
+        }
+    }
+    return files;
 }
 
 } // namespace
@@ -63,25 +77,30 @@ std::string PagesOverLevelRefusal(const TJob& job) {
 
 std::optional<TFailure> OutputClash(const std::vector<TLevelRun>& runs, const TOptions& options) {
     if (runs.size() < 2) return {};
-    const TFunctionRow* fn = FindRow(TArgs(runs[0].Args).At(2));
-    if (!fn) return {};
-    // Each level's file, sorted by the path it resolves to: equal neighbours
-    // clash. Files with a second name (hard links) are also compared by identity.
+    // Each file of each level, sorted by the path it resolves to: equal
+    // neighbours of two levels clash. Files with a second name (hard links) are
+    // also compared by identity.
     struct TOutput {
         std::string Key, File;
         size_t Level;
     };
     std::vector<TOutput> outputs;
     for (size_t i = 0; i < runs.size(); ++i)
-        if (std::string file = FirstOutput(*fn, TArgs(runs[i].Args), options); !file.empty())
-            outputs.push_back({PathKey(file), file, i});
+        for (const std::string& file : LevelOutputs(runs[i], options)) outputs.push_back({PathKey(file), file, i});
     std::stable_sort(outputs.begin(), outputs.end(), [](const TOutput& x, const TOutput& y) {
         return x.Key != y.Key ? x.Key < y.Key : x.Level < y.Level;
     });
-    std::optional<std::pair<size_t, size_t>> first;  // the clash of the earliest levels
+    struct TClash {
+        size_t First, Second;
+        std::string File;
+    };
+    std::optional<TClash> first;  // the clash of the earliest levels
     auto note = [&](const TOutput& x, const TOutput& y) {
-        const std::pair<size_t, size_t> pair{std::min(x.Level, y.Level), std::max(x.Level, y.Level)};
-        if (!first || pair < *first) first = pair;
+        if (x.Level == y.Level) return;  // a level may write one file twice: the later function's wins
+        const TOutput& a = x.Level < y.Level ? x : y;
+        const TOutput& b = x.Level < y.Level ? y : x;
+        if (!first || std::pair(a.Level, b.Level) < std::pair(first->First, first->Second))
+            first = TClash{a.Level, b.Level, a.File};
     };
     for (size_t k = 1; k < outputs.size(); ++k)
         if (outputs[k].Key == outputs[k - 1].Key) note(outputs[k - 1], outputs[k]);
@@ -92,8 +111,8 @@ std::optional<TFailure> OutputClash(const std::vector<TLevelRun>& runs, const TO
         for (size_t y = x + 1; y < linked.size(); ++y)
             if (linked[x]->Key != linked[y]->Key && SameFile(linked[x]->File, linked[y]->File)) note(*linked[x], *linked[y]);
     if (!first) return {};
-    const TLevelRun& a = runs[first->first];
-    return Clash(a, runs[first->second], FirstOutput(*fn, TArgs(a.Args), options));
+    return Refusal(runs[first->First].Args[0] + " and " + runs[first->Second].Args[0] + " would both write " +
+                   first->File);
 }
 
 } // namespace qm

@@ -68,12 +68,22 @@ std::vector<TLevelRun> LevelRuns(const std::vector<std::string>& words, size_t l
     return runs;
 }
 
-// The document of a run that has the levels' results.
+// The document of a run that has the levels' results. A level of one
+// function (or refused before any) has the result's members in its entry; a
+// level of several has one entry per function, in order, under "functions".
 TJson Document(const std::vector<TLevelRun>& runs) {
     TJson document{{"format", 1}, {"levels", TJson::array()}};
     for (const TLevelRun& run : runs) {
-        TJson entry{{"level", run.Args[0]}, {"status", StatusOf(*run.Result)}};
-        AddJson(*run.Result, entry);
+        TJson entry{{"level", run.Args[0]}, {"status", StatusOf(run.Results)}};
+        if (run.Results.size() == 1) AddJson(run.Results.front().Result, entry);
+        else {
+            entry["functions"] = TJson::array();
+            for (const TStepResult& step : run.Results) {
+                TJson function{{"function", step.Function}, {"status", StatusOf(step.Result)}};
+                AddJson(step.Result, function);
+                entry["functions"].push_back(std::move(function));
+            }
+        }
         document["levels"].push_back(std::move(entry));
     }
     return document;
@@ -83,7 +93,7 @@ TJson Document(const std::vector<TLevelRun>& runs) {
 // output is lost.
 void KeepReports(const std::vector<TLevelRun>& runs, std::vector<std::string>& report) {
     for (const TLevelRun& run : runs) {
-        const TFailure* failure = run.Result ? std::get_if<TFailure>(&*run.Result) : nullptr;
+        const TFailure* failure = run.Results.size() == 1 ? std::get_if<TFailure>(&run.Results.front().Result) : nullptr;
         if (!failure || failure->Form != TFailure::TForm::Report) continue;
         std::string message = failure->Message;
         if (message.empty() || message.back() != '.') message += '.';
@@ -118,7 +128,7 @@ int RunWords(const TCommandLine& line, TConsole& console, bool keepLevel,
     RunLevels(runs, options, keepLevel, out);
     if (options.Json) console.Raw(DocumentText(Document(runs)));
     int status = ExitDone;
-    for (const TLevelRun& run : runs) status = std::max(status, StatusOf(*run.Result));
+    for (const TLevelRun& run : runs) status = std::max(status, StatusOf(run.Results));
     return status;
 }
 

@@ -18,13 +18,17 @@ struct TLevelIo {
     TConsole& Progress;                // progress lines ("Loading Level..."): shown as they happen, or dropped
     std::function<void()> OnLockWait;  // the edit lock has been waited for a while: say so now
     bool* Saved = nullptr;             // set once the edited level has been written
+    // Each function's result as soon as the function has run, before the
+    // level is saved: to be shown in its place among the progress lines.
+    std::function<void(const TResult&)> OnResult;
 };
 
-// One level: levelArgs is the level's name, then the function switch and its
-// arguments, as a run of this level alone gets them. The existence test, the
-// function and its save. Every end is a result, a failure included: no
-// exception leaves it.
-TResult RunLevel(const std::vector<std::string>& levelArgs, const TOptions& options, const TLevelIo& io,
+// One level: levelArgs is the level's name, then its functions, each switch
+// followed by its arguments. The existence test, every function's checks, one
+// load, the functions in order, and one save when any of them edits. Gives
+// one result per function, or a single failure when the level was not done
+// (then nothing was saved): no exception leaves it.
+std::vector<TStepResult> RunLevel(const std::vector<std::string>& levelArgs, const TOptions& options, const TLevelIo& io,
                  Ttrlevel& level);
 
 // The five lines every run but --version and --json starts with.

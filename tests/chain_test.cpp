@@ -1,0 +1,195 @@
+// Several functions in one run: the level loaded once, the functions in the
+// order given, one save at the end. A chain must leave the same level and say
+// the same things as its functions run one by one; a refusal anywhere in it
+// refuses the whole run and leaves the level as it was. The real program,
+// in-process, on built levels of several kinds.
+#include <algorithm>
+
+#include <nlohmann/json.hpp>
+
+#include "tool_test_support.h"
+
+using namespace qmtest;
+
+namespace {
+
+using TCall = std::vector<std::string>;
+
+const std::string kLoading = "Loading Level...", kSaving = "Saving the level...", kDone = "Done.";
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  for (size_t at = 0; at < text.size();) {
+    const size_t end = text.find("\r\n", at);
+    if (end == std::string::npos) break;
+    lines.push_back(text.substr(at, end - at));
+    at = end + 2;
+  }
+  return lines;
+}
+
+TCall Joined(const std::vector<TCall>& calls) {
+  TCall words;
+  for (const TCall& call : calls) words.insert(words.end(), call.begin(), call.end());
+  return words;
+}
+
+bool Shows(const TCall& call) {
+  static const std::vector<std::string> shows = {"/Info", "/ShowRooms", "/ShowSounds", "/ShowWater", "/ShowItems",
+                                                 "/ShowTextures", "/ShowEntities"};
+  return std::find(shows.begin(), shows.end(), call[0]) != shows.end();
+}
+
+// The output a chain must give: "Loading Level..." once, then what each
+// function says after loading when it runs alone on the level as the
+// functions before it left it, without the save's lines; the save's two
+// lines once at the end.
+std::string ExpectedChainOutput(const std::vector<TCall>& calls, const std::vector<std::string>& singleOutputs) {
+  std::vector<std::string> lines = {kLoading};
+  bool edits = false;
+  for (size_t i = 0; i < calls.size(); ++i) {
+    std::vector<std::string> own = SplitLines(singleOutputs[i]);
+    EXPECT_TRUE(!own.empty() && own.front() == kLoading) << singleOutputs[i];
+    if (own.empty()) continue;
+    own.erase(own.begin());
+    if (!Shows(calls[i])) {
+      std::erase(own, kSaving);
+      EXPECT_TRUE(!own.empty() && own.back() == kDone) << singleOutputs[i];
+      if (!own.empty()) own.pop_back();
+      edits = true;
+    }
+    lines.insert(lines.end(), own.begin(), own.end());
+  }
+  if (edits) lines.insert(lines.end(), {kSaving, kDone});
+  return Lines(lines);
+}
+
+struct TChainRow {
+  const char* name;
+  int kind;
+  std::vector<TCall> calls;
+};
+
+const TChainRow kChains[] = {
+    {"flags of TR1", 1, {{"/Water", "1", "0", "1"}, {"/Sky", "1", "1", "2"}, {"/QuickSand", "1", "2"}}},
+    {"edit then its table", 3, {{"/Water", "1", "0", "0"}, {"/ShowRooms", "0", "1"}, {"/Lara_Light", "12"}}},
+    {"report first", 5, {{"/Info"}, {"/Step_sound", "Mud"}, {"/ShowSounds"}}},
+    {"TR4 colour and flags", 6, {{"/Room_Colour", "10", "20", "30", "1"}, {"/Flag", "nolensflare", "1"}, {"/Water", "0"}}},
+    {"TRC water", 7, {{"/Flood", "0", "1"}, {"/ShowWater"}, {"/Drain", "1", "1"}}},
+    {"TR5 sounds", 8, {{"/Step_sound", "5"}, {"/Replace_sound", "Water", "Stone"}, {"/Room_Color", "1", "2", "3"}}},
+    {"one function twice", 4, {{"/Lara_Light", "3"}, {"/Lara_Light", "9", "1", "1"}}},
+    {"item edits", 6, {{"/ItemFlags", "0", "activation=31"}, {"/ShowEntities", "0", "0"}, {"/ItemFlags", "0", "ocb=7"}}},
+};
+
+TEST(ChainedFunctions, EqualTheFunctionsRunOneByOne) {
+  for (const TChainRow& row : kChains) {
+    SCOPED_TRACE(row.name);
+    ScratchDir scratch;
+    const Bytes original = Build(SampleLevel(row.kind, 7));
+    const fs::path chained = scratch.path / "chained.lvl", single = scratch.path / "single.lvl";
+    WriteBytes(chained, original);
+    WriteBytes(single, original);
+    std::vector<std::string> outputs;
+    for (const TCall& call : row.calls) outputs.push_back(RunOn(single, call));
+    EXPECT_EQ(RunOn(chained, Joined(row.calls)), ExpectedChainOutput(row.calls, outputs));
+    EXPECT_EQ(Diff(ReadBytes(chained), ReadBytes(single), row.kind), "");
+  }
+}
+
+// Each position of a chain refused in turn, before loading (its arguments) or
+// after (its range): the run says what the function alone says, exits 2, and
+// the level is not saved, whatever came before.
+TEST(ChainedFunctions, ARefusalAnywhereRefusesTheWholeRun) {
+  const std::vector<TCall> good = {{"/Water", "1"}, {"/ShowRooms", "0", "0"}, {"/Sky", "1"}};
+  const std::vector<TCall> refused = {{"/Lara_Light", "x"},          // a bad number, before loading
+                                      {"/Room_Colour", "1", "2"},    // an argument missing, before loading
+                                      {"/Water", "1", "99"},         // a room outside the level, after loading
+                                      {"/Textures", "0", "60000"}};  // checked against the level, after loading
+  const Bytes original = Build(SampleLevel(6, 3));
+  for (size_t position = 0; position < good.size(); ++position)
+    for (const TCall& bad : refused) {
+      SCOPED_TRACE("position " + std::to_string(position) + ": " + bad[0] + " " + bad[1]);
+      ScratchDir scratch;
+      const fs::path level = scratch.path / "l.tr4";
+      WriteBytes(level, original);
+      qm::TStringConsole alone;
+      const int status = qm::RunTool(Joined({{level.string()}, bad}), alone);
+      std::vector<TCall> calls = good;
+      calls[position] = bad;
+      qm::TStringConsole chain;
+      EXPECT_EQ(qm::RunTool(Joined({{level.string()}, Joined(calls)}), chain), status);
+      EXPECT_GT(status, 0);
+      EXPECT_EQ(chain.Text, alone.Text);
+      EXPECT_EQ(ReadBytes(level), original);
+    }
+}
+
+// How the words split into functions, and the options against the chain.
+TEST(ChainedFunctions, WordsOptionsAndJson) {
+  ScratchDir scratch;
+  const fs::path level = scratch.path / "l.tr2", svg = scratch.path / "m.svg";
+  const Bytes original = Build(SampleLevel(3, 5));
+  const struct {
+    TCall args;
+    int status;
+    std::string out;  // after the banner ("" to skip); {level} and {svg} stand for the names
+    bool changed;
+  } rows[] = {
+      // A word that names no function is an argument, even one that starts with "/".
+      {{"/Map", svg.string(), "/Water", "1"}, 0,
+       Lines({kLoading, "Drawing the map...", "Saving the map...", "Turning On/Off the water...", kSaving, kDone}), true},
+      // Words after a function's arguments are ignored, up to the next function.
+      {{"/Water", "1", "0", "0", "abc", "/Sky", "0"}, 0,
+       Lines({kLoading, "Turning On/Off the water...", "Turning On/Off the Sky...", kSaving, kDone}), true},
+      {{"/info", "/SHOWITEMS"}, 0, "", false},
+      // --output and --alternates need one edit in the chain, not every function.
+      {{"--output", (scratch.path / "o.tr2").string(), "/Info", "/Water", "1"}, 0, "", false},
+      {{"--output", (scratch.path / "o.tr2").string(), "/Info", "/ShowRooms"}, 2,
+       Lines({"--output is for the functions that edit a level."}), false},
+      {{"--alternates", "/ShowRooms", "/Sky", "1"}, 0, "", true},
+      // A dry run shows each edit's changes in turn and saves nothing.
+      {{"--dry-run", "/Water", "1", "0", "0", "/Sky", "1", "0", "0"}, 0,
+       Lines({kLoading, "Turning On/Off the water...", "Room 0: flags 0x1040 -> 0x1041",
+              "1 room would change (0 sectors, 0 faces); nothing was saved.", "Turning On/Off the Sky...",
+              "Room 0: flags 0x1041 -> 0x1049", "1 room would change (0 sectors, 0 faces); nothing was saved."}),
+       false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.args[0] + " " + row.args[1]);
+    WriteBytes(level, original);
+    const std::string out = RunOn(level, row.args, row.status);
+    if (!row.out.empty()) {
+      EXPECT_EQ(out, row.out);
+    }
+    EXPECT_EQ(ReadBytes(level) != original, row.changed);
+  }
+}
+
+// --json: one result per function, in order, each with its name and status;
+// a level of one function keeps the members in its own entry.
+TEST(ChainedFunctions, JsonHasOneResultPerFunction) {
+  ScratchDir scratch;
+  const fs::path level = scratch.path / "l.tr4";
+  WriteBytes(level, Build(SampleLevel(6, 2)));
+  qm::TStringConsole out;
+  ASSERT_EQ(qm::RunTool({"--json", level.string(), "/Water", "1", "0", "0", "/ShowRooms", "0", "0", "/info"}, out), 0);
+  const nlohmann::json doc = nlohmann::json::parse(out.Text);
+  const nlohmann::json& functions = doc["levels"][0]["functions"];
+  ASSERT_EQ(functions.size(), 3u) << out.Text;
+  EXPECT_EQ(functions[0]["function"], "/Water");
+  EXPECT_EQ(functions[0]["changes"]["totals"]["rooms"], 1);
+  EXPECT_EQ(functions[0]["saved"], level.string());
+  EXPECT_EQ(functions[1]["function"], "/ShowRooms");
+  EXPECT_EQ(functions[1]["rooms"][0]["water"], true);  // the table sees the edit before it
+  EXPECT_EQ(functions[2]["function"], "/Info");
+  EXPECT_TRUE(functions[2].contains("report"));
+  for (const nlohmann::json& f : functions) EXPECT_EQ(f["status"], 0);
+
+  qm::TStringConsole refused;
+  ASSERT_EQ(qm::RunTool({"--json", level.string(), "/Info", "/Water", "1", "99"}, refused), 2);
+  const nlohmann::json entry = nlohmann::json::parse(refused.Text)["levels"][0];
+  EXPECT_FALSE(entry.contains("functions"));
+  EXPECT_EQ(entry["error"]["message"], "Room 99 is outside this level (rooms 0 to 2).") << refused.Text;
+}
+
+}  // namespace
