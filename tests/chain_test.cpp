@@ -165,6 +165,25 @@ TEST(ChainedFunctions, WordsOptionsAndJson) {
   }
 }
 
+// Several levels each get the whole chain; a file that a later function of
+// one level writes clashes with another level's as a single function's does.
+TEST(ChainedFunctions, SeveralLevels) {
+  ScratchDir scratch;
+  const fs::path a = scratch.path / "a.tr2", b = scratch.path / "b.tr2", svg = scratch.path / "same.svg";
+  const Bytes original = Build(SampleLevel(5, 4));
+  WriteBytes(a, original);
+  WriteBytes(b, original);
+  qm::TStringConsole clash;
+  EXPECT_EQ(qm::RunTool({"-q", a.string(), b.string(), "/Water", "1", "/Map", svg.string()}, clash), 2);
+  EXPECT_EQ(clash.Text, Lines({a.string() + " and " + b.string() + " would both write " + svg.string()}));
+  EXPECT_EQ(ReadBytes(a), original);
+  qm::TStringConsole both;
+  EXPECT_EQ(qm::RunTool({"-q", "--jobs", "2", a.string(), b.string(), "/Water", "1", "/Sky", "1"}, both), 0);
+  EXPECT_EQ(both.Text, Lines({"== " + a.string() + " ==", "Done.", "== " + b.string() + " ==", "Done."}));
+  EXPECT_EQ(ReadBytes(a), ReadBytes(b));
+  EXPECT_NE(ReadBytes(a), original);
+}
+
 // --json: one result per function, in order, each with its name and status;
 // a level of one function keeps the members in its own entry.
 TEST(ChainedFunctions, JsonHasOneResultPerFunction) {
