@@ -27,9 +27,9 @@ while read -r _ _ path _ <&3; do
   copy=$work/edit_$(basename "$path")
   cp "$path" "$copy" && chmod u+w "$copy"
   five=("$copy" /Water 1 /Sky 1 /QuickSand 1 /Lara_Light 5 /Flag 0x0200 1)
-  "$tool" "${five[@]}" | grep -q '^Done' || { echo "five edits failed on $path" >&2; exit 1; }
+  "$tool" "${five[@]}" | tail -n 1 | grep -q '^Done' || { echo "five edits failed on $path" >&2; exit 1; }
   read -r one _ five_ms _ < <("$bin/qm_measure" "$runs" --fresh "$path" "$copy" -- "$tool" "$copy" /Water 1 \
                                  -- "$tool" "${five[@]}" | tr '\n' ' '; echo)
   awk -v n="$(basename "$path")" -v a="$one" -v b="$five_ms" \
-      'BEGIN { r = b / a; printf "%-28s %8.1f %8.1f %6.2f%s\n", n, a, b, r, r > 1.2 ? "*" : " " }'
+      'BEGIN { r = b / a; printf "%-28s %8.1f %8.1f %6.2f%s\n", n, a, b, r, (r > 1.2 ? "*" : " ") }'
 done 3<"$work/manifest"
