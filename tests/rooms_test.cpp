@@ -324,7 +324,7 @@ TEST_F(MapTarget, RefusedNamesLeaveLevelAndFolderAlone) {
   ASSERT_EQ(::link(level.c_str(), (dir_ / "hard.svg").c_str()), 0);
   fs::create_symlink(level, dir_ / "soft.SVG");
   const Bytes before = ReadBytes(level);
-  const std::string wrongName = Lines({"The map's file name must end in .svg."});
+  const std::string wrongName = Lines({"The map's file name must end in .svg or .html."});
   const std::string itself = Lines({"The map cannot be written over the level file."});
   const struct {
     fs::path levelFile;
@@ -336,6 +336,8 @@ TEST_F(MapTarget, RefusedNamesLeaveLevelAndFolderAlone) {
       {level, {"/Map", "map.png"}, wrongName},
       {level, {"/Map", "svg"}, wrongName},
       {level, {"/Map", "map.svg.txt"}, wrongName},
+      {level, {"/Map", "map.htm"}, wrongName},
+      {level, {"/Map", "html"}, wrongName},
       {level, {"/Map", level.string()}, wrongName},
       {level, {"/Map", (dir_ / "hard.svg").string()}, itself},
       {level, {"/Map", (dir_ / "soft.SVG").string()}, itself},

@@ -27,6 +27,8 @@ TJson ReportJson(const TReport& r) {
                  {"startRoom", r.StartRoom}};
 }
 
+} // namespace
+
 TJson RoomTableJson(const TRoomTable& table) {
     TJson rooms = TJson::array();
     for (const TRoomTable::TRow& row : table.Rows) {
@@ -56,6 +58,8 @@ TJson RoomTableJson(const TRoomTable& table) {
     }
     return rooms;
 }
+
+namespace {
 
 // [{"room": i, "sounds": [{"value": v, "material": name, "sectors": n}, ...]}, ...] and
 // [{"room": i, "textures": [{"id": t, "faces": n}, ...]}, ...].

@@ -1,0 +1,355 @@
+#!/usr/bin/env python3
+"""The map's page (/Map OUT.html) in a real browser.
+
+Each level of the table is drawn into a page, which headless Chromium opens
+through its driver. The page must load without a console error and hold every
+room of the range; each storey of the picker shows its rooms (and only them)
+inside the view; a search for a room switches to its storey, centres and marks
+it; the hover box gives the numbers the room table (/ShowRooms --json) gives;
+the toggles hide flip rooms and items; printed, the page is the storey shown
+without the controls. The time each page takes to open is printed.
+
+Skips (status 77) with a message when Chromium, its driver or Selenium is
+missing, and skips the real levels when their folder is absent.
+
+  map_page_test.py --tool QUILLMAP --make-levels QM_PAGE_LEVELS
+                   --samples examples/levels --shared ../shared/levels
+"""
+import argparse
+import base64
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+SKIP = 77
+CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                  "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                  "--window-size=1280,900"]
+
+failures = []
+
+
+def check(ok, what):
+    if not ok:
+        failures.append(what)
+        print("  FAIL: " + what)
+    return ok
+
+
+def run_tool(tool, *args):
+    done = subprocess.run([tool, *args], capture_output=True)
+    if done.returncode != 0:
+        raise RuntimeError(f"{' '.join(args)} ended with {done.returncode}: {done.stdout!r} {done.stderr!r}")
+    return done.stdout
+
+
+def level_json(tool, level, function, *rng):
+    doc = json.loads(run_tool(tool, "--json", level, function, *rng))
+    return doc["levels"][0]
+
+
+# The page's state, read in the browser: which rooms are drawn, where, and in
+# which storey panel (-1 outside any; 0 for a picture without panels).
+STATE_JS = """
+const svg = document.querySelector('#view > svg');
+const view = svg.getBoundingClientRect();
+const panels = Array.from(svg.querySelectorAll('g.storey'));
+const rooms = {};
+for (const g of svg.querySelectorAll('g.room')) {
+  const n = g.dataset.room ?? g.id.replace(/^room-/, '');
+  const outline = g.querySelector('rect.outline') || g;
+  const r = outline.getBoundingClientRect();
+  rooms[n] = {storey: panels.length ? panels.indexOf(g.closest('g.storey')) : 0,
+              drawn: r.width > 0 || r.height > 0, flip: g.classList.contains('flip'),
+              found: g.classList.contains('found'),
+              box: [r.left, r.top, r.right, r.bottom]};
+}
+const drawnMarks = Array.from(svg.querySelectorAll('.item')).filter(m => m.getBoundingClientRect().width > 0).length;
+const controls = document.getElementById('controls').getBoundingClientRect();
+return {rooms, panels: panels.length, view: [view.left, view.top, view.right, view.bottom],
+        marks: svg.querySelectorAll('.item').length, drawnMarks,
+        controlsShown: controls.width > 0 && controls.height > 0,
+        storey: document.getElementById('storey').value,
+        options: Array.from(document.getElementById('storey').options).map(o => o.value)};
+"""
+
+# A point of the view where the room's own group is the topmost element, or null.
+POINT_JS = """
+const g = document.getElementById('room-' + arguments[0]);
+const r = (g.querySelector('rect.outline') || g).getBoundingClientRect();
+for (let k = 1; k < 8; ++k)
+  for (let j = 1; j < 8; ++j) {
+    const x = Math.round(r.left + r.width * k / 8), y = Math.round(r.top + r.height * j / 8);
+    const hit = document.elementFromPoint(x, y);
+    if (hit && hit.closest('g.room') === g) return [x, y];
+  }
+return null;
+"""
+
+INFO_JS = """
+const info = document.getElementById('info');
+const rows = {};
+for (const tr of info.querySelectorAll('tr')) rows[tr.cells[0].textContent] = tr.cells[1].textContent;
+return {hidden: info.hidden || info.getBoundingClientRect().width === 0,
+        heading: (info.querySelector('h2') || {}).textContent, rows,
+        items: Array.from(info.querySelectorAll('li')).map(li => li.textContent)};
+"""
+
+
+def inside(box, view, slack=1.5):
+    return (box[0] >= view[0] - slack and box[1] >= view[1] - slack and
+            box[2] <= view[2] + slack and box[3] <= view[3] + slack)
+
+
+def open_page(driver, path):
+    start = time.monotonic()
+    driver.get("file://" + os.path.abspath(path))
+    driver.execute_script("return document.readyState")
+    return time.monotonic() - start
+
+
+def console_errors(driver):
+    return [e["message"] for e in driver.get_log("browser") if e.get("level") == "SEVERE"]
+
+
+def select_storey(driver, value):
+    from selenium.webdriver.support.ui import Select
+    Select(driver.find_element("id", "storey")).select_by_value(value)
+
+
+def check_storeys(driver, label, table_rooms):
+    state = driver.execute_script(STATE_JS)
+    check(set(state["rooms"]) == set(table_rooms),
+          f"{label}: the page draws rooms {sorted(state['rooms'], key=int)}, the table has {sorted(table_rooms, key=int)}")
+    storeys = [v for v in state["options"] if v != "all"]
+    check(len(storeys) == max(1, state["panels"]), f"{label}: {len(storeys)} storeys for {state['panels']} panels")
+    for value in storeys:
+        select_storey(driver, value)
+        state = driver.execute_script(STATE_JS)
+        k = int(value)
+        for n, room in state["rooms"].items():
+            mine = room["storey"] == k or room["storey"] < 0
+            if not check(room["drawn"] == mine, f"{label}: storey {k + 1}: room {n} drawn is {room['drawn']}"):
+                break
+            if mine and not check(inside(room["box"], state["view"]),
+                                  f"{label}: storey {k + 1}: room {n} {room['box']} outside the view {state['view']}"):
+                break
+    if "all" in state["options"]:
+        select_storey(driver, "all")
+        state = driver.execute_script(STATE_JS)
+        check(all(r["drawn"] for r in state["rooms"].values()), f"{label}: all storeys: a room is hidden")
+        select_storey(driver, storeys[0])
+
+
+def search(driver, n):
+    from selenium.webdriver.common.keys import Keys
+    box = driver.find_element("id", "room-number")
+    box.clear()
+    box.send_keys(str(n), Keys.ENTER)
+    return driver.execute_script(STATE_JS)
+
+
+def check_search(driver, label, rooms):
+    """Searches each room of rooms; the last storey first, so the search must switch."""
+    for n in rooms:
+        state = search(driver, n)
+        room = state["rooms"][str(n)]
+        found = [m for m, r in state["rooms"].items() if r["found"]]
+        check(found == [str(n)], f"{label}: search {n}: marked {found}")
+        if room["storey"] >= 0:
+            check(state["storey"] == str(room["storey"]),
+                  f"{label}: search {n}: storey {state['storey']} shown, the room is in {room['storey']}")
+        check(room["drawn"], f"{label}: search {n}: the room is not drawn")
+        view, box = state["view"], room["box"]
+        cx, cy = (box[0] + box[2]) / 2, (box[1] + box[3]) / 2
+        vx, vy = (view[0] + view[2]) / 2, (view[1] + view[3]) / 2
+        check(abs(cx - vx) <= 0.02 * (view[2] - view[0]) + 1 and abs(cy - vy) <= 0.02 * (view[3] - view[1]) + 1,
+              f"{label}: search {n}: centred at {cx:.0f},{cy:.0f}, the view's centre is {vx:.0f},{vy:.0f}")
+        info = driver.execute_script(INFO_JS)
+        check(not info["hidden"] and info["heading"] == f"Room {n}", f"{label}: search {n}: info box {info['heading']}")
+    state = search(driver, 99999)
+    note = driver.find_element("id", "find-note").text
+    check("99999" in note and "not" in note, f"{label}: a missing room says {note!r}")
+
+
+def hover(driver, n):
+    from selenium.webdriver.common.action_chains import ActionChains
+    from selenium.webdriver.common.actions.action_builder import ActionBuilder
+    point = driver.execute_script(POINT_JS, str(n))
+    if point is None:
+        return None
+    actions = ActionBuilder(driver)
+    actions.pointer_action.move_to_location(int(point[0]), int(point[1]))
+    actions.perform()
+    ActionChains(driver).pause(0.05).perform()
+    return driver.execute_script(INFO_JS)
+
+
+def check_hover(driver, label, row, item_count, items_drawn):
+    """False when the room is nowhere the topmost element (rooms above cover it)."""
+    n = row["room"]
+    search(driver, n)  # its storey, centred
+    driver.find_element("tag name", "body").send_keys("\ue00c")  # Escape: nothing pinned
+    info = hover(driver, n)
+    if info is None:
+        return False
+    check(not info["hidden"] and info["heading"] == f"Room {n}", f"{label}: hover {n}: the box shows {info}")
+    rows = info["rows"]
+    expected = {"Floor": str(row["floor"]), "Ceiling": str(row["ceiling"]),
+                "Size": f"{row['sizeX']} \u00d7 {row['sizeZ']} sectors",
+                "Position": f"x {row['x']}, z {row['z']} (sectors)",
+                "Flip room": str(row["alternate"]) if row["alternate"] >= 0 else "none",
+                "Vertices": str(row["vertices"]), "Portals": str(row["portals"]),
+                "Statics": str(row["statics"])}
+    for name, value in expected.items():
+        check(rows.get(name) == value, f"{label}: hover {n}: {name} is {rows.get(name)!r}, the table says {value!r}")
+    check(rows.get("Flags", "").startswith(f"0x{row['flags']:04X}"), f"{label}: hover {n}: flags {rows.get('Flags')!r}")
+    if row["water"]:
+        check("Water" in rows.get("Flags", ""), f"{label}: hover {n}: the water flag is not named")
+    if items_drawn:
+        check(rows.get("Items") == str(item_count), f"{label}: hover {n}: {rows.get('Items')} items, not {item_count}")
+    else:
+        check("Items" not in rows and not info["items"], f"{label}: hover {n}: items shown with --no-items")
+    return True
+
+
+def check_toggles(driver, label, items_drawn):
+    state = driver.execute_script(STATE_JS)
+    select_storey(driver, "all" if "all" in state["options"] else state["options"][0])
+    flips = driver.find_element("id", "show-flips")
+    items = driver.find_element("id", "show-items")
+    state = driver.execute_script(STATE_JS)
+    has_flips = any(r["flip"] for r in state["rooms"].values())
+    check(items.is_enabled() == (items_drawn and state["marks"] > 0), f"{label}: the items toggle's state")
+    if has_flips:
+        flips.click()
+        state = driver.execute_script(STATE_JS)
+        check(not any(r["drawn"] for r in state["rooms"].values() if r["flip"]), f"{label}: flip rooms still drawn")
+        check(all(r["drawn"] for r in state["rooms"].values() if not r["flip"]), f"{label}: other rooms hidden")
+        flips.click()
+    if items.is_enabled():
+        check(state["drawnMarks"] > 0, f"{label}: no item mark drawn")
+        items.click()
+        check(driver.execute_script(STATE_JS)["drawnMarks"] == 0, f"{label}: item marks still drawn")
+        items.click()
+
+
+def check_print(driver, label, out_dir):
+    state = driver.execute_script(STATE_JS)
+    storeys = [v for v in state["options"] if v != "all"]
+    shown = storeys[-1]
+    select_storey(driver, shown)
+    driver.execute_cdp_cmd("Emulation.setEmulatedMedia", {"media": "print"})
+    state = driver.execute_script(STATE_JS)
+    driver.execute_cdp_cmd("Emulation.setEmulatedMedia", {"media": ""})
+    check(not state["controlsShown"], f"{label}: print: the controls are printed")
+    for n, room in state["rooms"].items():
+        mine = room["storey"] in (int(shown), -1)
+        if not check(room["drawn"] == mine, f"{label}: print: room {n} drawn is {room['drawn']}"):
+            break
+    pdf = base64.b64decode(driver.print_page())
+    check(pdf.startswith(b"%PDF"), f"{label}: print: no PDF")
+    with open(os.path.join(out_dir, "page.pdf"), "wb") as f:
+        f.write(pdf)
+    png = driver.get_screenshot_as_png()
+    check(png.startswith(b"\x89PNG"), f"{label}: no screenshot")
+
+
+def start_driver(webdriver, chromium, chromedriver, profile):
+    from selenium.webdriver.chrome.service import Service
+    options = webdriver.ChromeOptions()
+    options.binary_location = chromium
+    for flag in CHROMIUM_FLAGS + [f"--user-data-dir={profile}"]:
+        options.add_argument(flag)
+    options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
+    return webdriver.Chrome(service=Service(executable_path=chromedriver), options=options)
+
+
+def cases(args, work):
+    """(label, level, the range's arguments, --no-items) per row."""
+    rows = []
+    for name in sorted(os.listdir(args.samples)):
+        rows.append((name, os.path.join(args.samples, name), [], False))
+    if os.path.isdir(args.shared):
+        for sub in sorted(os.listdir(args.shared)):
+            folder = os.path.join(args.shared, sub)
+            if os.path.isdir(folder):
+                for name in sorted(os.listdir(folder)):
+                    rows.append((f"{sub}/{name}", os.path.join(folder, name), [], False))
+    else:
+        print(f"map page test: the real levels are skipped, {args.shared} is absent")
+    subprocess.run([args.make_levels, work], check=True)
+    stacked = os.path.join(work, "stacked.tr4")
+    # A name the page must escape in its title and its JSON.
+    odd = os.path.join(work, "a&b <c> \"q\" 'x' <!-- -->.tr4")
+    shutil.copyfile(stacked, odd)
+    rows += [("stacked", stacked, [], False), ("stacked, rooms 1 to 4", stacked, ["1", "4"], False),
+             ("stacked, --no-items", stacked, [], True), ("odd name", odd, [], False)]
+    return rows
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    for name in ("--tool", "--make-levels", "--samples", "--shared"):
+        parser.add_argument(name, required=True)
+    args = parser.parse_args()
+    try:
+        from selenium import webdriver
+    except ImportError:
+        print("map page test: skipped, Selenium for Python (python3-selenium) is not installed")
+        return SKIP
+    chromium = shutil.which("chromium") or shutil.which("chromium-browser")
+    chromedriver = shutil.which("chromedriver")
+    if not chromium or not chromedriver:
+        print("map page test: skipped, chromium and chromium-driver are not installed")
+        return SKIP
+    work = tempfile.mkdtemp(prefix="qm-page-")
+    profile = tempfile.mkdtemp(prefix="qm-chromium-")
+    driver = start_driver(webdriver, chromium, chromedriver, profile)
+    try:
+        for label, level, rng, no_items in cases(args, work):
+            print(f"{label}:")
+            page = os.path.join(work, "map.html")
+            run_tool(args.tool, *(["--no-items"] if no_items else []), level, "/Map", page, *rng)
+            table = level_json(args.tool, level, "/ShowRooms", *rng)["rooms"]
+            entities = level_json(args.tool, level, "/ShowEntities")["entities"]
+            seconds = open_page(driver, page)
+            print(f"  opened in {seconds * 1000:.0f} ms ({os.path.getsize(page)} bytes)")
+            errors = console_errors(driver)
+            check(not errors, f"{label}: console errors {errors}")
+            check(driver.title.startswith("Map of " + os.path.basename(level)), f"{label}: title {driver.title!r}")
+            check_storeys(driver, label, {str(r["room"]) for r in table})
+            if not table:
+                continue
+            # The last room and the first: the search goes back to the first storey.
+            check_search(driver, label, sorted({table[-1]["room"], table[0]["room"]}, reverse=True))
+            # Hover: a few rooms spread over the range, those with items first.
+            per_room = {}
+            for e in entities:
+                per_room[e["room"]] = per_room.get(e["room"], 0) + 1
+            hovered = 0
+            for row in sorted(table, key=lambda r: (-per_room.get(r["room"], 0), r["room"])):
+                hovered += check_hover(driver, label, row, per_room.get(row["room"], 0), not no_items)
+                if hovered == 3:
+                    break
+            check(hovered > 0, f"{label}: no room could be hovered")
+            check_toggles(driver, label, not no_items)
+            check_print(driver, label, work)
+            check(not console_errors(driver), f"{label}: console errors after use")
+    finally:
+        driver.quit()
+        shutil.rmtree(work, ignore_errors=True)
+        shutil.rmtree(profile, ignore_errors=True)
+    if failures:
+        print(f"map page test: {len(failures)} failures")
+        return 1
+    print("map page test: every page works")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
