@@ -19,11 +19,13 @@ import argparse
 import base64
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
 import tempfile
 import time
+import xml.etree.ElementTree as ET
 
 SKIP = 77
 CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
@@ -259,6 +261,44 @@ def check_print(driver, label, out_dir):
     check(png.startswith(b"\x89PNG"), f"{label}: no screenshot")
 
 
+def with_panels(page):
+    """The page with its rooms in storey panels side by side, one per floor
+    height, as the picture lays out a level of several storeys: groups of
+    class "storey" (data-storey, data-low, data-high), the item marks in the
+    panel of their room with its number in data-room."""
+    with open(page, encoding="utf-8") as f:
+        text = f.read()
+    start, end = text.index("<svg"), text.index("</svg>") + len("</svg>")
+    root = ET.fromstring(text[start:end])
+    facts = json.loads(re.search(r'id="map-facts">(.*?)</script>', text, re.S).group(1))["rooms"]
+    floors = sorted({r["floor"] for r in facts.values()}, reverse=True)  # the lowest storey first
+    left = min(r["x"] for r in facts.values())
+    step = max(r["x"] + r["sizeX"] for r in facts.values()) - left + 2
+    rooms = root.find(".//g[@id='rooms']")
+    panels = []
+    for k, floor in enumerate(floors):
+        panel = ET.Element("g", {"class": "storey", "id": f"storey-{k + 1}", "data-storey": str(k + 1),
+                                 "data-low": str(floor), "data-high": str(floor), "transform": f"translate({k * step} 0)"})
+        panels.append(panel)
+    for g in list(rooms):
+        rooms.remove(g)
+        panels[floors.index(facts[g.get("id")[5:]]["floor"])].append(g)
+    marks = root.find(".//g[@id='items']")
+    for mark in list(marks) if marks is not None else []:
+        n = re.search(r"room (\d+)", mark.find("title").text).group(1)
+        mark.set("data-room", n)
+        marks.remove(mark)
+        panels[floors.index(facts[n]["floor"])].append(mark)
+    rooms.extend(panels)
+    scale = float(re.search(r"scale\(([^)]+)\)", rooms.get("transform")).group(1))
+    width = float(root.get("width")) + (len(floors) - 1) * step * scale
+    height = float(root.get("height"))
+    root.set("width", str(width))
+    root.set("viewBox", f"0 0 {width} {height}")
+    with open(page, "w", encoding="utf-8") as f:
+        f.write(text[:start] + ET.tostring(root, encoding="unicode") + text[end:])
+
+
 def start_driver(webdriver, chromium, chromedriver, profile):
     from selenium.webdriver.chrome.service import Service
     options = webdriver.ChromeOptions()
@@ -270,16 +310,16 @@ def start_driver(webdriver, chromium, chromedriver, profile):
 
 
 def cases(args, work):
-    """(label, level, the range's arguments, --no-items) per row."""
+    """(label, level, the range's arguments, --no-items, storey panels) per row."""
     rows = []
     for name in sorted(os.listdir(args.samples)):
-        rows.append((name, os.path.join(args.samples, name), [], False))
+        rows.append((name, os.path.join(args.samples, name), [], False, False))
     if os.path.isdir(args.shared):
         for sub in sorted(os.listdir(args.shared)):
             folder = os.path.join(args.shared, sub)
             if os.path.isdir(folder):
                 for name in sorted(os.listdir(folder)):
-                    rows.append((f"{sub}/{name}", os.path.join(folder, name), [], False))
+                    rows.append((f"{sub}/{name}", os.path.join(folder, name), [], False, False))
     else:
         print(f"map page test: the real levels are skipped, {args.shared} is absent")
     subprocess.run([args.make_levels, work], check=True)
@@ -287,8 +327,10 @@ def cases(args, work):
     # A name the page must escape in its title and its JSON.
     odd = os.path.join(work, "a&b <c> \"q\" 'x' <!-- -->.tr4")
     shutil.copyfile(stacked, odd)
-    rows += [("stacked", stacked, [], False), ("stacked, rooms 1 to 4", stacked, ["1", "4"], False),
-             ("stacked, --no-items", stacked, [], True), ("odd name", odd, [], False)]
+    rows += [("stacked", stacked, [], False, False), ("stacked, rooms 1 to 4", stacked, ["1", "4"], False, False),
+             ("stacked, --no-items", stacked, [], True, False), ("odd name", odd, [], False, False),
+             ("stacked, storey panels", stacked, [], False, True),
+             ("stacked, rooms 1 to 4, storey panels", stacked, ["1", "4"], False, True)]
     return rows
 
 
@@ -311,10 +353,12 @@ def main():
     profile = tempfile.mkdtemp(prefix="qm-chromium-")
     driver = start_driver(webdriver, chromium, chromedriver, profile)
     try:
-        for label, level, rng, no_items in cases(args, work):
+        for label, level, rng, no_items, panels in cases(args, work):
             print(f"{label}:")
             page = os.path.join(work, "map.html")
             run_tool(args.tool, *(["--no-items"] if no_items else []), level, "/Map", page, *rng)
+            if panels and "class=\"storey\"" not in open(page, encoding="utf-8").read():
+                with_panels(page)
             table = level_json(args.tool, level, "/ShowRooms", *rng)["rooms"]
             entities = level_json(args.tool, level, "/ShowEntities")["entities"]
             seconds = open_page(driver, page)
