@@ -70,9 +70,14 @@ for (const g of svg.querySelectorAll('g.room')) {
               found: g.classList.contains('found'),
               box: [r.left, r.top, r.right, r.bottom]};
 }
+const labels = {};
+for (const t of svg.querySelectorAll('.label[data-room]')) {
+  const r = t.getBoundingClientRect();
+  labels[t.dataset.room] = r.width > 0 || r.height > 0;
+}
 const drawnMarks = Array.from(svg.querySelectorAll('.item')).filter(m => m.getBoundingClientRect().width > 0).length;
 const controls = document.getElementById('controls').getBoundingClientRect();
-return {rooms, panels: panels.length, view: [view.left, view.top, view.right, view.bottom],
+return {rooms, labels, panels: panels.length, view: [view.left, view.top, view.right, view.bottom],
         marks: svg.querySelectorAll('.item').length, drawnMarks,
         controlsShown: controls.width > 0 && controls.height > 0,
         storey: document.getElementById('storey').value,
@@ -140,11 +145,19 @@ def check_storeys(driver, label, table_rooms):
             if mine and not check(inside(room["box"], state["view"]),
                                   f"{label}: storey {k + 1}: room {n} {room['box']} outside the view {state['view']}"):
                 break
+        check_labels(label, state, f"storey {k + 1}")
     if "all" in state["options"]:
         select_storey(driver, "all")
         state = driver.execute_script(STATE_JS)
         check(all(r["drawn"] for r in state["rooms"].values()), f"{label}: all storeys: a room is hidden")
         select_storey(driver, storeys[0])
+
+
+def check_labels(label, state, what):
+    """Labels outside their room's group are drawn exactly when the room is."""
+    for n, drawn in state["labels"].items():
+        if not check(drawn == state["rooms"][n]["drawn"], f"{label}: {what}: the label of room {n} drawn is {drawn}"):
+            break
 
 
 def search(driver, n):
@@ -231,6 +244,7 @@ def check_toggles(driver, label, items_drawn):
         flips.click()
         state = driver.execute_script(STATE_JS)
         check(not any(r["drawn"] for r in state["rooms"].values() if r["flip"]), f"{label}: flip rooms still drawn")
+        check_labels(label, state, "flip rooms hidden")
         check(all(r["drawn"] for r in state["rooms"].values() if not r["flip"]), f"{label}: other rooms hidden")
         flips.click()
     if items.is_enabled():
@@ -253,6 +267,7 @@ def check_print(driver, label, out_dir):
         mine = room["storey"] in (int(shown), -1)
         if not check(room["drawn"] == mine, f"{label}: print: room {n} drawn is {room['drawn']}"):
             break
+    check_labels(label, state, "print")
     pdf = base64.b64decode(driver.print_page())
     check(pdf.startswith(b"%PDF"), f"{label}: print: no PDF")
     with open(os.path.join(out_dir, "page.pdf"), "wb") as f:
@@ -265,7 +280,8 @@ def with_panels(page):
     """The page with its rooms in storey panels side by side, one per floor
     height, as the picture lays out a level of several storeys: groups of
     class "storey" (data-storey, data-low, data-high), the item marks in the
-    panel of their room with its number in data-room."""
+    panel of their room with its number in data-room, and the rooms' labels
+    (with data-room) in one layer above all panels."""
     with open(page, encoding="utf-8") as f:
         text = f.read()
     start, end = text.index("<svg"), text.index("</svg>") + len("</svg>")
@@ -280,16 +296,24 @@ def with_panels(page):
         panel = ET.Element("g", {"class": "storey", "id": f"storey-{k + 1}", "data-storey": str(k + 1),
                                  "data-low": str(floor), "data-high": str(floor), "transform": f"translate({k * step} 0)"})
         panels.append(panel)
+    labels = ET.Element("g", {"class": "labels"})
     for g in list(rooms):
         rooms.remove(g)
-        panels[floors.index(facts[g.get("id")[5:]]["floor"])].append(g)
+        n = g.get("id")[5:]
+        k = floors.index(facts[n]["floor"])
+        panels[k].append(g)
+        label = g.find("text[@class='label']")
+        g.remove(label)
+        label.set("data-room", n)
+        label.set("x", str(float(label.get("x")) + k * step))
+        labels.append(label)
     marks = root.find(".//g[@id='items']")
     for mark in list(marks) if marks is not None else []:
         n = re.search(r"room (\d+)", mark.find("title").text).group(1)
         mark.set("data-room", n)
         marks.remove(mark)
         panels[floors.index(facts[n]["floor"])].append(mark)
-    rooms.extend(panels)
+    rooms.extend(panels + [labels])
     scale = float(re.search(r"scale\(([^)]+)\)", rooms.get("transform")).group(1))
     width = float(root.get("width")) + (len(floors) - 1) * step * scale
     height = float(root.get("height"))

@@ -28,8 +28,10 @@ const char* const PageScript = R"js("use strict";
   }
   const panels = Array.from(svg.querySelectorAll("g.storey"));
   const storeyOf = (g) => (panels.length ? panels.indexOf(g.closest("g.storey")) : 0);
-  // Marks outside the panels follow the storey of their room.
-  const looseMarks = Array.from(svg.querySelectorAll(".item[data-room]")).filter((m) => !m.closest("g.storey"));
+  // Labels and marks outside the room groups follow their room: hidden with
+  // its storey, and a flip room's with the flip rooms.
+  const loose = Array.from(svg.querySelectorAll(".item[data-room], .label[data-room]"))
+    .filter((el) => !el.closest("g.room") && !el.closest("g.storey"));
 
   // The view: the picture's viewBox, moved and scaled.
   const base = svg.viewBox.baseVal;
@@ -60,6 +62,14 @@ const char* const PageScript = R"js("use strict";
 
   // The storey shown: an index of the panels, or "all".
   let current = 0;
+  const showLoose = () => {
+    for (const el of loose) {
+      const g = rooms.get(String(Number(el.dataset.room)));
+      const k = g ? storeyOf(g) : -1;
+      const away = current !== "all" && k >= 0 && k !== current;
+      el.classList.toggle("off", away || (!!g && g.classList.contains("flip") && !flipsBox.checked));
+    }
+  };
   const fitStorey = () => {
     const b = current === "all" || !panels.length ? null : userBox(panels[current]);
     if (b) show(b, 0.03);
@@ -69,11 +79,7 @@ const char* const PageScript = R"js("use strict";
     current = value;
     picker.value = String(value);
     panels.forEach((p, k) => p.classList.toggle("off", value !== "all" && k !== value));
-    for (const mark of looseMarks) {
-      const g = rooms.get(mark.dataset.room);
-      const k = g ? storeyOf(g) : -1;
-      mark.classList.toggle("off", value !== "all" && k >= 0 && k !== value);
-    }
+    showLoose();
     fitStorey();
   };
   const storeyLabel = (p, k) => {
@@ -144,7 +150,12 @@ const char* const PageScript = R"js("use strict";
     info.style.top = `${Math.max(4, Math.min(y + 16, innerHeight - h - 4))}px`;
   };
   const showInfo = (n, x, y) => { describe(n); info.hidden = false; place(x, y); };
-  const roomAt = (el) => (el && el.closest ? el.closest("g.room") : null);
+  // The room of an element: its group, or the room a label outside it names.
+  const roomAt = (el) => {
+    if (!el || !el.closest) return null;
+    const label = el.closest(".label[data-room]");
+    return el.closest("g.room") || (label ? rooms.get(String(Number(label.dataset.room))) || null : null);
+  };
   const numberOf = (g) => [...rooms].find(([, v]) => v === g)?.[0];
   const hover = (e) => {
     const g = roomAt(e.target);
@@ -238,6 +249,7 @@ const char* const PageScript = R"js("use strict";
   const setToggles = () => {
     document.body.classList.toggle("no-flips", !flipsBox.checked);
     document.body.classList.toggle("no-items", !itemsBox.checked);
+    showLoose();
   };
   flipsBox.addEventListener("change", setToggles);
   itemsBox.addEventListener("change", setToggles);
