@@ -186,7 +186,11 @@ def check_search(driver, label, rooms):
               f"{label}: search {n}: centred at {cx:.0f},{cy:.0f}, the view's centre is {vx:.0f},{vy:.0f}")
         info = driver.execute_script(INFO_JS)
         check(not info["hidden"] and info["heading"] == f"Room {n}", f"{label}: search {n}: info box {info['heading']}")
-    state = search(driver, 99999)
+    check_missing(driver, label)
+
+
+def check_missing(driver, label):
+    search(driver, 99999)
     note = driver.find_element("id", "find-note").text
     check("99999" in note and "not" in note, f"{label}: a missing room says {note!r}")
 
@@ -354,7 +358,8 @@ def cases(args, work):
     rows += [("stacked", stacked, [], False, False), ("stacked, rooms 1 to 4", stacked, ["1", "4"], False, False),
              ("stacked, --no-items", stacked, [], True, False), ("odd name", odd, [], False, False),
              ("stacked, storey panels", stacked, [], False, True),
-             ("stacked, rooms 1 to 4, storey panels", stacked, ["1", "4"], False, True)]
+             ("stacked, rooms 1 to 4, storey panels", stacked, ["1", "4"], False, True),
+             ("no rooms", os.path.join(work, "empty.tr2"), [], False, False)]
     return rows
 
 
@@ -392,6 +397,8 @@ def main():
             check(driver.title.startswith("Map of " + os.path.basename(level)), f"{label}: title {driver.title!r}")
             check_storeys(driver, label, {str(r["room"]) for r in table})
             if not table:
+                check_missing(driver, label)
+                check(not console_errors(driver), f"{label}: console errors after use")
                 continue
             # The last room and the first: the search goes back to the first storey.
             check_search(driver, label, sorted({table[-1]["room"], table[0]["room"]}, reverse=True))

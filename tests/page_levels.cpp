@@ -1,11 +1,13 @@
-// Writes the built level the map page's browser test (map_page_test.py) opens:
-// stacked.tr4, a TR4 level with rooms on three storeys over the same ground,
-// a flip room and items in rooms of every storey.
+// Writes the built levels the map page's browser test (map_page_test.py)
+// opens: stacked.tr4, a TR4 level with rooms on three storeys over the same
+// ground, a flip room and items in rooms of every storey; empty.tr2, a level
+// without rooms.
 //
 //   qm_page_levels <folder>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <utility>
 
 #include "levelbuilder.h"
 
@@ -70,9 +72,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: qm_page_levels <folder>\n");
     return 2;
   }
-  const Bytes bytes = Build(StackedLevel());
-  const std::filesystem::path file = std::filesystem::path(argv[1]) / "stacked.tr4";
-  std::ofstream out(file, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-  return out ? 0 : 1;
+  bool written = true;
+  for (const auto& [name, level] : {std::pair{"stacked.tr4", StackedLevel()}, std::pair{"empty.tr2", EmptyLevel(Kind::TR2)}}) {
+    const Bytes bytes = Build(level);
+    std::ofstream out(std::filesystem::path(argv[1]) / name, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    written = written && bool(out);
+  }
+  return written ? 0 : 1;
 }

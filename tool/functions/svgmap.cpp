@@ -211,9 +211,8 @@ std::optional<TMapForm> MapFormOf(const std::string& mapName) {
     std::string name = mapName;
     for (char& c : name)
         if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    const auto endsIn = [&name](std::string_view ext) { return name.size() >= ext.size() && name.ends_with(ext); };
-    if (endsIn(".svg")) return TMapForm::Svg;
-    if (endsIn(".html")) return TMapForm::Html;
+    if (name.ends_with(".svg")) return TMapForm::Svg;
+    if (name.ends_with(".html")) return TMapForm::Html;
     return std::nullopt;
 }
 
