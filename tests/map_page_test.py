@@ -258,22 +258,39 @@ def check_toggles(driver, label, items_drawn):
         items.click()
 
 
+def set_media(driver, media):
+    """Emulates the media, then waits two frames: the page hears of the change
+    in the frame's rendering steps."""
+    driver.execute_cdp_cmd("Emulation.setEmulatedMedia", {"media": media})
+    driver.execute_async_script("const done = arguments[0]; requestAnimationFrame(() => requestAnimationFrame(done));")
+
+
 def check_print(driver, label, out_dir):
     state = driver.execute_script(STATE_JS)
     storeys = [v for v in state["options"] if v != "all"]
     shown = storeys[-1]
     select_storey(driver, shown)
-    driver.execute_cdp_cmd("Emulation.setEmulatedMedia", {"media": "print"})
+    for _ in range(3):
+        driver.find_element("id", "zoom-in").click()
+    zoomed = driver.execute_script("return document.querySelector('#view > svg').getAttribute('viewBox')")
+    set_media(driver, "print")
     state = driver.execute_script(STATE_JS)
-    driver.execute_cdp_cmd("Emulation.setEmulatedMedia", {"media": ""})
+    set_media(driver, "")
     check(not state["controlsShown"], f"{label}: print: the controls are printed")
+    # The whole storey, however far the view was zoomed in.
     for n, room in state["rooms"].items():
         mine = room["storey"] in (int(shown), -1)
         if not check(room["drawn"] == mine, f"{label}: print: room {n} drawn is {room['drawn']}"):
             break
+        if mine and not check(inside(room["box"], state["view"]), f"{label}: print: room {n} outside the page"):
+            break
+    after = driver.execute_script("return document.querySelector('#view > svg').getAttribute('viewBox')")
+    check(after == zoomed, f"{label}: after printing the view is {after}, not {zoomed} as before")
     check_labels(label, state, "print")
     pdf = base64.b64decode(driver.print_page())
     check(pdf.startswith(b"%PDF"), f"{label}: print: no PDF")
+    pages = len(re.findall(rb"/Type\s*/Page\b", pdf))
+    check(pages == 1, f"{label}: print: {pages} pages")
     with open(os.path.join(out_dir, "page.pdf"), "wb") as f:
         f.write(pdf)
     png = driver.get_screenshot_as_png()
@@ -382,6 +399,7 @@ def main():
     profile = tempfile.mkdtemp(prefix="qm-chromium-")
     driver = start_driver(webdriver, chromium, chromedriver, profile)
     try:
+        driver.get("about:blank")  # the browser's own start, outside the pages' times
         for label, level, rng, no_items, panels in cases(args, work):
             print(f"{label}:")
             page = os.path.join(work, "map.html")

@@ -112,18 +112,9 @@ const char* ColourRefusal(const TArgs& args) {
 
 std::vector<std::string> FlagNamesSet(uint16_t flags, const Ttrlevel& L) {
     std::vector<std::string> names;
-    uint16_t rest = flags;
     for (const TFlagRow& row : Rows) {
         const uint16_t bits = row.Bits[ColumnOf(L)];
-        if (bits != 0 && (flags & bits) == bits) {
-            names.emplace_back(row.Name);
-            rest = uint16_t(rest & ~bits);
-        }
-    }
-    if (rest != 0) {
-        char text[16];
-        std::snprintf(text, sizeof text, "0x%04X", unsigned(rest));
-        names.emplace_back(text);
+        if (bits != 0 && (flags & bits) == bits) names.emplace_back(row.Name);
     }
     return names;
 }

@@ -46,8 +46,7 @@ const char* FlagRefusal(const TArgs& args);
 const char* ColourRefusal(const TArgs& args);
 
 // The names of the flags set in a room's flags word, in table order, as the
-// level's kind reads them; bits no name of the kind covers follow as one
-// "0x...." text.
+// level's kind reads them (bits no name of the kind covers are left out).
 std::vector<std::string> FlagNamesSet(uint16_t flags, const Ttrlevel& L);
 
 // The name of the level's column of the table ("TR4", "TR4 NGLE"), for messages.

@@ -16,7 +16,7 @@ std::string MapTitle(const Ttrlevel& L, const std::string& levelName, int32_t fr
 
 // {"title": ..., "items": bool, "rooms": {"N": {...}}} for rooms from..to
 // (inside the level; to < from gives none). Each room has the members of its
-// "/ShowRooms" JSON row, "flagNames" (the flags set, by name, as the level's
+// "/ShowRooms" JSON row, "flagNames" (the named flags set, as the level's
 // kind reads them), "flipOf" when another room names it as its flip room, and
 // with items its items: [{"index", "type", "name"}, ...].
 nlohmann::ordered_json MapFacts(const Ttrlevel& L, const std::string& levelName, int32_t from, int32_t to,

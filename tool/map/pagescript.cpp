@@ -110,7 +110,7 @@ const char* const PageScript = R"js("use strict";
       ["Size", `${f.sizeX} \u00d7 ${f.sizeZ} sectors`],
       ["Floor", f.floor],
       ["Ceiling", f.ceiling],
-      ["Flags", `${flags} ${f.flagNames.length ? f.flagNames.join(", ") : "(none)"}`],
+      ["Flags", `${flags} (${f.flagNames.length ? f.flagNames.join(", ") : f.flags ? "no named flag" : "none"})`],
       ["Light", f.light],
     ];
     if (f.colour !== undefined) rows.push(["Colour", f.colour]);
@@ -262,8 +262,16 @@ const char* const PageScript = R"js("use strict";
     else if (e.key === "-") zoom(1 / 1.5);
     else if (e.key === "Escape") { pinned = null; info.hidden = true; }
   });
-  // Printed, the page shows the whole of the storey shown.
-  addEventListener("beforeprint", fitStorey);
+  // Printed, the page shows the whole of the storey shown; the view comes
+  // back afterwards.
+  let beforePrint = null;
+  const printing = (on) => {
+    if (on && !beforePrint) { beforePrint = { ...box }; fitStorey(); }
+    else if (!on && beforePrint) { box = beforePrint; beforePrint = null; apply(); }
+  };
+  addEventListener("beforeprint", () => printing(true));
+  addEventListener("afterprint", () => printing(false));
+  matchMedia("print").addEventListener("change", (e) => printing(e.matches));
   selectStorey(0);
 })();
 )js";
