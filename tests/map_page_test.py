@@ -307,7 +307,8 @@ def with_panels(page):
         text = f.read()
     start, end = text.index("<svg"), text.index("</svg>") + len("</svg>")
     root = ET.fromstring(text[start:end])
-    facts = json.loads(re.search(r'id="map-facts">(.*?)</script>', text, re.S).group(1))["rooms"]
+    rooms_facts = json.loads(re.search(r'id="map-facts">(.*?)</script>', text, re.S).group(1))["rooms"]
+    facts = {str(r["room"]): r for r in rooms_facts}
     floors = sorted({r["floor"] for r in facts.values()}, reverse=True)  # the lowest storey first
     left = min(r["x"] for r in facts.values())
     step = max(r["x"] + r["sizeX"] for r in facts.values()) - left + 2

@@ -1,5 +1,7 @@
 #include "html.h"
 
+#include <utility>
+
 #include "pageassets.h"
 
 namespace qm {
@@ -40,6 +42,27 @@ std::string WithoutNamespaces(const std::string& tag) {
     return out;
 }
 
+// Where the root's start tag of the SVG document is: [start, end), end just
+// after its ">" (the first outside a quoted value); both 0 when there is none.
+std::pair<size_t, size_t> SvgRoot(const std::string& svg) {
+    size_t start = svg.find("<svg");
+    while (start != std::string::npos && start + 4 < svg.size() && IsNameChar(svg[start + 4]))
+        start = svg.find("<svg", start + 4);
+    if (start == std::string::npos) return {0, 0};
+    char quote = '\0';
+    for (size_t at = start; at < svg.size(); ++at) {
+        const char c = svg[at];
+        if (quote) {
+            if (c == quote) quote = '\0';
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+        } else if (c == '>') {
+            return {start, at + 1};
+        }
+    }
+    return {0, 0};
+}
+
 } // namespace
 
 std::string HtmlEscaped(const std::string& text) {
@@ -59,7 +82,8 @@ std::string HtmlEscaped(const std::string& text) {
 }
 
 std::string ScriptJson(const nlohmann::ordered_json& value) {
-    const std::string text = value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+    std::string text = value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+    if (text.find_first_of("<>&") == std::string::npos) return text;
     std::string out;
     out.reserve(text.size() + text.size() / 16);
     // Outside JSON strings these characters do not occur, so an escape is
@@ -76,32 +100,16 @@ std::string ScriptJson(const nlohmann::ordered_json& value) {
 }
 
 std::string InlineSvg(const std::string& svg) {
-    size_t start = svg.find("<svg");
-    while (start != std::string::npos && start + 4 < svg.size() && IsNameChar(svg[start + 4]))
-        start = svg.find("<svg", start + 4);
-    if (start == std::string::npos) return "";
-    // The start tag ends at the first ">" outside a quoted value.
-    char quote = '\0';
-    size_t end = start;
-    for (; end < svg.size(); ++end) {
-        const char c = svg[end];
-        if (quote) {
-            if (c == quote) quote = '\0';
-        } else if (c == '"' || c == '\'') {
-            quote = c;
-        } else if (c == '>') {
-            break;
-        }
-    }
-    if (end == svg.size()) return "";
-    return WithoutNamespaces(svg.substr(start, end + 1 - start)) + svg.substr(end + 1);
+    const auto [start, end] = SvgRoot(svg);
+    if (start == end) return "";
+    return WithoutNamespaces(svg.substr(start, end - start)).append(svg, end);
 }
 
 std::string MapPage(const std::string& title, const std::string& svg, const nlohmann::ordered_json& facts) {
     std::string page;
-    const std::string inlineSvg = InlineSvg(svg);
+    const auto [start, end] = SvgRoot(svg);
     const std::string json = ScriptJson(facts);
-    page.reserve(inlineSvg.size() + json.size() + 16384);
+    page.reserve(svg.size() + json.size() + 16384);
     page.append("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n")
         .append("<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n")
         .append("<title>")
@@ -111,7 +119,8 @@ std::string MapPage(const std::string& title, const std::string& svg, const nloh
         .append("</style>\n</head>\n<body>\n")
         .append(PageControls)
         .append("<main id=\"view\">\n")
-        .append(inlineSvg)
+        .append(start == end ? "" : WithoutNamespaces(svg.substr(start, end - start)))
+        .append(svg, start == end ? svg.size() : end)
         .append("</main>\n<aside id=\"info\" hidden></aside>\n")
         .append("<script type=\"application/json\" id=\"map-facts\">")
         .append(json)

@@ -15,29 +15,28 @@ std::string MapTitle(const Ttrlevel& L, const std::string& levelName, int32_t fr
 }
 
 TJson MapFacts(const Ttrlevel& L, const std::string& levelName, int32_t from, int32_t to, bool items) {
-    TJson rooms = TJson::object();
     const TRoomTable table = RoomTableOf(L, from, to);
-    const TJson rows = RoomTableJson(table);
-    for (size_t k = 0; k < table.Rows.size(); ++k) {
-        TJson room = rows[k];
-        room["flagNames"] = FlagNamesSet(table.Rows[k].Facts.Flags, L);
-        if (items) room["items"] = TJson::array();
-        rooms[std::to_string(table.Rows[k].Room)] = std::move(room);
-    }
+    TJson rooms = RoomTableJson(table);
+    const auto inRange = [&](int32_t room) { return room >= from && room <= to; };
     // The first room that names a room as its flip room is its partner, as on the map.
+    std::vector<int32_t> flipOf(table.Rows.size(), -1);
     for (int32_t i = 0; i < int32_t(L.RoomCount); ++i) {
         const int16_t a = L.Rooms[size_t(i)].AlternateRoom;
-        if (a < from || a > to) continue;
-        TJson& room = rooms[std::to_string(a)];
-        if (!room.contains("flipOf")) room["flipOf"] = i;
+        if (inRange(a) && flipOf[size_t(a - from)] < 0) flipOf[size_t(a - from)] = i;
     }
-    if (items)
-        for (int32_t i = 0; i < L.ItemCount; ++i) {
-            const TItem it = ReadItem(L, i);
-            if (it.Room < from || it.Room > to) continue;
-            rooms[std::to_string(it.Room)]["items"].push_back(
+    std::vector<TJson> itemsOf(items ? table.Rows.size() : 0, TJson::array());
+    for (int32_t i = 0; items && i < L.ItemCount; ++i) {
+        const TItem it = ReadItem(L, i);
+        if (inRange(it.Room))
+            itemsOf[size_t(it.Room - from)].push_back(
                 {{"index", i}, {"type", it.Type}, {"name", ItemTypeLabel(L.LevelVersion, it.Type)}});
-        }
+    }
+    for (size_t k = 0; k < table.Rows.size(); ++k) {
+        TJson& room = rooms[k];
+        room["flagNames"] = FlagNamesSet(table.Rows[k].Facts.Flags, L);
+        if (flipOf[k] >= 0) room["flipOf"] = flipOf[k];
+        if (items) room["items"] = std::move(itemsOf[k]);
+    }
     return TJson{{"title", MapTitle(L, levelName, from, to)}, {"items", items}, {"rooms", std::move(rooms)}};
 }
 

@@ -10,6 +10,7 @@ namespace qm {
 const char* const PageScript = R"js("use strict";
 (() => {
   const facts = JSON.parse(document.getElementById("map-facts").textContent);
+  const factsOf = new Map(facts.rooms.map((r) => [String(r.room), r]));
   const svg = document.querySelector("#view > svg");
   const info = document.getElementById("info");
   const picker = document.getElementById("storey");
@@ -98,7 +99,7 @@ const char* const PageScript = R"js("use strict";
   let pinned = null;
   const cell = (row, text) => { const td = document.createElement("td"); td.textContent = text; row.append(td); };
   const describe = (n) => {
-    const f = facts.rooms[n];
+    const f = factsOf.get(String(n));
     info.replaceChildren();
     const h = document.createElement("h2");
     h.textContent = `Room ${n}`;

@@ -1,6 +1,8 @@
 // The JSON form of results.
 #include "jsonout.h"
 
+#include <utility>
+
 #include "itemsout.h"
 #include "materials.h"
 #include "waterout.h"
@@ -31,6 +33,7 @@ TJson ReportJson(const TReport& r) {
 
 TJson RoomTableJson(const TRoomTable& table) {
     TJson rooms = TJson::array();
+    rooms.get_ref<TJson::array_t&>().reserve(table.Rows.size());
     for (const TRoomTable::TRow& row : table.Rows) {
         const TRoomFacts& f = row.Facts;
         TJson room = {{"room", row.Room},
@@ -54,7 +57,7 @@ TJson RoomTableJson(const TRoomTable& table) {
                       {"lights", f.Lights},
                       {"statics", f.Statics}};
         if (f.HasColour) room["colour"] = ColourText(f.Colour);
-        rooms.push_back(room);
+        rooms.push_back(std::move(room));
     }
     return rooms;
 }
