@@ -85,7 +85,7 @@ const char* const PageScript = R"js("use strict";
   };
   const storeyLabel = (p, k) => {
     const low = p.dataset.low, high = p.dataset.high;
-    return `Storey ${k + 1}` + (low !== undefined && high !== undefined ? ` (y ${low} to ${high})` : "");
+    return `Storey ${p.dataset.storey ?? k + 1}` + (low !== undefined && high !== undefined ? ` (y ${low} to ${high})` : "");
   };
   if (panels.length) {
     panels.forEach((p, k) => picker.add(new Option(storeyLabel(p, k), String(k))));
