@@ -233,6 +233,15 @@ def check_hover(driver, label, row, item_count, items_drawn):
         check(rows.get("Items") == str(item_count), f"{label}: hover {n}: {rows.get('Items')} items, not {item_count}")
     else:
         check("Items" not in rows and not info["items"], f"{label}: hover {n}: items shown with --no-items")
+    # A tap (a click in place) keeps the room shown when the pointer leaves the
+    # picture; Esc lets it go.
+    from selenium.webdriver.common.action_chains import ActionChains
+    ActionChains(driver).click().perform()
+    ActionChains(driver).move_to_element(driver.find_element("id", "controls")).perform()
+    info = driver.execute_script(INFO_JS)
+    check(not info["hidden"] and info["heading"] == f"Room {n}", f"{label}: tap {n}: then the box shows {info['heading']}")
+    driver.find_element("tag name", "body").send_keys("\ue00c")
+    check(driver.execute_script(INFO_JS)["hidden"], f"{label}: tap {n}: Esc leaves the box shown")
     return True
 
 
@@ -345,6 +354,69 @@ def with_panels(page):
         f.write(text[:start] + ET.tostring(root, encoding="unicode") + text[end:])
 
 
+VIEWBOX_JS = """
+const svg = document.querySelector('#view > svg');
+const [x, y, w, h] = svg.getAttribute('viewBox').split(/[ ,]+/).map(Number);
+const r = svg.getBoundingClientRect();
+return {x, y, w, h, cx: (r.left + r.right) / 2, cy: (r.top + r.bottom) / 2, scale: svg.getScreenCTM().a};
+"""
+
+# The picture's point under the client point.
+USER_POINT_JS = """
+const p = new DOMPoint(arguments[0], arguments[1])
+  .matrixTransform(document.querySelector('#view > svg').getScreenCTM().inverse());
+return [p.x, p.y];
+"""
+
+
+def near(a, b, tolerance):
+    return abs(a - b) <= tolerance * max(1.0, abs(b))
+
+
+def check_zoom_and_pan(driver, label):
+    """Buttons, wheel, mouse drag and a two-finger pinch move the view as they should."""
+    from selenium.webdriver.common.action_chains import ActionChains
+    driver.find_element("id", "zoom-fit").click()
+    start = driver.execute_script(VIEWBOX_JS)
+    driver.find_element("id", "zoom-in").click()
+    check(near(driver.execute_script(VIEWBOX_JS)["w"], start["w"] / 1.5, 1e-3), f"{label}: + does not zoom in")
+    driver.find_element("id", "zoom-out").click()
+    check(near(driver.execute_script(VIEWBOX_JS)["w"], start["w"], 1e-3), f"{label}: - does not zoom back")
+    # The wheel zooms in at the pointer: the picture's point under it stays.
+    x, y = int(start["cx"]) - 120, int(start["cy"]) + 60
+    before = driver.execute_script(USER_POINT_JS, x, y)
+    driver.execute_cdp_cmd("Input.dispatchMouseEvent", {"type": "mouseWheel", "x": x, "y": y, "deltaX": 0, "deltaY": -200})
+    view = driver.execute_script(VIEWBOX_JS)
+    after = driver.execute_script(USER_POINT_JS, x, y)
+    check(view["w"] < start["w"] * 0.9, f"{label}: the wheel does not zoom in ({view['w']} from {start['w']})")
+    check(near(after[0], before[0], 1e-3) and near(after[1], before[1], 1e-3),
+          f"{label}: the wheel moved the point under the pointer from {before} to {after}")
+    # A drag moves the picture with the pointer, and pins no room.
+    driver.find_element("id", "zoom-fit").click()
+    view = driver.execute_script(VIEWBOX_JS)
+    ActionChains(driver).move_by_offset(0, 0).perform()
+    actions = ActionChains(driver)
+    actions.move_to_element(driver.find_element("css selector", "#view > svg")).click_and_hold()
+    actions.move_by_offset(60, 0).move_by_offset(60, -40).release().perform()
+    moved = driver.execute_script(VIEWBOX_JS)
+    check(near(moved["x"], view["x"] - 120 / view["scale"], 1e-2) and near(moved["y"], view["y"] + 40 / view["scale"], 1e-2),
+          f"{label}: a drag of 120,-40 px moved the view from {view['x']:.2f},{view['y']:.2f} to {moved['x']:.2f},{moved['y']:.2f}")
+    # Two fingers moving apart zoom in.
+    driver.find_element("id", "zoom-fit").click()
+    view = driver.execute_script(VIEWBOX_JS)
+    cx, cy = view["cx"], view["cy"]
+    def touch(kind, spread):
+        points = [] if kind == "touchEnd" else [{"x": cx - spread, "y": cy, "id": 1}, {"x": cx + spread, "y": cy, "id": 2}]
+        driver.execute_cdp_cmd("Input.dispatchTouchEvent", {"type": kind, "touchPoints": points})
+    touch("touchStart", 40)
+    for spread in (60, 80, 100, 120):
+        touch("touchMove", spread)
+    touch("touchEnd", 0)
+    pinched = driver.execute_script(VIEWBOX_JS)
+    check(pinched["w"] < view["w"] * 0.6, f"{label}: a pinch from 80 to 240 px left the view {pinched['w']} wide, from {view['w']}")
+    driver.find_element("id", "zoom-fit").click()
+
+
 def start_driver(webdriver, chromium, chromedriver, profile):
     from selenium.webdriver.chrome.service import Service
     options = webdriver.ChromeOptions()
@@ -432,6 +504,7 @@ def main():
                     break
             check(hovered > 0, f"{label}: no room could be hovered")
             check_toggles(driver, label, not no_items)
+            check_zoom_and_pan(driver, label)
             check_print(driver, label, work)
             check(not console_errors(driver), f"{label}: console errors after use")
     finally:
