@@ -284,6 +284,7 @@ def check_print(driver, label, out_dir):
     zoomed = driver.execute_script("return document.querySelector('#view > svg').getAttribute('viewBox')")
     set_media(driver, "print")
     state = driver.execute_script(STATE_JS)
+    fitted = driver.execute_script("return document.querySelector('#view > svg').getAttribute('viewBox')")
     set_media(driver, "")
     check(not state["controlsShown"], f"{label}: print: the controls are printed")
     # The whole storey, however far the view was zoomed in.
@@ -296,7 +297,15 @@ def check_print(driver, label, out_dir):
     after = driver.execute_script("return document.querySelector('#view > svg').getAttribute('viewBox')")
     check(after == zoomed, f"{label}: after printing the view is {after}, not {zoomed} as before")
     check_labels(label, state, "print")
+    # Printing itself shows the same view, and gives the zoomed one back.
+    driver.execute_script("window.printedView = null; addEventListener('beforeprint', () => "
+                          "{ window.printedView = document.querySelector('#view > svg').getAttribute('viewBox'); });")
     pdf = base64.b64decode(driver.print_page())
+    printed = driver.execute_script("return window.printedView")
+    same = printed is not None and all(near(float(a), float(b), 1e-5) for a, b in zip(printed.split(), fitted.split()))
+    check(same, f"{label}: printed with the view {printed}, not {fitted}")
+    after = driver.execute_script("return document.querySelector('#view > svg').getAttribute('viewBox')")
+    check(after == zoomed, f"{label}: after printing to PDF the view is {after}, not {zoomed}")
     check(pdf.startswith(b"%PDF"), f"{label}: print: no PDF")
     pages = len(re.findall(rb"/Type\s*/Page\b", pdf))
     check(pages == 1, f"{label}: print: {pages} pages")
