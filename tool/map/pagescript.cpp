@@ -26,6 +26,9 @@ const char* const PageScript = R"js("use strict";
   for (const g of svg.querySelectorAll("g.room")) {
     const n = g.dataset.room ?? g.id.replace(/^room-/, "");
     if (/^\d+$/.test(n)) rooms.set(String(Number(n)), g);
+    // The details box replaces the browser's tooltip; the title stays as the label.
+    const title = g.querySelector(":scope > title");
+    if (title) { g.setAttribute("aria-label", title.textContent); title.remove(); }
   }
   const panels = Array.from(svg.querySelectorAll("g.storey"));
   const storeyOf = (g) => (panels.length ? panels.indexOf(g.closest("g.storey")) : 0);
