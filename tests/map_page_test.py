@@ -169,7 +169,7 @@ def search(driver, n):
 
 
 def check_search(driver, label, rooms):
-    """Searches each room of rooms; the last storey first, so the search must switch."""
+    """Searches each room of rooms in turn."""
     for n in rooms:
         state = search(driver, n)
         room = state["rooms"][str(n)]
@@ -500,8 +500,13 @@ def main():
                 check_missing(driver, label)
                 check(not console_errors(driver), f"{label}: console errors after use")
                 continue
-            # The last room and the first: the search goes back to the first storey.
-            check_search(driver, label, sorted({table[-1]["room"], table[0]["room"]}, reverse=True))
+            # The last room, then the first room of each storey from the top
+            # down: each search but the first switches storeys when there are several.
+            where = driver.execute_script(STATE_JS)["rooms"]
+            firsts = {}
+            for row in table:
+                firsts.setdefault(where[str(row["room"])]["storey"], row["room"])
+            check_search(driver, label, [table[-1]["room"]] + [firsts[k] for k in sorted(firsts, reverse=True)])
             # Hover: a few rooms spread over the range, those with items first.
             per_room = {}
             for e in entities:
