@@ -208,6 +208,7 @@ def check_hover(driver, label, row, item_count, items_drawn):
 
 
 def check_toggles(driver, label, items_drawn):
+    """The boxes hide and show flip rooms and item marks."""
     state = driver.execute_script(STATE_JS)
     select_storey(driver, "all" if "all" in state["options"] else state["options"][0])
     flips = driver.find_element("id", "show-flips")
@@ -221,7 +222,12 @@ def check_toggles(driver, label, items_drawn):
         check(not any(r["drawn"] for r in state["rooms"].values() if r["flip"]), f"{label}: flip rooms still drawn")
         check_labels(label, state, "flip rooms hidden")
         check(all(r["drawn"] for r in state["rooms"].values() if not r["flip"]), f"{label}: other rooms hidden")
-        flips.click()
+        # A search for a hidden flip room shows the flip rooms again.
+        flip = next(n for n, r in state["rooms"].items() if r["flip"])
+        state = search(driver, flip)
+        check(flips.is_selected() and state["rooms"][flip]["drawn"], f"{label}: search {flip}: the flip room stays hidden")
+        select_storey(driver, "all" if "all" in state["options"] else state["options"][0])
+        state = driver.execute_script(STATE_JS)
     if items.is_enabled():
         check(state["drawnMarks"] > 0, f"{label}: no item mark drawn")
         items.click()
