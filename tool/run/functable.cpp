@@ -72,12 +72,12 @@ std::string MapText(const TJob& j) {
 
 // "/Map OUT.svg|OUT.html": the map is made in memory, then stored crash-safely.
 TResult ShowMap(TJob& j) {
-    const std::string svg = MapText(j);
+    const std::string map = MapText(j);
     TWritten written{.What = TWritten::TWhat::Map, .Files = {j.Args.At(3)}, .DryRun = j.DryRun};
     if (j.DryRun) return written;
     j.Progress.Progress("Saving the map...");
     try {
-        StoreMap(j.Args.At(3), svg);
+        StoreMap(j.Args.At(3), map);
     } catch (EQuillError& e) {
         e.Hint = MissingFolderHint(j.Args.At(3));
         throw;
