@@ -129,6 +129,7 @@ TEST(BatchRun, DryRunShowsTheChangesAndWritesNothing) {
         {{"-q", name, "/Water", "1", "1", "1", "-n"}, {"No room would change; nothing was saved."}},
         {{"-q", name, "/Textures", "9999", "3", "-n"}, {"No room would change; nothing was saved."}},
         {{"-n", name, "/Map", "m.svg", "-q"}, {"The map was drawn; nothing was saved."}},
+        {{"-n", name, "/Map", "m.html", "-q"}, {"The map was drawn; nothing was saved."}},
     };
     for (const auto& row : rows) {
       SCOPED_TRACE(name + " " + row.args[3] + row.args[4]);
@@ -139,6 +140,7 @@ TEST(BatchRun, DryRunShowsTheChangesAndWritesNothing) {
       EXPECT_EQ(fs::last_write_time(dir / name), stamp);
     }
     EXPECT_FALSE(fs::exists(dir / "m.svg"));
+    EXPECT_FALSE(fs::exists(dir / "m.html"));
     fs::permissions(dir / name, fs::perms::owner_write, fs::perm_options::add);
   }
 }

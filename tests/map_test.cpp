@@ -7,8 +7,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <fstream>
 #include <map>
+#include <regex>
+#include <sstream>
 
+#include <nlohmann/json.hpp>
+
+#include "html.h"
 #include "tool_test_support.h"
 
 using namespace qmtest;
@@ -176,6 +182,152 @@ TEST_F(MapTest, TitleNamesTheFilesOwnName) {
     ASSERT_TRUE(Draw(PlacedLevel(6, {{0, 0, 1, 1}, {2, 0, 1, 1}}), row.stored, doc));
     EXPECT_EQ(std::string(doc.child("svg").child_value("title")), "Map of " + row.shown + " (TR4), rooms 0 to 1");
     EXPECT_EQ(std::string(doc.child("svg").child("text").child_value()).rfind(row.shown + " (TR4)", 0), 0u);
+  }
+}
+
+// The page (/Map OUT.html) stands alone: nothing in it names another file or
+// a place on the network, its picture is inline without namespace
+// declarations, and its JSON block holds the facts of the rooms drawn.
+class MapPageTest : public MapTest {
+protected:
+  // The page of the level stored under name; options go before the level,
+  // extra after the map's name.
+  std::string Page(const BLevel& L, const std::string& name, std::vector<std::string> options = {},
+                   const std::vector<std::string>& extra = {}) {
+    const fs::path level = dir_ / name, page = dir_ / "map.HTML";
+    WriteBytes(level, Build(L));
+    options.insert(options.end(), {level.string(), "/Map", page.string()});
+    options.insert(options.end(), extra.begin(), extra.end());
+    qm::TStringConsole console;
+    EXPECT_EQ(qm::RunTool(options, console), 0);
+    EXPECT_EQ(console.Text.substr(kBanner.size()),
+              Lines({"Loading Level...", "Drawing the map...", "Saving the map...", "Done."}));
+    std::ifstream in(page, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+};
+
+size_t Count(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+// The text of the page's JSON block.
+std::string FactsText(const std::string& page) {
+  const std::string open = "<script type=\"application/json\" id=\"map-facts\">";
+  const size_t at = page.find(open);
+  if (at == std::string::npos) return "";
+  const size_t end = page.find("</script>", at);
+  return page.substr(at + open.size(), end - at - open.size());
+}
+
+TEST_F(MapPageTest, ThePageStandsAloneAndHoldsTheRoomsFacts) {
+  const std::vector<Place> places = {{0, 0, 2, 2}, {3, 0, 2, 2}, {0, 0, 3, 3}};
+  const struct {
+    int kind;
+    std::vector<std::string> options, range;
+    bool items;
+  } rows[] = {
+      {3, {}, {}, true},
+      {6, {}, {}, true},
+      {6, {"--no-items"}, {}, false},
+      {1, {}, {}, true},
+      {6, {}, {"1", "2"}, true},  // the flip room's partner lies outside the range
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE("kind " + std::to_string(row.kind) + " " + ::testing::PrintToString(row.options) +
+                 ::testing::PrintToString(row.range));
+    const std::string page = Page(PlacedLevel(row.kind, places, {1, -1, -1}), "lvl.tr4", row.options, row.range);
+    EXPECT_EQ(page.rfind("<!DOCTYPE html>", 0), 0u);
+    for (const char* outside : {"http:", "https:", "file:", "ftp:", "src=", "href=", "<link", "@import", "url(",
+                                "<iframe", "<object", "<embed", "<?xml", "xmlns"})
+      EXPECT_EQ(page.find(outside), std::string::npos) << outside;
+    EXPECT_EQ(Count(page, "<svg"), 1u);
+    EXPECT_EQ(Count(page, "</script>"), 2u);
+    const auto facts = nlohmann::json::parse(FactsText(page), nullptr, false);
+    ASSERT_FALSE(facts.is_discarded());
+    EXPECT_EQ(facts["items"], row.items);
+    const int first = row.range.empty() ? 0 : 1;
+    EXPECT_EQ(facts["rooms"].size(), size_t(3 - first));
+    int n = first;
+    for (const auto& room : facts["rooms"]) {
+      SCOPED_TRACE("room " + std::to_string(n));
+      EXPECT_EQ(room["room"], n);
+      EXPECT_EQ(room["sizeX"], places[size_t(n)].sizeX);
+      EXPECT_NE(page.find("id=\"room-" + std::to_string(n) + "\""), std::string::npos);
+      // Room 0 names room 1 as its flip room.
+      EXPECT_EQ(room.contains("flipOf") ? room["flipOf"].get<int>() : -1, n == 1 ? 0 : -1);
+      EXPECT_EQ(room.contains("items"), row.items);
+      ++n;
+    }
+  }
+}
+
+// Whatever a level's name holds, the page's title shows it as text and the
+// JSON block reads back as the name; no name can end the script early.
+TEST_F(MapPageTest, TheLevelsNameIsEscapedWhereverItGoes) {
+  const struct {
+    std::string stored, title, json;
+  } rows[] = {
+      {"a&b.tr4", "a&amp;b.tr4", "a&b.tr4"},
+      {"<script>.tr4", "&lt;script&gt;.tr4", "<script>.tr4"},
+      {"q\"u'o.tr4", "q&quot;u&#39;o.tr4", "q\"u'o.tr4"},
+      {"<!--c--> <\\script>.tr4", "&lt;!--c--&gt; &lt;\\script&gt;.tr4", "<!--c--> <\\script>.tr4"},
+      {"x\xFF.tr4", "x\xFF.tr4", "x\xEF\xBF\xBD.tr4"},  // not UTF-8: the JSON shows U+FFFD
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.stored);
+    const std::string page = Page(PlacedLevel(6, {{0, 0, 1, 1}}), row.stored);
+    EXPECT_NE(page.find("<title>Map of " + row.title + " (TR4), rooms 0 to 0</title>"), std::string::npos);
+    const auto facts = nlohmann::json::parse(FactsText(page), nullptr, false);
+    ASSERT_FALSE(facts.is_discarded());
+    EXPECT_EQ(facts["title"], row.json + " (TR4), rooms 0 to 0");
+    if (row.stored.find_first_of("<&\"'") != std::string::npos) {
+      EXPECT_EQ(page.find(row.stored), std::string::npos);
+    }
+    EXPECT_EQ(Count(page, "</script>"), 2u);
+    EXPECT_EQ(Count(page, "<!--"), 0u);
+  }
+}
+
+TEST(MapPageParts, ScriptJsonCannotEndItsElement) {
+  const struct {
+    std::string text, written;
+  } rows[] = {
+      {"</script>", R"("\u003c/script\u003e")"},
+      {"<!--", R"("\u003c!--")"},
+      {"a&b", R"("a\u0026b")"},
+      {"plain \"quoted\"", R"("plain \"quoted\"")"},
+      {"\xFF", "\"\xEF\xBF\xBD\""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.text);
+    const std::string written = qm::ScriptJson(nlohmann::ordered_json(row.text));
+    EXPECT_EQ(written, row.written);
+    if (row.text != "\xFF") {
+      EXPECT_EQ(nlohmann::json::parse(written).get<std::string>(), row.text);
+    }
+  }
+}
+
+TEST(MapPageParts, InlineSvgDropsThePrologueAndTheNamespaces) {
+  const struct {
+    std::string svg, inlined;
+  } rows[] = {
+      {"<?xml version=\"1.0\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"3\">x</svg>\n",
+       "<svg width=\"3\">x</svg>\n"},
+      {"<svg xmlns:xlink='http://www.w3.org/1999/xlink' data-a=\"a>b\" xmlns=\"u\"><g/></svg>",
+       "<svg data-a=\"a>b\"><g/></svg>"},
+      {"<!-- <svgx> --><svg>\n<g/></svg>", "<svg>\n<g/></svg>"},
+      {"<svg\n  xmlns=\"a\"\n  width=\"1\"/>", "<svg\n  width=\"1\"/>"},
+      {"<svg data-xmlns=\"k\">", "<svg data-xmlns=\"k\">"},
+      {"no picture", ""},
+      {"<svg width=\"1", ""},  // no end of the start tag
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.svg);
+    EXPECT_EQ(qm::InlineSvg(row.svg), row.inlined);
   }
 }
 

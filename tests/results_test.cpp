@@ -215,6 +215,8 @@ TEST(ResultViews, JsonDocumentsOfOddNamesAndDryRuns) {
       {{"lvl.tr4", "/Info", "--x\xFE"}, 2, "/error/message", "Unknown option --x\xEF\xBF\xBD", false},
       // A dry run names what it would write and writes nothing.
       {{"-n", "lvl.tr4", "/Map", "m.svg"}, 0, "/levels/0/wouldWrite", "m.svg", false},
+      {{"-n", "lvl.tr4", "/Map", "m.html"}, 0, "/levels/0/wouldWrite", "m.html", false},
+      {{"lvl.tr4", "/Map", "m.HTML"}, 0, "/levels/0/saved", "m.HTML", false},
       {{"-n", "lvl.tr4", "/ExportPages", "pages"}, 0, "/levels/0/wouldWrite", Json::array({"pages/page_000.png"}), false},
       {{"-n", "lvl.tr4", "/ImportPage", "0", "pic.png"}, 0, "/levels/0/wouldWrite", "lvl.tr4", false},
       {{"-n", "lvl.tr4", "/ImportPage", "0", "pic.png"}, 0, "/levels/0/page", 0, false},

@@ -323,8 +323,9 @@ TEST_F(MapTarget, RefusedNamesLeaveLevelAndFolderAlone) {
   WriteBytes(svgLevel, Build(L));  // a level whose own name ends in .svg
   ASSERT_EQ(::link(level.c_str(), (dir_ / "hard.svg").c_str()), 0);
   fs::create_symlink(level, dir_ / "soft.SVG");
+  fs::create_symlink(level, dir_ / "soft.Html");
   const Bytes before = ReadBytes(level);
-  const std::string wrongName = Lines({"The map's file name must end in .svg."});
+  const std::string wrongName = Lines({"The map's file name must end in .svg or .html."});
   const std::string itself = Lines({"The map cannot be written over the level file."});
   const struct {
     fs::path levelFile;
@@ -336,9 +337,12 @@ TEST_F(MapTarget, RefusedNamesLeaveLevelAndFolderAlone) {
       {level, {"/Map", "map.png"}, wrongName},
       {level, {"/Map", "svg"}, wrongName},
       {level, {"/Map", "map.svg.txt"}, wrongName},
+      {level, {"/Map", "map.htm"}, wrongName},
+      {level, {"/Map", "html"}, wrongName},
       {level, {"/Map", level.string()}, wrongName},
       {level, {"/Map", (dir_ / "hard.svg").string()}, itself},
       {level, {"/Map", (dir_ / "soft.SVG").string()}, itself},
+      {level, {"/Map", (dir_ / "soft.Html").string()}, itself},
       {svgLevel, {"/Map", svgLevel.string()}, itself},
       {svgLevel, {"/Map", (dir_ / "." / "level.svg").string()}, itself},
       {level, {"/Map", (dir_ / "x.svg").string(), "7"}, Lines({"Loading Level...", "Drawing the map...", "Room 7 is outside this level (rooms 0 to 3)."})},

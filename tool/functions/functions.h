@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,9 +54,13 @@ std::string TextureRefusal(const Ttrlevel& L, uint16_t newWord);
 // draws none). levelName is named in the picture's title. With items, the
 // items of those rooms are marked too.
 std::string MapSvg(const Ttrlevel& L, const std::string& levelName, int32_t from, int32_t to, bool items = true);
+// The forms of a map, chosen by the extension of its file name (any case):
+// ".svg" the picture, ".html" the page that explores it. Empty for another.
+enum class TMapForm { Svg, Html };
+std::optional<TMapForm> MapFormOf(const std::string& mapName);
 // nullptr when the map may be stored under mapName; otherwise the one-line
-// message that refuses it (a name not ending in ".svg", or the level file
-// itself under any of its names).
+// message that refuses it (a name that ends in none of the forms'
+// extensions, or the level file itself under any of its names).
 const char* MapTargetRefusal(const std::string& mapName, const std::string& levelName);
 // Stores the map crash-safely. Throws EInOutError, EOutOfMemory.
 void StoreMap(const std::string& mapName, const std::string& svg);

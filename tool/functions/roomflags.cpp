@@ -110,6 +110,15 @@ const char* ColourRefusal(const TArgs& args) {
     return nullptr;
 }
 
+std::vector<std::string> FlagNamesSet(uint16_t flags, const Ttrlevel& L) {
+    std::vector<std::string> names;
+    for (const TFlagRow& row : Rows) {
+        const uint16_t bits = row.Bits[ColumnOf(L)];
+        if (bits != 0 && (flags & bits) == bits) names.emplace_back(row.Name);
+    }
+    return names;
+}
+
 std::string FlagKindName(const Ttrlevel& L) { return ColumnNames[ColumnOf(L)]; }
 
 } // namespace qm

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "args.h"
 #include "trlevel.h"
@@ -43,6 +44,10 @@ const char* FlagRefusal(const TArgs& args);
 // "/Room_Colour R G B" (arguments 3 to 5): nullptr for three numbers from 0 to
 // 255; otherwise the one-line refusal.
 const char* ColourRefusal(const TArgs& args);
+
+// The names of the flags set in a room's flags word, in table order, as the
+// level's kind reads them (bits no name of the kind covers are left out).
+std::vector<std::string> FlagNamesSet(uint16_t flags, const Ttrlevel& L);
 
 // The name of the level's column of the table ("TR4", "TR4 NGLE"), for messages.
 std::string FlagKindName(const Ttrlevel& L);

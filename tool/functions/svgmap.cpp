@@ -207,11 +207,17 @@ std::string MapSvg(const Ttrlevel& L, const std::string& levelName, int32_t from
     return w.Finish();
 }
 
-const char* MapTargetRefusal(const std::string& mapName, const std::string& levelName) {
-    std::string ext = mapName.size() >= 4 ? mapName.substr(mapName.size() - 4) : "";
-    for (char& c : ext)
+std::optional<TMapForm> MapFormOf(const std::string& mapName) {
+    std::string name = mapName;
+    for (char& c : name)
         if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    if (ext != ".svg") return "The map's file name must end in .svg.";
+    if (name.ends_with(".svg")) return TMapForm::Svg;
+    if (name.ends_with(".html")) return TMapForm::Html;
+    return std::nullopt;
+}
+
+const char* MapTargetRefusal(const std::string& mapName, const std::string& levelName) {
+    if (!MapFormOf(mapName)) return "The map's file name must end in .svg or .html.";
     // The same file under another name (a link, another spelling of the path)
     // counts: the map must never replace the level.
     std::error_code ec;

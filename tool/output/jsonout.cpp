@@ -1,6 +1,8 @@
 // The JSON form of results.
 #include "jsonout.h"
 
+#include <utility>
+
 #include "itemsout.h"
 #include "materials.h"
 #include "waterout.h"
@@ -27,8 +29,11 @@ TJson ReportJson(const TReport& r) {
                  {"startRoom", r.StartRoom}};
 }
 
+} // namespace
+
 TJson RoomTableJson(const TRoomTable& table) {
     TJson rooms = TJson::array();
+    rooms.get_ref<TJson::array_t&>().reserve(table.Rows.size());
     for (const TRoomTable::TRow& row : table.Rows) {
         const TRoomFacts& f = row.Facts;
         TJson room = {{"room", row.Room},
@@ -52,10 +57,12 @@ TJson RoomTableJson(const TRoomTable& table) {
                       {"lights", f.Lights},
                       {"statics", f.Statics}};
         if (f.HasColour) room["colour"] = ColourText(f.Colour);
-        rooms.push_back(room);
+        rooms.push_back(std::move(room));
     }
     return rooms;
 }
+
+namespace {
 
 // [{"room": i, "sounds": [{"value": v, "material": name, "sectors": n}, ...]}, ...] and
 // [{"room": i, "textures": [{"id": t, "faces": n}, ...]}, ...].

@@ -14,6 +14,10 @@ using TJson = nlohmann::ordered_json;
 // "status": "error" for a failure, otherwise the function's own members.
 void AddJson(const TResult& result, TJson& entry);
 
+// The rows of "/ShowRooms" as its JSON array, one object per room; the map's
+// page shows the same facts.
+TJson RoomTableJson(const TRoomTable& table);
+
 // {"message": ..., "place": ..., "hint": ...}; the message as the text shows it,
 // place and hint only when known.
 TJson FailureJson(const TFailure& failure);

@@ -8,7 +8,9 @@
 
 #include "errors.h"
 #include "functions.h"
+#include "html.h"
 #include "items.h"
+#include "mapfacts.h"
 #include "materials.h"
 #include "options.h"
 #include "outputs.h"
@@ -59,14 +61,23 @@ std::string MissingFolderHint(const std::string& fileName) {
     return "the folder " + std::string(name.begin(), name.end()) + " does not exist";
 }
 
-// "/Map OUT.svg": the picture is drawn in memory, then stored crash-safely.
+// The map in the form its file name asks for: the SVG picture, or the page
+// that holds it with the rooms' facts.
+std::string MapText(const TJob& j) {
+    std::string svg = MapSvg(j.Level, j.Args.At(1), j.From, j.To, j.ItemMarks);
+    if (MapFormOf(j.Args.At(3)) != TMapForm::Html) return svg;
+    return MapPage("Map of " + MapTitle(j.Level, j.Args.At(1), j.From, j.To), svg,
+                   MapFacts(j.Level, j.Args.At(1), j.From, j.To, j.ItemMarks));
+}
+
+// "/Map OUT.svg|OUT.html": the map is made in memory, then stored crash-safely.
 TResult ShowMap(TJob& j) {
-    const std::string svg = MapSvg(j.Level, j.Args.At(1), j.From, j.To, j.ItemMarks);
+    const std::string map = MapText(j);
     TWritten written{.What = TWritten::TWhat::Map, .Files = {j.Args.At(3)}, .DryRun = j.DryRun};
     if (j.DryRun) return written;
     j.Progress.Progress("Saving the map...");
     try {
-        StoreMap(j.Args.At(3), svg);
+        StoreMap(j.Args.At(3), map);
     } catch (EQuillError& e) {
         e.Hint = MissingFolderHint(j.Args.At(3));
         throw;
@@ -199,7 +210,7 @@ constexpr TFunctionRow Functions[] = {
      .Show = ShowSounds},
     {.Switch = "/SHOWTEXTURES", .Help = "/ShowTextures = Show textures ids and their faces per room", .RangeAt = 3,
      .ShowsRooms = true, .Show = ShowTextures},
-    {.Switch = "/MAP", .Help = "/Map <file.svg> = Draw the rooms seen from above into an SVG picture", .Needed = 1,
+    {.Switch = "/MAP", .Help = "/Map <file.svg|file.html> = Draw the rooms seen from above into an SVG picture or an HTML page", .Needed = 1,
      .Missing = kMissing, .Check = [](const TArgs& a) { return MapTargetRefusal(a.At(3), a.At(1)); },
      .Progress = "Drawing the map...", .RangeAt = 4, .ShowsRooms = true, .Show = ShowMap,
      .FirstFile = [](const TArgs& a) { return a.At(3); }},

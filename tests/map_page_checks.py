@@ -1,0 +1,346 @@
+"""The checks of the map page's browser test (map_page_test.py): each reads
+the page's state in the browser through small scripts and records what is
+wrong in failures."""
+import base64
+import os
+import re
+import time
+
+failures = []
+
+
+def check(ok, what):
+    if not ok:
+        failures.append(what)
+        print("  FAIL: " + what)
+    return ok
+
+
+# The page's state, read in the browser: which rooms are drawn, where, and in
+# which storey panel (-1 outside any; 0 for a picture without panels).
+STATE_JS = """
+const svg = document.querySelector('#view > svg');
+const view = svg.getBoundingClientRect();
+const panels = Array.from(svg.querySelectorAll('g.storey'));
+const rooms = {};
+for (const g of svg.querySelectorAll('g.room')) {
+  const n = g.dataset.room ?? g.id.replace(/^room-/, '');
+  const outline = g.querySelector('rect.outline') || g;
+  const r = outline.getBoundingClientRect();
+  rooms[n] = {storey: panels.length ? panels.indexOf(g.closest('g.storey')) : 0,
+              drawn: r.width > 0 || r.height > 0, flip: g.classList.contains('flip'),
+              found: g.classList.contains('found'),
+              box: [r.left, r.top, r.right, r.bottom]};
+}
+const labels = {};
+for (const t of svg.querySelectorAll('.label[data-room]')) {
+  const r = t.getBoundingClientRect();
+  labels[t.dataset.room] = r.width > 0 || r.height > 0;
+}
+const drawnMarks = Array.from(svg.querySelectorAll('.item')).filter(m => m.getBoundingClientRect().width > 0).length;
+const controls = document.getElementById('controls').getBoundingClientRect();
+return {rooms, labels, panels: panels.length, view: [view.left, view.top, view.right, view.bottom],
+        marks: svg.querySelectorAll('.item').length, drawnMarks,
+        controlsShown: controls.width > 0 && controls.height > 0,
+        storey: document.getElementById('storey').value,
+        options: Array.from(document.getElementById('storey').options).map(o => o.value)};
+"""
+
+# A point of the view where the room's own group is the topmost element, or null.
+POINT_JS = """
+const g = document.getElementById('room-' + arguments[0]);
+const r = (g.querySelector('rect.outline') || g).getBoundingClientRect();
+for (let k = 1; k < 8; ++k)
+  for (let j = 1; j < 8; ++j) {
+    const x = Math.round(r.left + r.width * k / 8), y = Math.round(r.top + r.height * j / 8);
+    const hit = document.elementFromPoint(x, y);
+    if (hit && hit.closest('g.room') === g) return [x, y];
+  }
+return null;
+"""
+
+INFO_JS = """
+const info = document.getElementById('info');
+const rows = {};
+for (const tr of info.querySelectorAll('tr')) rows[tr.cells[0].textContent] = tr.cells[1].textContent;
+return {hidden: info.hidden || info.getBoundingClientRect().width === 0,
+        heading: (info.querySelector('h2') || {}).textContent, rows,
+        items: Array.from(info.querySelectorAll('li')).map(li => li.textContent)};
+"""
+
+
+def inside(box, view, slack=1.5):
+    return (box[0] >= view[0] - slack and box[1] >= view[1] - slack and
+            box[2] <= view[2] + slack and box[3] <= view[3] + slack)
+
+
+def open_page(driver, path):
+    start = time.monotonic()
+    driver.get("file://" + os.path.abspath(path))
+    driver.execute_script("return document.readyState")
+    return time.monotonic() - start
+
+
+def console_errors(driver):
+    return [e["message"] for e in driver.get_log("browser") if e.get("level") == "SEVERE"]
+
+
+def select_storey(driver, value):
+    from selenium.webdriver.support.ui import Select
+    Select(driver.find_element("id", "storey")).select_by_value(value)
+
+
+def check_storeys(driver, label, table_rooms):
+    state = driver.execute_script(STATE_JS)
+    check(set(state["rooms"]) == set(table_rooms),
+          f"{label}: the page draws rooms {sorted(state['rooms'], key=int)}, the table has {sorted(table_rooms, key=int)}")
+    storeys = [v for v in state["options"] if v != "all"]
+    check(len(storeys) == max(1, state["panels"]), f"{label}: {len(storeys)} storeys for {state['panels']} panels")
+    for value in storeys:
+        select_storey(driver, value)
+        state = driver.execute_script(STATE_JS)
+        k = int(value)
+        for n, room in state["rooms"].items():
+            mine = room["storey"] == k or room["storey"] < 0
+            if not check(room["drawn"] == mine, f"{label}: storey {k + 1}: room {n} drawn is {room['drawn']}"):
+                break
+            if mine and not check(inside(room["box"], state["view"]),
+                                  f"{label}: storey {k + 1}: room {n} {room['box']} outside the view {state['view']}"):
+                break
+        check_labels(label, state, f"storey {k + 1}")
+    if "all" in state["options"]:
+        select_storey(driver, "all")
+        state = driver.execute_script(STATE_JS)
+        check(all(r["drawn"] for r in state["rooms"].values()), f"{label}: all storeys: a room is hidden")
+        select_storey(driver, storeys[0])
+
+
+def check_labels(label, state, what):
+    """Labels outside their room's group are drawn exactly when the room is."""
+    for n, drawn in state["labels"].items():
+        if not check(drawn == state["rooms"][n]["drawn"], f"{label}: {what}: the label of room {n} drawn is {drawn}"):
+            break
+
+
+def search(driver, n):
+    from selenium.webdriver.common.keys import Keys
+    box = driver.find_element("id", "room-number")
+    box.clear()
+    box.send_keys(str(n), Keys.ENTER)
+    return driver.execute_script(STATE_JS)
+
+
+def check_search(driver, label, rooms):
+    """Searches each room of rooms in turn."""
+    for n in rooms:
+        state = search(driver, n)
+        room = state["rooms"][str(n)]
+        found = [m for m, r in state["rooms"].items() if r["found"]]
+        check(found == [str(n)], f"{label}: search {n}: marked {found}")
+        if room["storey"] >= 0:
+            check(state["storey"] == str(room["storey"]),
+                  f"{label}: search {n}: storey {state['storey']} shown, the room is in {room['storey']}")
+        check(room["drawn"], f"{label}: search {n}: the room is not drawn")
+        view, box = state["view"], room["box"]
+        cx, cy = (box[0] + box[2]) / 2, (box[1] + box[3]) / 2
+        vx, vy = (view[0] + view[2]) / 2, (view[1] + view[3]) / 2
+        check(abs(cx - vx) <= 0.02 * (view[2] - view[0]) + 1 and abs(cy - vy) <= 0.02 * (view[3] - view[1]) + 1,
+              f"{label}: search {n}: centred at {cx:.0f},{cy:.0f}, the view's centre is {vx:.0f},{vy:.0f}")
+        info = driver.execute_script(INFO_JS)
+        check(not info["hidden"] and info["heading"] == f"Room {n}", f"{label}: search {n}: info box {info['heading']}")
+    check_missing(driver, label)
+
+
+def check_missing(driver, label):
+    search(driver, 99999)
+    note = driver.find_element("id", "find-note").text
+    check("99999" in note and "not" in note, f"{label}: a missing room says {note!r}")
+
+
+def hover(driver, n):
+    from selenium.webdriver.common.action_chains import ActionChains
+    from selenium.webdriver.common.actions.action_builder import ActionBuilder
+    point = driver.execute_script(POINT_JS, str(n))
+    if point is None:
+        return None
+    actions = ActionBuilder(driver)
+    actions.pointer_action.move_to_location(int(point[0]), int(point[1]))
+    actions.perform()
+    ActionChains(driver).pause(0.05).perform()
+    return driver.execute_script(INFO_JS)
+
+
+def check_hover(driver, label, row, item_count, items_drawn):
+    """False when the room is nowhere the topmost element (rooms above cover it)."""
+    n = row["room"]
+    search(driver, n)  # its storey, centred
+    driver.find_element("tag name", "body").send_keys("\ue00c")  # Escape: nothing pinned
+    info = hover(driver, n)
+    if info is None:
+        return False
+    check(not info["hidden"] and info["heading"] == f"Room {n}", f"{label}: hover {n}: the box shows {info}")
+    rows = info["rows"]
+    expected = {"Floor": str(row["floor"]), "Ceiling": str(row["ceiling"]),
+                "Size": f"{row['sizeX']} \u00d7 {row['sizeZ']} sectors",
+                "Position": f"x {row['x']}, z {row['z']} (sectors)",
+                "Flip room": str(row["alternate"]) if row["alternate"] >= 0 else "none",
+                "Vertices": str(row["vertices"]), "Portals": str(row["portals"]),
+                "Statics": str(row["statics"])}
+    for name, value in expected.items():
+        check(rows.get(name) == value, f"{label}: hover {n}: {name} is {rows.get(name)!r}, the table says {value!r}")
+    check(rows.get("Flags", "").startswith(f"0x{row['flags']:04X}"), f"{label}: hover {n}: flags {rows.get('Flags')!r}")
+    if row["water"]:
+        check("Water" in rows.get("Flags", ""), f"{label}: hover {n}: the water flag is not named")
+    if items_drawn:
+        check(rows.get("Items") == str(item_count), f"{label}: hover {n}: {rows.get('Items')} items, not {item_count}")
+    else:
+        check("Items" not in rows and not info["items"], f"{label}: hover {n}: items shown with --no-items")
+    # A tap (a click in place) keeps the room shown when the pointer leaves the
+    # picture; Esc lets it go.
+    from selenium.webdriver.common.action_chains import ActionChains
+    ActionChains(driver).click().perform()
+    ActionChains(driver).move_to_element(driver.find_element("id", "controls")).perform()
+    info = driver.execute_script(INFO_JS)
+    check(not info["hidden"] and info["heading"] == f"Room {n}", f"{label}: tap {n}: then the box shows {info['heading']}")
+    driver.find_element("tag name", "body").send_keys("\ue00c")
+    check(driver.execute_script(INFO_JS)["hidden"], f"{label}: tap {n}: Esc leaves the box shown")
+    return True
+
+
+def check_toggles(driver, label, items_drawn):
+    """The boxes hide and show flip rooms and item marks."""
+    state = driver.execute_script(STATE_JS)
+    select_storey(driver, "all" if "all" in state["options"] else state["options"][0])
+    flips = driver.find_element("id", "show-flips")
+    items = driver.find_element("id", "show-items")
+    state = driver.execute_script(STATE_JS)
+    has_flips = any(r["flip"] for r in state["rooms"].values())
+    check(items.is_enabled() == (items_drawn and state["marks"] > 0), f"{label}: the items toggle's state")
+    if has_flips:
+        flips.click()
+        state = driver.execute_script(STATE_JS)
+        check(not any(r["drawn"] for r in state["rooms"].values() if r["flip"]), f"{label}: flip rooms still drawn")
+        check_labels(label, state, "flip rooms hidden")
+        check(all(r["drawn"] for r in state["rooms"].values() if not r["flip"]), f"{label}: other rooms hidden")
+        # A search for a hidden flip room shows the flip rooms again.
+        flip = next(n for n, r in state["rooms"].items() if r["flip"])
+        state = search(driver, flip)
+        check(flips.is_selected() and state["rooms"][flip]["drawn"], f"{label}: search {flip}: the flip room stays hidden")
+        select_storey(driver, "all" if "all" in state["options"] else state["options"][0])
+        state = driver.execute_script(STATE_JS)
+    if items.is_enabled():
+        check(state["drawnMarks"] > 0, f"{label}: no item mark drawn")
+        items.click()
+        check(driver.execute_script(STATE_JS)["drawnMarks"] == 0, f"{label}: item marks still drawn")
+        items.click()
+
+
+def set_media(driver, media):
+    """Emulates the media, then waits two frames: the page hears of the change
+    in the frame's rendering steps."""
+    driver.execute_cdp_cmd("Emulation.setEmulatedMedia", {"media": media})
+    driver.execute_async_script("const done = arguments[0]; requestAnimationFrame(() => requestAnimationFrame(done));")
+
+
+def check_print(driver, label, out_dir):
+    state = driver.execute_script(STATE_JS)
+    storeys = [v for v in state["options"] if v != "all"]
+    shown = storeys[-1]
+    select_storey(driver, shown)
+    for _ in range(3):
+        driver.find_element("id", "zoom-in").click()
+    zoomed = driver.execute_script("return document.querySelector('#view > svg').getAttribute('viewBox')")
+    set_media(driver, "print")
+    state = driver.execute_script(STATE_JS)
+    fitted = driver.execute_script("return document.querySelector('#view > svg').getAttribute('viewBox')")
+    set_media(driver, "")
+    check(not state["controlsShown"], f"{label}: print: the controls are printed")
+    # The whole storey, however far the view was zoomed in.
+    for n, room in state["rooms"].items():
+        mine = room["storey"] in (int(shown), -1)
+        if not check(room["drawn"] == mine, f"{label}: print: room {n} drawn is {room['drawn']}"):
+            break
+        if mine and not check(inside(room["box"], state["view"]), f"{label}: print: room {n} outside the page"):
+            break
+    after = driver.execute_script("return document.querySelector('#view > svg').getAttribute('viewBox')")
+    check(after == zoomed, f"{label}: after printing the view is {after}, not {zoomed} as before")
+    check_labels(label, state, "print")
+    # Printing itself shows the same view, and gives the zoomed one back.
+    driver.execute_script("window.printedView = null; addEventListener('beforeprint', () => "
+                          "{ window.printedView = document.querySelector('#view > svg').getAttribute('viewBox'); });")
+    pdf = base64.b64decode(driver.print_page())
+    printed = driver.execute_script("return window.printedView")
+    same = printed is not None and all(near(float(a), float(b), 1e-5) for a, b in zip(printed.split(), fitted.split()))
+    check(same, f"{label}: printed with the view {printed}, not {fitted}")
+    after = driver.execute_script("return document.querySelector('#view > svg').getAttribute('viewBox')")
+    check(after == zoomed, f"{label}: after printing to PDF the view is {after}, not {zoomed}")
+    check(pdf.startswith(b"%PDF"), f"{label}: print: no PDF")
+    pages = len(re.findall(rb"/Type\s*/Page\b", pdf))
+    check(pages == 1, f"{label}: print: {pages} pages")
+    with open(os.path.join(out_dir, "page.pdf"), "wb") as f:
+        f.write(pdf)
+    png = driver.get_screenshot_as_png()
+    check(png.startswith(b"\x89PNG"), f"{label}: no screenshot")
+
+
+VIEWBOX_JS = """
+const svg = document.querySelector('#view > svg');
+const [x, y, w, h] = svg.getAttribute('viewBox').split(/[ ,]+/).map(Number);
+const r = svg.getBoundingClientRect();
+return {x, y, w, h, cx: (r.left + r.right) / 2, cy: (r.top + r.bottom) / 2, scale: svg.getScreenCTM().a};
+"""
+
+# The picture's point under the client point.
+USER_POINT_JS = """
+const p = new DOMPoint(arguments[0], arguments[1])
+  .matrixTransform(document.querySelector('#view > svg').getScreenCTM().inverse());
+return [p.x, p.y];
+"""
+
+
+def near(a, b, tolerance):
+    return abs(a - b) <= tolerance * max(1.0, abs(b))
+
+
+def check_zoom_and_pan(driver, label):
+    """Buttons, wheel, mouse drag and a two-finger pinch move the view as they should."""
+    from selenium.webdriver.common.action_chains import ActionChains
+    driver.find_element("id", "zoom-fit").click()
+    start = driver.execute_script(VIEWBOX_JS)
+    driver.find_element("id", "zoom-in").click()
+    check(near(driver.execute_script(VIEWBOX_JS)["w"], start["w"] / 1.5, 1e-3), f"{label}: + does not zoom in")
+    driver.find_element("id", "zoom-out").click()
+    check(near(driver.execute_script(VIEWBOX_JS)["w"], start["w"], 1e-3), f"{label}: - does not zoom back")
+    # The wheel zooms in at the pointer: the picture's point under it stays.
+    x, y = int(start["cx"]) - 120, int(start["cy"]) + 60
+    before = driver.execute_script(USER_POINT_JS, x, y)
+    driver.execute_cdp_cmd("Input.dispatchMouseEvent", {"type": "mouseWheel", "x": x, "y": y, "deltaX": 0, "deltaY": -200})
+    view = driver.execute_script(VIEWBOX_JS)
+    after = driver.execute_script(USER_POINT_JS, x, y)
+    check(view["w"] < start["w"] * 0.9, f"{label}: the wheel does not zoom in ({view['w']} from {start['w']})")
+    check(near(after[0], before[0], 1e-3) and near(after[1], before[1], 1e-3),
+          f"{label}: the wheel moved the point under the pointer from {before} to {after}")
+    # A drag moves the picture with the pointer, and pins no room.
+    driver.find_element("id", "zoom-fit").click()
+    view = driver.execute_script(VIEWBOX_JS)
+    ActionChains(driver).move_by_offset(0, 0).perform()
+    actions = ActionChains(driver)
+    actions.move_to_element(driver.find_element("css selector", "#view > svg")).click_and_hold()
+    actions.move_by_offset(60, 0).move_by_offset(60, -40).release().perform()
+    moved = driver.execute_script(VIEWBOX_JS)
+    check(near(moved["x"], view["x"] - 120 / view["scale"], 1e-2) and near(moved["y"], view["y"] + 40 / view["scale"], 1e-2),
+          f"{label}: a drag of 120,-40 px moved the view from {view['x']:.2f},{view['y']:.2f} to {moved['x']:.2f},{moved['y']:.2f}")
+    # Two fingers moving apart zoom in.
+    driver.find_element("id", "zoom-fit").click()
+    view = driver.execute_script(VIEWBOX_JS)
+    cx, cy = view["cx"], view["cy"]
+    def touch(kind, spread):
+        points = [] if kind == "touchEnd" else [{"x": cx - spread, "y": cy, "id": 1}, {"x": cx + spread, "y": cy, "id": 2}]
+        driver.execute_cdp_cmd("Input.dispatchTouchEvent", {"type": kind, "touchPoints": points})
+    touch("touchStart", 40)
+    for spread in (60, 80, 100, 120):
+        touch("touchMove", spread)
+    touch("touchEnd", 0)
+    pinched = driver.execute_script(VIEWBOX_JS)
+    check(pinched["w"] < view["w"] * 0.6, f"{label}: a pinch from 80 to 240 px left the view {pinched['w']} wide, from {view['w']}")
+    driver.find_element("id", "zoom-fit").click()

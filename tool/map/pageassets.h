@@ -1,0 +1,10 @@
+// The map page's own style, controls and script, written into every page.
+#pragma once
+
+namespace qm {
+
+extern const char* const PageStyle;
+extern const char* const PageControls;
+extern const char* const PageScript;
+
+} // namespace qm
