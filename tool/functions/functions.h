@@ -49,12 +49,12 @@ void EditTextures(Ttrlevel& L, int32_t oldId, uint16_t newId, int32_t from, int3
 // Otherwise the one-line message that refuses the edit.
 std::string TextureRefusal(const Ttrlevel& L, uint16_t newWord);
 
-// "/Map": the SVG document of rooms from..to (inside the level; to < from
+// "/Map" (tool/map): the SVG document of rooms from..to (inside the level; to < from
 // draws none). levelName is named in the picture's title. With items, the
 // items of those rooms are marked too.
 std::string MapSvg(const Ttrlevel& L, const std::string& levelName, int32_t from, int32_t to, bool items = true);
 // nullptr when the map may be stored under mapName; otherwise the one-line
-// message that refuses it (a name not ending in ".svg", or the level file
+// message that refuses it (a name not ending in ".svg" or ".png", or the level file
 // itself under any of its names).
 const char* MapTargetRefusal(const std::string& mapName, const std::string& levelName);
 // Stores the map crash-safely. Throws EInOutError, EOutOfMemory.

@@ -66,6 +66,7 @@ TStep CheckArguments(const TFunctionRow& fn, const TArgs& args, const TOptions& 
     if (const char* refusal = fn.Check ? fn.Check(args) : nullptr) return Refusal(refusal);
     if (const char* refusal = OutputRefusal(fn, options.Output, args.At(1))) return Refusal(refusal);
     if (options.Alternates && !fn.Saves()) return Refusal("--alternates is for the functions that edit a level.");
+    if (options.Storey > 0 && !fn.Storeys) return Refusal("--storey is for /Map.");
     return {};
 }
 
@@ -172,7 +173,7 @@ TResult RunFunction(const TFunctionRow& fn, const TArgs& args, const TOptions& o
                     Ttrlevel& level) {
     if (TStep failure = CheckArguments(fn, args, options)) return *failure;
     TJob job{.Level = level, .Args = args, .Progress = io.Progress, .DryRun = options.DryRun,
-             .ItemMarks = !options.NoItems};
+             .ItemMarks = !options.NoItems, .Storey = options.Storey};
     if (fn.NumberValue) job.Value = fn.ValueOf ? fn.ValueOf(args) : StrToInt(args.At(3));
     const std::unique_ptr<TEditLock> lock = LockForEdit(fn, options, args.At(1), io);
     if (TStep failure = Load(fn, args, options, level, io.Progress)) return *failure;

@@ -1,0 +1,52 @@
+// A picture of RGBA pixels and the few shapes the map's PNG form draws on it:
+// rectangles, rectangle outlines (solid or dashed), thin lines, filled
+// polygons and circles, and text in a small built-in stroke font. Positions
+// are in pixels and may be fractional; edges are rounded to whole pixels,
+// and whatever falls outside the picture is left out.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace qm {
+
+struct TRgb {
+    uint8_t R = 0, G = 0, B = 0;
+};
+
+// "#rrggbb"; black for anything else.
+TRgb RgbOf(const char* hex);
+
+class TRaster {
+public:
+    // A white picture; throws EQuillError when it cannot be held in memory.
+    TRaster(int width, int height);
+
+    int Width() const { return Width_; }
+    int Height() const { return Height_; }
+    const std::vector<uint8_t>& Pixels() const { return Pixels_; }
+
+    // Pixel columns x0..x1 and rows y0..y1 (rounded), blended at opacity.
+    void Fill(double x0, double y0, double x1, double y1, TRgb c, double opacity = 1);
+    // The rectangle's edge drawn centred on it, width pixels wide; dashed:
+    // dash pixels drawn, gap pixels left, around it.
+    void Outline(double x0, double y0, double x1, double y1, double width, TRgb c, double dash = 0, double gap = 0);
+    // A line one pixel wide.
+    void Line(double x0, double y0, double x1, double y1, TRgb c);
+    // The polygon's inside (even-odd rule).
+    void Polygon(const std::vector<std::pair<double, double>>& corners, TRgb c);
+    void Disc(double cx, double cy, double r, TRgb c);
+    // Text with its top left corner at (x, y), glyphs size / 10 pixels a unit.
+    void Text(double x, double y, const std::string& text, double size, TRgb c);
+    // The width Text gives the text.
+    static double TextWidth(const std::string& text, double size);
+
+private:
+    void Blend(int x, int y, TRgb c, double opacity);
+    int Width_, Height_;
+    std::vector<uint8_t> Pixels_;
+};
+
+} // namespace qm
