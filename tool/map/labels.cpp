@@ -22,7 +22,8 @@ bool Inside(const TPixelBox& a, const TPixelBox& zone) {
 class TBoxIndex {
 public:
     explicit TBoxIndex(const TPixelBox& zone)
-        : Zone_(zone), Cols_(Count(zone.W)), Rows_(Count(zone.H)), Buckets_(size_t(Cols_) * size_t(Rows_)) {}
+        : Zone_(zone), Side_(std::max({64.0, zone.W / 256, zone.H / 256})), Cols_(Count(zone.W)), Rows_(Count(zone.H)),
+          Buckets_(size_t(Cols_) * size_t(Rows_)) {}
 
     bool Meets(const TPixelBox& b) const {
         const TSpan s = SpanOf(b);
@@ -40,17 +41,18 @@ public:
     }
 
 private:
-    static constexpr double Side = 64;
     struct TSpan {
         int C0, C1, R0, R1;
     };
-    static int Count(double extent) { return std::max(1, int(std::ceil(extent / Side)) + 1); }
-    static int Clamp(double v, int n) { return std::clamp(int(std::floor(v / Side)), 0, n - 1); }
+    // Buckets of 64 pixels, at most 257 a side on a picture too large to be drawn.
+    int Count(double extent) const { return std::clamp(int(std::ceil(extent / Side_)) + 1, 1, 257); }
+    int Clamp(double v, int n) const { return int(std::clamp(std::floor(v / Side_), 0.0, double(n - 1))); }
     TSpan SpanOf(const TPixelBox& b) const {
         return {.C0 = Clamp(b.X - Zone_.X, Cols_), .C1 = Clamp(b.X + b.W - Zone_.X, Cols_),
                 .R0 = Clamp(b.Y - Zone_.Y, Rows_), .R1 = Clamp(b.Y + b.H - Zone_.Y, Rows_)};
     }
     TPixelBox Zone_;
+    double Side_;
     int Cols_, Rows_;
     std::vector<std::vector<size_t>> Buckets_;
     std::vector<TPixelBox> Boxes_;

@@ -296,6 +296,16 @@ TMapLayout LayOutMap(const Ttrlevel& L, const std::string& levelName, int32_t fr
     const TMapParts p = PartsOf(L, from, to, storey);
     const double spanX = Sectors(p.Extent.Right - p.Extent.Left), spanZ = Sectors(p.Extent.Top - p.Extent.Bottom);
     double scale = std::clamp(MaxMapPixels / std::max(1.0, std::max(spanX, spanZ)), MapLeastScale, MaxCellPixels);
+    // The panels' grid within the longest side, before any label is placed
+    // (the placing works on the picture's pixels).
+    const size_t panels = std::max<size_t>(p.Storeys.size(), 1);
+    const size_t cols = ColumnsFor(panels, spanX * scale, TitlePixels + spanZ * scale);
+    const size_t rows = (panels + cols - 1) / cols;
+    const double fixedW = double(cols + 1) * Margin, fixedH = HeaderPixels + double(rows) * (TitlePixels + Margin) +
+                                                              LegendPixels + ItemLegendPixels + MapNoteLine;
+    scale = std::min({scale, (MapLongestSide - fixedW) / std::max(1e-9, double(cols) * spanX),
+                      (MapLongestSide - fixedH) / std::max(1e-9, double(rows) * spanZ)});
+    scale = std::max(scale, 1e-6);
     TMapLayout m = LayOutAt(L, p, from, to, items, scale);
     // Past the longest side the whole picture is drawn smaller, sectors below
     // the least size if need be; the fixed parts (margins, titles, notes) keep
