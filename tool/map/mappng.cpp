@@ -50,15 +50,14 @@ void DrawMark(TRaster& r, TItemKind kind, double x, double y, double h) {
     r.Polygon(inner, colour);
 }
 
-// The number centred in its box, a white halo around it.
+// The number centred in its box, in the crisp digit font, a white halo
+// around it.
 void DrawLabel(TRaster& r, const TMapLabel& l) {
     if (l.Leader) r.Line(l.FromX, l.FromY, l.ToX, l.ToY, Ink);
     const std::string text = std::to_string(l.Room);
-    const double size = 10;
-    const double x = std::round(l.Box.X + (l.Box.W - TRaster::TextWidth(text, size)) / 2);
-    const double y = std::round(l.Box.Y + (l.Box.H - 7) / 2);
-    for (const auto& [dx, dy] : {std::pair{-1, 0}, {1, 0}, {0, -1}, {0, 1}}) r.Text(x + dx, y + dy, text, size, White);
-    r.Text(x, y, text, size, Black);
+    const double width = double(text.size()) * TRaster::DigitAdvance - 1;
+    r.Digits(int(std::lround(l.Box.X + (l.Box.W - width) / 2)), int(std::lround(l.Box.Y + (l.Box.H - TRaster::DigitHeight) / 2)),
+             text, Black, White);
 }
 
 void DrawPanel(TRaster& r, const TMapPanel& p, double scale) {

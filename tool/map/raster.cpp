@@ -144,6 +144,44 @@ void TRaster::Text(double x, double y, const std::string& text, double size, TRg
     }
 }
 
+namespace {
+
+// Rows top to bottom, the high bit of the five the leftmost pixel.
+constexpr uint8_t DigitRows[10][7] = {
+    {0x0E, 0x11, 0x13, 0x15, 0x19, 0x11, 0x0E}, {0x04, 0x0C, 0x04, 0x04, 0x04, 0x04, 0x0E},
+    {0x0E, 0x11, 0x01, 0x02, 0x04, 0x08, 0x1F}, {0x1F, 0x02, 0x04, 0x02, 0x01, 0x11, 0x0E},
+    {0x02, 0x06, 0x0A, 0x12, 0x1F, 0x02, 0x02}, {0x1F, 0x10, 0x1E, 0x01, 0x01, 0x11, 0x0E},
+    {0x06, 0x08, 0x10, 0x1E, 0x11, 0x11, 0x0E}, {0x1F, 0x01, 0x02, 0x04, 0x08, 0x08, 0x08},
+    {0x0E, 0x11, 0x11, 0x0E, 0x11, 0x11, 0x0E}, {0x0E, 0x11, 0x11, 0x0F, 0x01, 0x02, 0x0C},
+};
+
+bool DigitPixel(const std::string& digits, int x, int y) {
+    if (x < 0 || y < 0 || y >= TRaster::DigitHeight) return false;
+    const size_t at = size_t(x / TRaster::DigitAdvance);
+    const int column = x % TRaster::DigitAdvance;
+    if (at >= digits.size() || column >= 5 || digits[at] < '0' || digits[at] > '9') return false;
+    return (DigitRows[digits[at] - '0'][y] >> (4 - column) & 1) != 0;
+}
+
+} // namespace
+
+void TRaster::Digits(int x, int y, const std::string& digits, TRgb c, TRgb halo) {
+    const int width = int(digits.size()) * DigitAdvance;
+    for (int dy = -1; dy <= DigitHeight; ++dy)
+        for (int dx = -1; dx <= width; ++dx) {
+            const int px = x + dx, py = y + dy;
+            if (px < 0 || py < 0 || px >= Width_ || py >= Height_) continue;
+            if (DigitPixel(digits, dx, dy)) {
+                Blend(px, py, c, 1);
+                continue;
+            }
+            bool near = false;
+            for (int ny = -1; ny <= 1 && !near; ++ny)
+                for (int nx = -1; nx <= 1 && !near; ++nx) near = DigitPixel(digits, dx + nx, dy + ny);
+            if (near) Blend(px, py, halo, 0.8);
+        }
+}
+
 double TRaster::TextWidth(const std::string& text, double size) {
     std::string chars = text;
     return stb_easy_font_width(chars.data()) * size / 10;

@@ -42,6 +42,11 @@ public:
     void Text(double x, double y, const std::string& text, double size, TRgb c);
     // The width Text gives the text.
     static double TextWidth(const std::string& text, double size);
+    // Decimal digits in a crisp 5 x 7 pixel font, 6 pixels apart, with a
+    // one-pixel halo of the second colour around them; other characters are
+    // left out.
+    void Digits(int x, int y, const std::string& digits, TRgb c, TRgb halo);
+    static constexpr int DigitAdvance = 6, DigitHeight = 7;
 
 private:
     void Blend(int x, int y, TRgb c, double opacity);
