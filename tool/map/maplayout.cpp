@@ -231,13 +231,14 @@ void Translate(TMapPanel& panel, double dx, double dy) {
     }
 }
 
-// Columns of the panels' grid: the picture nearest to 16:10 that holds them.
+// Columns of the panels' grid: side by side in one row unless the row would
+// be more than three times as wide as high, else the grid nearest to that.
 size_t ColumnsFor(size_t panels, double panelW, double panelH) {
     size_t best = 1;
     double bestSide = INFINITY;
     for (size_t cols = 1; cols <= std::max<size_t>(panels, 1); ++cols) {
         const size_t rows = (panels + cols - 1) / std::max<size_t>(cols, 1);
-        const double side = std::max(double(cols) * (panelW + Margin) / 1.6, double(rows) * (panelH + Margin));
+        const double side = std::max(double(cols) * (panelW + Margin) / 3, double(rows) * (panelH + Margin));
         if (side < bestSide) best = cols, bestSide = side;
     }
     return best;
