@@ -174,7 +174,8 @@ protected:
     EXPECT_EQ(png.status, 0) << png.out;
     const Picture picture = Decode(dir_ / "m.png");
     if (!doc.load_file((dir_ / "m.svg").c_str())) return false;
-    // The PNG holds the SVG's whole picture.
+    // The PNG holds the SVG's whole picture, at most 8192 pixels a side.
+    EXPECT_LE(std::max(picture.w, picture.h), 8192);
     EXPECT_EQ(picture.w, int(std::ceil(doc.child("svg").attribute("width").as_double())));
     EXPECT_EQ(picture.h, int(std::ceil(doc.child("svg").attribute("height").as_double())));
     return true;

@@ -90,8 +90,8 @@ struct TDeflate {
 
 } // namespace
 
-std::string EncodeOpaquePng(const std::vector<uint8_t>& rgba, int width, int height) {
-    if (width <= 0 || height <= 0 || width > (1 << 24) || rgba.size() != size_t(width) * size_t(height) * 4)
+std::string EncodeRgbPng(const std::vector<uint8_t>& rgb, int width, int height) {
+    if (width <= 0 || height <= 0 || width > (1 << 24) || rgb.size() != size_t(width) * size_t(height) * 3)
         throw EQuillError("The picture's pixels do not match its size");
     std::string header;
     PutU32(header, uint32_t(width));
@@ -100,15 +100,13 @@ std::string EncodeOpaquePng(const std::vector<uint8_t>& rgba, int width, int hei
     std::string data;
     TDeflate deflater;
     const size_t rowBytes = size_t(width) * 3;
-    std::vector<uint8_t> row(rowBytes + 1), previous(rowBytes, 0), current(rowBytes);
+    std::vector<uint8_t> row(rowBytes + 1);
     for (int y = 0; y < height; ++y) {
-        const uint8_t* pixel = rgba.data() + size_t(y) * size_t(width) * 4;
-        for (size_t x = 0; x < size_t(width); ++x)
-            for (size_t k = 0; k < 3; ++k) current[x * 3 + k] = pixel[x * 4 + k];
+        const uint8_t* current = rgb.data() + size_t(y) * rowBytes;
+        const uint8_t* above = y > 0 ? current - rowBytes : nullptr;
         row[0] = 2;  // "up": the difference to the row above, mostly zeros on a map
-        for (size_t i = 0; i < rowBytes; ++i) row[i + 1] = uint8_t(current[i] - previous[i]);
+        for (size_t i = 0; i < rowBytes; ++i) row[i + 1] = uint8_t(current[i] - (above ? above[i] : 0));
         deflater.Add(row.data(), row.size(), y + 1 == height, data);
-        previous.swap(current);
     }
     std::string png("\x89PNG\r\n\x1a\n", 8);
     PutChunk(png, "IHDR", header);

@@ -48,14 +48,14 @@ std::optional<TMapForm> MapFormOf(const std::string& mapName) {
     return std::nullopt;
 }
 
-std::string DrawMap(const Ttrlevel& L, const std::string& levelName, int32_t from, int32_t to, bool items,
-                    int32_t storey, TMapForm form) {
+TDrawnMap DrawMap(const Ttrlevel& L, const std::string& levelName, int32_t from, int32_t to, bool items,
+                  int32_t storey, TMapForm form) {
     const TMapLayout layout = LayOutMap(L, levelName, from, to, items, storey);
     switch (form) {
-    case TMapForm::Png: return MapPngOf(layout);
+    case TMapForm::Png: return {MapPngOf(layout), layout.Notes};
     case TMapForm::Svg: break;
     }
-    return MapSvgOf(layout);
+    return {MapSvgOf(layout), layout.Notes};
 }
 
 std::string MapSvg(const Ttrlevel& L, const std::string& levelName, int32_t from, int32_t to, bool items) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "maplayout.h"
 #include "trlevel.h"
@@ -24,9 +25,15 @@ std::string MapSvgOf(const TMapLayout& m);
 // The PNG picture of the layout, drawn by the tool itself.
 std::string MapPngOf(const TMapLayout& m);
 
-// The map of rooms from..to in the form, as the file's bytes; storey > 0
-// draws only that storey.
-std::string DrawMap(const Ttrlevel& L, const std::string& levelName, int32_t from, int32_t to, bool items,
+// A drawn map: the file's bytes, and the notes about the whole picture (it
+// was drawn smaller than the least scale, for one).
+struct TDrawnMap {
+    std::string Bytes;
+    std::vector<std::string> Notes;
+};
+
+// The map of rooms from..to in the form; storey > 0 draws only that storey.
+TDrawnMap DrawMap(const Ttrlevel& L, const std::string& levelName, int32_t from, int32_t to, bool items,
                     int32_t storey, TMapForm form);
 
 } // namespace qm

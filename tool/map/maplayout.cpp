@@ -137,11 +137,13 @@ TMapParts PartsOf(const Ttrlevel& L, int32_t from, int32_t to, int32_t storey) {
     for (int32_t i = from; i <= to; ++i)
         if (storey == 0 || storeys.StoreyOf[size_t(i)] == storey) p.Drawn.push_back(i);
     // The panels: the storeys of the drawn rooms, or the one asked for.
+    std::vector<int32_t> panelOfStorey(storeys.List.size() + 1, -1);
+    std::vector<bool> holdsDrawn(storeys.List.size() + 1, false);
+    for (int32_t i : p.Drawn) holdsDrawn[size_t(storeys.StoreyOf[size_t(i)])] = true;
     for (size_t n = 0; n < storeys.List.size(); ++n) {
         const int32_t number = int32_t(n + 1);
-        const bool any = std::any_of(p.Drawn.begin(), p.Drawn.end(),
-                                     [&](int32_t i) { return storeys.StoreyOf[size_t(i)] == number; });
-        if (number == storey || (storey == 0 && any)) {
+        if (number == storey || (storey == 0 && holdsDrawn[size_t(number)])) {
+            panelOfStorey[size_t(number)] = int32_t(p.Storeys.size());
             p.Storeys.push_back(storeys.List[n]);
             p.StoreyNumber.push_back(number);
         }
@@ -155,8 +157,7 @@ TMapParts PartsOf(const Ttrlevel& L, int32_t from, int32_t to, int32_t storey) {
                   : TExtent{std::min<int64_t>(e.Left, f.X), std::max(e.Right, x1), std::min<int64_t>(e.Bottom, f.Z),
                             std::max(e.Top, z1)};
         first = false;
-        const auto at = std::find(p.StoreyNumber.begin(), p.StoreyNumber.end(), storeys.StoreyOf[size_t(i)]);
-        p.PanelOfRoom[size_t(i)] = int32_t(at - p.StoreyNumber.begin());
+        p.PanelOfRoom[size_t(i)] = panelOfStorey[size_t(storeys.StoreyOf[size_t(i)])];
     }
     return p;
 }
@@ -322,7 +323,7 @@ TMapLayout LayOutMap(const Ttrlevel& L, const std::string& levelName, int32_t fr
     m.Heading = m.Title + ", seen from above (x right, z up)";
     if (scale < MapLeastScale) {
         char text[96];
-        std::snprintf(text, sizeof text, "Drawn at %.3g pixels a sector to keep within %d pixels a side.", scale,
+        std::snprintf(text, sizeof text, "The map is drawn at %.3g pixels a sector to stay within %d pixels a side.", scale,
                       int(MapLongestSide));
         m.Notes.push_back(text);
     }

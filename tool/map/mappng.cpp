@@ -92,7 +92,7 @@ std::string MapPngOf(const TMapLayout& m) {
     for (const TMapPanel& p : m.Panels) DrawPanel(r, p, m.Scale);
     DrawLegend(r, m);
     for (size_t i = 0; i < m.Notes.size(); ++i) TextAt(r, MapMargin, m.NotesY + double(i) * MapNoteLine, m.Notes[i], MapNoteSize, Black);
-    return EncodeOpaquePng(r.Pixels(), r.Width(), r.Height());
+    return EncodeRgbPng(r.Pixels(), r.Width(), r.Height());
 }
 
 } // namespace qm

@@ -38,14 +38,14 @@ TRgb RgbOf(const char* hex) {
 
 TRaster::TRaster(int width, int height) : Width_(std::max(width, 1)), Height_(std::max(height, 1)) {
     try {
-        Pixels_.assign(size_t(Width_) * size_t(Height_) * 4, 255);
+        Pixels_.assign(size_t(Width_) * size_t(Height_) * 3, 255);
     } catch (const std::bad_alloc&) {
         throw EQuillError("The picture is too large to be held in memory");
     }
 }
 
 void TRaster::Blend(int x, int y, TRgb c, double opacity) {
-    uint8_t* p = &Pixels_[(size_t(y) * size_t(Width_) + size_t(x)) * 4];
+    uint8_t* p = &Pixels_[(size_t(y) * size_t(Width_) + size_t(x)) * 3];
     if (opacity >= 1) {
         p[0] = c.R, p[1] = c.G, p[2] = c.B;
         return;

@@ -1,4 +1,4 @@
-// A picture of RGBA pixels and the few shapes the map's PNG form draws on it:
+// A picture of RGB pixels and the few shapes the map's PNG form draws on it:
 // rectangles, rectangle outlines (solid or dashed), thin lines, filled
 // polygons and circles, and text in a small built-in stroke font. Positions
 // are in pixels and may be fractional; edges are rounded to whole pixels,
@@ -26,7 +26,7 @@ public:
 
     int Width() const { return Width_; }
     int Height() const { return Height_; }
-    const std::vector<uint8_t>& Pixels() const { return Pixels_; }
+    const std::vector<uint8_t>& Pixels() const { return Pixels_; }  // rows top to bottom, 3 bytes a pixel
 
     // Pixel columns x0..x1 and rows y0..y1 (rounded), blended at opacity.
     void Fill(double x0, double y0, double x1, double y1, TRgb c, double opacity = 1);

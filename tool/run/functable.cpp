@@ -64,13 +64,14 @@ std::string MissingFolderHint(const std::string& fileName) {
 // "/Map OUT": the picture is drawn in memory in the form OUT's extension
 // names, then stored crash-safely.
 TResult ShowMap(TJob& j) {
-    const std::string picture =
+    const TDrawnMap picture =
         DrawMap(j.Level, j.Args.At(1), j.From, j.To, j.ItemMarks, j.Storey, *MapFormOf(j.Args.At(3)));
+    for (const std::string& note : picture.Notes) j.Progress.Progress(note);
     TWritten written{.What = TWritten::TWhat::Map, .Files = {j.Args.At(3)}, .DryRun = j.DryRun};
     if (j.DryRun) return written;
     j.Progress.Progress("Saving the map...");
     try {
-        StoreMap(j.Args.At(3), picture);
+        StoreMap(j.Args.At(3), picture.Bytes);
     } catch (EQuillError& e) {
         e.Hint = MissingFolderHint(j.Args.At(3));
         throw;
