@@ -195,10 +195,11 @@ bool PlaceOutside(const TRoomPlace& p, const TPixelBox& zone, TBoxIndex& placed,
 double LabelWidth(int32_t room) { return 7 * double(std::to_string(room).size()) + 4; }
 
 std::vector<TMapLabel> PlaceLabels(const std::vector<TLabelRoom>& rooms, double scale, const TPixelBox& zone,
-                                   std::vector<int32_t>& unlabelled) {
+                                   const std::vector<TPixelBox>& obstacles, std::vector<int32_t>& unlabelled) {
     std::vector<TRoomPlace> places;
     places.reserve(rooms.size());
     TBoxIndex placed(zone), outlines(zone);
+    for (const TPixelBox& b : obstacles) placed.Add(b);
     for (const TLabelRoom& room : rooms) {
         TRoomPlace p{.Room = &room, .Grid = TFloorGrid(room)};
         p.Block = LargestFloorBlock(p.Grid);

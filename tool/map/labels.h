@@ -24,9 +24,10 @@ struct TLabelRoom {
 double LabelWidth(int32_t room);
 constexpr double LabelHeight = 13;
 
-// Places the labels of the rooms (scale: pixels per sector) inside zone; the
-// rooms left without one go to unlabelled, in room order.
+// Places the labels of the rooms (scale: pixels per sector) inside zone,
+// clear of the obstacles (the item marks); the rooms left without one go to
+// unlabelled, in room order.
 std::vector<TMapLabel> PlaceLabels(const std::vector<TLabelRoom>& rooms, double scale, const TPixelBox& zone,
-                                   std::vector<int32_t>& unlabelled);
+                                   const std::vector<TPixelBox>& obstacles, std::vector<int32_t>& unlabelled);
 
 } // namespace qm

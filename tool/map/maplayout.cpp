@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "functions.h"
+#include "itemmarks.h"
 #include "items.h"
 #include "kinds.h"
 #include "labels.h"
@@ -162,9 +163,10 @@ TMapParts PartsOf(const Ttrlevel& L, int32_t from, int32_t to, int32_t storey) {
     return p;
 }
 
-// The panels' rooms, labels and notes at a scale, each panel's area with its
-// top left corner at (0, 0).
-void FillPanels(const Ttrlevel& L, const TMapParts& p, double scale, std::vector<TMapPanel>& panels) {
+// The panels' rooms at a scale, each panel's area with its top left corner at
+// (0, 0); the rooms to label, by panel.
+std::vector<std::vector<TLabelRoom>> FillPanels(const Ttrlevel& L, const TMapParts& p, double scale,
+                                                std::vector<TMapPanel>& panels) {
     const double left = Sectors(p.Extent.Left), top = Sectors(p.Extent.Top);
     const double areaW = Sectors(p.Extent.Right - p.Extent.Left) * scale;
     const double areaH = Sectors(p.Extent.Top - p.Extent.Bottom) * scale;
@@ -195,16 +197,29 @@ void FillPanels(const Ttrlevel& L, const TMapParts& p, double scale, std::vector
                                  .Top = panel.OriginY + room.Outline.Y * scale});
         panel.Rooms.push_back(std::move(room));
     }
-    for (size_t n = 0; n < panels.size(); ++n) {
-        TMapPanel& panel = panels[n];
-        // Lowest floor first (the largest y), so higher rooms lie on top.
+    // Lowest floor first (the largest y), so higher rooms lie on top.
+    for (TMapPanel& panel : panels)
         std::stable_sort(panel.Rooms.begin(), panel.Rooms.end(), [&](const TMapRoom& a, const TMapRoom& b) {
             return p.Facts[size_t(a.Room)].Floor > p.Facts[size_t(b.Room)].Floor;
         });
-        const TPixelBox zone{.X = -LabelPad, .Y = -LabelPad, .W = areaW + 2 * LabelPad, .H = areaH + 2 * LabelPad};
+    return labelRooms;
+}
+
+// The panels' labels and notes, clear of each other and of the item marks.
+void LabelPanels(const std::vector<std::vector<TLabelRoom>>& labelRooms, double scale, std::vector<TMapPanel>& panels) {
+    for (size_t n = 0; n < panels.size(); ++n) {
+        TMapPanel& panel = panels[n];
+        const TPixelBox& area = panel.Area;
+        const TPixelBox zone{.X = area.X - LabelPad, .Y = area.Y - LabelPad, .W = area.W + 2 * LabelPad,
+                             .H = area.H + 2 * LabelPad};
+        std::vector<TPixelBox> marks;
+        for (const TMapMark& m : panel.Marks) {
+            const double r = ItemMarkPixels + 1;
+            marks.push_back({.X = panel.OriginX + m.X * scale - r, .Y = panel.OriginY + m.Y * scale - r, .W = 2 * r, .H = 2 * r});
+        }
         std::vector<int32_t> unlabelled;
-        panel.Labels = PlaceLabels(labelRooms[n], scale, zone, unlabelled);
-        panel.Notes = UnlabelledNote(unlabelled, std::max(areaW, MinWidth - 2 * Margin));
+        panel.Labels = PlaceLabels(labelRooms[n], scale, zone, marks, unlabelled);
+        panel.Notes = UnlabelledNote(unlabelled, std::max(area.W, MinWidth - 2 * Margin));
     }
 }
 
@@ -264,8 +279,9 @@ void AddLegend(TMapLayout& m, double top, bool marks) {
 TMapLayout LayOutAt(const Ttrlevel& L, const TMapParts& p, int32_t from, int32_t to, bool items, double scale) {
     TMapLayout m;
     m.Scale = scale;
-    FillPanels(L, p, scale, m.Panels);
+    const std::vector<std::vector<TLabelRoom>> labelRooms = FillPanels(L, p, scale, m.Panels);
     if (items) AddMarks(L, p, from, to, m.Panels);
+    LabelPanels(labelRooms, scale, m.Panels);
     const double areaW = Sectors(p.Extent.Right - p.Extent.Left) * scale;
     const double areaH = Sectors(p.Extent.Top - p.Extent.Bottom) * scale;
     size_t noteLines = 0;
@@ -311,9 +327,10 @@ TMapLayout LayOutMap(const Ttrlevel& L, const std::string& levelName, int32_t fr
     TMapLayout m = LayOutAt(L, p, from, to, items, scale);
     // Past the longest side the whole picture is drawn smaller, sectors below
     // the least size if need be; the fixed parts (margins, titles, notes) keep
-    // their size.
-    for (int round = 0; round < 4 && std::max(m.Width, m.Height) > MapLongestSide; ++round) {
-        const double ratio = std::min(MapLongestSide / m.Width, MapLongestSide / m.Height);
+    // their size, the note line that says so included.
+    const auto noted = [&] { return m.Height + (scale < MapLeastScale ? MapNoteLine : 0); };
+    for (int round = 0; round < 8 && std::max(m.Width, noted()) > MapLongestSide; ++round) {
+        const double ratio = std::min(MapLongestSide / m.Width, MapLongestSide / noted());
         scale *= ratio * 0.98;
         m = LayOutAt(L, p, from, to, items, scale);
     }
