@@ -95,10 +95,12 @@ std::vector<std::string> UnlabelledNote(const std::vector<int32_t>& rooms, doubl
     const size_t perLine = size_t(std::max(30.0, width / 6.5));
     std::string line = "Rooms not labelled here (see their titles):";
     for (size_t i = 0; i < rooms.size(); ++i) {
-        std::string word = " " + std::to_string(rooms[i]) + (i + 1 < rooms.size() ? "," : "");
+        // Joined by append: g++ 12 at -O3 warns falsely of overlapping copies in " " + string.
+        std::string word(1, ' ');
+        word.append(std::to_string(rooms[i])).append(i + 1 < rooms.size() ? "," : "");
         if (line.size() + word.size() > perLine) {
             if (lines.size() + 1 == MostNoteLines) {
-                lines.push_back(line + " and " + std::to_string(rooms.size() - i) + " more");
+                lines.push_back(line.append(" and ").append(std::to_string(rooms.size() - i)).append(" more"));
                 return lines;
             }
             lines.push_back(line);

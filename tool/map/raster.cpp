@@ -182,9 +182,4 @@ void TRaster::Digits(int x, int y, const std::string& digits, TRgb c, TRgb halo)
         }
 }
 
-double TRaster::TextWidth(const std::string& text, double size) {
-    std::string chars = text;
-    return stb_easy_font_width(chars.data()) * size / 10;
-}
-
 } // namespace qm

@@ -40,8 +40,6 @@ public:
     void Disc(double cx, double cy, double r, TRgb c);
     // Text with its top left corner at (x, y), glyphs size / 10 pixels a unit.
     void Text(double x, double y, const std::string& text, double size, TRgb c);
-    // The width Text gives the text.
-    static double TextWidth(const std::string& text, double size);
     // Decimal digits in a crisp 5 x 7 pixel font, 6 pixels apart, with a
     // one-pixel halo of the second colour around them; other characters are
     // left out.
