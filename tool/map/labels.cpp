@@ -126,10 +126,12 @@ TPixelBox BoxAt(double cx, double cy, double w) {
 // True when the box lies on floor cells of the room only.
 bool OnFloor(const TRoomPlace& p, const TPixelBox& b, double scale) {
     const TLabelRoom& r = *p.Room;
-    const int c0 = int(std::floor((b.X - r.Left) / scale)), c1 = int(std::ceil((b.X + b.W - r.Left) / scale));
-    const int r0 = int(std::floor((b.Y - r.Top) / scale)), r1 = int(std::ceil((b.Y + b.H - r.Top) / scale));
-    if (c0 < 0 || r0 < 0 || c1 > p.Grid.Cols || r1 > p.Grid.Rows) return false;
-    return p.Grid.WallsIn(r0, c0, r1, c1) == 0;
+    // In doubles until known to lie in the grid: on a picture drawn very small
+    // a box spans more sectors than an int counts.
+    const double c0 = std::floor((b.X - r.Left) / scale), c1 = std::ceil((b.X + b.W - r.Left) / scale);
+    const double r0 = std::floor((b.Y - r.Top) / scale), r1 = std::ceil((b.Y + b.H - r.Top) / scale);
+    if (!(c0 >= 0 && r0 >= 0 && c1 <= p.Grid.Cols && r1 <= p.Grid.Rows)) return false;
+    return p.Grid.WallsIn(int(r0), int(c0), int(r1), int(c1)) == 0;
 }
 
 // Inside: the centre of the largest free area first, then the centres and
