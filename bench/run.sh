@@ -10,9 +10,10 @@
 # file + 4 MiB and of an edit <= file + 6 MiB (TR1-TR3), 1.3x (Info) / 1.6x
 # (edit) of file + unpacked chunks, plus 8 MiB (TR4 family). A second table
 # gives decompression bombs: refused, at a peak of at most 2x the file + 64 MiB.
-# /Map <= 3x /Info of the same level, the SVG picture and the HTML page
-# alike; /ShowEntities <= 1.1x /Info and an item edit (/ItemFlags) <= 1.1x
-# /Water of the same level, each pair in one run.
+# /Map to SVG and to HTML <= 3x /Info of the same level, to PNG <= 3x the SVG,
+# the PNG's peak memory <= /Info's + the picture's own RGBA pixels;
+# /ShowEntities <= 1.1x /Info and an item edit (/ItemFlags) <= 1.1x /Water of
+# the same level, each pair in one run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [[ ${1:-} == --quick ]]; then runs=3; sizes=(S 4 50 M 8 100 L 16 200)
@@ -45,29 +46,35 @@ while read -r kind size path bytes unpacked texratio <&3; do
   "$tool" "$copy" /Water 1 | grep -q '^Done' || { echo "/Water failed on $path" >&2; exit 1; }
   "$tool" "$copy" /ItemFlags 0 activation=31 | grep -q '^Done' || { echo "/ItemFlags failed on $path" >&2; exit 1; }
   info=$(measure -- "$tool" "$path" /Info -- "$bin/qm_floor" load "$path" -- "$tool" "$path" /ShowEntities)
-  map=$(measure -- "$tool" "$path" /Map "$work/map.svg" -- "$tool" "$path" /Map "$work/map.html")
+  map=$(measure -- "$tool" "$path" /Map "$work/map.svg" -- "$tool" "$path" /Map "$work/map.png" \
+        -- "$tool" "$path" /Map "$work/map.html")
+  # The picture's own size: its RGBA pixels, width x height x 4 bytes from the PNG's header, in MiB.
+  picture=$(od -An -tu1 -j16 -N8 "$work/map.png" | awk '{ printf "%.2f", ($1*16777216+$2*65536+$3*256+$4) * ($5*16777216+$6*65536+$7*256+$8) * 4 / 1048576 }')
   edit=$(measure --fresh "$path" "$copy" -- "$tool" "$copy" /Water 1 \
          -- "$bin/qm_floor" save "$copy" -- "$bin/qm_floor" save-fsync "$copy" \
          -- "$tool" "$copy" /ItemFlags 0 activation=31)
-  echo "$kind $size $bytes $unpacked $texratio $info $edit $map" | tee -a "$rows" | awk '{printf "  %s %s done\n", $1, $2}' >&2
+  echo "$kind $size $bytes $unpacked $texratio $info $edit $map $picture" | tee -a "$rows" | awk '{printf "  %s %s done\n", $1, $2}' >&2
 done 3<"$work/manifest"
 
 awk '
 BEGIN {
   split("TR1 TUB TR2 TRG TR3 TR4 TRC", name, " ")
-  printf "%-4s %-2s %7s %5s | %7s %7s %6s | %7s %7s %6s %7s %6s | %7s %7s %7s %7s | %7s %6s | %7s %6s | %7s %6s | %7s %6s\n", "kind", "sz",
+  printf "%-4s %-2s %7s %5s | %7s %7s %6s | %7s %7s %6s %7s %6s | %7s %7s %7s %7s | %7s %6s | %7s %6s %7s %7s | %7s %6s | %7s %6s | %7s %6s\n", "kind", "sz",
          "file MB", "tex:1", "Info ms", "floor", "ratio", "edit ms", "floor", "ratio", "+fsync", "ratio",
-         "Info MB", "goal", "edit MB", "goal", "Map ms", "/Info", "Html ms", "/Info", "Ent ms", "/Info", "item ms", "/Water"
+         "Info MB", "goal", "edit MB", "goal", "Map ms", "/Info", "PNG ms", "/SVG", "PNG MB", "goal", "Html ms", "/Info",
+         "Ent ms", "/Info", "item ms", "/Water"
 }
 function mark(v, goal) { return sprintf("%.2f%s", v, v > goal ? "*" : " ") }
 {
   k = $1; tr4 = k >= 6; mb = ($3 + $4) / 1048576
-  info = $6; lfloor = $8; ents = $10; edit = $12; sfloor = $14; sync = $16; item = $18; map = $20; html = $22
+  info = $6; lfloor = $8; ents = $10; edit = $12; sfloor = $14; sync = $16; item = $18; map = $20; png = $22; html = $24
+  gp = $7 + $26
   gi = tr4 ? 1.3 * mb + 8 : mb + 4; ge = tr4 ? 1.6 * mb + 8 : mb + 6
-  printf "%-4s %-2s %7.1f %5s | %7.1f %7.1f %6s | %7.1f %7.1f %6s %7.1f %6s | %6.1f%s %7.1f %6.1f%s %7.1f | %7.1f %6s | %7.1f %6s | %7.1f %6s | %7.1f %6s\n",
+  printf "%-4s %-2s %7.1f %5s | %7.1f %7.1f %6s | %7.1f %7.1f %6s %7.1f %6s | %6.1f%s %7.1f %6.1f%s %7.1f | %7.1f %6s | %7.1f %6s %6.1f%s %7.1f | %7.1f %6s | %7.1f %6s | %7.1f %6s\n",
          name[k], $2, $3 / 1048576, tr4 ? $5 : "-", info, lfloor, mark(info / lfloor, tr4 ? 0.80 : 1.2),
          edit, sfloor, mark(edit / sfloor, tr4 ? 0.65 : 99), sync, mark(edit / sync, tr4 ? 0.65 : 1.3),
-         $7, ($7 > gi ? "*" : " "), gi, $13, ($13 > ge ? "*" : " "), ge, map, mark(map / info, 3.0), html, mark(html / info, 3.0),
+         $7, ($7 > gi ? "*" : " "), gi, $13, ($13 > ge ? "*" : " "), ge, map, mark(map / info, 3.0),
+         png, mark(png / map, 3.0), $23, ($23 > gp ? "*" : " "), gp, html, mark(html / info, 3.0),
          ents, mark(ents / info, 1.1), item, mark(item / edit, 1.1)
   # Cost per MB of file + unpacked chunks, first and last size of each kind.
   if (!(k in first)) first[k] = sprintf("%.1f/%.1f", info / mb, edit / mb)

@@ -1,7 +1,10 @@
 // The items of real levels, on the map, and the name tables.
 #include <pugixml.hpp>
 
+#include <map>
+
 #include "item_levels.h"
+#include "map_support.h"
 #include "itemnames.h"
 #include "trlevel.h"
 
@@ -65,13 +68,29 @@ TEST_F(ItemsTest, TheMapMarksTheItemsOfItsRooms) {
       {"polygon", "item pickup", 1, "Item 1: Small_medipack (type 369), room 2, height -300"},
       {"rect", "item other", 2, "Item 2: 600 (type 600), room 1, height -2147483648"},
   };
+  // The marks of every storey panel, each in the panel of its room, in the
+  // panel's frame; in item order.
+  const auto marksOf = [](const pugi::xml_document& doc) {
+    std::map<int, pugi::xml_node> byItem;
+    for (const pugi::xml_node& panel : StoreyPanels(doc)) {
+      const pugi::xml_node group = panel.find_child_by_attribute("g", "class", "items");
+      if (!group) continue;
+      EXPECT_STREQ(group.attribute("transform").value(),
+                   panel.find_child_by_attribute("g", "class", "rooms").attribute("transform").value());
+      for (pugi::xml_node mark : group.children()) {
+        const std::string room = mark.attribute("data-room").value();
+        EXPECT_TRUE(panel.find_child_by_attribute("g", "class", "rooms").find_child_by_attribute("g", "data-room", room.c_str()))
+            << "room " << room << " is not in the mark's panel";
+        byItem[std::stoi(std::string(mark.child_value("title")).substr(5))] = mark;
+      }
+    }
+    std::vector<pugi::xml_node> list;
+    for (const auto& [item, mark] : byItem) list.push_back(mark);
+    return list;
+  };
   pugi::xml_document doc = draw({});
-  const pugi::xml_node group = doc.child("svg").find_child_by_attribute("g", "id", "items");
-  ASSERT_TRUE(group);
-  EXPECT_EQ(std::string(group.attribute("transform").value()),
-            doc.child("svg").find_child_by_attribute("g", "id", "rooms").attribute("transform").value());
   size_t n = 0;
-  for (pugi::xml_node mark = group.first_child(); mark; mark = mark.next_sibling(), ++n) {
+  for (pugi::xml_node mark : marksOf(doc)) {
     ASSERT_LT(n, std::size(marks));
     const auto& want = marks[n];
     SCOPED_TRACE(want.title);
@@ -93,14 +112,14 @@ TEST_F(ItemsTest, TheMapMarksTheItemsOfItsRooms) {
     }
     EXPECT_NEAR(cx, L.items[want.item].x / 1024.0, 0.001);
     EXPECT_NEAR(cy, -double(L.items[want.item].z) / 1024, 0.001);
+    ++n;
   }
   EXPECT_EQ(n, 3u);
   EXPECT_TRUE(doc.child("svg").find_child_by_attribute("g", "id", "item-legend"));
 
   // Rooms 1 to 2 hold items 1 and 2 only.
   doc = draw({"1", "2"});
-  EXPECT_EQ(std::distance(doc.child("svg").find_child_by_attribute("g", "id", "items").children().begin(),
-                          doc.child("svg").find_child_by_attribute("g", "id", "items").children().end()), 2);
+  EXPECT_EQ(marksOf(doc).size(), 2u);
 
   // Without items: the same picture whichever way.
   draw({"--no-items"});
@@ -111,7 +130,7 @@ TEST_F(ItemsTest, TheMapMarksTheItemsOfItsRooms) {
   draw({});
   EXPECT_EQ(ReadBytes(map), withoutMarks);
   const std::string svg(withoutMarks.begin(), withoutMarks.end());
-  EXPECT_EQ(svg.find("id=\"items\""), std::string::npos);
+  EXPECT_EQ(svg.find("class=\"items\""), std::string::npos);
   EXPECT_EQ(svg.find("item-legend"), std::string::npos);
 }
 

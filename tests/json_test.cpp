@@ -54,7 +54,7 @@ TEST(JsonOutput, SameNumbersAsTheTextForEveryKindAndFunction) {
       {{"/ShowRooms", "1", "2"}, 3, "[.rooms[] | .room, .x, .z, .sizeX, .sizeZ, .floor, .ceiling, (\"0000\" + (.flags | tostring))[-4:], "
                                     "(if .colour then (.colour[1:] | explode | map(if . >= 65 then . - 55 else . - 48 end) "
                                     "| reduce .[] as $d (0; . * 16 + $d)) else .light end), "
-                                    ".alternate, .vertices, .rectangles, .triangles, .sprites, .portals, .lights, .statics]"},
+                                    ".alternate, .vertices, .rectangles, .triangles, .sprites, .portals, .lights, .statics, .storey]"},
       {{"/ShowSounds"}, 2, "[.rooms[] | .room, (.sounds[] | .value, .sectors)]", 5},
       {{"/ShowTextures", "1"}, 2, "[.rooms[] | .room, (.textures[] | .id, .faces)]"},
       {{"/Water", "1", "--dry-run"}, 0, "[.changes.rooms[] | .room, .flags.old, .flags.new] + [.changes.totals[]]"},

@@ -15,6 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include "html.h"
+#include "map_support.h"
 #include "tool_test_support.h"
 
 using namespace qmtest;
@@ -67,8 +68,11 @@ protected:
   const fs::path dir_ = scratch_.path;
 };
 
+// The rooms group of the map's one storey panel.
 pugi::xml_node RoomsGroup(const pugi::xml_document& doc) {
-  return doc.child("svg").find_child_by_attribute("g", "id", "rooms");
+  const std::vector<pugi::xml_node> panels = StoreyPanels(doc);
+  EXPECT_EQ(panels.size(), 1u);
+  return panels.empty() ? pugi::xml_node() : panels[0].find_child_by_attribute("g", "class", "rooms");
 }
 
 double Attr(const pugi::xml_node& n, const char* name) { return n.attribute(name).as_double(NAN); }
@@ -112,9 +116,10 @@ TEST_F(MapTest, FlipRoomsAreTheRoomsOthersNameAsTheirAlternate) {
 
 // The picture starts at the rooms, wherever they lie (never at x = 0 or z = 0),
 // and its longer side is drawn as large as the limits allow: 24 pixels a
-// sector, at most 1600 pixels for the whole extent.
+// sector, at most 1600 pixels for the whole extent. The rooms start below the
+// heading and the storey's title row.
 TEST_F(MapTest, ThePictureFitsTheRoomsExtent) {
-  constexpr double Margin = 16, Header = 40, CellPixels = 24, MapPixels = 1600, Near = 0.01;
+  constexpr double Margin = 16, Header = 40 + 24, CellPixels = 24, MapPixels = 1600, Near = 0.01;
   const std::vector<Place> rows[] = {
       {{100, 40, 3, 2}, {104, 43, 2, 4}},          // far from both axes, positive
       {{-300, -200, 4, 4}, {-290, -195, 5, 5}},    // far from both axes, negative

@@ -110,7 +110,7 @@ TEST(ResultViews, EveryFunctionInTextAndJsonGivesTheSameResult) {
       {{"/ShowWater", "1"}, {"/ShowWater", "99"}, {"/ShowWater"}, false},
       {{"/ShowSounds"}, {"/ShowSounds", "99"}, {"/ShowSounds"}, false},
       {{"/ShowTextures", "1"}, {"/ShowTextures", "-1"}, {"/ShowTextures"}, false},
-      {{"/Map", "m.svg"}, {"/Map", "m.png"}, {"/Map", "m.svg"}, true},
+      {{"/Map", "m.png"}, {"/Map", "m.gif"}, {"/Map", "m.svg"}, true},
       {{"/ExportPages", "pages"}, {"/ExportPages", "pages", "9"}, {"/ExportPages", "pages"}, true},
       {{"/ImportPage", "0", "pic.png"}, {"/ImportPage", "9", "pic.png"}, {"/ImportPage", "0", "pic.png"}, true},
       // /MoveItem and /AddItem need a point inside a room: items_test.cpp, on levels made for them.

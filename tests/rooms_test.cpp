@@ -8,6 +8,7 @@
 #include <set>
 #include <sstream>
 
+#include "map_support.h"
 #include "tool_test_support.h"
 
 using namespace qmtest;
@@ -129,10 +130,10 @@ std::vector<std::string> TableRows(const std::string& out) {
 }
 
 const char* const kHeading =
-    " Room      X      Z SizeX SizeZ   Floor Ceiling Flags Set Light   Alt Verts Rects  Tris Sprites Portals Lights Statics";
+    " Room      X      Z SizeX SizeZ   Floor Ceiling Flags Set Light   Alt Verts Rects  Tris Sprites Portals Lights Statics Storey";
 // The TR4 family and TR5 show the room colour, #RRGGBB, as the light.
 const char* const kColourHeading =
-    " Room      X      Z SizeX SizeZ   Floor Ceiling Flags Set   Light   Alt Verts Rects  Tris Sprites Portals Lights Statics";
+    " Room      X      Z SizeX SizeZ   Floor Ceiling Flags Set   Light   Alt Verts Rects  Tris Sprites Portals Lights Statics Storey";
 
 class RoomsFixture : public ::testing::Test {
 protected:
@@ -174,6 +175,9 @@ TEST_P(RoomsTest, TableShowsEachRoomAsStoredWithItsKindsMeanings) {
         std::to_string(p.sizeZ), std::to_string(p.floor), std::to_string(p.ceiling), expected[i].flags,
         expected[i].set, expected[i].light, std::to_string(p.alternate)};
     for (const std::string& n : Counts(L, i)) want.push_back(n);
+    // Rooms 0 to 2 overlap in height by at least half (0 and 1 by exactly
+    // half of room 0); room 3 reaches only a third into room 0, and lower.
+    want.push_back(i == 3 ? "1" : "2");
     EXPECT_EQ(Tokens(rows[i]), want);
   }
 }
@@ -188,9 +192,9 @@ TEST_F(RoomsFixture, TableFieldsHaveFixedWidthsAndLongValuesWidenTheLine) {
   PutI32(L.rooms[2].info, 0, 1023);
   const std::vector<std::string> rows = TableRows(RunOn(Put(L), {"/ShowRooms", "0", "2"}));
   EXPECT_EQ(rows, (std::vector<std::string>{
-                      "    0      2     -3     4     3    1024   -2048  0201 W      18     2     4     3     2       1       1      1       3",
-                      "    1 -2097152     -1     2     5 2147483647   -4096  0088 SQ     31    -1     6     4     3       2       2      2       2",
-                      "    2      0     -3     4     3    1024   -2048  0004 -       0    -1     8     5     4       3       1      3       1",
+                      "    0      2     -3     4     3    1024   -2048  0201 W      18     2     4     3     2       1       1      1       3      1",
+                      "    1 -2097152     -1     2     5 2147483647   -4096  0088 SQ     31    -1     6     4     3       2       2      2       2      1",
+                      "    2      0     -3     4     3    1024   -2048  0004 -       0    -1     8     5     4       3       1      3       1      1",
                   }));
 }
 
@@ -229,10 +233,10 @@ TEST_P(RoomsTest, MapDrawsEveryRoomAtItsPlaceWithFloorSectorsAndFlags) {
   for (pugi::xml_node t : svg.find_child_by_attribute("g", "id", "legend").children("text")) legend.push_back(t.child_value());
   EXPECT_EQ(legend, (std::vector<std::string>{"water", "quicksand", "sky", "no flag", "alternate (flip) room"}));
 
-  // Lowest storey (largest floor value) first; equal floors in room order.
+  // Storey 1 holds room 3, storey 2 the rest; in a panel the lowest floor
+  // (largest value) first, equal floors in room order.
   std::vector<std::string> order;
-  const pugi::xml_node rooms = svg.find_child_by_attribute("g", "id", "rooms");
-  for (pugi::xml_node g : rooms.children("g")) order.push_back(g.attribute("id").value());
+  for (pugi::xml_node g : MapRooms(doc)) order.push_back(g.attribute("id").value());
   EXPECT_EQ(order, (std::vector<std::string>{"room-3", "room-0", "room-2", "room-1"}));
 
   const bool tr4 = kind >= 6;
@@ -252,7 +256,9 @@ TEST_P(RoomsTest, MapDrawsEveryRoomAtItsPlaceWithFloorSectorsAndFlags) {
   for (size_t i = 0; i < 4; ++i) {
     SCOPED_TRACE("room " + std::to_string(i));
     const RoomPlan& p = kPlans[i];
-    const pugi::xml_node g = rooms.find_child_by_attribute("g", "id", ("room-" + std::to_string(i)).c_str());
+    pugi::xml_node g;
+    for (pugi::xml_node r : MapRooms(doc))
+      if (r.attribute("id").value() == "room-" + std::to_string(i)) g = r;
     ASSERT_TRUE(g);
     EXPECT_EQ(std::string(g.child_value("title")), expected[i].title);
     EXPECT_STREQ(g.attribute("fill").value(), expected[i].fill);
@@ -260,12 +266,27 @@ TEST_P(RoomsTest, MapDrawsEveryRoomAtItsPlaceWithFloorSectorsAndFlags) {
     const pugi::xml_node outline = g.find_child_by_attribute("rect", "class", "outline");
     EXPECT_EQ(std::vector<double>({Num(outline, "x"), Num(outline, "y"), Num(outline, "width"), Num(outline, "height")}),
               std::vector<double>({double(x0), -double(z0 + p.sizeZ), double(p.sizeX), double(p.sizeZ)}));
-    const pugi::xml_node label = g.find_child_by_attribute("text", "class", "label");
-    EXPECT_STREQ(label.child_value(), std::to_string(i).c_str());
-    EXPECT_EQ(Num(label, "x"), x0 + p.sizeX / 2.0);
+    // The number on the room's floor sectors (the flip room's: all of them),
+    // or for room 3, a wall sector alone, outside it with a leader line.
     const bool flip = i == 2;
-    if (flip) EXPECT_GT(Num(label, "y"), -(z0 + p.sizeZ / 2.0));  // below the number of the room it replaces
-    else EXPECT_EQ(Num(label, "y"), -(z0 + p.sizeZ / 2.0));
+    const pugi::xml_node panel = g.parent().parent();
+    double tx = NAN, ty = NAN, scale = NAN;
+    ASSERT_EQ(std::sscanf(g.parent().attribute("transform").value(), "translate(%lf %lf) scale(%lf)", &tx, &ty, &scale), 3);
+    std::vector<LabelBox> labels;
+    for (const LabelBox& b : PanelLabels(panel))
+      if (b.room == int(i)) labels.push_back(b);
+    ASSERT_EQ(labels.size(), 1u);
+    const LabelBox& b = labels[0];
+    const pugi::xml_node leader = panel.find_child_by_attribute("g", "class", "labels").find_child_by_attribute("line", "data-room", std::to_string(i).c_str());
+    EXPECT_EQ(bool(leader), i == 3);
+    const int c0 = int(std::floor((b.x - tx) / scale)), c1 = int(std::ceil((b.x + b.w - tx) / scale));
+    const int r0 = int(std::floor((b.y - ty) / scale)), r1 = int(std::ceil((b.y + b.h - ty) / scale));
+    for (int c = c0; c < c1 && i != 3; ++c)
+      for (int r = r0; r < r1; ++r) {
+        const int x = c - x0, z = -r - 1 - z0;  // the room's sector under the box
+        EXPECT_TRUE(x >= 0 && x < p.sizeX && z >= 0 && z < p.sizeZ && (flip || !p.walls.count({x, z})))
+            << "the label covers sector " << x << ", " << z;
+      }
     EXPECT_EQ(outline.attribute("stroke-dasharray").empty(), !flip);
     std::set<std::pair<int, int>> want;
     for (int x = 0; x < p.sizeX && !flip; ++x)
@@ -305,7 +326,7 @@ TEST_P(RoomsTest, RoomRangeFollowsTheEditsRule) {
     pugi::xml_document doc;
     ASSERT_TRUE(doc.load_file((dir_ / "r.svg").c_str()));
     std::set<int> drawn;
-    for (pugi::xml_node g : doc.child("svg").find_child_by_attribute("g", "id", "rooms").children("g"))
+    for (pugi::xml_node g : MapRooms(doc))
       drawn.insert(std::stoi(std::string(g.attribute("id").value()).substr(5)));
     EXPECT_EQ(drawn, std::set<int>(c.rooms.begin(), c.rooms.end()));
   }
@@ -323,9 +344,10 @@ TEST_F(MapTarget, RefusedNamesLeaveLevelAndFolderAlone) {
   WriteBytes(svgLevel, Build(L));  // a level whose own name ends in .svg
   ASSERT_EQ(::link(level.c_str(), (dir_ / "hard.svg").c_str()), 0);
   fs::create_symlink(level, dir_ / "soft.SVG");
+  ASSERT_EQ(::link(level.c_str(), (dir_ / "hard.PNG").c_str()), 0);
   fs::create_symlink(level, dir_ / "soft.Html");
   const Bytes before = ReadBytes(level);
-  const std::string wrongName = Lines({"The map's file name must end in .svg or .html."});
+  const std::string wrongName = Lines({"The map's file name must end in .svg, .png or .html."});
   const std::string itself = Lines({"The map cannot be written over the level file."});
   const struct {
     fs::path levelFile;
@@ -334,7 +356,9 @@ TEST_F(MapTarget, RefusedNamesLeaveLevelAndFolderAlone) {
   } cases[] = {
       {level, {"/Map"}, Lines({"Missing parameter"})},
       {level, {"/map", "", "1"}, Lines({"Missing parameter"})},
-      {level, {"/Map", "map.png"}, wrongName},
+      {level, {"/Map", "map.gif"}, wrongName},
+      {level, {"/Map", "map.png.txt"}, wrongName},
+      {level, {"/Map", "png"}, wrongName},
       {level, {"/Map", "svg"}, wrongName},
       {level, {"/Map", "map.svg.txt"}, wrongName},
       {level, {"/Map", "map.htm"}, wrongName},
@@ -342,6 +366,7 @@ TEST_F(MapTarget, RefusedNamesLeaveLevelAndFolderAlone) {
       {level, {"/Map", level.string()}, wrongName},
       {level, {"/Map", (dir_ / "hard.svg").string()}, itself},
       {level, {"/Map", (dir_ / "soft.SVG").string()}, itself},
+      {level, {"/Map", (dir_ / "hard.PNG").string()}, itself},
       {level, {"/Map", (dir_ / "soft.Html").string()}, itself},
       {svgLevel, {"/Map", svgLevel.string()}, itself},
       {svgLevel, {"/Map", (dir_ / "." / "level.svg").string()}, itself},
@@ -377,7 +402,7 @@ TEST_F(MapTarget, LevelWithoutRoomsGivesAnEmptyTableAndMap) {
   pugi::xml_document doc;
   ASSERT_TRUE(doc.load_file((dir_ / "e.svg").c_str()));
   EXPECT_EQ(std::string(doc.child("svg").child_value("title")), "Map of lvl.tr2 (TR2), no rooms");
-  EXPECT_FALSE(doc.child("svg").find_child_by_attribute("g", "id", "rooms").first_child());
+  EXPECT_TRUE(StoreyPanels(doc).empty());
 }
 
 TEST_F(MapTarget, AnyFileNameGivesWellFormedXml) {

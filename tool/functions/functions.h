@@ -50,14 +50,10 @@ void EditTextures(Ttrlevel& L, int32_t oldId, uint16_t newId, int32_t from, int3
 // Otherwise the one-line message that refuses the edit.
 std::string TextureRefusal(const Ttrlevel& L, uint16_t newWord);
 
-// "/Map": the SVG document of rooms from..to (inside the level; to < from
+// "/Map" (tool/map): the SVG document of rooms from..to (inside the level; to < from
 // draws none). levelName is named in the picture's title. With items, the
 // items of those rooms are marked too.
 std::string MapSvg(const Ttrlevel& L, const std::string& levelName, int32_t from, int32_t to, bool items = true);
-// The forms of a map, chosen by the extension of its file name (any case):
-// ".svg" the picture, ".html" the page that explores it. Empty for another.
-enum class TMapForm { Svg, Html };
-std::optional<TMapForm> MapFormOf(const std::string& mapName);
 // nullptr when the map may be stored under mapName; otherwise the one-line
 // message that refuses it (a name that ends in none of the forms'
 // extensions, or the level file itself under any of its names).

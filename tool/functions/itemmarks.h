@@ -1,27 +1,31 @@
 // The items on the map (/Map): a small mark per item, its shape and colour by
-// the broad kind of its type, and a legend row for the kinds.
+// the broad kind of its type (the player a red circle, pick-ups green
+// diamonds, enemies orange triangles, everything else a violet square).
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
-#include "trlevel.h"
+#include "itemnames.h"
 #include "xmlwriter.h"
 
 namespace qm {
 
-// The height of the legend row of the marks, in pixels.
-constexpr double ItemLegendPixels = 24;
+// Half a mark's size on the map, in pixels.
+constexpr double ItemMarkPixels = 4;
 
-// True when some item lies in one of the rooms from..to.
-bool HasItemsIn(const Ttrlevel& L, int32_t from, int32_t to);
+// The colour "#rrggbb" of a kind's marks.
+const char* ItemMarkColour(TItemKind kind);
 
-// The group of marks of the items in rooms from..to, in the rooms' sector
-// units (transform: the rooms group's), each mark scale-independent in size.
-void DrawItemMarks(TXmlWriter& w, const Ttrlevel& L, int32_t from, int32_t to, double scale,
-                   const std::string& transform);
+// A mark's outline as corners around its centre, in units of half its size
+// (a circle: none).
+std::vector<std::pair<double, double>> ItemMarkCorners(TItemKind kind);
 
-// The legend row of the kinds, its top at top pixels.
-void DrawItemLegend(TXmlWriter& w, double top, double left);
+// Opens the mark's shape centred on (x, y), half its size h, with the
+// attributes in extra too; the caller writes its title and closes it.
+void OpenItemMark(TXmlWriter& w, TItemKind kind, double x, double y, double h, double stroke,
+                  std::vector<std::pair<const char*, std::string>> extra = {});
 
 } // namespace qm

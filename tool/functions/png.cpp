@@ -3,6 +3,8 @@
 // decoder can be reached by a file, whatever it holds.
 #include "png.h"
 
+#include <zlib.h>
+
 #include <cstdint>
 
 #include "errors.h"
@@ -44,6 +46,72 @@ std::string EncodePng(const std::vector<uint8_t>& rgba, int width, int height) {
     std::string png;
     if (stbi_write_png_to_func(AppendTo, &png, width, height, 4, rgba.data(), width * 4) == 0)
         throw EQuillError("The picture could not be encoded as PNG");
+    return png;
+}
+
+namespace {
+
+void PutU32(std::string& out, uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) out += char(uint8_t(v >> shift));
+}
+
+// A chunk: its length, type and data, and the CRC of type and data.
+void PutChunk(std::string& png, const char* type, const std::string& data) {
+    PutU32(png, uint32_t(data.size()));
+    const size_t start = png.size();
+    png.append(type, 4).append(data);
+    PutU32(png, uint32_t(crc32(0, reinterpret_cast<const Bytef*>(png.data() + start), uInt(png.size() - start))));
+}
+
+// The deflate stream, released on every path.
+struct TDeflate {
+    z_stream Stream{};
+    TDeflate() {
+        if (deflateInit(&Stream, Z_DEFAULT_COMPRESSION) != Z_OK) throw EQuillError("The picture could not be encoded as PNG");
+    }
+    ~TDeflate() { deflateEnd(&Stream); }
+    TDeflate(const TDeflate&) = delete;
+    TDeflate& operator=(const TDeflate&) = delete;
+
+    void Add(const uint8_t* data, size_t size, bool last, std::string& out) {
+        Stream.next_in = const_cast<Bytef*>(data);
+        Stream.avail_in = uInt(size);
+        uint8_t buffer[1 << 15];
+        int status = Z_OK;
+        do {
+            Stream.next_out = buffer;
+            Stream.avail_out = sizeof buffer;
+            status = deflate(&Stream, last ? Z_FINISH : Z_NO_FLUSH);
+            if (status == Z_STREAM_ERROR) throw EQuillError("The picture could not be encoded as PNG");
+            out.append(reinterpret_cast<const char*>(buffer), sizeof buffer - Stream.avail_out);
+        } while (Stream.avail_out == 0 || (last && status != Z_STREAM_END));
+    }
+};
+
+} // namespace
+
+std::string EncodeRgbPng(const std::vector<uint8_t>& rgb, int width, int height) {
+    if (width <= 0 || height <= 0 || width > (1 << 24) || rgb.size() != size_t(width) * size_t(height) * 3)
+        throw EQuillError("The picture's pixels do not match its size");
+    std::string header;
+    PutU32(header, uint32_t(width));
+    PutU32(header, uint32_t(height));
+    header += std::string("\x08\x02\x00\x00\x00", 5);  // 8 bits, RGB, deflate, adaptive filters, no interlace
+    std::string data;
+    TDeflate deflater;
+    const size_t rowBytes = size_t(width) * 3;
+    std::vector<uint8_t> row(rowBytes + 1);
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* current = rgb.data() + size_t(y) * rowBytes;
+        const uint8_t* above = y > 0 ? current - rowBytes : nullptr;
+        row[0] = 2;  // "up": the difference to the row above, mostly zeros on a map
+        for (size_t i = 0; i < rowBytes; ++i) row[i + 1] = uint8_t(current[i] - (above ? above[i] : 0));
+        deflater.Add(row.data(), row.size(), y + 1 == height, data);
+    }
+    std::string png("\x89PNG\r\n\x1a\n", 8);
+    PutChunk(png, "IHDR", header);
+    PutChunk(png, "IDAT", data);
+    PutChunk(png, "IEND", "");
     return png;
 }
 

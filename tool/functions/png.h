@@ -12,6 +12,12 @@ namespace qm {
 // bottom. Throws EQuillError when it cannot be encoded.
 std::string EncodePng(const std::vector<uint8_t>& rgba, int width, int height);
 
+// The PNG file of a width x height picture of RGB pixels, rows top to bottom:
+// each row filtered by the row above and deflated by zlib as it goes, for
+// pictures of thousands of pixels a side (the map). Throws EQuillError when
+// it cannot be encoded.
+std::string EncodeRgbPng(const std::vector<uint8_t>& rgb, int width, int height);
+
 // Decodes a PNG file held in memory into the RGBA pixels of a side x side
 // picture, rows top to bottom (16-bit samples keep their high byte). Only for
 // files whose header, chunks and image data size were checked first: the

@@ -54,6 +54,7 @@ struct TRoomTable {
     struct TRow {
         int32_t Room = 0;
         TRoomFacts Facts{};
+        int32_t Storey = 1;  // its storey, counted over the whole level (storeys.h)
     };
     bool Colour = false;  // the kind has room colours: the light column shows them
     std::vector<TRow> Rows{};

@@ -4,6 +4,7 @@
 
 #include "functions.h"
 #include "result.h"
+#include "storeys.h"
 #include "xela.h"
 
 namespace qm {
@@ -107,7 +108,8 @@ bool IsWallSector(const RoomRecord& r, uint32_t x, uint32_t z) {
 
 TRoomTable RoomTableOf(const Ttrlevel& L, int32_t from, int32_t to) {
     TRoomTable table{.Colour = ViewOf(L.LevelVersion).Light16};
-    for (int32_t i = from; i <= to; ++i) table.Rows.push_back({i, RoomFacts(L, size_t(i))});
+    const TStoreys storeys = LevelStoreys(L);
+    for (int32_t i = from; i <= to; ++i) table.Rows.push_back({i, RoomFacts(L, size_t(i)), storeys.StoreyOf[size_t(i)]});
     return table;
 }
 

@@ -35,7 +35,7 @@ const char* const PageScript = R"js("use strict";
   // Labels and marks outside the room groups follow their room: hidden with
   // its storey, and a flip room's with the flip rooms.
   const loose = Array.from(svg.querySelectorAll(".item[data-room], .label[data-room]"))
-    .filter((el) => !el.closest("g.room") && !el.closest("g.storey"));
+    .filter((el) => !el.closest("g.room"));
 
   // The view: the picture's viewBox, moved and scaled.
   const base = svg.viewBox.baseVal;

@@ -55,7 +55,8 @@ TJson RoomTableJson(const TRoomTable& table) {
                       {"sprites", f.Sprites},
                       {"portals", f.Portals},
                       {"lights", f.Lights},
-                      {"statics", f.Statics}};
+                      {"statics", f.Statics},
+                      {"storey", row.Storey}};
         if (f.HasColour) room["colour"] = ColourText(f.Colour);
         rooms.push_back(std::move(room));
     }

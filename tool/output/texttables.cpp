@@ -28,6 +28,7 @@ constexpr TColumn Columns[] = {
     {.Name = "Light", .Width = 5},   {.Name = "Alt", .Width = 5},     {.Name = "Verts", .Width = 5},
     {.Name = "Rects", .Width = 5},   {.Name = "Tris", .Width = 5},    {.Name = "Sprites", .Width = 7},
     {.Name = "Portals", .Width = 7}, {.Name = "Lights", .Width = 6},  {.Name = "Statics", .Width = 7},
+    {.Name = "Storey", .Width = 6},
 };
 constexpr size_t SetColumn = 8;  // the one text column, left-aligned
 constexpr size_t LightColumn = 9;
@@ -79,7 +80,7 @@ void WriteRoomTable(const TRoomTable& table, TConsole& out) {
             f.HasColour ? ColourText(f.Colour) : std::to_string(f.Light), std::to_string(f.Alternate),
             std::to_string(f.Vertices), std::to_string(f.Rectangles), std::to_string(f.Triangles),
             std::to_string(f.Sprites), std::to_string(f.Portals),     std::to_string(f.Lights),
-            std::to_string(f.Statics),
+            std::to_string(f.Statics), std::to_string(row.Storey),
         };
         static_assert(std::size(cells) == std::size(Columns));
         out.Line(TableLine(cells, table.Colour));

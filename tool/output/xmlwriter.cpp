@@ -68,16 +68,26 @@ std::string XmlEscaped(std::string_view text) {
     return out;
 }
 
+void TXmlWriter::Attribute(const char* key, std::string_view value) {
+    Text += ' ';
+    Text += key;
+    Text += "=\"";
+    Text += XmlEscaped(value);
+    Text += '"';
+}
+
 void TXmlWriter::Tag(const char* name, TAttrs attrs) {
     Text += '<';
     Text += name;
-    for (const auto& [key, value] : attrs) {
-        Text += ' ';
-        Text += key;
-        Text += "=\"";
-        Text += XmlEscaped(value);
-        Text += '"';
-    }
+    for (const auto& [key, value] : attrs) Attribute(key, value);
+}
+
+void TXmlWriter::Open(const char* name, const std::vector<std::pair<const char*, std::string>>& attrs) {
+    Text += '<';
+    Text += name;
+    for (const auto& [key, value] : attrs) Attribute(key, value);
+    Text += ">\n";
+    Open_.push_back(name);
 }
 
 void TXmlWriter::Open(const char* name, TAttrs attrs) {

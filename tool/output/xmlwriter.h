@@ -26,6 +26,8 @@ public:
     TXmlWriter() { Text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"; }
     // <name a="v" ...>, closed later by Close().
     void Open(const char* name, TAttrs attrs = {});
+    // The same, for attributes put together at run time.
+    void Open(const char* name, const std::vector<std::pair<const char*, std::string>>& attrs);
     // <name a="v" .../>
     void Empty(const char* name, TAttrs attrs = {});
     // <name a="v" ...>text</name>
@@ -39,6 +41,7 @@ public:
 
 private:
     void Tag(const char* name, TAttrs attrs);
+    void Attribute(const char* key, std::string_view value);
     std::vector<const char*> Open_;
 };
 

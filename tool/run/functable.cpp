@@ -8,15 +8,15 @@
 
 #include "errors.h"
 #include "functions.h"
-#include "html.h"
 #include "items.h"
-#include "mapfacts.h"
+#include "mapforms.h"
 #include "materials.h"
 #include "options.h"
 #include "outputs.h"
 #include "pageimport.h"
 #include "pages.h"
 #include "roomflags.h"
+#include "storeys.h"
 #include "utf8path.h"
 #include "water.h"
 
@@ -61,23 +61,17 @@ std::string MissingFolderHint(const std::string& fileName) {
     return "the folder " + std::string(name.begin(), name.end()) + " does not exist";
 }
 
-// The map in the form its file name asks for: the SVG picture, or the page
-// that holds it with the rooms' facts.
-std::string MapText(const TJob& j) {
-    std::string svg = MapSvg(j.Level, j.Args.At(1), j.From, j.To, j.ItemMarks);
-    if (MapFormOf(j.Args.At(3)) != TMapForm::Html) return svg;
-    return MapPage("Map of " + MapTitle(j.Level, j.Args.At(1), j.From, j.To), svg,
-                   MapFacts(j.Level, j.Args.At(1), j.From, j.To, j.ItemMarks));
-}
-
-// "/Map OUT.svg|OUT.html": the map is made in memory, then stored crash-safely.
+// "/Map OUT": the picture is drawn in memory in the form OUT's extension
+// names, then stored crash-safely.
 TResult ShowMap(TJob& j) {
-    const std::string map = MapText(j);
+    const TDrawnMap picture =
+        DrawMap(j.Level, j.Args.At(1), j.From, j.To, j.ItemMarks, j.Storey, *MapFormOf(j.Args.At(3)));
+    for (const std::string& note : picture.Notes) j.Progress.Progress(note);
     TWritten written{.What = TWritten::TWhat::Map, .Files = {j.Args.At(3)}, .DryRun = j.DryRun};
     if (j.DryRun) return written;
     j.Progress.Progress("Saving the map...");
     try {
-        StoreMap(j.Args.At(3), map);
+        StoreMap(j.Args.At(3), picture.Bytes);
     } catch (EQuillError& e) {
         e.Hint = MissingFolderHint(j.Args.At(3));
         throw;
@@ -90,6 +84,15 @@ TResult ShowMap(TJob& j) {
 std::string FirstPageFile(const TArgs& a) {
     const int32_t from = a.Present(4) ? StrToInt(a.At(4)) : 0;
     return from < 0 ? "" : PageFilePath(a.At(3), from);
+}
+
+// --storey N: the level must have a storey N.
+std::string StoreyRefusal(const TJob& j) {
+    if (j.Storey <= 0) return "";
+    const size_t count = LevelStoreys(j.Level).List.size();
+    if (size_t(j.Storey) <= count) return "";
+    return "The level has no storey " + std::to_string(j.Storey) + "; it has " +
+           (count == 1 ? std::string("1 storey") : std::to_string(count) + " storeys") + ".";
 }
 
 TResult ShowPages(TJob& j) { return ExportPages(j.Level, j.Args.At(3), j.From, j.To, j.DryRun, j.Progress); }
@@ -210,10 +213,10 @@ constexpr TFunctionRow Functions[] = {
      .Show = ShowSounds},
     {.Switch = "/SHOWTEXTURES", .Help = "/ShowTextures = Show textures ids and their faces per room", .RangeAt = 3,
      .ShowsRooms = true, .Show = ShowTextures},
-    {.Switch = "/MAP", .Help = "/Map <file.svg|file.html> = Draw the rooms seen from above into an SVG picture or an HTML page", .Needed = 1,
-     .Missing = kMissing, .Check = [](const TArgs& a) { return MapTargetRefusal(a.At(3), a.At(1)); },
-     .Progress = "Drawing the map...", .RangeAt = 4, .ShowsRooms = true, .Show = ShowMap,
-     .FirstFile = [](const TArgs& a) { return a.At(3); }},
+    {.Switch = "/MAP", .Help = "/Map <file.svg|file.png|file.html> = Draw the rooms seen from above, storey by storey, into a picture or a page",
+     .Needed = 1, .Missing = kMissing, .Check = [](const TArgs& a) { return MapTargetRefusal(a.At(3), a.At(1)); },
+     .Progress = "Drawing the map...", .RangeAt = 4, .ShowsRooms = true, .CheckLoaded = StoreyRefusal, .Show = ShowMap,
+     .FirstFile = [](const TArgs& a) { return a.At(3); }, .Storeys = true},
     {.Switch = "/EXPORTPAGES", .Help = "/ExportPages <folder> = Write texture pages as PNG pictures page_000.png ...",
      .Needed = 1, .Missing = kMissing, .RangeAt = 4, .Pages = true, .CheckLoaded = PagesOverLevelRefusal,
      .Show = ShowPages, .FirstFile = FirstPageFile},

@@ -27,6 +27,7 @@ struct TJob {
     int32_t Value = 0;
     int32_t From = 0, To = 0;
     bool ItemMarks = true;  // "/Map" marks the items (not with --no-items)
+    int32_t Storey = 0;     // "/Map" draws this storey only (--storey); 0 for all
     // What an item edit did, for its result.
     bool HasItemChange = false;
     TItemChange ItemChange{};
@@ -73,6 +74,8 @@ struct TFunctionRow {
     // from the arguments alone ("" when they do not name it). Throws
     // EConvertError for a bad number.
     std::string (*FirstFile)(const TArgs&) = nullptr;
+
+    bool Storeys = false;                // takes --storey
 
     bool Saves() const { return Edit != nullptr; }
     // The switch as the help spells it ("/Water" for the row of "/WATER").

@@ -1,5 +1,6 @@
 // One level's part of a run, as short steps from the argument checks to the
 // save: each returns the failure that ends the level, or nothing to go on.
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <new>
@@ -101,6 +102,9 @@ TStep CheckCalls(const TCalls& calls, const TOptions& options, std::vector<int32
         if (TStep failure = CheckArguments(*calls.Rows[i], calls.Args[i])) return failure;
     if (const char* refusal = OutputRefusal(calls.Saves, options.Output, calls.Level())) return Refusal(refusal);
     if (options.Alternates && !calls.Saves) return Refusal("--alternates is for the functions that edit a level.");
+    const auto drawsStoreys = [](const TFunctionRow* fn) { return fn->Storeys; };
+    if (options.Storey > 0 && std::none_of(calls.Rows.begin(), calls.Rows.end(), drawsStoreys))
+        return Refusal("--storey is for /Map.");
     for (size_t i = 0; i < calls.Rows.size(); ++i) {
         const TFunctionRow& fn = *calls.Rows[i];
         values.push_back(!fn.NumberValue ? 0 : fn.ValueOf ? fn.ValueOf(calls.Args[i]) : StrToInt(calls.Args[i].At(3)));
@@ -265,7 +269,7 @@ std::vector<TStepResult> RunSteps(const std::vector<std::string>& levelArgs, con
     jobs.reserve(calls.Args.size());
     for (size_t i = 0; i < calls.Args.size(); ++i)
         jobs.push_back({.Level = level, .Args = calls.Args[i], .Progress = io.Progress, .DryRun = options.DryRun,
-                        .Value = values[i], .ItemMarks = !options.NoItems});
+                        .Value = values[i], .ItemMarks = !options.NoItems, .Storey = options.Storey});
     if (TStep failure = CheckJobs(calls, jobs, io.Progress)) return refused(*failure);
     return RunJobs(calls, jobs, options, io);
 }

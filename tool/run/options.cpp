@@ -23,6 +23,7 @@ constexpr TOptionRow OptionRows[] = {
     {"-o", "--output", nullptr, &TOptions::Output, "FILE  the edited level is written to FILE, the level kept"},
     {nullptr, "--alternates", &TOptions::Alternates, nullptr, "an edit also edits the flip room of each room"},
     {nullptr, "--no-items", &TOptions::NoItems, nullptr, "/Map leaves the items out"},
+    {nullptr, "--storey", nullptr, &TOptions::StoreyText, "N  /Map draws storey N only (1 the lowest)"},
     {"-j", "--jobs", nullptr, &TOptions::JobsText, "N  up to N levels worked on side by side"},
     {nullptr, "--json", &TOptions::Json, nullptr, "one JSON document instead of the text"},
     {"-q", "--quiet", &TOptions::Quiet, nullptr, "no banner and no progress lines"},
@@ -76,6 +77,17 @@ int JobCount(const std::string& text) {
     return n;
 }
 
+// A storey: a plain decimal from 1; -1 for anything else.
+int StoreyNumber(const std::string& text) {
+    if (text.empty() || text.size() > 6) return -1;
+    int n = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return -1;
+        n = n * 10 + (c - '0');
+    }
+    return n >= 1 ? n : -1;
+}
+
 } // namespace
 
 TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
@@ -100,6 +112,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
         }
     }
     if (!line.Options.JobsText.empty()) line.Options.Jobs = JobCount(line.Options.JobsText);
+    if (!line.Options.StoreyText.empty()) line.Options.Storey = StoreyNumber(line.Options.StoreyText);
     return line;
 }
 

@@ -21,6 +21,8 @@ struct TOptions {
     bool NoItems = false;  // --no-items: /Map leaves the items out
     std::string Output;    // -o, --output FILE: the edited level is written there, the level kept
     std::string JobsText;  // -j, --jobs N as given
+    std::string StoreyText;  // --storey N as given
+    int Storey = 0;        // N: /Map draws storey N only; 0 for every storey, -1 when N is not a number
     int Jobs = 1;          // N: up to N levels worked on side by side; 0 when N is not a number
 };
 

@@ -52,6 +52,7 @@ std::optional<TFailure> RefuseRun(const TCommandLine& line, size_t levels) {
     if (!line.MissingValue.empty()) return Refusal(line.MissingValue + " needs a value, type Quillmap /h");
     if (line.Options.Jobs < 1 || line.Options.Jobs > 256)
         return Refusal("--jobs needs a number of levels from 1 to 256.");
+    if (line.Options.Storey < 0) return Refusal("--storey needs a storey number from 1 (the lowest), not '" + line.Options.StoreyText + "'.");
     if (levels > 1 && !line.Options.Output.empty())
         return Refusal("--output takes one level; " + std::to_string(levels) + " were given.");
     return {};

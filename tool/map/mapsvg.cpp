@@ -1,0 +1,149 @@
+// The SVG form of the map: the layout written as it is, each panel a group
+// of its own. Inside a panel's rooms and items groups one user unit is one
+// sector (their transform scales that to pixels); titles, labels, leader
+// lines, notes and the legend are drawn in pixels.
+#include <cstdio>
+
+#include "itemmarks.h"
+#include "mapforms.h"
+#include "xmlwriter.h"
+
+namespace qm {
+
+namespace {
+
+std::string Num(double v) { return SvgNumber(v); }
+
+// A factor in full: a map millions of sectors wide has a scale far below 0.0001.
+std::string Exact(double v) {
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%.9g", v);
+    return buf;
+}
+
+constexpr const char* Ink = "#202020";
+
+void DrawRoom(TXmlWriter& w, const TMapRoom& room, double scale) {
+    const std::string id = "room-" + std::to_string(room.Room), number = std::to_string(room.Room);
+    if (room.Flip)
+        w.Open("g", {{"id", id}, {"class", "room flip"}, {"data-room", number}, {"fill", "none"}});
+    else
+        w.Open("g", {{"id", id}, {"class", "room"}, {"data-room", number}, {"fill", room.Fill},
+                     {"fill-opacity", Num(MapFillOpacity)}});
+    w.Element("title", {}, room.Title);
+    if (!room.Flip) {
+        w.Open("g", {{"class", "floor"}});
+        for (const TSectorRect& r : room.Floor)
+            w.Empty("rect", {{"x", Num(r.X)}, {"y", Num(r.Y)}, {"width", std::to_string(r.W)},
+                             {"height", std::to_string(r.H)}});
+        w.Close();
+    }
+    const TSectorRect& o = room.Outline;
+    const std::string stroke = Num(1.5 / scale), dash = Num(5 / scale) + " " + Num(3 / scale);
+    const std::string ox = Num(o.X), oy = Num(o.Y), ow = std::to_string(o.W), oh = std::to_string(o.H);
+    if (room.Flip)
+        w.Empty("rect", {{"class", "outline"}, {"x", ox}, {"y", oy}, {"width", ow}, {"height", oh}, {"fill", "none"},
+                         {"stroke", Ink}, {"stroke-width", stroke}, {"stroke-dasharray", dash}});
+    else
+        w.Empty("rect", {{"class", "outline"}, {"x", ox}, {"y", oy}, {"width", ow}, {"height", oh}, {"fill", "none"},
+                         {"stroke", Ink}, {"stroke-width", stroke}});
+    w.Close();
+}
+
+void DrawMarks(TXmlWriter& w, const TMapPanel& panel, double scale, const std::string& transform) {
+    w.Open("g", {{"class", "items"}, {"transform", transform}});
+    for (const TMapMark& m : panel.Marks) {
+        OpenItemMark(w, m.Kind, m.X, m.Y, ItemMarkPixels / scale, 1 / scale, {{"data-room", std::to_string(m.Room)}});
+        w.Element("title", {}, m.Title);
+        w.Close();
+    }
+    w.Close();
+}
+
+// The number in its box, a light halo around it so that it reads on any fill.
+void DrawLabels(TXmlWriter& w, const TMapPanel& panel) {
+    w.Open("g", {{"class", "labels"}, {"font-size", Num(MapLabelSize)}});
+    for (const TMapLabel& l : panel.Labels) {
+        const std::string room = std::to_string(l.Room);
+        if (l.Leader)
+            w.Empty("line", {{"class", "leader"}, {"data-room", room}, {"x1", Num(l.FromX)}, {"y1", Num(l.FromY)},
+                             {"x2", Num(l.ToX)}, {"y2", Num(l.ToY)}, {"stroke", Ink}, {"stroke-width", "1"}});
+        const TPixelBox& b = l.Box;
+        w.Element("text",
+                  {{"class", "label"}, {"data-room", room},
+                   {"data-box", Num(b.X) + " " + Num(b.Y) + " " + Num(b.W) + " " + Num(b.H)},
+                   {"x", Num(b.X + b.W / 2)}, {"y", Num(b.Y + b.H - 2.5)}, {"text-anchor", "middle"},
+                   {"fill", "#000000"}, {"stroke", "#ffffff"}, {"stroke-width", "2.5"}, {"stroke-opacity", "0.8"},
+                   {"paint-order", "stroke"}},
+                  room);
+    }
+    w.Close();
+}
+
+void DrawPanel(TXmlWriter& w, const TMapPanel& panel, double scale) {
+    const std::string n = std::to_string(panel.Storey);
+    w.Open("g", {{"class", "storey"}, {"id", "storey-" + n}, {"data-storey", n},
+                 {"data-low", std::to_string(panel.Low)}, {"data-high", std::to_string(panel.High)}});
+    w.Element("text", {{"class", "storey-title"}, {"x", Num(panel.TitleX)}, {"y", Num(panel.TitleY)},
+                       {"font-size", Num(MapTitleSize)}, {"font-weight", "bold"}},
+              panel.Title);
+    const std::string transform =
+        "translate(" + Num(panel.OriginX) + " " + Num(panel.OriginY) + ") scale(" + Exact(scale) + ")";
+    w.Open("g", {{"class", "rooms"}, {"transform", transform}});
+    for (const TMapRoom& room : panel.Rooms) DrawRoom(w, room, scale);
+    w.Close();
+    if (!panel.Marks.empty()) DrawMarks(w, panel, scale, transform);
+    DrawLabels(w, panel);
+    for (size_t i = 0; i < panel.Notes.size(); ++i)
+        w.Element("text", {{"class", "note"}, {"x", Num(panel.Area.X)}, {"y", Num(panel.NotesY + double(i) * MapNoteLine)},
+                           {"font-size", Num(MapNoteSize)}},
+                  panel.Notes[i]);
+    w.Close();
+}
+
+void DrawLegend(TXmlWriter& w, const TMapLayout& m) {
+    bool marks = false;
+    w.Open("g", {{"id", "legend"}, {"font-size", Num(MapLegendSize)}});
+    for (const TLegendEntry& e : m.Legend) {
+        if (e.Shape == TLegendEntry::TShape::Mark && !marks) {
+            w.Close();
+            w.Open("g", {{"id", "item-legend"}, {"font-size", Num(MapLegendSize)}});
+            marks = true;
+        }
+        const std::string sx = Num(e.X), sy = Num(e.Y);
+        if (e.Shape == TLegendEntry::TShape::Dashed)
+            w.Empty("rect", {{"x", sx}, {"y", sy}, {"width", "14"}, {"height", "14"}, {"fill", "none"}, {"stroke", Ink},
+                             {"stroke-width", "1.5"}, {"stroke-dasharray", "5 3"}});
+        else if (e.Shape == TLegendEntry::TShape::Fill)
+            w.Empty("rect", {{"x", sx}, {"y", sy}, {"width", "14"}, {"height", "14"}, {"fill", e.Colour},
+                             {"fill-opacity", Num(MapFillOpacity)}, {"stroke", Ink}, {"stroke-width", "1"}});
+        else {
+            OpenItemMark(w, e.Kind, e.X + 7, e.Y + 7, 6, 1);
+            w.Close();
+        }
+        w.Element("text", {{"x", Num(e.X + 20)}, {"y", Num(e.Y + 12)}}, e.Label);
+    }
+    w.Close();
+}
+
+} // namespace
+
+std::string MapSvgOf(const TMapLayout& m) {
+    TXmlWriter w;
+    const std::string width = Num(m.Width), height = Num(m.Height);
+    w.Open("svg", {{"xmlns", "http://www.w3.org/2000/svg"}, {"version", "1.1"}, {"width", width}, {"height", height},
+                   {"viewBox", "0 0 " + width + " " + height}, {"font-family", "sans-serif"}});
+    w.Element("title", {}, "Map of " + m.Title);
+    w.Empty("rect", {{"width", width}, {"height", height}, {"fill", "#ffffff"}});
+    w.Element("text", {{"id", "heading"}, {"x", Num(MapMargin)}, {"y", Num(MapHeadingY)}, {"font-size", Num(MapHeadingSize)}},
+              m.Heading);
+    for (const TMapPanel& panel : m.Panels) DrawPanel(w, panel, m.Scale);
+    DrawLegend(w, m);
+    for (size_t i = 0; i < m.Notes.size(); ++i)
+        w.Element("text", {{"class", "note"}, {"x", Num(MapMargin)}, {"y", Num(m.NotesY + double(i) * MapNoteLine)},
+                           {"font-size", Num(MapNoteSize)}},
+                  m.Notes[i]);
+    return w.Finish();
+}
+
+} // namespace qm

@@ -1,0 +1,55 @@
+// A picture of RGB pixels and the few shapes the map's PNG form draws on it:
+// rectangles, rectangle outlines (solid or dashed), thin lines, filled
+// polygons and circles, and text in a small built-in stroke font. Positions
+// are in pixels and may be fractional; edges are rounded to whole pixels,
+// and whatever falls outside the picture is left out.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace qm {
+
+struct TRgb {
+    uint8_t R = 0, G = 0, B = 0;
+};
+
+// "#rrggbb"; black for anything else.
+TRgb RgbOf(const char* hex);
+
+class TRaster {
+public:
+    // A white picture; throws EQuillError when it cannot be held in memory.
+    TRaster(int width, int height);
+
+    int Width() const { return Width_; }
+    int Height() const { return Height_; }
+    const std::vector<uint8_t>& Pixels() const { return Pixels_; }  // rows top to bottom, 3 bytes a pixel
+
+    // Pixel columns x0..x1 and rows y0..y1 (rounded), blended at opacity.
+    void Fill(double x0, double y0, double x1, double y1, TRgb c, double opacity = 1);
+    // The rectangle's edge drawn centred on it, width pixels wide; dashed:
+    // dash pixels drawn, gap pixels left, around it.
+    void Outline(double x0, double y0, double x1, double y1, double width, TRgb c, double dash = 0, double gap = 0);
+    // A line one pixel wide.
+    void Line(double x0, double y0, double x1, double y1, TRgb c);
+    // The polygon's inside (even-odd rule).
+    void Polygon(const std::vector<std::pair<double, double>>& corners, TRgb c);
+    void Disc(double cx, double cy, double r, TRgb c);
+    // Text with its top left corner at (x, y), glyphs size / 10 pixels a unit.
+    void Text(double x, double y, const std::string& text, double size, TRgb c);
+    // Decimal digits in a crisp 5 x 7 pixel font, 6 pixels apart, with a
+    // one-pixel halo of the second colour around them; other characters are
+    // left out.
+    void Digits(int x, int y, const std::string& digits, TRgb c, TRgb halo);
+    static constexpr int DigitAdvance = 6, DigitHeight = 7;
+
+private:
+    void Blend(int x, int y, TRgb c, double opacity);
+    int Width_, Height_;
+    std::vector<uint8_t> Pixels_;
+};
+
+} // namespace qm
