@@ -17,17 +17,6 @@ using TCall = std::vector<std::string>;
 
 const std::string kLoading = "Loading Level...", kSaving = "Saving the level...", kDone = "Done.";
 
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  for (size_t at = 0; at < text.size();) {
-    const size_t end = text.find("\r\n", at);
-    if (end == std::string::npos) break;
-    lines.push_back(text.substr(at, end - at));
-    at = end + 2;
-  }
-  return lines;
-}
-
 TCall Joined(const std::vector<TCall>& calls) {
   TCall words;
   for (const TCall& call : calls) words.insert(words.end(), call.begin(), call.end());

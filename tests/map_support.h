@@ -8,7 +8,42 @@
 #include <string>
 #include <vector>
 
+#include "tool_test_support.h"
+
 namespace qmtest {
+
+// A room of a built level: its place and size in sectors, its floor and
+// ceiling in world units, and its flip room (-1 for none).
+struct BuiltRoom {
+  int32_t x, z;
+  uint16_t sizeX, sizeZ;
+  int32_t floor = 0, ceiling = -1024;
+  int16_t alternate = -1;
+};
+
+// The sample level of the kind with these rooms, every sector a floor.
+inline BLevel LevelOfRooms(int kind, const std::vector<BuiltRoom>& rooms) {
+  BLevel L = SampleLevel(kind, 4);
+  if (kind >= 6) FillPages(L, 0, 4, 100);
+  const BRoom first = L.rooms[0];
+  L.rooms.assign(rooms.size(), first);
+  const auto put = [](std::array<uint8_t, 16>& info, size_t at, int32_t v) {
+    for (int k = 0; k < 4; ++k) info[at + size_t(k)] = uint8_t(uint32_t(v) >> (8 * k));
+  };
+  for (size_t i = 0; i < rooms.size(); ++i) {
+    const BuiltRoom& b = rooms[i];
+    BRoom& r = L.rooms[i];
+    put(r.info, 0, b.x * 1024);
+    put(r.info, 4, b.z * 1024);
+    put(r.info, 8, b.floor);
+    put(r.info, 12, b.ceiling);
+    r.sectorsX = b.sizeX;
+    r.sectorsZ = b.sizeZ;
+    r.sectors.assign(size_t(b.sizeX) * b.sizeZ, {0x10, 0, 0x22, 0, 0xFF, 0x04, 0xFF, 0xF8});
+    r.alternateRoom = b.alternate;
+  }
+  return L;
+}
 
 inline std::vector<pugi::xml_node> StoreyPanels(const pugi::xml_document& doc) {
   std::vector<pugi::xml_node> panels;

@@ -23,35 +23,13 @@ using namespace qmtest;
 namespace {
 
 // A room's place and size, in sectors (1024 world units).
-struct Place {
-  int32_t x, z;
-  uint16_t sizeX, sizeZ;
-};
-
-void PutI32(std::array<uint8_t, 16>& info, size_t at, int32_t v) {
-  for (int k = 0; k < 4; ++k) info[at + size_t(k)] = uint8_t(uint32_t(v) >> (8 * k));
-}
+using Place = BuiltRoom;
 
 // The sample level of the kind with one room per place, every sector a floor,
 // and room i's flip room alternates[i] (none when not given).
-BLevel PlacedLevel(int kind, const std::vector<Place>& places, const std::vector<int16_t>& alternates = {}) {
-  BLevel L = SampleLevel(kind, 4);
-  if (kind >= 6) FillPages(L, 0, 4, 100);
-  const BRoom first = L.rooms[0];
-  L.rooms.resize(places.size(), first);
-  for (size_t i = 0; i < places.size(); ++i) {
-    const Place& p = places[i];
-    BRoom& r = L.rooms[i];
-    PutI32(r.info, 0, p.x * 1024);
-    PutI32(r.info, 4, p.z * 1024);
-    PutI32(r.info, 8, 0);
-    PutI32(r.info, 12, -1024);
-    r.sectorsX = p.sizeX;
-    r.sectorsZ = p.sizeZ;
-    r.sectors.assign(size_t(p.sizeX) * p.sizeZ, {0x10, 0, 0x22, 0, 0xFF, 0x04, 0xFF, 0xF8});
-    r.alternateRoom = i < alternates.size() ? alternates[i] : int16_t(-1);
-  }
-  return L;
+BLevel PlacedLevel(int kind, std::vector<Place> places, const std::vector<int16_t>& alternates = {}) {
+  for (size_t i = 0; i < places.size() && i < alternates.size(); ++i) places[i].alternate = alternates[i];
+  return LevelOfRooms(kind, places);
 }
 
 class MapTest : public ::testing::Test {

@@ -107,18 +107,6 @@ std::vector<std::string> Tokens(const std::string& line) {
   return t;
 }
 
-// The output's lines, without their CR LF.
-std::vector<std::string> SplitLines(const std::string& out) {
-  std::vector<std::string> lines;
-  for (size_t at = 0; at < out.size();) {
-    const size_t end = out.find("\r\n", at);
-    if (end == std::string::npos) break;
-    lines.push_back(out.substr(at, end - at));
-    at = end + 2;
-  }
-  return lines;
-}
-
 // The table's room lines: after "Loading Level...", the heading, the empty
 // line and the column headings, before "Done.".
 std::vector<std::string> TableRows(const std::string& out) {

@@ -18,36 +18,9 @@ namespace {
 using Json = nlohmann::json;
 
 // A room's place in sectors and its heights in world units.
-struct Stacked {
-  int32_t x, z;
-  uint16_t sizeX, sizeZ;
-  int32_t floor, ceiling;
-};
+using Stacked = BuiltRoom;
 
-void PutI32(std::array<uint8_t, 16>& info, size_t at, int32_t v) {
-  for (int k = 0; k < 4; ++k) info[at + size_t(k)] = uint8_t(uint32_t(v) >> (8 * k));
-}
-
-// The sample level of the kind with these rooms, every sector a floor.
-BLevel StackedLevel(int kind, const std::vector<Stacked>& rooms) {
-  BLevel L = SampleLevel(kind, 4);
-  if (kind >= 6) FillPages(L, 0, 4, 100);
-  const BRoom first = L.rooms[0];
-  L.rooms.assign(rooms.size(), first);
-  for (size_t i = 0; i < rooms.size(); ++i) {
-    const Stacked& s = rooms[i];
-    BRoom& r = L.rooms[i];
-    PutI32(r.info, 0, s.x * 1024);
-    PutI32(r.info, 4, s.z * 1024);
-    PutI32(r.info, 8, s.floor);
-    PutI32(r.info, 12, s.ceiling);
-    r.sectorsX = s.sizeX;
-    r.sectorsZ = s.sizeZ;
-    r.sectors.assign(size_t(s.sizeX) * s.sizeZ, {0x10, 0, 0x22, 0, 0xFF, 0x04, 0xFF, 0xF8});
-    r.alternateRoom = -1;
-  }
-  return L;
-}
+BLevel StackedLevel(int kind, const std::vector<Stacked>& rooms) { return LevelOfRooms(kind, rooms); }
 
 class StoreysTest : public ::testing::Test {
 protected:

@@ -19,6 +19,18 @@ namespace qmtest {
 
 namespace fs = std::filesystem;
 
+// The output's lines, without their CR LF.
+inline std::vector<std::string> SplitLines(const std::string& out) {
+  std::vector<std::string> lines;
+  for (size_t at = 0; at < out.size();) {
+    const size_t end = out.find("\r\n", at);
+    if (end == std::string::npos) break;
+    lines.push_back(out.substr(at, end - at));
+    at = end + 2;
+  }
+  return lines;
+}
+
 // Each line ended with CR LF, as the tool writes them.
 inline std::string Lines(const std::vector<std::string>& lines) {
   std::string s;
