@@ -50,10 +50,7 @@ void EditTextures(Ttrlevel& L, int32_t oldId, uint16_t newId, int32_t from, int3
 // Otherwise the one-line message that refuses the edit.
 std::string TextureRefusal(const Ttrlevel& L, uint16_t newWord);
 
-// "/Map" (tool/map): the SVG document of rooms from..to (inside the level; to < from
-// draws none). levelName is named in the picture's title. With items, the
-// items of those rooms are marked too.
-std::string MapSvg(const Ttrlevel& L, const std::string& levelName, int32_t from, int32_t to, bool items = true);
+// "/Map": drawn in tool/map (mapforms.h).
 // nullptr when the map may be stored under mapName; otherwise the one-line
 // message that refuses it (a name that ends in none of the forms'
 // extensions, or the level file itself under any of its names).

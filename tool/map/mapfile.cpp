@@ -64,10 +64,6 @@ TDrawnMap DrawMap(const Ttrlevel& L, const std::string& levelName, int32_t from,
     return {MapSvgOf(layout), layout.Notes};
 }
 
-std::string MapSvg(const Ttrlevel& L, const std::string& levelName, int32_t from, int32_t to, bool items) {
-    return MapSvgOf(LayOutMap(L, levelName, from, to, items));
-}
-
 const char* MapTargetRefusal(const std::string& mapName, const std::string& levelName) {
     if (!MapFormOf(mapName)) return WrongExtension().c_str();
     // The same file under another name (a link, another spelling of the path)
