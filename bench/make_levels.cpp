@@ -9,6 +9,8 @@
 // qm_make_levels --batch OUTDIR N writes N small levels of mixed kinds.
 // qm_make_levels --tr4 OUTDIR N PAGES ROOMS writes N TR4 levels of that size
 // (t000.tr4 ...), each with its own content, and prints each path.
+// qm_make_levels --nested OUTDIR ROOMS writes one TR3 level of ROOMS small
+// rooms stacked at one place, half of them flip rooms (nested.tr2).
 // qm_make_levels --bombs OUTDIR writes decompression bombs instead (TR4 files
 // whose chunk 4, or all four chunks, inflate past 2 GiB, and a "ZLIB"
 // container of the same stream), one line each: name
@@ -292,7 +294,36 @@ int WriteTr4(const std::string& dir, int count, int pages, int rooms) {
   return 0;
 }
 
+// One TR3 level of `rooms` small rooms nested over each other: all at one x/z,
+// 4 x 4 sectors, each a storey lower than the one before, every room a flip
+// room of the room before it, every third one water; the worst case for
+// anything that pairs rooms by place or by flip room.
+int WriteNested(const std::string& dir, int rooms) {
+  BLevel L = SampleLevel(5, 3);
+  L.rooms.clear();
+  for (int i = 0; i < rooms; ++i) {
+    BRoom r;
+    const int32_t head[4] = {0, 0, (i + 1) * 256, i * 256};
+    std::memcpy(r.info.data(), head, 16);
+    r.sectorsX = r.sectorsZ = 4;
+    for (int s = 0; s < 16; ++s) {
+      const bool ring = s < 4 || s >= 12 || s % 4 == 0 || s % 4 == 3;
+      r.sectors.push_back({0, 0, 0, 0, 0xFF, uint8_t(ring ? 0x81 : i + 1), 0xFF, uint8_t(ring ? 0x81 : i)});
+    }
+    r.alternateRoom = int16_t(i % 2 == 1 ? i - 1 : -1);
+    r.flags = {uint8_t(i % 3 == 0 ? 0x01 : 0x00), 0};
+    L.rooms.push_back(std::move(r));
+  }
+  const std::string path = dir + "/nested.tr2";
+  const Bytes file = Build(L);
+  if (!std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size())))
+    return std::fprintf(stderr, "cannot write %s\n", path.c_str()), 1;
+  std::printf("%s\n", path.c_str());
+  return 0;
+}
+
 int main(int argc, char** argv) {
+  if (argc == 4 && std::strcmp(argv[1], "--nested") == 0) return WriteNested(argv[2], std::stoi(argv[3]));
   if (argc == 6 && std::strcmp(argv[1], "--tr4") == 0)
     return WriteTr4(argv[2], std::stoi(argv[3]), std::stoi(argv[4]), std::stoi(argv[5]));
   if (argc == 3 && std::strcmp(argv[1], "--bombs") == 0) return WriteBombs(argv[2]);

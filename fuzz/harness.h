@@ -227,7 +227,7 @@ inline std::string FuzzRoundtrip(const uint8_t* data, size_t size) {
     } catch (const qm::ELevelError& e) {
         // The one refusal by design: TR4-family chunks that are not whole pages
         // of the page count, which a save would have to cut or pad.
-        const size_t pages = size_t(first.TexturePageCount);
+        const size_t pages = size_t(first.TexturePageCount());
         if (tr4Family && (first.Textiles32.size() != pages * 262144 || first.Textiles16.size() != pages * 131072)) return {};
         return std::string("a loaded level was refused: ") + e.what();
     }

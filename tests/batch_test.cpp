@@ -160,6 +160,8 @@ TEST(BatchRun, OutputWritesAnotherFileAndNeverTheLevel) {
     for (BRoom& r : L.rooms) r.flags[0] |= 0x08;
     const Bytes after = Build(L);
     const std::string name = std::string("lvl") + FileExtension(KindFromInt(kind));
+    // The new file keeps the level's kind in its name: ".TRC" beside TR4 is told by it.
+    const std::string out = std::string("new") + FileExtension(KindFromInt(kind));
     WriteBytes(dir / name, before);
     fs::remove(dir / "link");
     fs::create_symlink(name, dir / "link");
@@ -169,26 +171,26 @@ TEST(BatchRun, OutputWritesAnotherFileAndNeverTheLevel) {
       int status;
       bool written;  // out/new holds the edited level
     } rows[] = {
-        {{name, "/Sky", "1", "-o", "new"}, Lines({"Done."}), 0, true},
-        {{"--output=new", name, "/Sky", "1"}, Lines({"Done."}), 0, true},
+        {{name, "/Sky", "1", "-o", out}, Lines({"Done."}), 0, true},
+        {{"--output=" + out, name, "/Sky", "1"}, Lines({"Done."}), 0, true},
         {{name, "/Sky", "1", "-o", "link"}, Lines({"--output must name another file than the level."}), 2, false},
         {{name, "/Sky", "1", "-o", "./" + name}, Lines({"--output must name another file than the level."}), 2, false},
-        {{name, "/Info", "-o", "new"}, Lines({"--output is for the functions that edit a level."}), 2, false},
-        {{name, name, "/Sky", "1", "-o", "new"}, Lines({"--output takes one level; 2 were given."}), 2, false},
+        {{name, "/Info", "-o", out}, Lines({"--output is for the functions that edit a level."}), 2, false},
+        {{name, name, "/Sky", "1", "-o", out}, Lines({"--output takes one level; 2 were given."}), 2, false},
         {{name, "/Sky", "1", "--output"}, Lines({"--output needs a value, type Quillmap /h"}), 2, false},
     };
     for (const auto& row : rows) {
       SCOPED_TRACE(name + " " + row.args[1] + " " + row.args.back());
-      fs::remove(dir / "new");
+      fs::remove(dir / out);
       std::vector<std::string> args = row.args;
       args.insert(args.begin(), "-q");
       const BinaryRun run = RunBinary(dir, QM_TOOL_PATH, args);
       EXPECT_EQ(run.status, row.status);
       EXPECT_EQ(run.out, row.out);
       EXPECT_EQ(ReadBytes(dir / name), before);
-      EXPECT_EQ(fs::exists(dir / "new"), row.written);
+      EXPECT_EQ(fs::exists(dir / out), row.written);
       if (row.written) {
-        EXPECT_EQ(ReadBytes(dir / "new"), after);
+        EXPECT_EQ(ReadBytes(dir / out), after);
       }
     }
   }
@@ -214,11 +216,11 @@ TEST(BatchRun, BackupKeepsTheLoadedBytes) {
         {{"-b", name, "/Water", "1"}, name + ".bak", wet},
         {{name, "--backup", "/Water", "1", "-n"}, "", dry},
         {{"-b", "link", "/Water", "1"}, "link.bak", wet},
-        {{"-b", name, "/Water", "1", "-o", "new"}, "", dry},
+        {{"-b", name, "/Water", "1", "-o", "new" + name.substr(3)}, "", dry},
     };
     for (const auto& row : rows) {
       SCOPED_TRACE(name + " " + row.args[0] + " " + row.args.back());
-      for (const char* old : {"link", "link.bak", "new"}) fs::remove(dir / old);
+      for (const std::string& old : {std::string("link"), std::string("link.bak"), "new" + name.substr(3)}) fs::remove(dir / old);
       WriteBytes(dir / name, dry);
       WriteBytes(dir / (name + ".bak"), Bytes(10, 'o'));  // an older backup
       fs::create_symlink(name, dir / "link");

@@ -7,51 +7,11 @@
 
 #include <nlohmann/json.hpp>
 
-#include "tool_test_support.h"
+#include "chain_support.h"
 
 using namespace qmtest;
 
 namespace {
-
-using TCall = std::vector<std::string>;
-
-const std::string kLoading = "Loading Level...", kSaving = "Saving the level...", kDone = "Done.";
-
-TCall Joined(const std::vector<TCall>& calls) {
-  TCall words;
-  for (const TCall& call : calls) words.insert(words.end(), call.begin(), call.end());
-  return words;
-}
-
-bool Shows(const TCall& call) {
-  static const std::vector<std::string> shows = {"/Info", "/ShowRooms", "/ShowSounds", "/ShowWater", "/ShowItems",
-                                                 "/ShowTextures", "/ShowEntities"};
-  return std::find(shows.begin(), shows.end(), call[0]) != shows.end();
-}
-
-// The output a chain must give: "Loading Level..." once, then what each
-// function says after loading when it runs alone on the level as the
-// functions before it left it, without the save's lines; the save's two
-// lines once at the end.
-std::string ExpectedChainOutput(const std::vector<TCall>& calls, const std::vector<std::string>& singleOutputs) {
-  std::vector<std::string> lines = {kLoading};
-  bool edits = false;
-  for (size_t i = 0; i < calls.size(); ++i) {
-    std::vector<std::string> own = SplitLines(singleOutputs[i]);
-    EXPECT_TRUE(!own.empty() && own.front() == kLoading) << singleOutputs[i];
-    if (own.empty()) continue;
-    own.erase(own.begin());
-    if (!Shows(calls[i])) {
-      std::erase(own, kSaving);
-      EXPECT_TRUE(!own.empty() && own.back() == kDone) << singleOutputs[i];
-      if (!own.empty()) own.pop_back();
-      edits = true;
-    }
-    lines.insert(lines.end(), own.begin(), own.end());
-  }
-  if (edits) lines.insert(lines.end(), {kSaving, kDone});
-  return Lines(lines);
-}
 
 struct TChainRow {
   const char* name;
@@ -86,29 +46,53 @@ TEST(ChainedFunctions, EqualTheFunctionsRunOneByOne) {
 }
 
 // Each position of a chain refused in turn, before loading (its arguments) or
-// after (its range): the run says what the function alone says, exits 2, and
-// the level is not saved, whatever came before.
+// after (its range, its check against the level): the run exits as the
+// function alone does and the level is not saved, whatever came before. A
+// refusal before loading says only what the function alone says; one after
+// loading comes after what the functions before it showed, as in a run of
+// them one by one, with a line that says nothing was saved after an edit.
 TEST(ChainedFunctions, ARefusalAnywhereRefusesTheWholeRun) {
   const std::vector<TCall> good = {{"/Water", "1"}, {"/ShowRooms", "0", "0"}, {"/Sky", "1"}};
-  const std::vector<TCall> refused = {{"/Lara_Light", "x"},          // a bad number, before loading
-                                      {"/Room_Colour", "1", "2"},    // an argument missing, before loading
-                                      {"/Water", "1", "99"},         // a room outside the level, after loading
-                                      {"/Textures", "0", "60000"}};  // checked against the level, after loading
+  const struct {
+    TCall call;
+    bool loaded;  // refused after loading
+  } refused[] = {{{"/Lara_Light", "x"}, false},          // a bad number, before loading
+                 {{"/Room_Colour", "1", "2"}, false},    // an argument missing, before loading
+                 {{"/Water", "1", "99"}, true},          // a room outside the level, after loading
+                 {{"/Textures", "0", "60000"}, true}};   // checked against the level, after loading
   const Bytes original = Build(SampleLevel(6, 3));
   for (size_t position = 0; position < good.size(); ++position)
-    for (const TCall& bad : refused) {
-      SCOPED_TRACE("position " + std::to_string(position) + ": " + bad[0] + " " + bad[1]);
+    for (const auto& bad : refused) {
+      SCOPED_TRACE("position " + std::to_string(position) + ": " + bad.call[0] + " " + bad.call[1]);
       ScratchDir scratch;
       const fs::path level = scratch.path / "l.tr4";
       WriteBytes(level, original);
       qm::TStringConsole alone;
-      const int status = qm::RunTool(Joined({{level.string()}, bad}), alone);
-      std::vector<TCall> calls = good;
-      calls[position] = bad;
+      const int status = qm::RunTool(Joined({{level.string()}, bad.call}), alone);
+      std::vector<TCall> calls(good.begin(), good.begin() + std::ptrdiff_t(position));
+      calls.push_back(bad.call);
+      calls.insert(calls.end(), good.begin() + std::ptrdiff_t(position) + 1, good.end());
+      std::string expected = alone.Text;
+      if (bad.loaded && position > 0) {
+        // What the functions before it say, one by one on a copy, without
+        // their closing lines; then the refusal's lines after "Loading Level...".
+        const fs::path copy = scratch.path / "copy.tr4";
+        WriteBytes(copy, original);
+        std::vector<std::string> lines = {kLoading};
+        for (size_t i = 0; i < position; ++i) {
+          std::vector<std::string> own = SplitLines(RunOn(copy, good[i]));
+          std::erase(own, kSaving);
+          lines.insert(lines.end(), own.begin() + 1, own.end() - 1);
+        }
+        std::vector<std::string> own = SplitLines(alone.Text.substr(kBanner.size()));
+        lines.insert(lines.end(), own.begin() + 1, own.end());
+        lines.push_back("nothing was saved: the level stays as it was");  // an edit came first
+        expected = kBanner + Lines(lines);
+      }
       qm::TStringConsole chain;
       EXPECT_EQ(qm::RunTool(Joined({{level.string()}, Joined(calls)}), chain), status);
       EXPECT_GT(status, 0);
-      EXPECT_EQ(chain.Text, alone.Text);
+      EXPECT_EQ(chain.Text, expected);
       EXPECT_EQ(ReadBytes(level), original);
     }
 }
@@ -129,6 +113,11 @@ TEST(ChainedFunctions, WordsOptionsAndJson) {
       // Words after a function's arguments are ignored, up to the next function.
       {{"/Water", "1", "0", "0", "abc", "/Sky", "0"}, 0,
        Lines({kLoading, "Turning On/Off the water...", "Turning On/Off the Sky...", kSaving, kDone}), true},
+      // "Done." closes the run once, after the last function and the save.
+      {{"/Water", "1", "1", "1", "/ShowItems", "/Sky", "1", "1", "1"}, 0,
+       Lines({kLoading, "Turning On/Off the water...", "Showing Items Id used in this level:", "", "ID:  0  ID:  7  ID: 35  ",
+              "Turning On/Off the Sky...", kSaving, kDone}),
+       true},
       {{"/info", "/SHOWITEMS"}, 0, "", false},
       // --output and --alternates need one edit in the chain, not every function.
       {{"--output", (scratch.path / "o.tr2").string(), "/Info", "/Water", "1"}, 0, "", false},
@@ -193,11 +182,20 @@ TEST(ChainedFunctions, JsonHasOneResultPerFunction) {
   EXPECT_TRUE(functions[2].contains("report"));
   for (const nlohmann::json& f : functions) EXPECT_EQ(f["status"], 0);
 
+  // Refused before loading: the level's error alone. Refused after a function
+  // ran: that function's result, then the refused one's error.
+  qm::TStringConsole early;
+  ASSERT_EQ(qm::RunTool({"--json", level.string(), "/Info", "/Water", "x"}, early), 2);
+  const nlohmann::json earlyEntry = nlohmann::json::parse(early.Text)["levels"][0];
+  EXPECT_FALSE(earlyEntry.contains("functions"));
+  EXPECT_EQ(earlyEntry["error"]["message"], "'x' is not a valid integer value.") << early.Text;
   qm::TStringConsole refused;
   ASSERT_EQ(qm::RunTool({"--json", level.string(), "/Info", "/Water", "1", "99"}, refused), 2);
   const nlohmann::json entry = nlohmann::json::parse(refused.Text)["levels"][0];
-  EXPECT_FALSE(entry.contains("functions"));
-  EXPECT_EQ(entry["error"]["message"], "Room 99 is outside this level (rooms 0 to 2).") << refused.Text;
+  ASSERT_EQ(entry["functions"].size(), 2u) << refused.Text;
+  EXPECT_TRUE(entry["functions"][0].contains("report"));
+  EXPECT_EQ(entry["functions"][1]["status"], 2);
+  EXPECT_EQ(entry["functions"][1]["error"]["message"], "Room 99 is outside this level (rooms 0 to 2).") << refused.Text;
 }
 
 }  // namespace

@@ -150,6 +150,10 @@ TEST_F(CliTest, CommandLineMistakesSayWhatWasMeant) {
       {{"lvl.tr4", "/StepSound", "1"}, {invalid, "did you mean /Step_sound?"}, 2},
       {{"lvl.tr4", "/ShowItem"}, {invalid, "did you mean /ShowItems?"}, 2},
       {{"lvl.tr4", "/Inf"}, {invalid, "did you mean /Info?"}, 2},
+      // A function name said in other words: one holds the other.
+      {{"lvl.tr4", "/Flooding"}, {invalid, "did you mean /Flood?"}, 2},
+      {{"lvl.tr4", "/Items"}, {invalid, "did you mean /ShowItems?"}, 2},
+      {{"lvl.tr4", "/Entities", "0"}, {invalid, "did you mean /ShowEntities?"}, 2},
       {{"lvl.tr4", "/Frobnicate"}, {invalid}, 2},
       {{"lvl.tr4", "-Info"}, {"Unknown option -Info", "functions start with /: did you mean /Info?"}, 2},
       {{"--Info", "lvl.tr4"}, {"Unknown option --Info", "functions start with /: did you mean /Info?"}, 2},
@@ -227,6 +231,7 @@ TEST_F(CliTest, UnwritableOutputIsAFailure) {
   // The error report that standard output lost follows on standard error.
   const std::string lostBadValue = lost + Lines({"'zz' is not a valid integer value."});
   const std::string lostDenied = lost + Lines({"File access denied.", "replacing lvl.tr2"});
+  const std::string none;  // a pipe whose reader has gone: no failure, nothing said
   // A pipe whose reading end is already closed: every write fails (no signal ends the run).
   // The shell takes one-digit descriptors only: the writing end gets the lowest free one.
   int pipeEnds[2];
@@ -254,8 +259,8 @@ TEST_F(CliTest, UnwritableOutputIsAFailure) {
       {{"lvl.tr2", "/Info"}, ">&-", lost, dry},
       // Standard output closed: the level is still saved whole.
       {{"lvl.tr2", "/Water", "1"}, ">&-", saved, wet},
-      {{"lvl.tr2", "/ShowItems"}, brokenPipe, lost, dry},
-      {{"lvl.tr2", "/Water", "1"}, brokenPipe, saved, wet},
+      {{"lvl.tr2", "/ShowItems"}, brokenPipe, none, dry},
+      {{"lvl.tr2", "/Water", "1"}, brokenPipe, none, wet},
       // Several levels: an early one saved, the last one not.
       {{"lvl.tr2", "missing.tr2", "/Water", "1"}, ">/dev/full", saved, wet},
   };
@@ -267,7 +272,7 @@ TEST_F(CliTest, UnwritableOutputIsAFailure) {
     WriteBytes(dir_ / "lvl.tr2", dry);
     if (row.writeProtected) fs::permissions(dir_ / "lvl.tr2", fs::perms(0444));
     const BinaryRun run = RunBinary(dir_, QM_TOOL_PATH, row.args, row.stdoutTo);
-    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.status, row.err.empty() ? 0 : 1);
     EXPECT_EQ(run.err, row.err);
     EXPECT_EQ(ReadBytes(dir_ / "lvl.tr2"), row.after);
   }

@@ -137,8 +137,8 @@ void ExpectModel(const Ttrlevel& M, const BLevel& L, const Bytes& file) {
     EXPECT_EQ(M.LevelVersion, k);
     EXPECT_EQ(M.FileSignature, L.signature.value_or(DefaultSignature(L.kind)));
     const size_t pages = k <= 5 ? L.textiles8.size() / 65536 : L.textiles16.size() / 131072;
-    EXPECT_EQ(M.TexturePageCount, int32_t(pages));
-    EXPECT_EQ(M.Textiles8Size, int32_t(pages * 65536));
+    EXPECT_EQ(M.TexturePageCount(), int32_t(pages));
+    EXPECT_EQ(M.Textiles8.size(), k <= 5 ? pages * 65536 : 0);
     ASSERT_EQ(M.Rooms.size(), L.rooms.size());
     for (size_t i = 0; i < L.rooms.size(); ++i) {
         SCOPED_TRACE("room " + std::to_string(i));
@@ -161,7 +161,9 @@ void ExpectModel(const Ttrlevel& M, const BLevel& L, const Bytes& file) {
                      L.items.size(), k <= 5 ? L.cinematicFrames.size() : L.aiObjects.size(),
                      L.ng.present ? L.ng.soundMapEntries : L.demoData.size(), L.soundDetails.size(),
                      L.sampleIndices.size(), L.rooms.size(), samples.size()}) Put32(expectCounts, uint32_t(c));
-    head = Join({B(std::array{M.Textiles32Size, M.Textiles16Size, M.TextilesMiscSize}), B(std::to_array(M.Tr4TextileCounts))});
+    const auto held = [k](size_t size) { return k >= 6 ? int32_t(size) : 0; };
+    head = Join({B(std::array{held(M.Textiles32.size()), held(M.Textiles16.size()), held(M.TextilesMisc.size())}),
+                 B(std::to_array(M.Tr4TextileCounts))});
     for (size_t c : {L.textiles32.size(), L.textiles16.size(), L.texturesMisc.size()}) Put32(expectHead, k >= 6 ? uint32_t(c) : 0);
     Append(expectHead, B(L.tr4PageCounts)), Append(head, B(M.LevelReservedWord)), Put32(expectHead, L.reservedWord);
     for (const auto& s : L.staticMeshes) Append(statics, Join({B(std::array{s.id}), B(s.rest)}));

@@ -145,7 +145,7 @@ TEST(LevelSaveTr4, ChunksThatDisagreeWithThePageCountAreNeverSavedWithLoss) {
             WriteFile(dir / Name(kind), file);
             Ttrlevel M;
             ASSERT_EQ(M.LoadLevel(dir / Name(kind)), 0);
-            EXPECT_EQ(M.TexturePageCount, row.Pages);
+            EXPECT_EQ(M.TexturePageCount(), row.Pages);
             for (const std::string& target : {dir / Name(kind), dir / "new.tr4"}) {
                 try {
                     M.SaveLevel(target);

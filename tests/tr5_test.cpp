@@ -72,7 +72,7 @@ TEST(Tr5Level, ModelMatchesTheDescription) {
     Ttrlevel M;
     ASSERT_EQ(Parse(M, file, name).Result, 0);
     EXPECT_EQ(M.LevelVersion, qm::KindTR5);
-    EXPECT_EQ(M.TexturePageCount, 1);
+    EXPECT_EQ(M.TexturePageCount(), 1);
     EXPECT_TRUE(B(M.Tr5Fields) == B(L.tr5Fields));
     ASSERT_EQ(M.RoomCount, L.rooms5.size());
     for (size_t i = 0; i < L.rooms5.size(); ++i) {

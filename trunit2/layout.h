@@ -153,14 +153,10 @@ void WalkHead(IO& io, Ttrlevel& L, const TKindInfo& K) {
     io.At("head", -1, "texture pages");
     // Each page block is checked on its own, as it is read: two blocks that
     // together pass 2 GiB while each alone does not make a file that ends early.
-    int64_t pages = io.Count(L.TexturePageCount, 4, 65536);
-    if constexpr (IO::Loading) {
-        L.TexturePageCount = int32_t(pages);
-        L.Textiles8Size = int32_t(pages * 65536);
-    }
+    const int64_t pages = io.Count(IO::Loading ? 0 : L.TexturePageCount(), 4, 65536);
     io.Report(30);
-    io.Block(L.Textiles8, L.Textiles8Size);
-    if (K.Head16BitPages) io.Block(L.Textiles16, int64_t(L.TexturePageCount) * 131072);
+    io.Block(L.Textiles8, pages * 65536);
+    if (K.Head16BitPages) io.Block(L.Textiles16, pages * 131072);
     io.Report(50);
 }
 
@@ -168,18 +164,17 @@ void WalkHead(IO& io, Ttrlevel& L, const TKindInfo& K) {
 // TR5, three chunks, its own fields and the raw level data); the raw tail
 // follows the level data.
 template <class IO>
-void WalkTr4Head(IO& io, Ttrlevel& L, const TKindInfo& K, TChunkSlot (&slots)[4], int32_t& levelSize,
-                 int32_t& levelPacked) {
+void WalkTr4Head(IO& io, Ttrlevel& L, const TKindInfo& K, TChunkSlot (&slots)[4]) {
     io.At("head", -1, "signature");
     io.Field(L.FileSignature);
     io.At("head", -1, "page counts");
     for (auto& c : L.Tr4TextileCounts) io.Field(c);
     io.At("chunk 1 (32-bit texture pages)");
-    io.Chunk(L.Textiles32Size, L.Textiles32PackedSize, slots[0]);
+    io.Chunk(slots[0]);
     io.At("chunk 2 (16-bit texture pages)");
-    io.Chunk(L.Textiles16Size, L.Textiles16PackedSize, slots[1]);
+    io.Chunk(slots[1]);
     io.At("chunk 3 (misc texture pages)");
-    io.Chunk(L.TextilesMiscSize, L.TextilesMiscPackedSize, slots[2]);
+    io.Chunk(slots[2]);
     if (K.RawLevelData) {
         // TR5: its own fields, then the level data stored as it is, under the
         // same size pair (both sizes equal).
@@ -189,7 +184,7 @@ void WalkTr4Head(IO& io, Ttrlevel& L, const TKindInfo& K, TChunkSlot (&slots)[4]
     } else {
         io.At("chunk 4 (level data)");
     }
-    io.Chunk(levelSize, levelPacked, slots[3]);
+    io.Chunk(slots[3]);
     io.At("tail");
     io.Rest(L.SampleData);
     if constexpr (IO::Loading) L.SampleDataSize = int32_t(L.SampleData.size());

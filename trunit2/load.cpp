@@ -167,11 +167,10 @@ void Ttrlevel::ParseTr4Family(const uint8_t* whole, size_t size, const char* are
     for (int i = 0; i < 4; ++i) slots[i].Name = ChunkNames[i];
     // TR5 stores its level data as it is: only the page chunks are inflated.
     const int packedChunks = K.RawLevelData ? 3 : 4;
-    int32_t levelSize = 0, levelPacked = 0;
     uint64_t sizes[4] = {0, 0, 0, 0};
     TBytes levelData;
     try {
-        WalkTr4Head(headIO, *this, K, slots, levelSize, levelPacked);
+        WalkTr4Head(headIO, *this, K, slots);
     } catch (const EQuillError&) {
         // Read one after another, the chunks before the damaged place would
         // have been inflated first: a fault in one of them comes first.
@@ -192,11 +191,6 @@ void Ttrlevel::ParseTr4Family(const uint8_t* whole, size_t size, const char* are
         if (!deferred || i == 3) chunks[i]->SetCounted(sizes[i]);
     }
     if (view && !K.RawLevelData) view->ReleaseBefore(size);
-    Textiles32Size = int32_t(sizes[0]);
-    Textiles16Size = int32_t(sizes[1]);
-    TextilesMiscSize = int32_t(sizes[2]);
-    TexturePageCount = Textiles16Size / 131072;
-    Textiles8Size = TexturePageCount * 65536;
     Report(50);
 
     // The level data is read from its own unpacked block, so no read can run

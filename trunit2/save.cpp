@@ -127,7 +127,7 @@ void Reserve(TBytes& block, int64_t bytes) {
 // the page count says. A level whose unpacked chunks hold fewer bytes cannot
 // be written; one whose chunks hold more would lose them: both are refused.
 void CheckWholePages(const Ttrlevel& L) {
-    const uint64_t pages = uint64_t(std::max(L.TexturePageCount, 0));
+    const uint64_t pages = uint64_t(L.TexturePageCount());
     struct TRow {
         int Chunk;
         const char* Name;
@@ -207,23 +207,18 @@ void Ttrlevel::Compose(TComposed& content) {
     TSaveIO dio{dataOut, *this};
     WalkLevelData(dio, *this, K, ng);
 
-    int32_t levelSize = int32_t(levelData.size());
     TChunkSlot slots[4];
+    slots[3].StatedSize = int32_t(levelData.size());
     ChunkStreams(*this, K, levelData, slots);
-    // The page count is chunk 2's whole pages (its size known only now when
-    // the checks were deferred).
-    TexturePageCount = int32_t(Textiles16.size() / 131072);
-    Textiles8Size = TexturePageCount * 65536;
+    // Chunks 1 and 2 hold whole pages, as many as chunk 2 holds (all counted
+    // by now, also those whose checks were deferred).
     CheckWholePages(*this);
-    Textiles32Size = Textiles8Size * 4;
-    Textiles16Size = Textiles8Size * 2;
-    TextilesMiscSize = int32_t(TextilesMisc.size());
-    Textiles32PackedSize = slots[0].PackedSize;
-    Textiles16PackedSize = slots[1].PackedSize;
-    TextilesMiscPackedSize = slots[2].PackedSize;
-    int32_t levelPacked = slots[3].PackedSize;
+    const int64_t pages = TexturePageCount();
+    slots[0].StatedSize = int32_t(pages * 262144);
+    slots[1].StatedSize = int32_t(pages * 131072);
+    slots[2].StatedSize = int32_t(TextilesMisc.size());
     Reserve(content.Own, 64);
-    WalkTr4Head(io, *this, K, slots, levelSize, levelPacked);
+    WalkTr4Head(io, *this, K, slots);
     KeepFreshStreams(*this, K, levelData, slots, content);
 }
 

@@ -129,6 +129,11 @@ Ttrlevel Ttrlevel::FreshForLoading() const {
     return fresh;
 }
 
+int32_t Ttrlevel::TexturePageCount() const {
+    if (KindInfo(LevelVersion).Tr4Family) return int32_t(Textiles16.size() / 131072);
+    return int32_t(Textiles8.size() / 65536);
+}
+
 bool Ttrlevel::IsNgLevel() const {
     if (!KindInfo(LevelVersion).Tr4Family || KindInfo(LevelVersion).RawLevelData) return false;
     const size_t n = SampleData.size();

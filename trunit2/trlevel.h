@@ -172,11 +172,11 @@ public:
     TFileStamp Stamp;
 
     uint16_t Tr4TextileCounts[3] = {0, 0, 0};  // room, object and bump pages (TR4 family)
-    int32_t Textiles32Size = 0, Textiles32PackedSize = 0;
-    int32_t Textiles16Size = 0, Textiles16PackedSize = 0;
-    int32_t TextilesMiscSize = 0, TextilesMiscPackedSize = 0;
-    int32_t Textiles8Size = 0;    // TexturePageCount * 65536
-    int32_t TexturePageCount = 0; // 256x256 pages (TR4 family: whole 16-bit pages)
+    // The 256 x 256 texture pages: the 8-bit pages held (TR1-TR3), or the whole
+    // 16-bit pages of chunk 2 (TR4 family), counted when first asked for when
+    // the chunk's checks were deferred (a damaged chunk then throws the
+    // report a load would give).
+    int32_t TexturePageCount() const;
 
     TArray<uint8_t> Textiles8;    // 8-bit pages, 65536 bytes each (TR1-TR3)
     // The TR4 family's chunks keep the stream they were read from, and unpack
@@ -257,9 +257,8 @@ public:
     // inflated on loading (a room edit needs only the level data): each is
     // counted when its size or content is first asked for, and a save counts
     // those still unread beside the packing of the level data, so that a
-    // damaged one refuses the save with the report a load would give. Until
-    // then TexturePageCount and the chunk sizes are 0. Clear (the default):
-    // loading checks every chunk.
+    // damaged one refuses the save with the report a load would give. Clear
+    // (the default): loading checks every chunk.
     bool DeferPageChecks = false;
 
     // Resizing operations: resize the array(s) to n elements (keeping leading

@@ -30,7 +30,7 @@ struct TChunkSlot {
     const char* Name = "";
     const uint8_t* Packed = nullptr;  // load: points into the file content; save: the stream
     int32_t PackedSize = 0;
-    int32_t StatedSize = 0;           // the unpacked size field as stored
+    int32_t StatedSize = 0;           // the unpacked size field: load: as stored; save: to store
     TBytes Stream;                    // save: a freshly packed stream (Packed points into it)
 };
 
@@ -94,9 +94,9 @@ struct TLoadIO {
         v.Assign(std::move(b));
     }
     void Rest(TBytes& v) { Block(v, int64_t(R.Remaining())); }
-    void Chunk(int32_t& unpacked, int32_t& packed, TChunkSlot& slot) {
-        unpacked = int32_t(R.U32());
-        packed = int32_t(R.U32());
+    void Chunk(TChunkSlot& slot) {
+        const int32_t unpacked = int32_t(R.U32());
+        const int32_t packed = int32_t(R.U32());
         if (packed < 0) throw ERangeError(R.Where());
         R.Need(uint64_t(packed));
         R.Ensure(size_t(packed));
@@ -157,9 +157,9 @@ struct TSaveIO {
     }
     void Block(const TChunk& v, int64_t n) { Block(v.Content(), n); }
     void Rest(const TBytes& v) { W.Bytes(v.data(), v.size()); }
-    void Chunk(int32_t unpacked, int32_t packed, const TChunkSlot& slot) {
-        W.U32(uint32_t(unpacked));
-        W.U32(uint32_t(packed));
+    void Chunk(const TChunkSlot& slot) {
+        W.U32(uint32_t(slot.StatedSize));
+        W.U32(uint32_t(slot.PackedSize));
         W.Bytes(slot.Packed, size_t(slot.PackedSize));
     }
 };

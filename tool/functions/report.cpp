@@ -28,7 +28,7 @@ TReport ReportOf(const Ttrlevel& L) {
     TReport r;
     r.Version = VersionLine(L.LevelVersion) + std::string_view("Level Version: ").size();
     r.Rooms = L.RoomCount;
-    r.TexturePages = L.TexturePageCount;
+    r.TexturePages = L.TexturePageCount();
     r.Textures = L.ObjectTextureCount;
     // The first word is the number of groups; an empty list has none.
     r.AnimatedTextures = L.AnimatedTextures.empty() ? 0 : L.AnimatedTextures[0];

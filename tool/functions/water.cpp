@@ -34,16 +34,29 @@ std::vector<int32_t> LinkedRooms(const Ttrlevel& L, int32_t room, size_t at) {
     return {linked.begin(), linked.end()};
 }
 
-// The rooms that show instead of this one once the level flips, or that this
-// one shows instead of: its own flip room and the rooms whose flip room it is.
-std::vector<int32_t> FlipPartners(const Ttrlevel& L, int32_t room) {
-    std::set<int32_t> partners;
-    const int32_t count = RoomsIn(L), own = L.Rooms[size_t(room)].AlternateRoom;
-    if (own >= 0 && own < count && own != room) partners.insert(own);
-    for (int32_t i = 0; i < count; ++i)
-        if (i != room && L.Rooms[size_t(i)].AlternateRoom == room) partners.insert(i);
-    return {partners.begin(), partners.end()};
-}
+// The rooms that show instead of each room once the level flips, or that it
+// shows instead of: its own flip room and the rooms whose flip room it is.
+// Made once for the level, so that notes on many rooms stay linear.
+class TFlipPartners {
+public:
+    explicit TFlipPartners(const Ttrlevel& L) : Partners_(size_t(RoomsIn(L))) {
+        const int32_t count = RoomsIn(L);
+        for (int32_t i = 0; i < count; ++i) {
+            const int32_t own = L.Rooms[size_t(i)].AlternateRoom;
+            if (own < 0 || own >= count || own == i) continue;
+            Partners_[size_t(i)].push_back(own);
+            Partners_[size_t(own)].push_back(i);
+        }
+        for (std::vector<int32_t>& partners : Partners_) {
+            std::sort(partners.begin(), partners.end());
+            partners.erase(std::unique(partners.begin(), partners.end()), partners.end());
+        }
+    }
+    const std::vector<int32_t>& Of(int32_t room) const { return Partners_[size_t(room)]; }
+
+private:
+    std::vector<std::vector<int32_t>> Partners_;
+};
 
 // TR5 keeps the reverb and water scheme bytes in the room's XELA block, at
 // these offsets from its mark.
@@ -120,9 +133,9 @@ void Note(std::vector<std::string>& notes, int32_t room, const std::string& text
 }
 
 // The flip rooms of the changed rooms that now differ from them in water.
-void FlipNotes(const Ttrlevel& L, int32_t room, std::vector<std::string>& notes) {
+void FlipNotes(const Ttrlevel& L, const TFlipPartners& flips, int32_t room, std::vector<std::string>& notes) {
     const bool water = IsWater(L, room);
-    for (int32_t partner : FlipPartners(L, room))
+    for (int32_t partner : flips.Of(room))
         if (IsWater(L, partner) != water)
             Note(notes, room, std::string(water ? " is now water" : " is now dry") + "; its flip room " +
                                   std::to_string(partner) + (water ? " is dry." : " is water."));
@@ -137,6 +150,7 @@ std::vector<int32_t> FlagChanged(const std::vector<TWaterChange>& changes) {
 
 std::vector<std::string> FloodNotes(const Ttrlevel& L, const std::vector<int32_t>& flooded) {
     std::vector<std::string> notes;
+    const TFlipPartners flips(L);
     for (int32_t room : flooded) {
         const std::vector<int32_t> above = LinkedRooms(L, room, RoomAboveByte);
         if (above.empty()) Note(notes, room, ": no room above it; there is no surface to come up at.");
@@ -144,18 +158,19 @@ std::vector<std::string> FloodNotes(const Ttrlevel& L, const std::vector<int32_t
             if (a != room && IsWater(L, a)) Note(notes, room, " joins water room " + std::to_string(a) + " above it.");
         for (int32_t b : LinkedRooms(L, room, RoomBelowByte))
             if (b != room && IsWater(L, b)) Note(notes, room, " joins water room " + std::to_string(b) + " below it.");
-        FlipNotes(L, room, notes);
+        FlipNotes(L, flips, room, notes);
     }
     return notes;
 }
 
 std::vector<std::string> DrainNotes(const Ttrlevel& L, const std::vector<int32_t>& drained) {
     std::vector<std::string> notes;
+    const TFlipPartners flips(L);
     for (int32_t room : drained) {
         for (int32_t a : LinkedRooms(L, room, RoomAboveByte))
             if (a != room && IsWater(L, a))
                 Note(notes, room, " lies under water room " + std::to_string(a) + ": its ceiling is a water surface.");
-        FlipNotes(L, room, notes);
+        FlipNotes(L, flips, room, notes);
     }
     return notes;
 }

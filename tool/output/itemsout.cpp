@@ -96,7 +96,6 @@ void WriteEntityTable(const TEntityTable& t, TConsole& out) {
     out.Line("");
     if (t.Items.empty()) {
         out.Line("No items.");
-        out.Line("Done.");
         return;
     }
     std::vector<std::string> heading = {"Index", "Type", "Name", "Room", "X", "Y", "Z", "Angle", "Intensity"};
@@ -126,7 +125,6 @@ void WriteEntityTable(const TEntityTable& t, TConsole& out) {
     types.Print(out);
     out.Line(std::to_string(t.Items.size()) + (t.Items.size() == 1 ? " item of " : " items of ") +
              std::to_string(t.Types.size()) + (t.Types.size() == 1 ? " type." : " types."));
-    out.Line("Done.");
 }
 
 void AddEntityTableJson(const TEntityTable& t, TJson& entry) {

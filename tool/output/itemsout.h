@@ -8,7 +8,7 @@
 namespace qm {
 
 // "/ShowEntities": heading, empty line, the table (aligned columns), the
-// count per type, "Done.".
+// count per type.
 void WriteEntityTable(const TEntityTable& table, TConsole& out);
 // Adds "entities": [ITEM, ...] and "types": [{"type", "name", "count"}, ...]
 // to a level's entry.

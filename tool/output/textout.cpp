@@ -35,7 +35,23 @@ std::string Counted(size_t n, const char* one, const char* many) {
 
 } // namespace
 
+namespace {
+
+// Whether the result's lines close with "Done." when it is a level's last: a
+// listing does, and so does a file written (a dry run wrote none).
+bool ClosesWithDone(const TResult& result) {
+    if (const TWritten* written = std::get_if<TWritten>(&result)) return !written->DryRun;
+    return !std::holds_alternative<TFailure>(result);
+}
+
+} // namespace
+
 void WriteText(const TResult& result, TConsole& out) {
+    WriteStep(result, out);
+    if (ClosesWithDone(result)) out.Line("Done.");
+}
+
+void WriteStep(const TResult& result, TConsole& out) {
     // Every kind of result has its rendering: a kind without one does not compile.
     std::visit(TOverloaded{[&](const TReport& r) { WriteReport(r, out); },
                            [&](const TIdList& r) { WriteIdList(r, out); },
@@ -49,19 +65,11 @@ void WriteText(const TResult& result, TConsole& out) {
                result);
 }
 
-void WriteStep(const TResult& result, TConsole& out) {
-    if (const TWritten* written = std::get_if<TWritten>(&result)) return WriteWrittenStep(*written, out);
-    WriteText(result, out);
-}
-
 void WriteEnd(const std::vector<TStepResult>& results, TConsole& out) {
-    if (results.size() == 1)
-        if (const TFailure* failure = std::get_if<TFailure>(&results.front().Result)) return WriteFailure(*failure, out);
-    const auto wrote = [](const TStepResult& step) {
-        const TWritten* written = std::get_if<TWritten>(&step.Result);
-        return written && !written->DryRun;
-    };
-    if (std::any_of(results.begin(), results.end(), wrote)) out.Line("Done.");
+    if (results.empty()) return;
+    if (const TFailure* failure = std::get_if<TFailure>(&results.back().Result)) return WriteFailure(*failure, out);
+    const auto closes = [](const TStepResult& step) { return ClosesWithDone(step.Result); };
+    if (std::any_of(results.begin(), results.end(), closes)) out.Line("Done.");
 }
 
 void WriteReport(const TReport& r, TConsole& out) {
@@ -82,7 +90,6 @@ void WriteReport(const TReport& r, TConsole& out) {
     Count(out, "Maximum Triangles used:", r.MaxTriangles);
     Count(out, "Lara start a room:", r.StartRoom);
     out.Line("");
-    out.Line("Done.");
 }
 
 void WriteIdList(const TIdList& list, TConsole& out) {
@@ -92,7 +99,6 @@ void WriteIdList(const TIdList& list, TConsole& out) {
     std::string line;
     for (int32_t id : list.Ids) line += "ID:" + Padded(id, 3) + "  ";
     out.Line(line);
-    out.Line("Done.");
 }
 
 void WriteAnimatedTextures(const TAnimatedTextures& list, TConsole& out) {
@@ -104,15 +110,9 @@ void WriteAnimatedTextures(const TAnimatedTextures& list, TConsole& out) {
         for (int32_t id : ids) line += Padded(id, 4) + "  ";
         out.Line(line);
     }
-    out.Line("Done.");
 }
 
 void WriteWritten(const TWritten& written, TConsole& out) {
-    WriteWrittenStep(written, out);
-    if (!written.DryRun) out.Line("Done.");
-}
-
-void WriteWrittenStep(const TWritten& written, TConsole& out) {
     if (written.HasItemChange) return WriteItemChange(written.ItemChange, written.DryRun, out);
     if (written.HasWater) WriteWaterNotes(written.Water, out);
     if (!written.DryRun) return;

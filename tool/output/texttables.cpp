@@ -85,7 +85,6 @@ void WriteRoomTable(const TRoomTable& table, TConsole& out) {
         static_assert(std::size(cells) == std::size(Columns));
         out.Line(TableLine(cells, table.Colour));
     }
-    out.Line("Done.");
 }
 
 void WriteRoomUses(const TRoomUses& uses, TConsole& out) {
@@ -94,7 +93,6 @@ void WriteRoomUses(const TRoomUses& uses, TConsole& out) {
     out.Line("");
     const bool named = uses.Kind == TRoomUses::TKind::Sounds;
     for (const TRoomUses::TRow& row : uses.Rows) out.Line(UsesLine(row.Room, row.Uses, named));
-    out.Line("Done.");
 }
 
 } // namespace qm

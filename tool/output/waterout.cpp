@@ -46,7 +46,6 @@ void WriteWaterView(const TWaterView& view, TConsole& out) {
                  count(w.NoWibble) + " " + byte(w.Scheme) + " " + byte(w.Reverb) + " " +
                  Pad(RoomList(w.Above), 10, true) + " " + RoomList(w.Below));
     }
-    out.Line("Done.");
 }
 
 TJson WaterViewJson(const TWaterView& view) {

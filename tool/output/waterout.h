@@ -8,7 +8,7 @@
 
 namespace qm {
 
-// "/ShowWater": heading, empty line, column headings, one line per room, "Done.".
+// "/ShowWater": heading, empty line, column headings, one line per room.
 void WriteWaterView(const TWaterView& view, TConsole& out);
 // [{"room", "water", "above", "below", "surface", "vertices"?, "waterScheme"?, "reverb"?}, ...]
 TJson WaterViewJson(const TWaterView& view);

@@ -109,18 +109,11 @@ const char* MaterialsRefusal(const TArgs& a) {
     return refusal.empty() ? nullptr : refusal.c_str();
 }
 
-// "/ImportPage N FILE.png": the picture is read and checked before loading,
-// once per run; the edit takes the pixels read then.
-const char* PictureRefusal(const TArgs& a) {
-    if (!a.Present(4)) return kMissing;
-    const TPagePicture& picture = PagePicture(a.At(4));
-    return picture.Refusal.empty() ? nullptr : picture.Refusal.c_str();
-}
+// "/ImportPage N FILE.png": the run has read and checked the picture (see
+// PictureAt); the edit takes its pixels.
 void EditPage(TJob& j) {
-    const TPagePicture& picture = PagePicture(j.Args.At(4));
-    if (!picture.Refusal.empty()) throw EQuillError(picture.Refusal, j.Args.At(4));
     j.Progress.Progress("Replacing page " + std::to_string(j.Value) + "...");
-    ImportPage(j.Level, j.Value, picture.Rgba);
+    ImportPage(j.Level, j.Value, j.Picture->Rgba);
 }
 
 // "/Flag NAME 0|1": the name (or raw bits) and the value are checked before
@@ -221,9 +214,9 @@ constexpr TFunctionRow Functions[] = {
      .Needed = 1, .Missing = kMissing, .RangeAt = 4, .Pages = true, .CheckLoaded = PagesOverLevelRefusal,
      .Show = ShowPages, .FirstFile = FirstPageFile},
     {.Switch = "/IMPORTPAGE", .Help = "/ImportPage <page> <file.png> = Replace a texture page with a 256x256 PNG picture",
-     .Needed = 2, .Missing = kMissing, .Check = PictureRefusal, .NumberValue = true,
+     .Needed = 2, .Missing = kMissing, .NumberValue = true,
      .CheckLoaded = [](const TJob& j) { return PageRefusal(j.Level, j.Value); }, .Edit = EditPage,
-     .Writes = TWritten::TWhat::Page},
+     .Writes = TWritten::TWhat::Page, .PictureAt = 4},
     {.Switch = "/SHOWENTITIES", .Help = "/ShowEntities = Show every item: index, type and name, room, position, angle, flags",
      .CheckLoaded = [](const TJob& j) { return EntityRangeRefusal(j.Level, j.Args); },
      .Show = [](TJob& j) -> TResult { return EntityTable(j.Level, j.Args); }},
@@ -253,6 +246,11 @@ static_assert(std::ranges::all_of(Functions, [](const TFunctionRow& row) {
     return !row.Edit || (row.RangeAt > 0) == (row.Writes == TWritten::TWhat::Level);
 }));
 
+// A function that reads a picture needs its name.
+static_assert(std::ranges::all_of(Functions, [](const TFunctionRow& row) {
+    return row.PictureAt == 0 || (row.PictureAt >= 3 && row.PictureAt < 3 + row.Needed);
+}));
+
 // Only an edit of a room range takes its whole set.
 static_assert(std::ranges::all_of(Functions, [](const TFunctionRow& row) {
     return !row.WholeSet || (row.Edit && row.RangeAt > 0);
@@ -269,6 +267,20 @@ const TFunctionRow* FindRow(const std::string& text) {
     return nullptr;
 }
 
+namespace {
+
+// A word that holds a whole function name, or that a function name holds
+// ("/Flooding" holds "Flood", "Showitems" holds "Items"), names that function
+// in other words, when the shorter of the two has four letters or more.
+bool OneHoldsTheOther(std::string_view word, std::string_view name) {
+    word.remove_prefix(1), name.remove_prefix(1);  // both start with "/"
+    const std::string_view shorter = word.size() < name.size() ? word : name;
+    const std::string_view longer = word.size() < name.size() ? name : word;
+    return shorter.size() >= 4 && longer.find(shorter) != std::string_view::npos;
+}
+
+} // namespace
+
 std::string NearestFunction(const std::string& text) {
     std::string wanted = UpperAscii(text);
     wanted.erase(0, wanted.find_first_not_of(' '));
@@ -278,9 +290,11 @@ std::string NearestFunction(const std::string& text) {
     const TFunctionRow* best = nullptr;
     size_t bestDistance = 0;
     for (const TFunctionRow& row : Functions) {
-        // A slip is a few edits, fewer than a third of the name.
+        // A slip is a few edits, fewer than a third of the name; or the name
+        // said in other words.
         const size_t d = EditDistance(wanted, row.Switch);
-        if (d * 3 < std::string_view(row.Switch).size() && d <= 2 && (!best || d < bestDistance)) best = &row, bestDistance = d;
+        const bool slip = d * 3 < std::string_view(row.Switch).size() && d <= 2;
+        if ((slip || OneHoldsTheOther(wanted, row.Switch)) && (!best || d < bestDistance)) best = &row, bestDistance = d;
     }
     return best ? best->Name() : "";
 }

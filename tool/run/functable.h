@@ -11,6 +11,7 @@
 
 #include "args.h"
 #include "console.h"
+#include "pngread.h"
 #include "result.h"
 #include "trlevel.h"
 
@@ -33,13 +34,18 @@ struct TJob {
     TItemChange ItemChange{};
     const std::vector<int32_t>* Rooms = nullptr;  // a row with WholeSet: the rooms of its set
     std::optional<TWaterEdit> Water{};            // "/Flood", "/Drain": what they changed, for the result
+    // A row with PictureAt: its picture, read before loading (shared by the
+    // run's levels) or when the function runs (then held in OwnPicture).
+    const TPagePicture* Picture = nullptr;
+    std::optional<TPagePicture> OwnPicture{};
 };
 
 // One function of the tool. A run matches the switch, then takes these steps in
 // order, each only when the row asks for it: the argument checks, the conversion
-// of argument 3, loading, the version test, the progress line, the range, the
-// check against the loaded level, the work, and for an edit the save. A new
-// function is one more row.
+// of argument 3, loading, the version test; then, when the function's turn in
+// the chain comes, the progress line, the range, the check against the level as
+// the functions before it left it, the work; and after the last function, for
+// an edit, the save. A new function is one more row.
 struct TFunctionRow {
     const char* Switch;                  // upper case; matched against argument 2 upper-cased
     const char* Help;                    // the function's line of the help
@@ -76,6 +82,11 @@ struct TFunctionRow {
     std::string (*FirstFile)(const TArgs&) = nullptr;
 
     bool Storeys = false;                // takes --storey
+    // The argument that names a picture the function reads (0: none). It is
+    // read when the function runs, after the functions before it in the chain
+    // have run; when none of those writes files, it is read with the argument
+    // checks instead, so that a bad picture refuses the run before loading.
+    size_t PictureAt = 0;
 
     bool Saves() const { return Edit != nullptr; }
     // The switch as the help spells it ("/Water" for the row of "/WATER").

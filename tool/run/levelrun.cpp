@@ -1,115 +1,60 @@
 // One level's part of a run, as short steps from the argument checks to the
 // save: each returns the failure that ends the level, or nothing to go on.
+//
+// A level's functions (a chain) are a true sequence. What needs no level (the
+// arguments, the options, the numbers) is checked for every function before
+// the level is loaded. Then each function in turn is checked against the
+// level as the functions before it have left it (its range, its own checks,
+// the item limit), reads what it takes from outside the level (a picture)
+// and works; so a chain does and refuses exactly what its functions run one
+// by one would. A refusal or failure anywhere ends the chain: what ran before
+// it has been shown, and nothing is saved, since the level is written only
+// once, after the last function.
 #include <algorithm>
-#include <filesystem>
 #include <memory>
 #include <new>
 #include <optional>
 #include <utility>
 
 #include "backup.h"
+#include "callchecks.h"
 #include "calls.h"
 #include "errors.h"
 #include "functable.h"
 #include "lock.h"
+#include "pageimport.h"
 #include "pages.h"
 #include "platform.h"
 #include "range.h"
 #include "roomset.h"
 #include "runlevel.h"
-#include "utf8path.h"
 
 namespace qm {
 
 namespace {
 
-using TStep = std::optional<TFailure>;
-
 TFailure Report(const std::string& message, const std::string& place = {}, const std::string& hint = {}) {
     return {.Form = TFailure::TForm::Report, .Message = message, .Place = place, .Hint = hint, .Status = ExitError};
 }
 
-bool IsFolder(const std::string& name) {
-    std::error_code error;
-    return !name.empty() && std::filesystem::is_directory(PathOf(name), error);
-}
-
-bool AnyPresent(const TArgs& args, size_t first, size_t count) {
-    for (size_t i = 0; i < count; ++i)
-        if (args.Present(first + i)) return true;
-    return false;
-}
-
-// "X not found.", and the line under it that says what was probably meant.
-TStep CheckExists(const std::string& name) {
-    if (FileExists(name)) return {};
-    TFailure refusal{.Message = name + " not found."};
-    if (FindRow(name)) refusal.Hint = "the level file comes first: quillmap LEVEL /Function \u2026";
-    else if (IsFolder(name)) refusal.Hint = name + " is a folder, not a level file";
-    return refusal;
-}
-
-// The functions of the level's run, and what they share: whether any edits,
-// and so loads for a save, locks the level and saves once at the end.
-struct TCalls {
-    std::vector<TArgs> Args{};               // one per function, as calls.h splits them
-    std::vector<const TFunctionRow*> Rows{};  // the row of each
-    bool Saves = false;                      // one of them edits the level
-    const std::string& Level() const { return Args.front().At(1); }
-};
-
-// The row of each function. The first word after the level must name one;
-// every later call starts with a word that does.
-TStep FindRows(TCalls& calls) {
-    for (const TArgs& args : calls.Args) {
-        const TFunctionRow* fn = FindRow(args.At(2));
-        if (!fn) {
-            TFailure refusal = Refusal("Invalid command function, type Quillmap /h");
-            if (const std::string nearest = NearestFunction(args.At(2)); !nearest.empty())
-                refusal.Hint = "did you mean " + nearest + "?";
-            return refusal;
-        }
-        calls.Rows.push_back(fn);
-        calls.Saves = calls.Saves || fn->Saves();
+// The failure that the exception being handled stands for.
+TFailure CaughtFailure() {
+    try {
+        throw;
+    } catch (const EConvertError& e) {
+        // A number on the command line that is none: the command was wrong.
+        TFailure report = Report(e.what(), e.Where, e.Hint);
+        report.Status = ExitUserError;
+        return report;
+    } catch (const EQuillError& e) {
+        return Report(e.what(), e.Where, e.Hint);
+    } catch (const std::bad_alloc&) {
+        return Report("Out of memory");
+    } catch (const std::exception& e) {
+        return Report(e.what());
+    } catch (...) {
+        return Report("An unexpected error ended the work on this level");
     }
-    return {};
-}
-
-// nullptr when the edited level may be written to output (none given: the
-// level itself); otherwise the one-line message that refuses it. The level
-// must never be replaced through another of its names.
-const char* OutputRefusal(bool saves, const std::string& output, const std::string& levelName) {
-    if (output.empty()) return nullptr;
-    if (!saves) return "--output is for the functions that edit a level.";
-    std::error_code error;
-    if (output == levelName || std::filesystem::equivalent(PathOf(output), PathOf(levelName), error))
-        return "--output must name another file than the level.";
-    if (IsFolder(output)) return "--output must name a file, not a folder.";
-    return nullptr;
-}
-
-// The checks of one function's arguments that need no level.
-TStep CheckArguments(const TFunctionRow& fn, const TArgs& args) {
-    if (fn.Needed > 0 && !AnyPresent(args, 3, fn.Needed)) return Refusal(fn.Missing);
-    if (const char* refusal = fn.Check ? fn.Check(args) : nullptr) return Refusal(refusal);
-    return {};
-}
-
-// Every function's arguments, then the options against what the run does;
-// each function's value converted (a bad number ends the run here).
-TStep CheckCalls(const TCalls& calls, const TOptions& options, std::vector<int32_t>& values) {
-    for (size_t i = 0; i < calls.Rows.size(); ++i)
-        if (TStep failure = CheckArguments(*calls.Rows[i], calls.Args[i])) return failure;
-    if (const char* refusal = OutputRefusal(calls.Saves, options.Output, calls.Level())) return Refusal(refusal);
-    if (options.Alternates && !calls.Saves) return Refusal("--alternates is for the functions that edit a level.");
-    const auto drawsStoreys = [](const TFunctionRow* fn) { return fn->Storeys; };
-    if (options.Storey > 0 && std::none_of(calls.Rows.begin(), calls.Rows.end(), drawsStoreys))
-        return Refusal("--storey is for /Map.");
-    for (size_t i = 0; i < calls.Rows.size(); ++i) {
-        const TFunctionRow& fn = *calls.Rows[i];
-        values.push_back(!fn.NumberValue ? 0 : fn.ValueOf ? fn.ValueOf(calls.Args[i]) : StrToInt(calls.Args[i].At(3)));
-    }
-    return {};
 }
 
 // An edit holds the level's lock from before loading until its save is in
@@ -130,7 +75,7 @@ TStep Load(const TCalls& calls, const TOptions& options, Ttrlevel& level, TConso
     if (level.LoadLevel(calls.Level()) != 0) return Refusal("Invalid tr level format.");
     for (const TFunctionRow* fn : calls.Rows)
         if (level.LevelVersion < fn->MinVersion) return Refusal(fn->TooOld);
-    return {};
+    return calls.Saves ? CheckOutputKind(level, options.Output) : TStep{};
 }
 
 void SayProgress(const TFunctionRow& fn, const TArgs& args, TConsole& progress) {
@@ -161,26 +106,24 @@ TStep CheckAgainstLevel(const TFunctionRow& fn, const TJob& job) {
     return {};
 }
 
-// Every function's range and check against the loaded level, before any of
-// them works: a refusal refuses the whole run. It shows under the function's
-// progress line, where a run of that function alone shows it.
-TStep CheckJobs(const TCalls& calls, std::vector<TJob>& jobs, TConsole& progress) {
-    for (size_t i = 0; i < jobs.size(); ++i) {
-        const TFunctionRow& fn = *calls.Rows[i];
-        TStep failure;
-        try {
-            failure = ResolveJobRange(fn, jobs[i]);
-            if (!failure) failure = CheckAgainstLevel(fn, jobs[i]);
-        } catch (...) {
-            SayProgress(fn, calls.Args[i], progress);
-            throw;
-        }
-        if (failure) {
-            SayProgress(fn, calls.Args[i], progress);
-            return failure;
-        }
-    }
+// The picture of a function whose picture was not read with the argument
+// checks: read now, after the functions before it have run.
+TStep ReadPicture(const TFunctionRow& fn, TJob& job) {
+    if (fn.PictureAt == 0 || job.Picture) return {};
+    job.OwnPicture = ReadPagePicture(job.Args.At(fn.PictureAt));
+    if (!job.OwnPicture->Refusal.empty()) return Refusal(job.OwnPicture->Refusal);
+    job.Picture = &*job.OwnPicture;
     return {};
+}
+
+// A function's range, its check against the level as the functions before it
+// in the chain have left it, and what it reads from outside the level, right
+// before its work: a refusal refuses the whole run. It shows under the
+// function's progress line, as in a run of that function alone.
+TStep CheckJob(const TFunctionRow& fn, TJob& job) {
+    if (TStep failure = ResolveJobRange(fn, job)) return failure;
+    if (TStep failure = CheckAgainstLevel(fn, job)) return failure;
+    return ReadPicture(fn, job);
 }
 
 // An edit acts on the range and, with --alternates, on the flip rooms of the
@@ -237,20 +180,53 @@ void Save(const std::string& target, const TOptions& options, Ttrlevel& level, c
     if (io.Saved) *io.Saved = true;
 }
 
-// The functions in order, each result shown as it comes; then, when one of
-// them edited the level, its one save.
+// A refusal after an edit of the chain has run: the edit is not saved, and
+// the refusal says so when it has nothing else to say under its line.
+TFailure AfterEdits(TFailure failure, const std::vector<TStepResult>& results) {
+    const auto edited = [](const TStepResult& step) { return std::holds_alternative<TWritten>(step.Result); };
+    if (failure.Hint.empty() && std::any_of(results.begin(), results.end(), edited))
+        failure.Hint = "nothing was saved: the level stays as it was";
+    return failure;
+}
+
+// A function's turn: its progress line, its checks, its work. Its result, or
+// the failure that ends the chain.
+TResult RunJob(const TCalls& calls, size_t i, TJob& job, const TOptions& options, const TLevelIo& io) {
+    const TFunctionRow& fn = *calls.Rows[i];
+    SayProgress(fn, calls.Args[i], io.Progress);
+    try {
+        if (TStep failure = CheckJob(fn, job)) return std::move(*failure);
+        return fn.Saves() ? TResult(RunEdit(fn, job, options, Target(calls, options))) : fn.Show(job);
+    } catch (...) {
+        return CaughtFailure();
+    }
+}
+
+// The functions in order, each checked against the level as the functions
+// before it left it, then run, its result shown as it comes; then, when one of
+// them edited the level, its one save. A failure ends the chain: the results
+// before it are kept, the failure comes last (a run of one function gives the
+// failure alone), and nothing is saved.
 std::vector<TStepResult> RunJobs(const TCalls& calls, std::vector<TJob>& jobs, const TOptions& options,
                                  const TLevelIo& io) {
     std::vector<TStepResult> results;
     for (size_t i = 0; i < jobs.size(); ++i) {
         const TFunctionRow& fn = *calls.Rows[i];
-        SayProgress(fn, calls.Args[i], io.Progress);
-        TResult result = fn.Saves() ? TResult(RunEdit(fn, jobs[i], options, Target(calls, options))) : fn.Show(jobs[i]);
-        if (const TFailure* failure = std::get_if<TFailure>(&result)) return {{.Function = fn.Name(), .Result = *failure}};
+        TResult result = RunJob(calls, i, jobs[i], options, io);
+        if (TFailure* failure = std::get_if<TFailure>(&result)) {
+            results.push_back({.Function = fn.Name(), .Result = AfterEdits(std::move(*failure), results)});
+            return results;
+        }
         if (io.OnResult) io.OnResult(result);
         results.push_back({.Function = fn.Name(), .Result = std::move(result)});
     }
-    if (calls.Saves && !options.DryRun) Save(Target(calls, options), options, jobs.front().Level, io);
+    if (calls.Saves && !options.DryRun) {
+        try {
+            Save(Target(calls, options), options, jobs.front().Level, io);
+        } catch (...) {
+            results.push_back({.Result = CaughtFailure()});  // the save's failure is no function's
+        }
+    }
     return results;
 }
 
@@ -269,9 +245,13 @@ std::vector<TStepResult> RunSteps(const std::vector<std::string>& levelArgs, con
     jobs.reserve(calls.Args.size());
     for (size_t i = 0; i < calls.Args.size(); ++i)
         jobs.push_back({.Level = level, .Args = calls.Args[i], .Progress = io.Progress, .DryRun = options.DryRun,
-                        .Value = values[i], .ItemMarks = !options.NoItems, .Storey = options.Storey});
-    if (TStep failure = CheckJobs(calls, jobs, io.Progress)) return refused(*failure);
-    return RunJobs(calls, jobs, options, io);
+                        .Value = values[i], .ItemMarks = !options.NoItems, .Storey = options.Storey,
+                        .Picture = calls.Pictures[i]});
+    std::vector<TStepResult> results = RunJobs(calls, jobs, options, io);
+    // A run of one function that failed gives the failure alone.
+    if (calls.Args.size() == 1 && results.size() > 1 && std::holds_alternative<TFailure>(results.back().Result))
+        results.erase(results.begin(), results.end() - 1);
+    return results;
 }
 
 } // namespace
@@ -280,22 +260,10 @@ bool IsFunctionSwitch(const std::string& text) { return FindRow(text) != nullptr
 
 std::vector<TStepResult> RunLevel(const std::vector<std::string>& levelArgs, const TOptions& options,
                                   const TLevelIo& io, Ttrlevel& level) {
-    const auto failed = [](TFailure failure) { return std::vector<TStepResult>{{.Result = std::move(failure)}}; };
     try {
         return RunSteps(levelArgs, options, io, level);
-    } catch (const EConvertError& e) {
-        // A number on the command line that is none: the command was wrong.
-        TFailure report = Report(e.what(), e.Where, e.Hint);
-        report.Status = ExitUserError;
-        return failed(report);
-    } catch (const EQuillError& e) {
-        return failed(Report(e.what(), e.Where, e.Hint));
-    } catch (const std::bad_alloc&) {
-        return failed(Report("Out of memory"));
-    } catch (const std::exception& e) {
-        return failed(Report(e.what()));
     } catch (...) {
-        return failed(Report("An unexpected error ended the work on this level"));
+        return {{.Result = CaughtFailure()}};
     }
 }
 

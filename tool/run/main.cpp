@@ -173,8 +173,11 @@ void ReserveStandardDescriptors() {
 // A run whose standard output could not be written has failed, whatever it did
 // otherwise: say so where it can still be heard, whether the level was saved,
 // and the run's own error report, which standard output lost with the rest.
+// A pipe whose reader has gone ("quillmap LEVEL /ShowRooms | head -1") is no
+// failure: the reader has what it wanted, and the run ends as it would have,
+// saying nothing more.
 int FinishOutput(const TStreamConsole& out, int status, bool saved, const std::vector<std::string>& errorReport) {
-    if (!out.Failed()) return status;
+    if (!out.Failed() || out.Closed()) return status;
     TStreamConsole err(stderr);
     err.Line(saved ? "quillmap: could not write to standard output; the level was saved."
                    : "quillmap: could not write to standard output.");
@@ -194,7 +197,8 @@ int main(int argc, char** argv) {
     qm::ExpandWildcards(args);
 #else
     qm::ReserveStandardDescriptors();
-    // A closed pipe fails the write (and is reported) instead of ending the process.
+    // A closed pipe fails the write instead of ending the process, so that a
+    // save under way is finished.
     std::signal(SIGPIPE, SIG_IGN);
     args.assign(argv + 1, argv + argc);
 #endif

@@ -41,6 +41,16 @@ const TOptionRow* FindOption(const std::string& word) {
     return nullptr;
 }
 
+// A short option that takes a value, written with it ("-j2", "-olevel.tr4"),
+// as getopt-style tools take it; nullptr for any other word.
+const TOptionRow* AttachedValueOption(const std::string& word) {
+    if (word.size() <= 2 || word[0] != '-' || word[1] == '-') return nullptr;
+    const std::string name = word.substr(0, 2);
+    for (const TOptionRow& row : OptionRows)
+        if (row.Short && row.Value && name == row.Short) return &row;
+    return nullptr;
+}
+
 std::string Lower(std::string s) {
     for (char& c : s)
         if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
@@ -101,6 +111,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
             line.Positional.push_back(word);
         } else if (word == "--") {
             optionsEnded = true;
+        } else if (const TOptionRow* attached = AttachedValueOption(word)) {
+            line.Options.*attached->Value = word.substr(2);
         } else if (const TOptionRow* row = FindOption(name); row && row->Value) {
             if (equals != std::string::npos) line.Options.*row->Value = word.substr(equals + 1);
             else if (i + 1 < args.size()) line.Options.*row->Value = args[++i];

@@ -71,7 +71,9 @@ std::vector<TLevelRun> LevelRuns(const std::vector<std::string>& words, size_t l
 
 // The document of a run that has the levels' results. A level of one
 // function (or refused before any) has the result's members in its entry; a
-// level of several has one entry per function, in order, under "functions".
+// level of several has one entry per function that ran, in order, under
+// "functions", the one whose failure ended the level last; a failure of the
+// save, which is no function's, is the entry's "error".
 TJson Document(const std::vector<TLevelRun>& runs) {
     TJson document{{"format", 1}, {"levels", TJson::array()}};
     for (const TLevelRun& run : runs) {
@@ -80,6 +82,10 @@ TJson Document(const std::vector<TLevelRun>& runs) {
         else {
             entry["functions"] = TJson::array();
             for (const TStepResult& step : run.Results) {
+                if (step.Function.empty()) {
+                    AddJson(step.Result, entry);
+                    continue;
+                }
                 TJson function{{"function", step.Function}, {"status", StatusOf(step.Result)}};
                 AddJson(step.Result, function);
                 entry["functions"].push_back(std::move(function));
@@ -94,7 +100,7 @@ TJson Document(const std::vector<TLevelRun>& runs) {
 // output is lost.
 void KeepReports(const std::vector<TLevelRun>& runs, std::vector<std::string>& report) {
     for (const TLevelRun& run : runs) {
-        const TFailure* failure = run.Results.size() == 1 ? std::get_if<TFailure>(&run.Results.front().Result) : nullptr;
+        const TFailure* failure = run.Results.empty() ? nullptr : std::get_if<TFailure>(&run.Results.back().Result);
         if (!failure || failure->Form != TFailure::TForm::Report) continue;
         std::string message = failure->Message;
         if (message.empty() || message.back() != '.') message += '.';

@@ -24,10 +24,14 @@ struct TLevelIo {
 };
 
 // One level: levelArgs is the level's name, then its functions, each switch
-// followed by its arguments. The existence test, every function's checks, one
-// load, the functions in order, and one save when any of them edits. Gives
-// one result per function, or a single failure when the level was not done
-// (then nothing was saved): no exception leaves it.
+// followed by its arguments. The existence test, every function's argument
+// checks, one load, then the functions in order, each checked against the
+// level as the functions before it left it, and one save when any of them
+// edits. Gives one result per function; when the level was not done, its last
+// result is the failure that ended it (after the results of the functions
+// that ran before it; a run of one function, or one that failed before any
+// function ran, gives the failure alone), and then nothing was saved. A
+// failure of the save itself has no function's name. No exception leaves it.
 std::vector<TStepResult> RunLevel(const std::vector<std::string>& levelArgs, const TOptions& options, const TLevelIo& io,
                  Ttrlevel& level);
 

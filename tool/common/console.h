@@ -42,7 +42,9 @@ public:
 };
 
 // Writes to a standard stream (binary mode, so the line end stays CR LF).
-// A line that cannot be written is not retried; Failed() then tells.
+// A line that cannot be written is not retried; Failed() then tells. Once
+// the reader of a pipe has gone (a write fails with EPIPE), nothing more is
+// written and Closed() tells.
 class TStreamConsole : public TConsole {
 public:
     explicit TStreamConsole(std::FILE* stream);
@@ -50,9 +52,13 @@ public:
     void Raw(std::string_view text) override;
     // True once any write or flush of the stream has failed.
     bool Failed() const;
+    // True once a write has failed because the pipe's reader is gone.
+    bool Closed() const;
 
 private:
+    void Flush();
     std::FILE* Stream_;
+    bool Closed_ = false;
 };
 
 // Keeps the output, with its CR LF line ends, for tests.

@@ -1,5 +1,7 @@
 #include "console.h"
 
+#include <cerrno>
+
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
@@ -15,16 +17,25 @@ TStreamConsole::TStreamConsole(std::FILE* stream) : Stream_(stream) {
 }
 
 void TStreamConsole::Line(std::string_view text) {
+    if (Closed_) return;
     std::fwrite(text.data(), 1, text.size(), Stream_);
     std::fwrite("\r\n", 1, 2, Stream_);
-    std::fflush(Stream_);
+    Flush();
 }
 
 void TStreamConsole::Raw(std::string_view text) {
+    if (Closed_) return;
     std::fwrite(text.data(), 1, text.size(), Stream_);
-    std::fflush(Stream_);
+    Flush();
+}
+
+void TStreamConsole::Flush() {
+    errno = 0;
+    if (std::fflush(Stream_) != 0 || std::ferror(Stream_)) Closed_ = Closed_ || errno == EPIPE;
 }
 
 bool TStreamConsole::Failed() const { return std::ferror(Stream_) != 0; }
+
+bool TStreamConsole::Closed() const { return Closed_; }
 
 } // namespace qm
