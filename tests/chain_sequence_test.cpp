@@ -199,6 +199,10 @@ TEST(ChainSequence, AClosedPipeEndsTheRunQuietly) {
       {{"/Info", "/ShowRooms", "/ShowItems"}, 0, false},
       {{"/Water", "1", "/ShowRooms"}, 0, true},
       {{"/Water", "1", "99"}, 2, false},  // a refusal keeps its status
+      // A run that only shows takes no level once the reader has gone: the
+      // missing second level is never looked at.
+      {{"no-such-level.phd", "/Info"}, 0, false},
+      {{"no-such-level.phd", "/Water", "1"}, 2, true},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.args[0]);

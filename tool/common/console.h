@@ -18,6 +18,9 @@ public:
     virtual void Progress(std::string_view text) { Line(text); }
     // Text written as it is, line ends included (a JSON document).
     virtual void Raw(std::string_view text) = 0;
+    // True once the reader of the output has gone (a closed pipe): nothing
+    // written reaches anyone any more.
+    virtual bool Closed() const { return false; }
 };
 
 // The console of a quiet run: progress lines are left out, every other line
@@ -28,6 +31,7 @@ public:
     void Line(std::string_view text) override { Inner_.Line(text); }
     void Progress(std::string_view) override {}
     void Raw(std::string_view text) override { Inner_.Raw(text); }
+    bool Closed() const override { return Inner_.Closed(); }
 
 private:
     TConsole& Inner_;
@@ -53,7 +57,7 @@ public:
     // True once any write or flush of the stream has failed.
     bool Failed() const;
     // True once a write has failed because the pipe's reader is gone.
-    bool Closed() const;
+    bool Closed() const override;
 
 private:
     void Flush();

@@ -25,6 +25,9 @@ namespace {
 
 constexpr const char* LockWaitNotice = "Waiting for another edit of this level to finish...";
 
+// A level whose run would only show, once the output's reader has gone.
+bool Unseen(const TLevelRun& run, const TConsole& out) { return !run.Writes && out.Closed(); }
+
 // Works on one level: its name first when the run has several, its progress
 // lines as they happen, then its result, all to out in text form. onLockWait
 // says that the level waits for its lock.
@@ -149,6 +152,7 @@ void RunSideBySide(std::vector<TLevelRun>& runs, size_t jobs, const TOptions& op
     std::exception_ptr unexpected;
     auto worker = [&] {
         for (size_t i; (i = next++) < runs.size();) {
+            if (Unseen(runs[i], out)) continue;
             try {
                 TTurnConsole console(turns, i, options.Quiet);
                 RunOneLevel(runs[i], options, false, console,
@@ -175,7 +179,8 @@ void RunLevels(std::vector<TLevelRun>& runs, const TOptions& options, bool keepL
     // The last level of the process is kept to its end; the others are
     // released before the next is loaded, so a run holds one level at a time.
     auto notice = [&out] { out.Line(LockWaitNotice); };
-    for (size_t i = 0; i < runs.size(); ++i) RunOneLevel(runs[i], options, keepLevel && i + 1 == runs.size(), out, notice);
+    for (size_t i = 0; i < runs.size(); ++i)
+        if (!Unseen(runs[i], out)) RunOneLevel(runs[i], options, keepLevel && i + 1 == runs.size(), out, notice);
 }
 
 } // namespace qm

@@ -65,6 +65,12 @@ std::vector<TLevelRun> LevelRuns(const std::vector<std::string>& words, size_t l
         runs[i].Args = {words[i]};
         runs[i].Args.insert(runs[i].Args.end(), words.begin() + std::ptrdiff_t(levels), words.end());
         runs[i].Header = levels > 1;
+        // Any word that names a function writing a file counts (taken widely:
+        // a run that may write is never cut short).
+        runs[i].Writes = std::any_of(runs[i].Args.begin() + 1, runs[i].Args.end(), [](const std::string& word) {
+            const TFunctionRow* row = FindRow(word);
+            return row && (row->Saves() || row->FirstFile);
+        });
     }
     return runs;
 }
