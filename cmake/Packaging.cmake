@@ -32,6 +32,11 @@ set(qm_licences_stb public-domain Expat)
 set(qm_licences_zlib Zlib)
 set(qm_licences_glibc LGPL-2.1+)
 set(qm_licences_gcc-runtime GPL-3+-with-exception)
+set(qm_about_json "JSON for Modern C++, which writes the --json documents")
+set(qm_about_stb "stb_image and stb_image_write, which read and write the PNG pictures")
+set(qm_about_zlib "zlib, which reads and writes the compressed parts of the levels")
+set(qm_about_gcc-runtime "the GNU C++ library and libgcc, the runtime of the compiler")
+set(qm_about_mingw-runtime "the MinGW-w64 runtime and its threads library, winpthreads")
 set(qm_windows_notice_json nlohmann-json3-dev)
 set(qm_windows_notice_stb libstb-dev)
 set(qm_windows_notice_zlib libz-mingw-w64-dev)
@@ -64,7 +69,7 @@ if(WIN32)
   qm_read_source(${QM_PACKAGING}/NOTICE.txt notice)
   foreach(lib IN LISTS QM_BUILT_IN)
     set(source /usr/share/doc/${qm_windows_notice_${lib}}/copyright)
-    string(APPEND notice "  ${lib}: licenses\\${lib}.txt (from ${source})\n")
+    string(APPEND notice "  licenses\\${lib}.txt: ${qm_about_${lib}}\n")
     if(EXISTS ${source})
       file(READ ${source} text)
       qm_write_crlf(${QM_PACKAGE_FILES}/licenses/${lib}.txt "${text}")
@@ -121,6 +126,11 @@ else()
   install(FILES ${qm_installed_quillmap.1} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${QM_PACKAGE_FILES}/copyright ${qm_installed_changelog} ${qm_installed_README.md} DESTINATION ${docdir})
   install(FILES ${QM_SAMPLE_LEVEL} DESTINATION ${docdir}/examples)
+  # What lintian says of every static program, answered for this one.
+  if(QM_LINK_STATIC)
+    install(FILES ${QM_PACKAGING}/debian/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
+            RENAME quillmap)
+  endif()
 endif()
 
 # --- CPack ---------------------------------------------------------------------
@@ -129,14 +139,19 @@ set(CPACK_PACKAGE_VENDOR "the Quillmap developers")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "${QM_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "report on and batch-edit the level files of the TR games")
-set(CPACK_PACKAGE_DESCRIPTION "Quillmap is a command-line tool for the level files of the TR game series: \
-TR1 to TR5, plain or inside a \"ZLIB\" container. It prints a report on a level, lists the ids it uses \
-(items, static meshes, animated textures, rooms, water, floor step sounds, textures), draws a map of its rooms \
-as a picture or a web page, and edits rooms and items in batches: floor step sounds, room light and colour, \
-the water, sky and quicksand flags, texture ids, item positions and flags.
-
-An edited level is written back in its own format, byte for byte where nothing changed, through a temporary \
-file: a save that fails leaves the level as it was.")
+# The long description in lines of at most 80 characters, as Debian shows it.
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+  "Quillmap is a command-line tool for the level files of the TR game series,"
+  "TR1 to TR5, plain or inside a ZLIB container. It prints a report on a level,"
+  "lists the ids it uses (items, static meshes, animated textures, rooms, water,"
+  "floor step sounds, textures), draws a map of its rooms as a picture or a web"
+  "page, and edits rooms and items in batches: floor step sounds, room light"
+  "and colour, the water, sky and quicksand flags, texture ids, item positions"
+  "and flags."
+  ""
+  "An edited level is written back in its own format, byte for byte where"
+  "nothing changed, through a temporary file: a save that fails leaves the"
+  "level as it was.")
 set(CPACK_STRIP_FILES ON)
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
@@ -145,7 +160,7 @@ else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-  set(CPACK_DEBIAN_PACKAGE_SECTION games)
+  set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   # The packages of the shared libraries the program loads; a static program
   # loads none and depends on nothing.

@@ -14,7 +14,6 @@
 #include "console.h"
 #include "levelbuilder.h"
 #include "run.h"
-#include "version.h"
 
 namespace qmtest {
 
@@ -40,8 +39,6 @@ inline std::string Lines(const std::vector<std::string>& lines) {
 }
 inline const std::string kBanner = Lines({"Quillmap V 1.0 - March 2001", "", "Some nice tools for TR levels",
                                           "Type Quillmap /h for get full info.", ""});
-// What --version prints: this build's version and commit.
-inline const std::string kVersionLine = Lines({qm::VersionLine(qm::ThisBuild())});
 
 // The report after the banner: version line and the 14 numbers in print order.
 inline std::string ReportText(const std::string& version, const std::vector<int>& n) {
