@@ -69,6 +69,7 @@ if [ -z "$build" ]; then
   build=build/package
   quiet cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQM_TESTS=OFF
 fi
+build=$(cd "$build" && pwd)
 quiet cmake --build "$build" --target package -j "$jobs"
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 deb=$build/quillmap_${version}_amd64.deb
