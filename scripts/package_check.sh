@@ -146,11 +146,13 @@ MANWIDTH=80 MANPAGER=cat man -l "$work/root/usr/share/man/man1/quillmap.1.gz" >"
 expect "man -l shows no NAME section" grep -q '^NAME' "$work/man"
 expect "man -l warned: $(head -3 "$work/man.err")" [ ! -s "$work/man.err" ]
 
-# lintian: no error-level tag. Warnings and notes are shown, not failed.
+# lintian: no error-level tag ("E:"). The other tags, and the overridden ones
+# ("O:", which would count as errors for --fail-on), are shown, not failed.
 lintian_status=0
-lintian --fail-on error --show-overrides "$deb" >"$work/lintian" 2>&1 || lintian_status=$?
+lintian --fail-on none --show-overrides "$deb" >"$work/lintian" 2>&1 || lintian_status=$?
 grep -E '^[EWIPXO]: ' "$work/lintian" | sed 's/^/  lintian /' || true
-expect "lintian found an error-level tag" [ $lintian_status -eq 0 ]
+expect "lintian did not run (status $lintian_status)" [ $lintian_status -eq 0 ]
+expect "lintian found an error-level tag" [ "$(grep -c '^E: ' "$work/lintian")" -eq 0 ]
 say "Debian package checked in $(seconds_since "$started") s"
 
 # --- The Windows zip ----------------------------------------------------------------
