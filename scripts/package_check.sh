@@ -126,6 +126,27 @@ built_in="json stb"
 for lib in $built_in; do
   expect "the copyright file has no paragraph for $lib" grep -q "^Files: built-in/$lib/" "$doc/copyright"
 done
+# Every licence a paragraph names has its text once: in a paragraph of its own,
+# or in the naming paragraph itself.
+licence_faults=$(awk '
+  /^$/ { first = 1; files = 0; next }
+  first && /^Files: / { files = 1 }
+  first && /^License: / {
+    name = substr($0, 10)
+    if ((getline line) <= 0 || line !~ /^ /) print "no text for " name
+    else if (text[name]++) print "two texts for " name
+    first = 0
+    next
+  }
+  files && /^License: / {
+    name = substr($0, 10)
+    n = split(name, names, / or | and /)
+    for (i = 1; i <= n; i++) named[names[i]] = 1
+    if ((getline line) > 0 && line ~ /^ /) text[name]++  # the text in the paragraph itself
+  }
+  { first = 0 }
+  END { for (name in named) if (!text[name]) print "no paragraph for " name }' "$doc/copyright")
+expect "the copyright file's licences: $licence_faults" [ -z "$licence_faults" ]
 top=$(gzip -dc "$doc/changelog.gz" | head -1)
 expect "the changelog's latest entry is \"$top\", not $version" [ "${top#quillmap ("$version") }" != "$top" ]
 
