@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Wine for the checks that run the Windows program: sourced by
 # scripts/windows_check.sh and scripts/package_check.sh.
 #
@@ -14,6 +15,8 @@
 wine=$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)
 wineserver=$(command -v wineserver || echo "$(dirname "$wine")/wineserver")
 
+# Sets wine_prefix_made to "created" or "reused" for the caller to report.
+# shellcheck disable=SC2034 # wine_prefix_made is read by the caller
 wine_start() { # <prefix folder>
   [ -x "$wine" ] || { printf '%s\n' "wine64 is missing (apt-get install wine64)" >&2; return 1; }
   export WINEPREFIX=$1 WINEARCH=win64 WINEDEBUG=-all
