@@ -41,8 +41,8 @@ quiet() {
 for tool in x86_64-w64-mingw32-objdump cmake ninja; do
   command -v "$tool" >/dev/null || { say "windows check: $tool is missing (see README, Windows)" >&2; exit 1; }
 done
-wine=$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)
-wineserver=$(command -v wineserver || echo "$(dirname "$wine")/wineserver")
+# shellcheck source=scripts/wine.sh
+source "$root/scripts/wine.sh"
 [ -x "$wine" ] || { say "windows check: wine64 is missing (apt-get install wine64)" >&2; exit 1; }
 
 # --- Builds --------------------------------------------------------------------
@@ -81,34 +81,18 @@ done
 if [ -z "$foreign" ]; then pass; else fail "quillmap.exe needs non-system DLLs:$foreign (all: $dlls)"; fi
 say "imports: $dlls"
 
-# --- Wine ----------------------------------------------------------------------
-# Headless and quiet: no debug channels, no display, no prompts to install the
-# Mono or Gecko add-ons, no menu entries. Arguments reach a Windows program
-# through Wine's conversion from the locale's encoding, which must be UTF-8.
-export WINEPREFIX=$root/build/wine-prefix WINEARCH=win64 WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-unset DISPLAY WAYLAND_DISPLAY
-export LC_ALL=C.UTF-8
-
+# --- Wine (scripts/wine.sh) ------------------------------------------------------
 work=$(mktemp -d "${TMPDIR:-/tmp}/qm-windows-check.XXXXXX")
 cleanup() {
-  "$wineserver" -k >/dev/null 2>&1 || true
+  wine_stop
   chmod -R u+w "$work" 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
 
 wine_started=$(date +%s.%N)
-made=reused
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  made=created
-  rm -rf "$WINEPREFIX"
-  mkdir -p "$WINEPREFIX"
-fi
-# One server for all the runs below, so each run starts in a fraction of a second.
-"$wineserver" -p
-quiet "$wine" wineboot -i
-say "wine prefix $made and started in $(seconds_since "$wine_started") s ($WINEPREFIX)"
+wine_start "$root/build/wine-prefix"
+say "wine prefix $wine_prefix_made and started in $(seconds_since "$wine_started") s ($WINEPREFIX)"
 
 # --- The two sides ---------------------------------------------------------------
 lin=$work/linux

@@ -9,6 +9,7 @@
 
 #include "binary_run.h"
 #include "tool_test_support.h"
+#include "version.h"
 
 using namespace qmtest;
 
@@ -195,7 +196,7 @@ TEST_F(CliTest, JsonGivesADocumentForHelpVersionAndRefusals) {
       {{"--json"}, nlohmann::json({{"format", 1}, {"help", helpLines}}).dump(), 0},
       {{"--json", "-h"}, nlohmann::json({{"format", 1}, {"help", helpLines}}).dump(), 0},
       {{"/h", "--json"}, nlohmann::json({{"format", 1}, {"help", helpLines}}).dump(), 0},
-      {{"--json", "--version"}, R"({"format":1,"version":"1.0"})", 0},
+      {{"--json", "--version"}, qm::VersionDocument(qm::ThisBuild()).dump(), 0},
       {{"--json", "--bogus", "x.tr4", "/Info"},
        R"({"format":1,"levels":[],"error":{"message":"Unknown option --bogus","hint":"--bogus is not an option of Quillmap, type Quillmap /h"}})",
        2},
@@ -213,7 +214,7 @@ TEST_F(CliTest, VersionIsOneLineWithoutTheBanner) {
   for (const std::vector<std::string>& args : {std::vector<std::string>{"--version"}, {"--version", "x", "/Info"}, {"lvl.tr2", "--version"}}) {
     const BinaryRun run = RunBinary(dir_, QM_TOOL_PATH, args);
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, "Quillmap 1.0\r\n");
+    EXPECT_EQ(run.out, Lines({qm::VersionLine(qm::ThisBuild())}));
     EXPECT_EQ(run.err, "");
   }
 }

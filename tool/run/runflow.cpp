@@ -13,6 +13,7 @@
 #include "run.h"
 #include "runlevel.h"
 #include "textout.h"
+#include "version.h"
 
 namespace qm {
 
@@ -172,8 +173,8 @@ int RunTool(const std::vector<std::string>& args, TConsole& console, bool keepLe
     if (errorReport) errorReport->clear();
     const TCommandLine line = ParseCommandLine(args);
     if (line.Options.Version) {
-        if (!line.Options.Json) console.Line("Quillmap " QM_VERSION);
-        else console.Raw(DocumentText({{"format", 1}, {"version", QM_VERSION}}));
+        if (!line.Options.Json) console.Line(VersionLine(ThisBuild()));
+        else console.Raw(DocumentText(VersionDocument(ThisBuild())));
         return ExitDone;
     }
     std::vector<TLevelRun> runs;
