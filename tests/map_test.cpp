@@ -133,8 +133,26 @@ TEST_F(MapTest, ThePictureFitsTheRoomsExtent) {
       y0 = std::min(y0, ty + scale * Attr(r, "y"));
       y1 = std::max(y1, ty + scale * (Attr(r, "y") + Attr(r, "height")));
     }
-    EXPECT_NEAR(x0, Margin, Near);
-    EXPECT_NEAR(y0, Header, Near);
+    // Left of the rooms their z coordinates, above them their x coordinates,
+    // each number at its sector's edge.
+    const double axisLeft = 7.0 * double(std::max(std::to_string(bottom).size(), std::to_string(top).size())) + 12;
+    EXPECT_NEAR(x0, Margin + axisLeft, Near);
+    EXPECT_NEAR(y0, Header + 20, Near);
+    size_t xs = 0, zs = 0;
+    for (pugi::xml_node t : StoreyPanels(doc)[0].find_child_by_attribute("g", "class", "ticks").children("text")) {
+      const double v = std::stod(t.child_value());
+      if (std::string(t.attribute("class").value()) == "x") {
+        ++xs;
+        EXPECT_NEAR(Attr(t, "x"), tx + v * scale, Near);
+        EXPECT_TRUE(v >= left && v <= right) << v;
+      } else {
+        ++zs;
+        EXPECT_NEAR(Attr(t, "y") - 4, ty - v * scale, Near);
+        EXPECT_TRUE(v >= bottom && v <= top) << v;
+      }
+    }
+    EXPECT_GE(xs, 2u);
+    EXPECT_GE(zs, 2u);
     const double longer = std::max(right - left, top - bottom);
     EXPECT_NEAR(std::max(x1 - x0, y1 - y0), std::min(MapPixels, CellPixels * longer), Near);
     EXPECT_NEAR(x1 - x0, (right - left) * scale, Near);
@@ -144,7 +162,7 @@ TEST_F(MapTest, ThePictureFitsTheRoomsExtent) {
     EXPECT_LE(x1 + Margin, width + Near);
     EXPECT_LE(y1 + Margin, height + Near);
     if (x1 + Margin > 560) {
-      EXPECT_NEAR(x1 + Margin, width, Near);
+      EXPECT_NEAR(x1 + 6 + Margin, width, Near) << "room for labels just outside the rooms";
     }
   }
 }

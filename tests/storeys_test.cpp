@@ -224,30 +224,77 @@ TEST_F(StoreysTest, RealLevelsStackNoRoomOverAnother) {
   }
 }
 
-// Panels side by side share the scale and the x/z frame: a room's outline
-// lies at the same place within its panel as it would in any other.
-TEST_F(StoreysTest, PanelsShareTheScaleAndTheFrame) {
+// Panels share the scale, each framed to its own rooms: its rooms' outlines
+// touch the edges of its frame, whose first x coordinate is the leftmost
+// room's edge.
+TEST_F(StoreysTest, PanelsShareTheScaleEachFramedToItsRooms) {
   const fs::path level = Put(StackedLevel(6, kTower)), map = dir_ / "m.svg";
   RunOn(level, {"/Map", map.string()});
   pugi::xml_document doc;
   ASSERT_TRUE(doc.load_file(map.c_str()));
   const std::vector<pugi::xml_node> panels = StoreyPanels(doc);
   ASSERT_EQ(panels.size(), 3u);
-  double scale0 = NAN, titleY = NAN;
-  std::vector<double> lefts;
-  for (const pugi::xml_node& panel : panels) {
+  const double wantWidth[] = {8, 4, 4};  // sectors: storey 1 holds the tower's foot and the room beside it
+  double scale0 = NAN;
+  for (size_t n = 0; n < panels.size(); ++n) {
+    SCOPED_TRACE("storey " + std::to_string(n + 1));
     double tx = NAN, ty = NAN, scale = NAN;
-    ASSERT_EQ(std::sscanf(panel.find_child_by_attribute("g", "class", "rooms").attribute("transform").value(),
+    ASSERT_EQ(std::sscanf(panels[n].find_child_by_attribute("g", "class", "rooms").attribute("transform").value(),
                           "translate(%lf %lf) scale(%lf)", &tx, &ty, &scale), 3);
-    if (std::isnan(scale0)) scale0 = scale, titleY = ty;
+    if (std::isnan(scale0)) scale0 = scale;
     EXPECT_EQ(scale, scale0);
-    EXPECT_EQ(ty, titleY) << "the panels stand in one row";
-    lefts.push_back(tx);
+    double x0 = INFINITY, x1 = -INFINITY;
+    for (const pugi::xml_node& g : PanelRooms(panels[n])) {
+      const pugi::xml_node r = g.find_child_by_attribute("rect", "class", "outline");
+      x0 = std::min(x0, tx + scale * r.attribute("x").as_double());
+      x1 = std::max(x1, tx + scale * (r.attribute("x").as_double() + r.attribute("width").as_double()));
+    }
+    EXPECT_NEAR(x1 - x0, wantWidth[n] * scale, 1e-6);
+    const pugi::xml_node first = panels[n].find_child_by_attribute("g", "class", "ticks").find_child_by_attribute("text", "class", "x");
+    EXPECT_STREQ(first.child_value(), "0");
+    EXPECT_NEAR(first.attribute("x").as_double(), x0, 1e-6);
   }
-  EXPECT_LT(lefts[0], lefts[1]);
-  EXPECT_LT(lefts[1], lefts[2]);
-  // The same room place (sector 0, 0) lies a panel's width apart.
-  EXPECT_NEAR(lefts[2] - lefts[1], lefts[1] - lefts[0], 1e-6);
+}
+
+// A tower of thousands of rooms over one place: thousands of storeys. The
+// picture stays within 8192 pixels a side in both forms (so the PNG's pixels
+// within 8192 x 8192), and the note names the storeys it leaves out, as the
+// console does.
+TEST_F(StoreysTest, ManyStoreysStayWithinTheLongestSide) {
+  std::vector<Stacked> rooms;
+  for (int i = 0; i < 5000; ++i) rooms.push_back({0, 0, 3, 3, -1024 * i, -1024 * i - 1024});
+  BLevel L = StackedLevel(3, rooms);
+  for (BRoom& r : L.rooms) r.vertices.clear(), r.rectangles.clear(), r.triangles.clear(), r.sprites.clear(), r.portals.clear();
+  const fs::path level = Put(L);
+  for (const char* name : {"m.svg", "m.png"}) {
+    SCOPED_TRACE(name);
+    const fs::path map = dir_ / name;
+    const std::vector<std::string> out = SplitLines(RunOn(level, {"/Map", map.string()}));
+    std::string leftOut;
+    for (const std::string& line : out)
+      if (line.rfind("Storeys ", 0) == 0) leftOut = line;
+    int first = 0, last = 0;
+    ASSERT_EQ(std::sscanf(leftOut.c_str(), "Storeys %d to %d are left out", &first, &last), 2) << leftOut;
+    EXPECT_EQ(last, 5000);
+    EXPECT_EQ(leftOut, "Storeys " + std::to_string(first) + " to 5000 are left out to stay within 8192 pixels a side; "
+                       "--storey N draws one of them.");
+    double width = 0, height = 0;
+    if (map.extension() == ".png") {
+      const Bytes png = ReadBytes(map);
+      width = double(png.at(16) << 24 | png.at(17) << 16 | png.at(18) << 8 | png.at(19));
+      height = double(png.at(20) << 24 | png.at(21) << 16 | png.at(22) << 8 | png.at(23));
+    } else {
+      pugi::xml_document doc;
+      ASSERT_TRUE(doc.load_file(map.c_str()));
+      width = doc.child("svg").attribute("width").as_double(), height = doc.child("svg").attribute("height").as_double();
+      const std::vector<pugi::xml_node> panels = StoreyPanels(doc);
+      EXPECT_EQ(int(panels.size()), first - 1);
+      EXPECT_GT(panels.size(), 100u);
+    }
+    EXPECT_LE(width, 8192);
+    EXPECT_LE(height, 8192);
+    EXPECT_GT(width * height, 8192.0 * 8192 / 4) << "the picture is filled, not shrunk for nothing";
+  }
 }
 
 TEST_F(StoreysTest, StoreyOptionDrawsOneStoreyOrIsRefused) {
