@@ -186,6 +186,45 @@ TEST_F(MapTest, TitleNamesTheFilesOwnName) {
   }
 }
 
+// "{name}" in the file /Map and /ExportPages write is each level's file name
+// without its extension: one picture (or folder of pages) per level, also
+// with --jobs; without it two levels writing one file stay refused, and so do
+// two levels of one name.
+TEST_F(MapTest, NameInTheOutputIsEachLevelsName) {
+  const BLevel L = PlacedLevel(3, {{0, 0, 3, 3}});
+  for (const char* level : {"a.tr2", "b.tr2", "sub/a.tr2"}) {
+    fs::create_directories((dir_ / level).parent_path());
+    WriteBytes(dir_ / level, Build(L));
+  }
+  const std::string d = dir_.string() + "/";
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::vector<std::string> written;  // under the folder
+    std::string message;               // a line of the output, when refused
+  } rows[] = {
+      {{"-j", "2", d + "a.tr2", d + "b.tr2", "/Map", d + "{name}.svg"}, 0, {"a.svg", "b.svg"}, ""},
+      {{d + "a.tr2", d + "b.tr2", "/Map", d + "m_{name}_{name}.png"}, 0, {"m_a_a.png", "m_b_b.png"}, ""},
+      {{"--jobs", "2", d + "a.tr2", d + "b.tr2", "/ExportPages", d + "pages/{name}", "0", "0"}, 0,
+       {"pages/a/page_000.png", "pages/b/page_000.png"}, ""},
+      {{d + "a.tr2", "/Water", "1", "/Map", d + "{name}.html"}, 0, {"a.html"}, ""},
+      {{d + "a.tr2", d + "b.tr2", "/Map", d + "one.svg"}, 2, {}, d + "a.tr2 and " + d + "b.tr2 would both write " + d + "one.svg"},
+      {{d + "a.tr2", d + "sub/a.tr2", "/Map", d + "{name}.svg"}, 2, {}, d + "a.tr2 and " + d + "sub/a.tr2 would both write " + d + "a.svg"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(::testing::PrintToString(row.args));
+    for (const char* f : {"a.svg", "b.svg", "m_a_a.png", "m_b_b.png", "a.html", "one.svg", "pages"}) fs::remove_all(dir_ / f);
+    qm::TStringConsole console;
+    EXPECT_EQ(qm::RunTool(row.args, console), row.status) << console.Text;
+    for (const std::string& f : row.written) EXPECT_TRUE(fs::exists(dir_ / f)) << f;
+    if (row.written.empty()) {
+      EXPECT_FALSE(fs::exists(dir_ / "a.svg") || fs::exists(dir_ / "one.svg"));
+      const std::vector<std::string> lines = SplitLines(console.Text);
+      EXPECT_NE(std::find(lines.begin(), lines.end(), row.message), lines.end()) << console.Text;
+    }
+  }
+}
+
 // The page (/Map OUT.html) stands alone: nothing in it names another file or
 // a place on the network, its picture is inline without namespace
 // declarations, and its JSON block holds the facts of the rooms drawn.
