@@ -60,6 +60,7 @@ TEST(BatchRun, OptionsLevelsAndHints) {
        // The sample level's rooms lie millions of sectors apart: a note says how small they are drawn.
        kBanner + Lines({kLoading, "Drawing the map...",
                         "The map is drawn at 0.00221 pixels a sector to stay within 8192 pixels a side.",
+                        "Items outside the rooms, not drawn: 0, 1, 2, 3, 4",
                         "Saving the map...", "File not found.",
                         "creating a temporary file in nodir", "the folder nodir does not exist"}),
        1, false, false},

@@ -123,8 +123,19 @@ void AddTicks(TMapPanel& panel, const TExtent& e, double scale) {
     }
 }
 
+// The item stands on the grid of its own room or of another room of its
+// panel (its own first: nearly always the one).
+bool InsideAGrid(const TMapParts& p, const TPanelPart& part, const TItem& it) {
+    const auto inside = [&](int32_t room) {
+        const TRoomFacts& f = p.Facts[size_t(room)];
+        return it.X >= f.X && it.X <= int64_t(f.X) + int64_t(f.SizeX) * SectorUnits && it.Z >= f.Z &&
+               it.Z <= int64_t(f.Z) + int64_t(f.SizeZ) * SectorUnits;
+    };
+    return inside(it.Room) || std::any_of(part.Rooms.begin(), part.Rooms.end(), inside);
+}
+
 // A panel with its top left corner at (0, 0): its rooms, marks, ticks,
-// labels and notes. Items outside the panel's frame go to farItems.
+// labels and notes. Items outside every room's grid go to farItems.
 TMapPanel MakePanel(const Ttrlevel& L, const TMapParts& p, size_t n, double scale, const std::vector<TItem>& items,
                     const std::vector<int32_t>& itemsOf, std::vector<int32_t>& farItems) {
     const TPanelPart& part = p.Panels[n];
@@ -164,7 +175,7 @@ TMapPanel MakePanel(const Ttrlevel& L, const TMapParts& p, size_t n, double scal
     for (int32_t k : itemsOf) {
         const TItem& it = items[size_t(k)];
         if (p.PanelOfRoom[size_t(it.Room)] != int32_t(n)) continue;
-        if (it.X < e.Left || it.X > e.Right || it.Z < e.Bottom || it.Z > e.Top) {
+        if (!InsideAGrid(p, part, it)) {
             farItems.push_back(k);
             continue;
         }
