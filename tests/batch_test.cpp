@@ -60,7 +60,8 @@ TEST(BatchRun, OptionsLevelsAndHints) {
       {{"a.tr2", "/Map", "nodir/m.svg"},
        // The sample level's rooms lie millions of sectors apart: a note says how small they are drawn.
        kBanner + Lines({kLoading, "Drawing the map...",
-                        "The map is drawn at 0.000747 pixels a sector to stay within 8192 pixels a side.",
+                        "The map is drawn at 0.00221 pixels a sector to stay within 8192 pixels a side.",
+                        "Items outside the rooms, not drawn: 0, 1, 2, 3, 4",
                         "Saving the map...", "File not found.",
                         "creating a temporary file in nodir", "the folder nodir does not exist"}),
        1, false, false},

@@ -146,20 +146,31 @@ size_t CheckLabels(const pugi::xml_document& doc) {
       const double x2 = line.attribute("x2").as_double(), y2 = line.attribute("y2").as_double();
       EXPECT_TRUE(x2 >= b.x - 0.01 && x2 <= b.x + b.w + 0.01 && y2 >= b.y - 0.01 && y2 <= b.y + b.h + 0.01);
     }
+    // A label names its room, and after a "/" the flip room drawn with it.
+    std::set<int> named;
+    for (pugi::xml_node t : panel.find_child_by_attribute("g", "class", "labels").children("text")) {
+      const std::string text = t.child_value();
+      const size_t slash = text.find('/');
+      EXPECT_EQ(std::stoi(text), t.attribute("data-room").as_int(-1)) << text;
+      named.insert(std::stoi(text));
+      if (slash != std::string::npos) {
+        EXPECT_TRUE(named.insert(std::stoi(text.substr(slash + 1))).second) << text;
+      }
+    }
     int counted = 0;
     const std::set<int> noted = NoteRooms(panel, counted);
     size_t rooms = 0, unlabelled = 0;
     for (const pugi::xml_node& g : PanelRooms(panel)) {
       ++rooms;
       const int room = g.attribute("data-room").as_int();
-      EXPECT_FALSE(byRoom.count(room) && noted.count(room)) << "room " << room << " labelled and noted";
-      unlabelled += !byRoom.count(room);
-      if (!byRoom.count(room) && counted == 0) {
+      EXPECT_FALSE(named.count(room) && noted.count(room)) << "room " << room << " labelled and noted";
+      unlabelled += !named.count(room);
+      if (!named.count(room) && counted == 0) {
         EXPECT_TRUE(noted.count(room)) << "room " << room << " neither labelled nor noted";
       }
     }
     EXPECT_EQ(unlabelled, noted.size() + size_t(counted));
-    EXPECT_EQ(byRoom.size() + unlabelled, rooms);
+    EXPECT_EQ(named.size() + unlabelled, rooms);
   }
   return labelled;
 }

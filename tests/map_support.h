@@ -21,7 +21,8 @@ struct BuiltRoom {
   int16_t alternate = -1;
 };
 
-// The sample level of the kind with these rooms, every sector a floor.
+// The sample level of the kind with these rooms, every sector a floor, its
+// items inside the rooms.
 inline BLevel LevelOfRooms(int kind, const std::vector<BuiltRoom>& rooms) {
   BLevel L = SampleLevel(kind, 4);
   if (kind >= 6) FillPages(L, 0, 4, 100);
@@ -41,6 +42,13 @@ inline BLevel LevelOfRooms(int kind, const std::vector<BuiltRoom>& rooms) {
     r.sectorsZ = b.sizeZ;
     r.sectors.assign(size_t(b.sizeX) * b.sizeZ, {0x10, 0, 0x22, 0, 0xFF, 0x04, 0xFF, 0xF8});
     r.alternateRoom = b.alternate;
+  }
+  // The sample's items stand in the middle of the rooms, one room after another.
+  for (size_t k = 0; k < L.items.size() && !rooms.empty(); ++k) {
+    const BuiltRoom& b = rooms[k % rooms.size()];
+    L.items[k].room = int16_t(k % rooms.size());
+    L.items[k].x = b.x * 1024 + b.sizeX * 512;
+    L.items[k].z = b.z * 1024 + b.sizeZ * 512;
   }
   return L;
 }

@@ -133,8 +133,26 @@ TEST_F(MapTest, ThePictureFitsTheRoomsExtent) {
       y0 = std::min(y0, ty + scale * Attr(r, "y"));
       y1 = std::max(y1, ty + scale * (Attr(r, "y") + Attr(r, "height")));
     }
-    EXPECT_NEAR(x0, Margin, Near);
-    EXPECT_NEAR(y0, Header, Near);
+    // Left of the rooms their z coordinates, above them their x coordinates,
+    // each number at its sector's edge.
+    const double axisLeft = 7.0 * double(std::max(std::to_string(bottom).size(), std::to_string(top).size())) + 12;
+    EXPECT_NEAR(x0, Margin + axisLeft, Near);
+    EXPECT_NEAR(y0, Header + 20, Near);
+    size_t xs = 0, zs = 0;
+    for (pugi::xml_node t : StoreyPanels(doc)[0].find_child_by_attribute("g", "class", "ticks").children("text")) {
+      const double v = std::stod(t.child_value());
+      if (std::string(t.attribute("class").value()) == "x") {
+        ++xs;
+        EXPECT_NEAR(Attr(t, "x"), tx + v * scale, Near);
+        EXPECT_TRUE(v >= left && v <= right) << v;
+      } else {
+        ++zs;
+        EXPECT_NEAR(Attr(t, "y") - 4, ty - v * scale, Near);
+        EXPECT_TRUE(v >= bottom && v <= top) << v;
+      }
+    }
+    EXPECT_GE(xs, 2u);
+    EXPECT_GE(zs, 2u);
     const double longer = std::max(right - left, top - bottom);
     EXPECT_NEAR(std::max(x1 - x0, y1 - y0), std::min(MapPixels, CellPixels * longer), Near);
     EXPECT_NEAR(x1 - x0, (right - left) * scale, Near);
@@ -144,7 +162,7 @@ TEST_F(MapTest, ThePictureFitsTheRoomsExtent) {
     EXPECT_LE(x1 + Margin, width + Near);
     EXPECT_LE(y1 + Margin, height + Near);
     if (x1 + Margin > 560) {
-      EXPECT_NEAR(x1 + Margin, width, Near);
+      EXPECT_NEAR(x1 + 6 + Margin, width, Near) << "room for labels just outside the rooms";
     }
   }
 }
@@ -165,6 +183,45 @@ TEST_F(MapTest, TitleNamesTheFilesOwnName) {
     ASSERT_TRUE(Draw(PlacedLevel(6, {{0, 0, 1, 1}, {2, 0, 1, 1}}), row.stored, doc));
     EXPECT_EQ(std::string(doc.child("svg").child_value("title")), "Map of " + row.shown + " (TR4), rooms 0 to 1");
     EXPECT_EQ(std::string(doc.child("svg").child("text").child_value()).rfind(row.shown + " (TR4)", 0), 0u);
+  }
+}
+
+// "{name}" in the file /Map and /ExportPages write is each level's file name
+// without its extension: one picture (or folder of pages) per level, also
+// with --jobs; without it two levels writing one file stay refused, and so do
+// two levels of one name.
+TEST_F(MapTest, NameInTheOutputIsEachLevelsName) {
+  const BLevel L = PlacedLevel(3, {{0, 0, 3, 3}});
+  for (const char* level : {"a.tr2", "b.tr2", "sub/a.tr2"}) {
+    fs::create_directories((dir_ / level).parent_path());
+    WriteBytes(dir_ / level, Build(L));
+  }
+  const std::string d = dir_.string() + "/";
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::vector<std::string> written;  // under the folder
+    std::string message;               // a line of the output, when refused
+  } rows[] = {
+      {{"-j", "2", d + "a.tr2", d + "b.tr2", "/Map", d + "{name}.svg"}, 0, {"a.svg", "b.svg"}, ""},
+      {{d + "a.tr2", d + "b.tr2", "/Map", d + "m_{name}_{name}.png"}, 0, {"m_a_a.png", "m_b_b.png"}, ""},
+      {{"--jobs", "2", d + "a.tr2", d + "b.tr2", "/ExportPages", d + "pages/{name}", "0", "0"}, 0,
+       {"pages/a/page_000.png", "pages/b/page_000.png"}, ""},
+      {{d + "a.tr2", "/Water", "1", "/Map", d + "{name}.html"}, 0, {"a.html"}, ""},
+      {{d + "a.tr2", d + "b.tr2", "/Map", d + "one.svg"}, 2, {}, d + "a.tr2 and " + d + "b.tr2 would both write " + d + "one.svg"},
+      {{d + "a.tr2", d + "sub/a.tr2", "/Map", d + "{name}.svg"}, 2, {}, d + "a.tr2 and " + d + "sub/a.tr2 would both write " + d + "a.svg"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(::testing::PrintToString(row.args));
+    for (const char* f : {"a.svg", "b.svg", "m_a_a.png", "m_b_b.png", "a.html", "one.svg", "pages"}) fs::remove_all(dir_ / f);
+    qm::TStringConsole console;
+    EXPECT_EQ(qm::RunTool(row.args, console), row.status) << console.Text;
+    for (const std::string& f : row.written) EXPECT_TRUE(fs::exists(dir_ / f)) << f;
+    if (row.written.empty()) {
+      EXPECT_FALSE(fs::exists(dir_ / "a.svg") || fs::exists(dir_ / "one.svg"));
+      const std::vector<std::string> lines = SplitLines(console.Text);
+      EXPECT_NE(std::find(lines.begin(), lines.end(), row.message), lines.end()) << console.Text;
+    }
   }
 }
 

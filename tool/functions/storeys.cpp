@@ -1,8 +1,8 @@
 #include "storeys.h"
 
 #include <algorithm>
-#include <map>
 #include <numeric>
+#include <unordered_map>
 
 #include "rooms.h"
 
@@ -10,7 +10,7 @@ namespace qm {
 
 namespace {
 
-// Union-find over the distinct spans.
+// Union-find over the rooms: a room and its flip rooms are one group.
 struct TGroups {
     std::vector<size_t> Parent;
     explicit TGroups(size_t n) : Parent(n) { std::iota(Parent.begin(), Parent.end(), size_t(0)); }
@@ -24,85 +24,146 @@ struct TGroups {
     }
 };
 
-int64_t Length(const TRoomSpan& s) { return int64_t(s.Floor) - s.Ceiling; }
+// A run of storeys first..last that hold a room over one cell.
+struct TRun {
+    int32_t First, Last;
+};
+using TRuns = std::vector<TRun>;  // sorted, apart (never touching: touching runs are merged)
 
-// Overlap of at least half the shorter span (in doubled units, exact).
-bool OneStorey(const TRoomSpan& a, const TRoomSpan& b) {
-    const int64_t overlap = int64_t(std::min(a.Floor, b.Floor)) - std::max(a.Ceiling, b.Ceiling);
-    return overlap >= 0 && 2 * overlap >= std::min(Length(a), Length(b));
+// The first storey from s on that holds no room over the cell.
+int32_t FirstFreeFrom(const TRuns& runs, int32_t s) {
+    auto after = std::upper_bound(runs.begin(), runs.end(), s, [](int32_t v, const TRun& r) { return v < r.First; });
+    if (after == runs.begin()) return s;
+    const TRun& before = *(after - 1);
+    return before.Last >= s ? before.Last + 1 : s;
 }
 
-TRoomSpan Ordered(TRoomSpan s) {
-    if (s.Ceiling > s.Floor) std::swap(s.Ceiling, s.Floor);
-    return s;
+// Storey s (free over the cell) now holds a room over it.
+void Take(TRuns& runs, int32_t s) {
+    auto after = std::upper_bound(runs.begin(), runs.end(), s, [](int32_t v, const TRun& r) { return v < r.First; });
+    const bool joinsBefore = after != runs.begin() && (after - 1)->Last + 1 == s;
+    const bool joinsAfter = after != runs.end() && after->First == s + 1;
+    if (joinsBefore && joinsAfter) {
+        (after - 1)->Last = after->Last;
+        runs.erase(after);
+    } else if (joinsBefore) {
+        (after - 1)->Last = s;
+    } else if (joinsAfter) {
+        after->First = s;
+    } else {
+        runs.insert(after, {s, s});
+    }
+}
+
+uint64_t KeyOf(const TCell& c) { return uint64_t(uint32_t(c.X)) << 32 | uint32_t(c.Z); }
+
+TStoreyRoom Ordered(TStoreyRoom r) {
+    if (r.Ceiling > r.Floor) std::swap(r.Ceiling, r.Floor);
+    return r;
+}
+
+// The rooms' groups of flip partners, each listed in room order.
+std::vector<std::vector<int32_t>> FlipGroups(const std::vector<TStoreyRoom>& rooms) {
+    TGroups groups(rooms.size());
+    for (size_t i = 0; i < rooms.size(); ++i)
+        if (rooms[i].Flip >= 0 && size_t(rooms[i].Flip) < rooms.size()) groups.Join(i, size_t(rooms[i].Flip));
+    std::vector<std::vector<int32_t>> members(rooms.size());
+    for (size_t i = 0; i < rooms.size(); ++i) members[groups.Find(i)].push_back(int32_t(i));
+    return members;
+}
+
+// The order rooms are taken in: the lowest floor first, then the lowest
+// ceiling, then the room number.
+std::vector<int32_t> LowestFirst(const std::vector<TStoreyRoom>& rooms) {
+    std::vector<int32_t> order(rooms.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](int32_t a, int32_t b) {
+        const TStoreyRoom &x = rooms[size_t(a)], &y = rooms[size_t(b)];
+        if (x.Floor != y.Floor) return x.Floor > y.Floor;
+        return x.Ceiling > y.Ceiling;
+    });
+    return order;
 }
 
 } // namespace
 
-TStoreys GroupStoreys(const std::vector<TRoomSpan>& spans) {
-    // Rooms of the same span are always on one storey: the relation is worked
-    // out over the distinct spans only, sorted by ceiling.
-    std::map<std::pair<int32_t, int32_t>, size_t> index;
-    for (const TRoomSpan& s : spans) index.emplace(std::pair{Ordered(s).Ceiling, Ordered(s).Floor}, 0);
-    std::vector<TRoomSpan> distinct;
-    for (auto& [key, at] : index) {
-        at = distinct.size();
-        distinct.push_back({.Ceiling = key.first, .Floor = key.second});
-    }
-    // A sweep down the ceilings: a span whose floor lies above the current
-    // ceiling overlaps no later span and leaves the active list.
-    TGroups groups(distinct.size());
-    std::vector<size_t> active;
-    for (size_t j = 0; j < distinct.size(); ++j) {
-        std::erase_if(active, [&](size_t i) { return distinct[i].Floor < distinct[j].Ceiling; });
-        for (size_t i : active)
-            if (OneStorey(distinct[i], distinct[j])) groups.Join(i, j);
-        active.push_back(j);
-    }
+TStoreys AssignStoreys(const std::vector<TStoreyRoom>& given) {
+    std::vector<TStoreyRoom> rooms;
+    rooms.reserve(given.size());
+    for (const TStoreyRoom& r : given) rooms.push_back(Ordered({.Floor = r.Floor, .Ceiling = r.Ceiling}));
+    const std::vector<std::vector<int32_t>> groupOf = FlipGroups(given);
+    std::vector<size_t> groupIndex(given.size());
+    for (size_t g = 0; g < groupOf.size(); ++g)
+        for (int32_t i : groupOf[g]) groupIndex[size_t(i)] = g;
 
-    // One storey per group, its range from its rooms.
-    std::map<size_t, size_t> storeyOfGroup;
-    std::vector<TStorey> list;
-    std::vector<size_t> groupOfRoom(spans.size());
-    for (size_t r = 0; r < spans.size(); ++r) {
-        const TRoomSpan s = Ordered(spans[r]);
-        const size_t g = groups.Find(index.at({s.Ceiling, s.Floor}));
-        const auto [it, added] = storeyOfGroup.emplace(g, list.size());
-        if (added) list.push_back({.Low = s.Floor, .High = s.Ceiling});
-        TStorey& storey = list[it->second];
-        storey.Low = std::max(storey.Low, s.Floor);
-        storey.High = std::min(storey.High, s.Ceiling);
-        storey.Rooms.push_back(int32_t(r));
-        groupOfRoom[r] = it->second;
-    }
-    // The lowest first: the largest floor, then the largest ceiling, then the
-    // first room.
-    std::vector<size_t> order(list.size());
-    std::iota(order.begin(), order.end(), size_t(0));
-    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-        const TStorey &x = list[a], &y = list[b];
-        if (x.Low != y.Low) return x.Low > y.Low;
-        if (x.High != y.High) return x.High > y.High;
-        return x.Rooms.front() < y.Rooms.front();
-    });
+    // Per cell, the storeys that hold a room over it. Node-based: a pointer
+    // to a cell's runs stays valid while other cells are added.
+    std::unordered_map<uint64_t, TRuns> taken;
+    taken.reserve(given.size());
     TStoreys result;
-    std::vector<int32_t> number(list.size());
-    for (size_t n = 0; n < order.size(); ++n) {
-        number[order[n]] = int32_t(n + 1);
-        result.List.push_back(std::move(list[order[n]]));
+    result.StoreyOf.assign(given.size(), 0);
+    std::vector<uint64_t> keys;
+    std::vector<TRuns*> cells;
+    for (int32_t first : LowestFirst(rooms)) {
+        if (result.StoreyOf[size_t(first)] != 0) continue;  // placed with its flip partner
+        const std::vector<int32_t>& group = groupOf[groupIndex[size_t(first)]];
+        keys.clear();
+        for (int32_t i : group)
+            for (const TCell& c : given[size_t(i)].Cells) keys.push_back(KeyOf(c));
+        std::sort(keys.begin(), keys.end());
+        keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+        cells.clear();
+        for (uint64_t k : keys) cells.push_back(&taken[k]);
+        // The first storey free over every cell: raised until a whole pass
+        // over the cells leaves it as it is.
+        int32_t s = 1;
+        for (bool raised = true; raised;) {
+            raised = false;
+            for (const TRuns* runs : cells) {
+                const int32_t free = FirstFreeFrom(*runs, s);
+                if (free != s) s = free, raised = true;
+            }
+        }
+        for (TRuns* runs : cells) Take(*runs, s);
+        if (size_t(s) > result.List.size()) result.List.resize(size_t(s));
+        for (int32_t i : group) result.StoreyOf[size_t(i)] = s;
     }
-    result.StoreyOf.resize(spans.size());
-    for (size_t r = 0; r < spans.size(); ++r) result.StoreyOf[r] = number[groupOfRoom[r]];
+    // Each storey's rooms in room order, its range from them.
+    std::vector<bool> seen(result.List.size(), false);
+    for (size_t i = 0; i < rooms.size(); ++i) {
+        const size_t n = size_t(result.StoreyOf[i] - 1);
+        TStorey& storey = result.List[n];
+        storey.Low = seen[n] ? std::max(storey.Low, rooms[i].Floor) : rooms[i].Floor;
+        storey.High = seen[n] ? std::min(storey.High, rooms[i].Ceiling) : rooms[i].Ceiling;
+        seen[n] = true;
+        storey.Rooms.push_back(int32_t(i));
+    }
     return result;
 }
 
+std::vector<TCell> FloorCells(const Ttrlevel& L, size_t i) {
+    const RoomRecord& r = L.Rooms[i];
+    const TRoomFacts f = RoomFacts(L, i);
+    std::vector<TCell> cells;
+    const int32_t x0 = SectorOf(f.X), z0 = SectorOf(f.Z);
+    // The outer ring left out: columns and rows 1 .. size - 2.
+    for (uint32_t x = 1; x + 1 < f.SizeX; ++x)
+        for (uint32_t z = 1; z + 1 < f.SizeZ; ++z) {
+            const size_t at = size_t(x) * f.SizeZ + z;
+            if (at >= r.Sectors.size()) continue;
+            const bool wall = int8_t(r.Sectors[at][5]) == -127 && int8_t(r.Sectors[at][7]) == -127;
+            if (!wall) cells.push_back({.X = x0 + int32_t(x), .Z = z0 + int32_t(z)});
+        }
+    return cells;
+}
+
 TStoreys LevelStoreys(const Ttrlevel& L) {
-    std::vector<TRoomSpan> spans(L.RoomCount);
+    std::vector<TStoreyRoom> rooms(L.RoomCount);
     for (size_t i = 0; i < L.RoomCount; ++i) {
         const TRoomFacts f = RoomFacts(L, i);
-        spans[i] = {.Ceiling = f.Ceiling, .Floor = f.Floor};
+        rooms[i] = {.Floor = f.Floor, .Ceiling = f.Ceiling, .Cells = FloorCells(L, i), .Flip = f.Alternate};
     }
-    return GroupStoreys(spans);
+    return AssignStoreys(rooms);
 }
 
 } // namespace qm

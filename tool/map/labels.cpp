@@ -154,7 +154,7 @@ bool PlaceInside(const TRoomPlace& p, double scale, TBoxIndex& placed, TMapLabel
     for (const auto& [x, y] : spots) {
         const TPixelBox box = BoxAt(x, y, p.W);
         if (OnFloor(p, box, scale) && !placed.Meets(box)) {
-            label = {.Room = p.Room->Room, .Box = box};
+            label = {.Room = p.Room->Room, .Text = p.Room->Text, .Box = box};
             return true;
         }
     }
@@ -185,7 +185,7 @@ bool PlaceOutside(const TRoomPlace& p, const TPixelBox& zone, TBoxIndex& placed,
         for (const TPixelBox& box : spots) {
             if (!Inside(box, zone) || placed.Meets(box) || (!overRooms && rooms.Meets(box))) continue;
             const auto [tx, ty] = NearestOn(box, p.AnchorX, p.AnchorY);
-            label = {.Room = p.Room->Room, .Box = box, .Leader = true, .FromX = p.AnchorX, .FromY = p.AnchorY,
+            label = {.Room = p.Room->Room, .Text = p.Room->Text, .Box = box, .Leader = true, .FromX = p.AnchorX, .FromY = p.AnchorY,
                      .ToX = tx, .ToY = ty};
             return true;
         }
@@ -194,7 +194,7 @@ bool PlaceOutside(const TRoomPlace& p, const TPixelBox& zone, TBoxIndex& placed,
 
 } // namespace
 
-double LabelWidth(int32_t room) { return 7 * double(std::to_string(room).size()) + 4; }
+double LabelWidth(const std::string& text) { return 7 * double(text.size()) + 4; }
 
 std::vector<TMapLabel> PlaceLabels(const std::vector<TLabelRoom>& rooms, double scale, const TPixelBox& zone,
                                    const std::vector<TPixelBox>& obstacles, std::vector<int32_t>& unlabelled) {
@@ -208,7 +208,7 @@ std::vector<TMapLabel> PlaceLabels(const std::vector<TLabelRoom>& rooms, double 
         p.Bounds = {.X = room.Left, .Y = room.Top, .W = room.SizeX * scale, .H = room.SizeZ * scale};
         p.AnchorX = p.Block.Rows ? room.Left + (p.Block.Col + p.Block.Cols / 2.0) * scale : p.Bounds.X + p.Bounds.W / 2;
         p.AnchorY = p.Block.Rows ? room.Top + (p.Block.Row + p.Block.Rows / 2.0) * scale : p.Bounds.Y + p.Bounds.H / 2;
-        p.W = LabelWidth(room.Room);
+        p.W = LabelWidth(room.Text);
         outlines.Add(p.Bounds);
         places.push_back(std::move(p));
     }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "maplayout.h"
@@ -15,13 +16,14 @@ namespace qm {
 // A room to label: its sectors and where its grid lies in pixels.
 struct TLabelRoom {
     int32_t Room = 0;
+    std::string Text{};  // the label: the room's number, "24/90" with its flip room
     const RoomRecord* Record = nullptr;
     uint16_t SizeX = 0, SizeZ = 0;
     double Left = 0, Top = 0;  // the pixel of the grid's corner at x = 0, z = SizeZ (top left)
 };
 
-// The box a room's number needs, in whole pixels.
-double LabelWidth(int32_t room);
+// The box a label's text needs, in whole pixels.
+double LabelWidth(const std::string& text);
 constexpr double LabelHeight = 13;
 
 // Places the labels of the rooms (scale: pixels per sector) inside zone,

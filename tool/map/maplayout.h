@@ -7,7 +7,8 @@
 // room's sector (x, z) is the unit square at (X/1024 + x, -(Z/1024 + z + 1)),
 // so +x points right and +z points up (north up, as seen from above). A
 // panel's pixel of the sector point (u, v) is (OriginX + u * Scale, OriginY +
-// v * Scale).
+// v * Scale). Every panel has the same scale and is framed to its own rooms,
+// with their sector coordinates marked along its top and left edges.
 #pragma once
 
 #include <cstdint>
@@ -40,6 +41,7 @@ struct TMapRoom {
 
 struct TMapLabel {
     int32_t Room = 0;
+    std::string Text{};               // the room's number, "24/90" with its flip room
     TPixelBox Box{};                  // the box the placer reserved, whole pixels
     bool Leader = false;              // placed outside the room: a line leads to it
     double FromX = 0, FromY = 0, ToX = 0, ToY = 0;  // the leader, in pixels
@@ -52,6 +54,15 @@ struct TMapMark {
     std::string Title{};
 };
 
+// A sector coordinate marked on a panel's top edge (an x) or left edge (a z):
+// a short line across the edge and the number beside it, pixels.
+struct TMapTick {
+    bool Left = false;                   // on the left edge: the text ends at X
+    double X = 0, Y = 0;                 // the text's anchor (top: its middle) on its baseline
+    double X0 = 0, Y0 = 0, X1 = 0, Y1 = 0;  // the line
+    std::string Text{};
+};
+
 struct TMapPanel {
     int32_t Storey = 1;
     int32_t Low = 0, High = 0;  // the storey's floor and ceiling y
@@ -62,6 +73,7 @@ struct TMapPanel {
     std::vector<TMapRoom> Rooms{};  // in drawing order: the lowest floor first
     std::vector<TMapLabel> Labels{};
     std::vector<TMapMark> Marks{};
+    std::vector<TMapTick> Ticks{};
     std::vector<std::string> Notes{};  // lines under the rooms
     double NotesY = 0;                  // the first note's baseline
 };
@@ -90,8 +102,8 @@ struct TMapLayout {
 // Room fills and the note's spacing, shared by both renderers.
 constexpr double MapFillOpacity = 0.55;
 constexpr double MapHeadingY = 26, MapHeadingSize = 16, MapTitleSize = 13, MapNoteSize = 12, MapLegendSize = 13;
-constexpr double MapLabelSize = 11, MapNoteLine = 16, MapMargin = 16;
-constexpr double MapLongestSide = 8192;  // pixels, the picture's largest side
+constexpr double MapTickSize = 10, MapLabelSize = 11, MapNoteLine = 16, MapMargin = 16;
+constexpr double MapLongestSide = 8192;  // pixels, the picture's largest side: never passed
 constexpr double MapLeastScale = 4;      // pixels per sector, unless the longest side forbids
 
 // The layout of the map of rooms from..to (inside the level; to < from: no

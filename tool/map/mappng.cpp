@@ -54,7 +54,7 @@ void DrawMark(TRaster& r, TItemKind kind, double x, double y, double h) {
 // around it.
 void DrawLabel(TRaster& r, const TMapLabel& l) {
     if (l.Leader) r.Line(l.FromX, l.FromY, l.ToX, l.ToY, Ink);
-    const std::string text = std::to_string(l.Room);
+    const std::string& text = l.Text;
     const double width = double(text.size()) * TRaster::DigitAdvance - 1;
     r.Digits(int(std::lround(l.Box.X + (l.Box.W - width) / 2)), int(std::lround(l.Box.Y + (l.Box.H - TRaster::DigitHeight) / 2)),
              text, Black, White);
@@ -63,6 +63,12 @@ void DrawLabel(TRaster& r, const TMapLabel& l) {
 void DrawPanel(TRaster& r, const TMapPanel& p, double scale) {
     TextAt(r, p.TitleX, p.TitleY, p.Title, MapTitleSize, Black);
     for (const TMapRoom& room : p.Rooms) DrawRoom(r, p, room, scale);
+    for (const TMapTick& t : p.Ticks) {
+        r.Line(t.X0, t.Y0, t.X1, t.Y1, Ink);
+        const double width = double(t.Text.size()) * TRaster::DigitAdvance - 1;
+        r.Digits(int(std::lround(t.Left ? t.X - width : t.X - width / 2)), int(std::lround(t.Y - TRaster::DigitHeight)), t.Text,
+                 Ink, White);
+    }
     for (const TMapMark& m : p.Marks)
         DrawMark(r, m.Kind, p.OriginX + m.X * scale, p.OriginY + m.Y * scale, ItemMarkPixels);
     for (const TMapLabel& l : p.Labels) DrawLabel(r, l);

@@ -75,7 +75,20 @@ void DrawLabels(TXmlWriter& w, const TMapPanel& panel) {
                    {"x", Num(b.X + b.W / 2)}, {"y", Num(b.Y + b.H - 2.5)}, {"text-anchor", "middle"},
                    {"fill", "#000000"}, {"stroke", "#ffffff"}, {"stroke-width", "2.5"}, {"stroke-opacity", "0.8"},
                    {"paint-order", "stroke"}},
-                  room);
+                  l.Text);
+    }
+    w.Close();
+}
+
+// The sector coordinates along the top and left edges.
+void DrawTicks(TXmlWriter& w, const TMapPanel& panel) {
+    w.Open("g", {{"class", "ticks"}, {"font-size", Num(MapTickSize)}, {"fill", Ink}});
+    for (const TMapTick& t : panel.Ticks) {
+        w.Empty("line", {{"x1", Num(t.X0)}, {"y1", Num(t.Y0)}, {"x2", Num(t.X1)}, {"y2", Num(t.Y1)}, {"stroke", Ink},
+                         {"stroke-width", "1"}});
+        w.Element("text", {{"class", t.Left ? "z" : "x"}, {"x", Num(t.X)}, {"y", Num(t.Y)},
+                           {"text-anchor", t.Left ? "end" : "middle"}},
+                  t.Text);
     }
     w.Close();
 }
@@ -92,6 +105,7 @@ void DrawPanel(TXmlWriter& w, const TMapPanel& panel, double scale) {
     w.Open("g", {{"class", "rooms"}, {"transform", transform}});
     for (const TMapRoom& room : panel.Rooms) DrawRoom(w, room, scale);
     w.Close();
+    DrawTicks(w, panel);
     if (!panel.Marks.empty()) DrawMarks(w, panel, scale, transform);
     DrawLabels(w, panel);
     for (size_t i = 0; i < panel.Notes.size(); ++i)

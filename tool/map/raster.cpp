@@ -154,13 +154,22 @@ constexpr uint8_t DigitRows[10][7] = {
     {0x06, 0x08, 0x10, 0x1E, 0x11, 0x11, 0x0E}, {0x1F, 0x01, 0x02, 0x04, 0x08, 0x08, 0x08},
     {0x0E, 0x11, 0x11, 0x0E, 0x11, 0x11, 0x0E}, {0x0E, 0x11, 0x11, 0x0F, 0x01, 0x02, 0x0C},
 };
+// "/" between a room and its flip room, "-" of a coordinate below 0.
+constexpr uint8_t SlashRows[7] = {0x01, 0x01, 0x02, 0x04, 0x08, 0x10, 0x10};
+constexpr uint8_t MinusRows[7] = {0x00, 0x00, 0x00, 0x1F, 0x00, 0x00, 0x00};
+
+const uint8_t* GlyphRows(char c) {
+    if (c >= '0' && c <= '9') return DigitRows[c - '0'];
+    return c == '/' ? SlashRows : c == '-' ? MinusRows : nullptr;
+}
 
 bool DigitPixel(const std::string& digits, int x, int y) {
     if (x < 0 || y < 0 || y >= TRaster::DigitHeight) return false;
     const size_t at = size_t(x / TRaster::DigitAdvance);
     const int column = x % TRaster::DigitAdvance;
-    if (at >= digits.size() || column >= 5 || digits[at] < '0' || digits[at] > '9') return false;
-    return (DigitRows[digits[at] - '0'][y] >> (4 - column) & 1) != 0;
+    if (at >= digits.size() || column >= 5) return false;
+    const uint8_t* rows = GlyphRows(digits[at]);
+    return rows && (rows[y] >> (4 - column) & 1) != 0;
 }
 
 } // namespace

@@ -40,9 +40,9 @@ public:
     void Disc(double cx, double cy, double r, TRgb c);
     // Text with its top left corner at (x, y), glyphs size / 10 pixels a unit.
     void Text(double x, double y, const std::string& text, double size, TRgb c);
-    // Decimal digits in a crisp 5 x 7 pixel font, 6 pixels apart, with a
-    // one-pixel halo of the second colour around them; other characters are
-    // left out.
+    // Decimal digits, "/" and "-" in a crisp 5 x 7 pixel font, 6 pixels
+    // apart, with a one-pixel halo of the second colour around them; other
+    // characters are left out.
     void Digits(int x, int y, const std::string& digits, TRgb c, TRgb halo);
     static constexpr int DigitAdvance = 6, DigitHeight = 7;
 

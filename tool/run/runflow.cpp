@@ -13,6 +13,7 @@
 #include "run.h"
 #include "runlevel.h"
 #include "textout.h"
+#include "utf8path.h"
 #include "version.h"
 
 namespace qm {
@@ -59,12 +60,33 @@ std::optional<TFailure> RefuseRun(const TCommandLine& line, size_t levels) {
     return {};
 }
 
+// The level's file name without its folder and extension.
+std::string LevelStem(const std::string& level) {
+    const std::u8string stem = PathOf(level).stem().u8string();
+    return std::string(stem.begin(), stem.end());
+}
+
+// "{name}" in the file a function writes (the word after its switch: /Map's
+// picture, /ExportPages' folder) becomes the level's name, so that one run
+// writes one picture per level.
+void NameOutputs(std::vector<std::string>& args) {
+    static const std::string Mark = "{name}";
+    for (size_t k = 1; k + 1 < args.size(); ++k) {
+        const TFunctionRow* fn = FindRow(args[k]);
+        if (!fn || !fn->FirstFile) continue;
+        std::string& file = args[k + 1];
+        for (size_t at = file.find(Mark); at != std::string::npos; at = file.find(Mark, at))
+            file.replace(at, Mark.size(), LevelStem(args[0])), at += LevelStem(args[0]).size();
+    }
+}
+
 // Each level's name, then the function switch and its arguments.
 std::vector<TLevelRun> LevelRuns(const std::vector<std::string>& words, size_t levels) {
     std::vector<TLevelRun> runs(levels);
     for (size_t i = 0; i < levels; ++i) {
         runs[i].Args = {words[i]};
         runs[i].Args.insert(runs[i].Args.end(), words.begin() + std::ptrdiff_t(levels), words.end());
+        NameOutputs(runs[i].Args);
         runs[i].Header = levels > 1;
         // Any word that names a function writing a file counts (taken widely:
         // a run that may write is never cut short).
