@@ -11,7 +11,6 @@
 #include "labels.h"
 #include "rooms.h"
 #include "storeys.h"
-#include "utf8path.h"
 
 namespace qm {
 
