@@ -4,6 +4,7 @@
 #                                        plain test build and its suite
 #   bash bench/buildtime.sh --sanitize   also the sanitizer build and its suite
 #   bash bench/buildtime.sh --no-run     builds only, no suite
+#   bash bench/buildtime.sh --setup      the set-up build alone
 # Prints wall time and CPU time (user + sys, of every process the step started)
 # for each step, the machine's load before and after, the ten slowest
 # translation units by CPU time and the ten slowest tests of each suite.
@@ -26,12 +27,13 @@ if [[ ${1:-} == --compile ]]; then
   exit $rc
 fi
 
-sanitize=0; run=1
+sanitize=0; run=1; tests=1
 for a in "$@"; do
   case $a in
     --sanitize) sanitize=1 ;;
     --no-run) run=0 ;;
-    *) echo "usage: bash bench/buildtime.sh [--sanitize] [--no-run]" >&2; exit 2 ;;
+    --setup) tests=0 ;;
+    *) echo "usage: bash bench/buildtime.sh [--sanitize] [--no-run] [--setup]" >&2; exit 2 ;;
   esac
 done
 cd "$(dirname "$0")/.."
@@ -88,17 +90,21 @@ configure_test() { # <dir> <label> <extra cmake args...>
 
 echo "load at start: $(load), $jobs jobs" | tee -a "$summary"
 
-# The README's set-up build: the tool alone, Release, no tests.
-step setup-configure cmake -S . -B "$root/setup" -G Ninja -DQM_TESTS=OFF
+# The README's set-up build: the tool alone, Release, no tests. Its units are
+# timed too.
+step setup-configure cmake -S . -B "$root/setup" -G Ninja -DQM_TESTS=OFF \
+  "-DCMAKE_CXX_COMPILER_LAUNCHER=bash;$self;--compile;$units;setup"
 step setup-build cmake --build "$root/setup" -j "$jobs" --target quillmap
 
 # The plain test build: its tool first, then the rest (tests, builder, samples).
-step test-configure configure_test "$root/test" test
-step test-build-tool cmake --build "$root/test" -j "$jobs" --target quillmap
-step test-build-rest cmake --build "$root/test" -j "$jobs"
-[ $run -eq 0 ] || suite "$root/test" test-suite
+if [ $tests -eq 1 ]; then
+  step test-configure configure_test "$root/test" test
+  step test-build-tool cmake --build "$root/test" -j "$jobs" --target quillmap
+  step test-build-rest cmake --build "$root/test" -j "$jobs"
+  [ $run -eq 0 ] || suite "$root/test" test-suite
+fi
 
-if [ $sanitize -eq 1 ]; then
+if [ $tests -eq 1 ] && [ $sanitize -eq 1 ]; then
   step sanitize-configure configure_test "$root/sanitize" sanitize -DQM_SANITIZE=ON
   step sanitize-build cmake --build "$root/sanitize" -j "$jobs"
   [ $run -eq 0 ] || ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
