@@ -4,6 +4,16 @@
 # with the time it took and one line of counts: "N passed, M failed" (and
 # ", K skipped" when tests were skipped, each with its reason in the log above).
 set -euo pipefail
+
+# The line of counts of CTest's logs, from its line per test: a test that did not
+# pass, for whatever reason (failed, timed out, crashed, not run), has failed.
+#   bash scripts/test.sh --count LOG...
+count() {
+  awk '/ Test +#[0-9]+: / { if (/\*\*\*Skipped/) s++; else if (/ Passed /) p++; else f++ }
+       END { printf "%d passed, %d failed", p, f; if (s) printf ", %d skipped", s; printf "\n" }' "$@"
+}
+if [[ ${1:-} == --count ]]; then shift; count "$@"; exit; fi
+
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
 started=$(date +%s)
@@ -16,9 +26,7 @@ summary() {
   echo
   echo "scripts/test.sh took $((elapsed / 60)) min $((elapsed % 60)) s"
   [ -z "$unfinished" ] || echo "$unfinished did not build; its tests did not run"
-  cat "$logs"/*.log 2>/dev/null | awk '
-    / Test +#[0-9]+: / { if (/\*\*\*Skipped/) s++; else if (/ Passed /) p++; else f++ }
-    END { printf "%d passed, %d failed", p, f; if (s) printf ", %d skipped", s; printf "\n" }'
+  cat "$logs"/*.log 2>/dev/null | count
 }
 
 # Both builds are optimized (-O2) with line tables only for debug information
