@@ -29,10 +29,11 @@ summary() {
   cat "$logs"/*.log 2>/dev/null | count
 }
 
-# Both builds are optimized (-O2) with line tables only for debug information
-# (-g1): enough for the file and line of every frame a sanitizer reports, at
-# about two thirds of the compile time of full debug information. Called where set -e
-# does not stop it, so each step returns by itself.
+# Both builds are optimized (-O2; the sanitizer build's instrumented code -O1,
+# see CMakeLists.txt) with line tables only for debug information (-g1): enough
+# for the file and line of every frame a sanitizer reports, at about two thirds
+# of the compile time of full debug information. Called where set -e does not
+# stop it, so each step returns by itself.
 run_suite() { # <build dir> <extra cmake args...>
   local dir=$1; shift
   unfinished=$dir
