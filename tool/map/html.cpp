@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "jsonvalue.h"
 #include "pageassets.h"
 
 namespace qm {

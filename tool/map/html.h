@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include <nlohmann/json.hpp>
+#include "jsonfwd.h"
 
 namespace qm {
 

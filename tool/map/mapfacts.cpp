@@ -3,6 +3,7 @@
 #include "itemnames.h"
 #include "items.h"
 #include "jsonout.h"
+#include "jsonvalue.h"
 #include "kinds.h"
 #include "roomflags.h"
 #include "rooms.h"

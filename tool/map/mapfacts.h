@@ -5,8 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include <nlohmann/json.hpp>
-
+#include "jsonfwd.h"
 #include "trlevel.h"
 
 namespace qm {

@@ -6,6 +6,7 @@
 
 #include "functions.h"
 #include "html.h"
+#include "jsonvalue.h"
 #include "mapfacts.h"
 #include "mapforms.h"
 #include "utf8path.h"

@@ -10,7 +10,6 @@
 #include "kinds.h"
 #include "labels.h"
 #include "mapparts.h"
-#include "utf8path.h"
 
 namespace qm {
 

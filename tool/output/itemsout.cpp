@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "itemnames.h"
+#include "jsonvalue.h"
 
 namespace qm {
 

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "itemsout.h"
+#include "jsonvalue.h"
 #include "materials.h"
 #include "waterout.h"
 

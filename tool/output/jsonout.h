@@ -2,13 +2,10 @@
 // {"format": 1, "levels": [...]}, made from the same result values as the text.
 #pragma once
 
-#include <nlohmann/json.hpp>
-
+#include "jsonfwd.h"
 #include "result.h"
 
 namespace qm {
-
-using TJson = nlohmann::ordered_json;
 
 // Adds a level's result to its entry of the document, after "level" and
 // "status": "error" for a failure, otherwise the function's own members.

@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+#include "jsonvalue.h"
+
 namespace qm {
 
 namespace {

@@ -6,6 +6,7 @@
 
 #include "functable.h"
 #include "jsonout.h"
+#include "jsonvalue.h"
 #include "levels.h"
 #include "options.h"
 #include "outputs.h"
