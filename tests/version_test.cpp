@@ -2,6 +2,7 @@
 // project's version from CMake, the commit short and hexadecimal or absent.
 #include <regex>
 
+#include "jsonvalue.h"
 #include "tool_test_support.h"
 #include "version.h"
 

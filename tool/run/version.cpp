@@ -1,5 +1,7 @@
 #include "version.h"
 
+#include "jsonvalue.h"
+
 namespace qm {
 
 std::string VersionLine(const TBuildId& build) {
