@@ -58,16 +58,16 @@ TEST_F(ItemsTest, ShowEntitiesTextHasAlignedColumnsAndTheCountPerType) {
     std::vector<std::string> range;
     std::vector<std::string> lines;
   } rows[] = {
-      {1, {}, {"Index Type Name           Room          X           Y      Z Angle Intensity Flags Invisible ClearBody Activation",
-               "    0    0 Lara              0       1536           0   5632  90.0        -1  0000        no        no      -----",
-               "    1   93 Small_medipack    2      -5000        -300 -70000 360.0    -32768  FFFF       yes       yes      12345",
-               "    2  600 600               1 2147483647 -2147483648     12 180.0         7  3F00       yes        no      12345",
+      {1, {}, {"Index Type Name           Room          X           Y      Z Angle Intensity Flags Invisible ClearBody Activation Triggers",
+               "    0    0 Lara              0       1536           0   5632  90.0        -1  0000        no        no      -----        0",
+               "    1   93 Small_medipack    2      -5000        -300 -70000 360.0    -32768  FFFF       yes       yes      12345        0",
+               "    2  600 600               1 2147483647 -2147483648     12 180.0         7  3F00       yes        no      12345        0",
                "", "Items by type:", "1 x   0 Lara", "1 x  93 Small_medipack", "1 x 600 600", "3 items of 3 types."}},
-      {3, {"1", "1"}, {"Index Type Name           Room     X    Y      Z Angle Intensity Intensity2 Flags Invisible ClearBody Activation",
-                       "    1  149 Small_medipack    2 -5000 -300 -70000 360.0    -32768     -32768  FFFF       yes       yes      12345",
+      {3, {"1", "1"}, {"Index Type Name           Room     X    Y      Z Angle Intensity Intensity2 Flags Invisible ClearBody Activation Triggers",
+                       "    1  149 Small_medipack    2 -5000 -300 -70000 360.0    -32768     -32768  FFFF       yes       yes      12345        0",
                        "", "Items by type:", "1 x 149 Small_medipack", "1 item of 1 type."}},
-      {6, {"2", "9"}, {"Index Type Name Room          X           Y  Z Angle Intensity   OCB Flags Invisible ClearBody Activation",
-                       "    2  600 600     1 2147483647 -2147483648 12 180.0         7 32767  3F00       yes        no      12345",
+      {6, {"2", "9"}, {"Index Type Name Room          X           Y  Z Angle Intensity   OCB Flags Invisible ClearBody Activation Triggers",
+                       "    2  600 600     1 2147483647 -2147483648 12 180.0         7 32767  3F00       yes        no      12345        0",
                        "", "Items by type:", "1 x 600 600", "1 item of 1 type."}},
   };
   for (const auto& row : rows) {
