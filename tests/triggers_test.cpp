@@ -137,7 +137,7 @@ TEST_F(TriggersTest, RemoveItemRenumbersEveryTriggerAndKeepsEveryOtherByte) {
       const std::vector<std::string> lines = SplitLines(out);
       ASSERT_EQ(lines.size(), 6u) << out;
       EXPECT_EQ(lines[1], "Removing the item...");
-      EXPECT_EQ(lines[2].substr(0, 15), "Item " + std::to_string(removed) + " removed: ");
+      EXPECT_EQ(lines[2].substr(0, 16), "Item " + std::to_string(removed) + " removed: ");
       EXPECT_EQ(lines[3], "Trigger actions renumbered: 4.");
       EXPECT_EQ(lines[5], "Done.");
       BLevel expected = base;
