@@ -198,3 +198,55 @@ TActionInfo ActionInfoOf(int32_t version, uint8_t action) {
 }
 
 } // namespace qm
+
+namespace qm {
+
+namespace {
+
+// A slope's share of the height at (dx, dz): `along` the tilt along x, `across`
+// the tilt along z, each a signed number of quarter units per unit.
+int32_t Tilt(int32_t along, int32_t across, int32_t dx, int32_t dz) {
+    int32_t h = 0;
+    h += across < 0 ? -((across * dz) >> 2) : (across * (1023 - dz)) >> 2;
+    h += along < 0 ? -((along * dx) >> 2) : (along * (1023 - dx)) >> 2;
+    return h;
+}
+
+// A five-bit signed height step, in clicks of 256 units.
+int32_t Step(uint16_t setup, int shift) {
+    int32_t v = (setup >> shift) & 0x1F;
+    return (v & 0x10 ? v - 32 : v) * 256;
+}
+
+bool IsFloorTriangle(uint8_t function) { return function == 7 || function == 8 || (function >= 11 && function <= 14); }
+
+// The triangle's share: which half holds the point depends on the split
+// (7, 11, 12 from the north-west corner; 8, 13, 14 from the north-east), and
+// each half has its step and its slopes from the corner heights t0-t3.
+int32_t Triangle(const TFloorEntry& e, int32_t dx, int32_t dz) {
+    const int32_t t0 = e.Data & 15, t1 = (e.Data >> 4) & 15, t2 = (e.Data >> 8) & 15, t3 = (e.Data >> 12) & 15;
+    const bool northWest = e.Function == 7 || e.Function == 11 || e.Function == 12;
+    const bool first = northWest ? dx <= 1024 - dz : dx <= dz;
+    int32_t across = 0, along = 0;
+    if (northWest) {
+        across = first ? t2 - t1 : t3 - t0;
+        along = first ? t0 - t1 : t3 - t2;
+    } else {
+        across = first ? t2 - t1 : t3 - t0;
+        along = first ? t3 - t2 : t0 - t1;
+    }
+    return Step(e.Setup, first ? 10 : 5) + Tilt(along, across, dx, dz);
+}
+
+} // namespace
+
+int32_t FloorUnder(const Ttrlevel& L, const TRec<8>& sector, int32_t dx, int32_t dz) {
+    int32_t h = int32_t(int8_t(sector[5])) * 256;
+    for (const TFloorEntry& e : ReadSectorFloor(L, FloorIndexOf(sector)).Entries) {
+        if (e.Function == FdFloorSlope) h += Tilt(int8_t(e.Data & 0xFF), int8_t(e.Data >> 8), dx, dz);
+        else if (L.LevelVersion >= KindTR3 && IsFloorTriangle(e.Function)) h += Triangle(e, dx, dz);
+    }
+    return h;
+}
+
+} // namespace qm

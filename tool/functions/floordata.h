@@ -93,3 +93,15 @@ struct TActionInfo {
 TActionInfo ActionInfoOf(int32_t version, uint8_t action);
 
 } // namespace qm
+
+namespace qm {
+
+// The floor's y under a point of a sector (dx, dz: the point's offset from the
+// sector's corner, 0-1023) as the games compute it: the floor byte × 256,
+// then the sector's floor slope (bits 0-7 of its word the slope along x,
+// bits 8-15 along z, in quarter units per unit) or, from TR3 on, its floor
+// triangle (the half that holds the point: its height step in the setup word,
+// bits 5-9 or 10-14, and the four corner heights of its data word).
+int32_t FloorUnder(const Ttrlevel& L, const TRec<8>& sector, int32_t dx, int32_t dz);
+
+} // namespace qm
