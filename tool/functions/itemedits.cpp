@@ -163,9 +163,15 @@ std::optional<int32_t> TypeArg(const Ttrlevel& L, const std::string& text) {
 std::string TypeRefusal(const Ttrlevel& L, const std::string& text) {
     const std::string game = ItemGameName(L.LevelVersion);
     const std::optional<int32_t> type = TypeArg(L, text);
-    if (!type)
-        return "Unknown object type " + text + " in " + game + " levels.\na type is a number or a name as " +
-               "/ShowEntities shows it (Small_medipack, \"small medipack\")";
+    if (!type) {
+        const std::string unknown = "Unknown object type " + text + " in " + game + " levels.\n";
+        const std::vector<std::string> near = NearestTypeNames(L.LevelVersion, text);
+        if (near.empty())
+            return unknown + "a type is a number or a name as /ShowEntities shows it (Small_medipack, \"small medipack\")";
+        std::string names = "the nearest names: ";
+        for (size_t k = 0; k < near.size(); ++k) names.append(k ? ", " : "").append(near[k]);
+        return unknown + names;
+    }
     const int32_t count = ItemTypeCount(L.LevelVersion);
     if (*type < 0 || *type >= count)
         return "Object type " + std::to_string(*type) + " is outside the " + game + " object types (0 to " +
