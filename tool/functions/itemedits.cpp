@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "floordata.h"
 #include "itemargs.h"
 #include "itemnames.h"
 #include "items.h"
@@ -27,19 +28,37 @@ std::optional<uint16_t> AngleArg(const std::string& text) {
     return uint16_t(((steps % 65536) + 65536) % 65536);
 }
 
-// Where an item goes: ROOM X Y Z [ANGLE], arguments 4 to 8.
+// Where an item goes: ROOM X Y Z [ANGLE], arguments 4 to 8. Y may be
+// "floor": the height of the floor under the point, found once the point is
+// known to lie in a sector of the room.
 struct TPlace {
     int32_t Room = 0, X = 0, Y = 0, Z = 0;
+    bool OnFloor = false;
     std::optional<uint16_t> Angle;
 };
 
+// An x or z coordinate: world units, or a world sector number with "s" ("12s",
+// "-3s"): the centre of that sector.
+std::optional<int32_t> CoordinateArg(const std::string& text) {
+    if (text.size() < 2 || (text.back() != 's' && text.back() != 'S')) return NumberArg(text);
+    const std::optional<int32_t> sector = NumberArg(text.substr(0, text.size() - 1));
+    if (!sector || *sector < -2000000 || *sector > 2000000) return std::nullopt;
+    return *sector * SectorUnits + SectorUnits / 2;
+}
+
+bool IsFloorWord(const std::string& text) { return text == "floor" || text == "FLOOR" || text == "Floor"; }
+
 const char* PlaceArgsRefusal(const TArgs& a) {
-    static const char* const notNumber[] = {"The room must be a number.", "The x coordinate must be a number.",
-                                            "The y coordinate must be a number.", "The z coordinate must be a number."};
-    for (size_t k = 0; k < 4; ++k) {
+    static const char* const refusals[] = {"The room must be a number.",
+                                           "The x coordinate must be a number or a sector (12s).",
+                                           "The y coordinate must be a number or floor.",
+                                           "The z coordinate must be a number or a sector (12s)."};
+    for (size_t k = 0; k < 4; ++k)
         if (!a.Present(4 + k)) return kMissing;
-        if (!NumberArg(a.At(4 + k))) return notNumber[k];
-    }
+    if (!NumberArg(a.At(4))) return refusals[0];
+    if (!CoordinateArg(a.At(5))) return refusals[1];
+    if (!NumberArg(a.At(6)) && !IsFloorWord(a.At(6))) return refusals[2];
+    if (!CoordinateArg(a.At(7))) return refusals[3];
     if (a.Present(8) && !AngleArg(a.At(8))) return "The angle must be a number of degrees.";
     return nullptr;
 }
@@ -47,9 +66,10 @@ const char* PlaceArgsRefusal(const TArgs& a) {
 TPlace PlaceOf(const TArgs& a) {
     TPlace p;
     p.Room = *NumberArg(a.At(4));
-    p.X = *NumberArg(a.At(5));
-    p.Y = *NumberArg(a.At(6));
-    p.Z = *NumberArg(a.At(7));
+    p.X = *CoordinateArg(a.At(5));
+    p.OnFloor = IsFloorWord(a.At(6));
+    p.Y = p.OnFloor ? 0 : *NumberArg(a.At(6));
+    p.Z = *CoordinateArg(a.At(7));
     if (a.Present(8)) p.Angle = AngleArg(a.At(8));
     return p;
 }
@@ -80,6 +100,26 @@ std::string PointText(const TPlace& p) {
     return "(x " + std::to_string(p.X) + ", z " + std::to_string(p.Z) + ")";
 }
 
+// "x 0 to 5119, z 4096 to 8191; sectors 0s to 4s, 4s to 7s": a room's grid in
+// world units and in world sectors.
+std::string RoomSpanText(const TRoomFacts& f) {
+    const int64_t x1 = int64_t(f.X) + int64_t(f.SizeX) * SectorUnits - 1, z1 = int64_t(f.Z) + int64_t(f.SizeZ) * SectorUnits - 1;
+    const auto sector = [](int64_t world) { return std::to_string(SectorOf(int32_t(world))) + "s"; };
+    std::string s = "x " + std::to_string(f.X);
+    s.append(" to ").append(std::to_string(x1)).append(", z ").append(std::to_string(f.Z)).append(" to ");
+    s.append(std::to_string(z1)).append("; sectors ").append(sector(f.X)).append(" to ").append(sector(x1));
+    return s.append(", ").append(sector(f.Z)).append(" to ").append(sector(z1));
+}
+
+// The floor under the point, for "floor" as its y.
+void PutOnFloor(const Ttrlevel& L, TPlace& p) {
+    if (!p.OnFloor) return;
+    const TRoomFacts f = RoomFacts(L, size_t(p.Room));
+    const std::optional<TSectorAt> s = SectorAt(L, p);
+    const int64_t dx = (int64_t(p.X) - f.X) % SectorUnits, dz = (int64_t(p.Z) - f.Z) % SectorUnits;
+    p.Y = FloorUnder(L, *s->Sector, int32_t(dx), int32_t(dz));
+}
+
 // A point must lie inside its room's sector grid, off the outer ring of wall
 // sectors and off any sector whose floor and ceiling meet.
 std::string PlaceRefusal(const Ttrlevel& L, const TPlace& p) {
@@ -87,7 +127,9 @@ std::string PlaceRefusal(const Ttrlevel& L, const TPlace& p) {
     if (p.Room < 0 || p.Room >= L.RoomCount) return OutsideLevel("Room", "rooms", p.Room, L.RoomCount);
     const std::optional<TSectorAt> s = SectorAt(L, p);
     const std::string room = std::to_string(p.Room);
-    if (!s) return "The point " + PointText(p) + " is outside the sectors of room " + room + ".";
+    if (!s)
+        return "The point " + PointText(p) + " is outside the sectors of room " + room + " (" +
+               RoomSpanText(RoomFacts(L, size_t(p.Room))) + ").";
     const RoomRecord& r = L.Rooms[size_t(p.Room)];
     const bool ring = s->X == 0 || s->Z == 0 || s->X + 1 >= r.SectorCountX || s->Z + 1 >= r.SectorCountZ;
     if (ring || !s->Sector || FloorY(*s->Sector) <= CeilingY(*s->Sector))
@@ -96,12 +138,16 @@ std::string PlaceRefusal(const Ttrlevel& L, const TPlace& p) {
     return "";
 }
 
+// The floor is the one under the point, slopes and triangles included.
 std::vector<std::string> PlaceNotes(const Ttrlevel& L, const TPlace& p) {
     std::vector<std::string> notes;
     const TRec<8>& sector = *SectorAt(L, p)->Sector;
-    if (p.Y > FloorY(sector))
+    TPlace floor = p;
+    floor.OnFloor = true;
+    PutOnFloor(L, floor);
+    if (p.Y > floor.Y)
         notes.push_back("The point lies below the floor of its sector (y " + std::to_string(p.Y) + ", floor " +
-                        std::to_string(FloorY(sector)) + ").");
+                        std::to_string(floor.Y) + ").");
     if (p.Y < CeilingY(sector))
         notes.push_back("The point lies above the ceiling of its sector (y " + std::to_string(p.Y) + ", ceiling " +
                         std::to_string(CeilingY(sector)) + ").");
@@ -117,9 +163,15 @@ std::optional<int32_t> TypeArg(const Ttrlevel& L, const std::string& text) {
 std::string TypeRefusal(const Ttrlevel& L, const std::string& text) {
     const std::string game = ItemGameName(L.LevelVersion);
     const std::optional<int32_t> type = TypeArg(L, text);
-    if (!type)
-        return "Unknown object type " + text + " in " + game + " levels.\na type is a number or a name as " +
-               "/ShowEntities shows it (Small_medipack, \"small medipack\")";
+    if (!type) {
+        const std::string unknown = "Unknown object type " + text + " in " + game + " levels.\n";
+        const std::vector<std::string> near = NearestTypeNames(L.LevelVersion, text);
+        if (near.empty())
+            return unknown + "a type is a number or a name as /ShowEntities shows it (Small_medipack, \"small medipack\")";
+        std::string names = "the nearest names: ";
+        for (size_t k = 0; k < near.size(); ++k) names.append(k ? ", " : "").append(near[k]);
+        return unknown + names;
+    }
     const int32_t count = ItemTypeCount(L.LevelVersion);
     if (*type < 0 || *type >= count)
         return "Object type " + std::to_string(*type) + " is outside the " + game + " object types (0 to " +
@@ -220,7 +272,8 @@ std::string MoveItemRefusal(const Ttrlevel& L, const TArgs& a) {
 
 TItemChange MoveItem(Ttrlevel& L, const TArgs& a) {
     TItemChange c = ChangeOf(L, ReadItem(L, IndexOf(a)));
-    const TPlace p = PlaceOf(a);
+    TPlace p = PlaceOf(a);
+    PutOnFloor(L, p);
     c.After.Room = int16_t(p.Room);
     c.After.X = p.X, c.After.Y = p.Y, c.After.Z = p.Z;
     if (p.Angle) c.After.Angle = *p.Angle;
@@ -293,7 +346,8 @@ std::string AddItemRefusal(const Ttrlevel& L, const TArgs& a) {
 }
 
 TItemChange AddItem(Ttrlevel& L, const TArgs& a) {
-    const TPlace p = PlaceOf(a);
+    TPlace p = PlaceOf(a);
+    PutOnFloor(L, p);
     TItem it;
     it.Index = L.ItemCount;
     it.Type = uint16_t(*TypeArg(L, a.At(3)));

@@ -1,7 +1,10 @@
 #include "itemnames.h"
 
+#include <algorithm>
 #include <string_view>
 #include <vector>
+
+#include "textdistance.h"
 
 #include "trlevel.h"
 
@@ -340,6 +343,25 @@ std::optional<int32_t> ItemTypeByName(int32_t version, const std::string& name) 
     for (size_t i = 0; i < names.size(); ++i)
         if (!names[i].empty() && Folded(names[i]) == wanted) return int32_t(i);
     return std::nullopt;
+}
+
+std::vector<std::string> NearestTypeNames(int32_t version, const std::string& name) {
+    const std::string wanted = Folded(name);
+    if (wanted.empty()) return {};
+    // A slip of the keyboard (a few edits, a quarter of the name) or a part of a name.
+    const size_t slips = std::max<size_t>(2, wanted.size() / 4);
+    std::vector<std::pair<size_t, std::string>> near;
+    for (const std::string& candidate : NamesOf(GameOf(version))) {
+        if (candidate.empty()) continue;
+        const std::string folded = Folded(candidate);
+        const size_t d = EditDistance(wanted, folded);
+        if (d <= slips || (wanted.size() >= 3 && folded.find(wanted) != std::string::npos)) near.emplace_back(d, candidate);
+    }
+    std::stable_sort(near.begin(), near.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<std::string> names;
+    for (const auto& [d, candidate] : near)
+        if (names.size() < 4 && std::find(names.begin(), names.end(), candidate) == names.end()) names.push_back(candidate);
+    return names;
 }
 
 TItemKind ItemKindOf(int32_t version, int32_t type) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace qm {
 
@@ -34,6 +35,10 @@ std::string ItemTypeLabel(int32_t version, int32_t type);
 // blanks and underscores alike ("small medipack", "SMALL_MEDIPACK"). Empty
 // for a name the game's table does not have.
 std::optional<int32_t> ItemTypeByName(int32_t version, const std::string& name);
+
+// Up to four names of the game's table nearest to an unknown name: those a
+// few edits away or holding it, nearest first.
+std::vector<std::string> NearestTypeNames(int32_t version, const std::string& name);
 
 // The broad kind of a type, for the map's marks.
 TItemKind ItemKindOf(int32_t version, int32_t type);

@@ -125,6 +125,10 @@ TEntityTable EntityTable(const Ttrlevel& L, const TArgs& args) {
             ++counts[t.Items.back().Type];
         }
     for (const auto& [type, count] : counts) t.Types.push_back({type, count});
+    if (!t.Items.empty()) {
+        std::vector<std::vector<TSectorRef>> named = ItemTriggers(L.LevelVersion, LevelTriggers(L), L.ItemCount);
+        for (const TItem& it : t.Items) t.TriggeredBy.push_back(std::move(named[size_t(it.Index)]));
+    }
     std::stable_sort(t.Types.begin(), t.Types.end(),
                      [](const TTypeCount& a, const TTypeCount& b) { return a.Count > b.Count; });
     return t;

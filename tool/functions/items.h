@@ -1,9 +1,11 @@
 // The level's items: each record decoded by its meaning, the entity table
 // (/ShowEntities) and the item edits (/MoveItem, /SetItem, /ItemFlags,
-// /AddItem) as values, from the arguments' checks to the change they make.
+// /AddItem, /RemoveItem) as values, from the arguments' checks to the change
+// they make.
 //
-// Items are never removed or reordered: the triggers of the floor data name
-// items by their index, so an edit keeps every index and /AddItem appends.
+// The triggers of the floor data name items by their index: an edit keeps
+// every index, /AddItem appends, and /RemoveItem renumbers every trigger
+// action that names an item after the one removed.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "args.h"
+#include "triggers.h"
 #include "trlevel.h"
 
 namespace qm {
@@ -69,6 +72,7 @@ struct TEntityTable {
     TItemForm Form = TItemForm::Tr1;
     std::vector<TItem> Items;
     std::vector<TTypeCount> Types;
+    std::vector<std::vector<TSectorRef>> TriggeredBy;  // per row of Items: the sectors whose triggers name it
 };
 // The refusal of the range (arguments 3 and 4, item indices), or "".
 std::string EntityRangeRefusal(const Ttrlevel& L, const TArgs& args);
@@ -82,6 +86,10 @@ struct TItemChange {
     std::optional<TItem> Before;
     TItem After;
     std::vector<std::string> Notes;
+    // /RemoveItem: Before is the item removed (After the same), and the number
+    // of trigger action words renumbered.
+    bool Removed = false;
+    size_t Renumbered = 0;
 };
 
 // The four edits. Each has a check of its arguments before loading (nullptr
@@ -110,5 +118,11 @@ TItemChange SetItemFlags(Ttrlevel& L, const TArgs& args);
 const char* AddItemArgsRefusal(const TArgs& args);
 std::string AddItemRefusal(const Ttrlevel& L, const TArgs& args);
 TItemChange AddItem(Ttrlevel& L, const TArgs& args);
+
+// /RemoveItem N: refused when a trigger names item N, or when damaged floor
+// data leaves triggers that cannot be read (and so not renumbered).
+const char* RemoveItemArgsRefusal(const TArgs& args);
+std::string RemoveItemRefusal(const Ttrlevel& L, const TArgs& args);
+TItemChange RemoveItem(Ttrlevel& L, const TArgs& args);
 
 } // namespace qm

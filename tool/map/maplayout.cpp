@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 #include "functions.h"
 #include "itemmarks.h"
@@ -158,9 +159,12 @@ TMapPanel MakePanel(const Ttrlevel& L, const TMapParts& p, size_t n, double scal
         const bool withOriginal = flip && p.PanelOfRoom[size_t(original)] == int32_t(n);
         const bool withFlip = !flip && f.Alternate >= 0 && f.Alternate < int32_t(L.RoomCount) &&
                               p.PanelOfRoom[size_t(f.Alternate)] == int32_t(n) && p.AlternateOf[size_t(f.Alternate)] == i;
+        // The label joined by append: g++ 12 warns falsely on "/" + a temporary at -O3.
+        std::string text = std::to_string(i);
+        if (withFlip) text.append("/").append(std::to_string(f.Alternate));
         if (!withOriginal)
             labelRooms.push_back({.Room = i,
-                                  .Text = std::to_string(i) + (withFlip ? "/" + std::to_string(f.Alternate) : ""),
+                                  .Text = std::move(text),
                                   .Record = &L.Rooms[size_t(i)], .SizeX = f.SizeX, .SizeZ = f.SizeZ,
                                   .Left = panel.OriginX + room.Outline.X * scale,
                                   .Top = panel.OriginY + room.Outline.Y * scale});

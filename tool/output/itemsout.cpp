@@ -101,12 +101,13 @@ void WriteEntityTable(const TEntityTable& t, TConsole& out) {
     }
     std::vector<std::string> heading = {"Index", "Type", "Name", "Room", "X", "Y", "Z", "Angle", "Intensity"};
     if (t.Form != TItemForm::Tr1) heading.emplace_back(SecondName(t.Form));
-    for (const char* h : {"Flags", "Invisible", "ClearBody", "Activation"}) heading.emplace_back(h);
+    for (const char* h : {"Flags", "Invisible", "ClearBody", "Activation", "Triggers"}) heading.emplace_back(h);
     std::vector<bool> left(heading.size(), false);
     left[2] = true;
     TTextTable table(left);
     table.Row(heading);
-    for (const TItem& it : t.Items) {
+    for (size_t row = 0; row < t.Items.size(); ++row) {
+        const TItem& it = t.Items[row];
         std::vector<std::string> cells = {std::to_string(it.Index), std::to_string(it.Type),
                                           ItemTypeLabel(t.Version, it.Type), std::to_string(it.Room),
                                           std::to_string(it.X), std::to_string(it.Y), std::to_string(it.Z),
@@ -115,6 +116,7 @@ void WriteEntityTable(const TEntityTable& t, TConsole& out) {
         for (std::string cell : {Hex4(it.Flags), std::string(YesNo(it.Invisible())),
                                  std::string(YesNo(it.ClearBody())), ActivationText(it)})
             cells.push_back(std::move(cell));
+        cells.push_back(std::to_string(row < t.TriggeredBy.size() ? t.TriggeredBy[row].size() : 0));
         table.Row(std::move(cells));
     }
     table.Print(out);
@@ -130,7 +132,15 @@ void WriteEntityTable(const TEntityTable& t, TConsole& out) {
 
 void AddEntityTableJson(const TEntityTable& t, TJson& entry) {
     TJson items = TJson::array(), types = TJson::array();
-    for (const TItem& it : t.Items) items.push_back(ItemJson(it, t.Version, t.Form));
+    for (size_t row = 0; row < t.Items.size(); ++row) {
+        TJson item = ItemJson(t.Items[row], t.Version, t.Form);
+        TJson sectors = TJson::array();
+        if (row < t.TriggeredBy.size())
+            for (const TSectorRef& s : t.TriggeredBy[row])
+                sectors.push_back({{"room", s.Room}, {"column", s.Column}, {"row", s.Row}});
+        item["triggers"] = std::move(sectors);
+        items.push_back(std::move(item));
+    }
     for (const TTypeCount& c : t.Types) {
         const char* name = ItemTypeName(t.Version, c.Type);
         types.push_back({{"type", c.Type}, {"name", name ? TJson(name) : TJson(nullptr)}, {"count", c.Count}});
@@ -141,6 +151,13 @@ void AddEntityTableJson(const TEntityTable& t, TJson& entry) {
 
 void WriteItemChange(const TItemChange& c, bool dryRun, TConsole& out) {
     const std::string item = "Item " + std::to_string(c.After.Index);
+    if (c.Removed) {
+        out.Line(item + " removed: " + FieldsText(c.After, c.Version, c.Form));
+        out.Line("Trigger actions renumbered: " + std::to_string(c.Renumbered) + ".");
+        for (const std::string& note : c.Notes) out.Line("Note: " + note);
+        if (dryRun) out.Line("The item would be removed; nothing was saved.");
+        return;
+    }
     out.Line(item + " before: " + (c.Before ? FieldsText(*c.Before, c.Version, c.Form) : "none (a new item)"));
     out.Line(item + " after:  " + FieldsText(c.After, c.Version, c.Form));
     for (const std::string& note : c.Notes) out.Line("Note: " + note);
@@ -153,8 +170,10 @@ void WriteItemChange(const TItemChange& c, bool dryRun, TConsole& out) {
 TJson ItemChangeJson(const TItemChange& c, bool dryRun) {
     TJson item{{"index", c.After.Index},
                {"before", c.Before ? ItemJson(*c.Before, c.Version, c.Form) : TJson(nullptr)},
-               {"after", ItemJson(c.After, c.Version, c.Form)}};
-    TJson j{{"items", TJson::array({item})}, {"notes", c.Notes}};
+               {"after", c.Removed ? TJson(nullptr) : ItemJson(c.After, c.Version, c.Form)}};
+    TJson j{{"items", TJson::array({item})}};
+    if (c.Removed) j["renumbered"] = c.Renumbered;
+    j["notes"] = c.Notes;
     if (dryRun) j["saved"] = false;
     return j;
 }

@@ -6,6 +6,7 @@
 #include "itemsout.h"
 #include "jsonvalue.h"
 #include "materials.h"
+#include "triggersout.h"
 #include "waterout.h"
 
 namespace qm {
@@ -136,6 +137,7 @@ void AddJson(const TResult& result, TJson& entry) {
                            [&](const TRoomUses& r) { entry["rooms"] = RoomUsesJson(r); },
                            [&](const TEntityTable& r) { AddEntityTableJson(r, entry); },
                            [&](const TWaterView& r) { entry["rooms"] = WaterViewJson(r); },
+                           [&](const TTriggerTable& r) { AddTriggerTableJson(r, entry); },
                            [&](const TWritten& r) { AddWritten(r, entry); },
                            [&](const TFailure& r) { entry["error"] = FailureJson(r); }},
                result);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "itemsout.h"
+#include "triggersout.h"
 #include "waterout.h"
 
 namespace qm {
@@ -60,6 +61,7 @@ void WriteStep(const TResult& result, TConsole& out) {
                            [&](const TRoomUses& r) { WriteRoomUses(r, out); },
                            [&](const TEntityTable& r) { WriteEntityTable(r, out); },
                            [&](const TWaterView& r) { WriteWaterView(r, out); },
+                           [&](const TTriggerTable& r) { WriteTriggerTable(r, out); },
                            [&](const TWritten& r) { WriteWritten(r, out); },
                            [&](const TFailure& r) { WriteFailure(r, out); }},
                result);

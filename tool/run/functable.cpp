@@ -17,6 +17,7 @@
 #include "pages.h"
 #include "roomflags.h"
 #include "storeys.h"
+#include "textdistance.h"
 #include "utf8path.h"
 #include "water.h"
 
@@ -143,11 +144,13 @@ void EditMoveItem(TJob& j) { KeepItemChange(j, MoveItem(j.Level, j.Args)); }
 void EditSetItem(TJob& j) { KeepItemChange(j, SetItem(j.Level, j.Args)); }
 void EditItemFlags(TJob& j) { KeepItemChange(j, SetItemFlags(j.Level, j.Args)); }
 void EditAddItem(TJob& j) { KeepItemChange(j, AddItem(j.Level, j.Args)); }
+void EditRemoveItem(TJob& j) { KeepItemChange(j, RemoveItem(j.Level, j.Args)); }
 
 TResult ShowRooms(TJob& j) { return RoomTableOf(j.Level, j.From, j.To); }
 TResult ShowSounds(TJob& j) { return RoomUsesOf(j.Level, j.From, j.To, TRoomUses::TKind::Sounds); }
 TResult ShowTextures(TJob& j) { return RoomUsesOf(j.Level, j.From, j.To, TRoomUses::TKind::Textures); }
 TResult ShowWater(TJob& j) { return TWaterView{WaterRooms(j.Level, j.From, j.To)}; }
+TResult ShowTriggers(TJob& j) { return TriggerTable(j.Level, j.From, j.To); }
 
 // "/Flood", "/Drain": the whole set at once; what they changed and their notes
 // go into the result.
@@ -220,6 +223,8 @@ constexpr TFunctionRow Functions[] = {
     {.Switch = "/SHOWENTITIES", .Help = "/ShowEntities = Show every item: index, type and name, room, position, angle, flags",
      .CheckLoaded = [](const TJob& j) { return EntityRangeRefusal(j.Level, j.Args); },
      .Show = [](TJob& j) -> TResult { return EntityTable(j.Level, j.Args); }},
+    {.Switch = "/SHOWTRIGGERS", .Help = "/ShowTriggers = Show the triggers of each room: sector, type, timer, mask, actions",
+     .RangeAt = 3, .ShowsRooms = true, .Show = ShowTriggers},
     {.Switch = "/MOVEITEM", .Help = "/MoveItem <item> <room> <x> <y> <z> [angle] = Move an item (angle in degrees)",
      .Needed = 5, .Missing = kMissing, .Check = MoveItemArgsRefusal, .Progress = "Moving the item...",
      .CheckLoaded = [](const TJob& j) { return MoveItemRefusal(j.Level, j.Args); }, .Edit = EditMoveItem,
@@ -236,6 +241,10 @@ constexpr TFunctionRow Functions[] = {
     {.Switch = "/ADDITEM", .Help = "/AddItem <type> <room> <x> <y> <z> [angle] = Add an item after the last one",
      .Needed = 5, .Missing = kMissing, .Check = AddItemArgsRefusal, .Progress = "Adding an item...",
      .CheckLoaded = [](const TJob& j) { return AddItemRefusal(j.Level, j.Args); }, .Edit = EditAddItem,
+     .Writes = TWritten::TWhat::Item},
+    {.Switch = "/REMOVEITEM", .Help = "/RemoveItem <item> = Remove an item; the triggers keep naming the same items",
+     .Needed = 1, .Missing = kMissing, .Check = RemoveItemArgsRefusal, .Progress = "Removing the item...",
+     .CheckLoaded = [](const TJob& j) { return RemoveItemRefusal(j.Level, j.Args); }, .Edit = EditRemoveItem,
      .Writes = TWritten::TWhat::Item},
 };
 

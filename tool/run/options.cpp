@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include "textdistance.h"
+
 #include <algorithm>
 
 namespace qm {
@@ -56,25 +58,6 @@ std::string Lower(std::string s) {
         if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
     return s;
 }
-
-} // namespace
-
-size_t EditDistance(const std::string& a, const std::string& b) {
-    std::vector<size_t> row(b.size() + 1);
-    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
-    for (size_t i = 1; i <= a.size(); ++i) {
-        size_t diagonal = row[0];
-        row[0] = i;
-        for (size_t j = 1; j <= b.size(); ++j) {
-            const size_t above = row[j];
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
-            diagonal = above;
-        }
-    }
-    return row[b.size()];
-}
-
-namespace {
 
 // A plain decimal count; 0 for anything else.
 int JobCount(const std::string& text) {

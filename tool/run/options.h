@@ -38,9 +38,6 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args);
 // The lines of the help that list the options, a heading first.
 std::vector<std::string> OptionHelpLines();
 
-// The number of single-character edits (insert, delete, replace) between a and b.
-size_t EditDistance(const std::string& a, const std::string& b);
-
 // A known option that the unknown word was most likely meant to be ("--quiet"
 // for "--Quiet" or "--quite"), or empty.
 std::string LikelyOption(const std::string& word);
