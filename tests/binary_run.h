@@ -55,10 +55,11 @@ inline BinaryRun RunBinary(const fs::path& dir, const std::string& program, cons
   return run;
 }
 
-// Starts the binary with args, its standard output going to outPath and its
-// standard error to errPath (or both nowhere); the process id, or -1.
+// Starts the binary with args, its standard output going to the descriptor
+// outFd when it is 0 or more, else to outPath, and its standard error to
+// errPath (or both nowhere); the process id, or -1.
 inline pid_t StartBinary(const std::vector<std::string>& args, const std::string& outPath = "/dev/null",
-                         const std::string& errPath = "/dev/null") {
+                         const std::string& errPath = "/dev/null", int outFd = -1) {
   std::vector<std::string> all = {QM_TOOL_PATH};
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -66,7 +67,8 @@ inline pid_t StartBinary(const std::vector<std::string>& args, const std::string
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (outFd >= 0) posix_spawn_file_actions_adddup2(&actions, outFd, 1);
+  else posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   pid_t pid = -1;
   if (posix_spawn(&pid, QM_TOOL_PATH, &actions, nullptr, argv.data(), environ) != 0) pid = -1;
