@@ -163,10 +163,10 @@ def hover(driver, n):
     point = driver.execute_script(POINT_JS, str(n))
     if point is None:
         return None
-    actions = ActionBuilder(driver)
+    actions = ActionBuilder(driver, duration=0)
     actions.pointer_action.move_to_location(int(point[0]), int(point[1]))
     actions.perform()
-    ActionChains(driver).pause(0.05).perform()
+    ActionChains(driver, duration=0).pause(0.05).perform()
     return driver.execute_script(INFO_JS)
 
 
@@ -198,8 +198,8 @@ def check_hover(driver, label, row, item_count, items_drawn):
     # A tap (a click in place) keeps the room shown when the pointer leaves the
     # picture; Esc lets it go.
     from selenium.webdriver.common.action_chains import ActionChains
-    ActionChains(driver).click().perform()
-    ActionChains(driver).move_to_element(driver.find_element("id", "controls")).perform()
+    ActionChains(driver, duration=0).click().perform()
+    ActionChains(driver, duration=0).move_to_element(driver.find_element("id", "controls")).perform()
     info = driver.execute_script(INFO_JS)
     check(not info["hidden"] and info["heading"] == f"Room {n}", f"{label}: tap {n}: then the box shows {info['heading']}")
     driver.find_element("tag name", "body").send_keys("\ue00c")
@@ -327,8 +327,8 @@ def check_zoom_and_pan(driver, label):
     # A drag moves the picture with the pointer, and pins no room.
     driver.find_element("id", "zoom-fit").click()
     view = driver.execute_script(VIEWBOX_JS)
-    ActionChains(driver).move_by_offset(0, 0).perform()
-    actions = ActionChains(driver)
+    ActionChains(driver, duration=0).move_by_offset(0, 0).perform()
+    actions = ActionChains(driver, duration=0)
     actions.move_to_element(driver.find_element("css selector", "#view > svg")).click_and_hold()
     actions.move_by_offset(60, 0).move_by_offset(60, -40).release().perform()
     moved = driver.execute_script(VIEWBOX_JS)
