@@ -42,19 +42,32 @@ Cells TriggeredCells(const Json& triggers) {
   return cells;
 }
 
-// The cells the SVG hatches: each line's middle, room by room.
+// The cells the SVG hatches: each line's middle, room by room. The path
+// moves to a sector's corner ("M x y") and draws its lines with relative
+// moves and lines ("m dx dy l dx dy").
 Cells HatchedCells(const pugi::xml_document& doc) {
   Cells cells;
   for (const pugi::xml_node& g : MapRooms(doc)) {
     const pugi::xml_node path = g.find_child_by_attribute("path", "class", "triggers");
     if (!path) continue;
-    std::istringstream d(path.attribute("d").value());
-    char m = 0, l = 0;
-    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
-    while (d >> m >> x0 >> y0 >> l >> x1 >> y1) {
-      EXPECT_EQ(std::string() + m + l, "ML");
-      cells[g.attribute("data-room").as_int()].insert(
-          {int(std::floor((x0 + x1) / 2)), int(std::floor((y0 + y1) / 2))});
+    std::istringstream in(path.attribute("d").value());
+    double x = 0, y = 0;
+    char command = 0;
+    while (in >> command) {
+      double a = 0, b = 0;
+      if (!(in >> a >> b)) {
+        ADD_FAILURE() << "command " << command << " without its numbers";
+        break;
+      }
+      if (command == 'M') x = a, y = b;
+      else if (command == 'm') x += a, y += b;
+      else if (command == 'l') {
+        cells[g.attribute("data-room").as_int()].insert({int(std::floor(x + a / 2)), int(std::floor(y + b / 2))});
+        x += a, y += b;
+      } else {
+        ADD_FAILURE() << "command " << command;
+        break;
+      }
     }
   }
   return cells;

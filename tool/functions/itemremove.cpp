@@ -50,6 +50,7 @@ struct TRemovalScan {
 TRemovalScan ScanForRemoval(const Ttrlevel& L, int32_t item) {
     TRemovalScan scan;
     std::vector<bool> seen(L.FloorData.size(), false);
+    TSectorFloor floor;
     for (size_t room = 0; room < L.RoomCount; ++room)
         for (const TRec<8>& sector : L.Rooms[room].Sectors) {
             const uint16_t index = FloorIndexOf(sector);
@@ -58,7 +59,7 @@ TRemovalScan ScanForRemoval(const Ttrlevel& L, int32_t item) {
                 if (seen[index]) continue;
                 seen[index] = true;
             }
-            const TSectorFloor floor = ReadSectorFloor(L, index);
+            ReadSectorFloor(L, index, floor);
             scan.Damaged = scan.Damaged || !floor.Damage.empty();
             for (const TFloorEntry& e : floor.Entries) {
                 if (!e.Trigger) continue;

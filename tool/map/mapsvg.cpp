@@ -30,16 +30,31 @@ void AppendLines(std::string& d, const std::vector<TMapLine>& lines) {
         d.append("M").append(Num(l.X0)).append(" ").append(Num(l.Y0)).append("L").append(Num(l.X1)).append(" ").append(Num(l.Y1));
 }
 
-// The hatch of the room's triggered sectors: one path of short lines.
-void DrawTriggered(TXmlWriter& w, const TMapRoom& room, double scale, int lines) {
+// The lines of a unit square's hatch as relative path data from its top left
+// corner, the same for every sector of the map.
+std::string RelativeHatch(int lines) {
+    std::string d;
+    double x = 0, y = 0;
+    for (const TMapLine& l : HatchOf(0, 0, 1, lines)) {
+        d.append("m").append(Num(l.X0 - x)).append(" ").append(Num(l.Y0 - y));
+        d.append("l").append(Num(l.X1 - l.X0)).append(" ").append(Num(l.Y1 - l.Y0));
+        x = l.X1, y = l.Y1;
+    }
+    return d;
+}
+
+// The hatch of the room's triggered sectors: one path, each sector's corner
+// and then its lines.
+void DrawTriggered(TXmlWriter& w, const TMapRoom& room, double scale, const std::string& hatch) {
     if (room.Triggered.empty()) return;
     std::string d;
-    for (const TSectorRect& cell : room.Triggered) AppendLines(d, HatchOf(cell.X, cell.Y, 1, lines));
+    for (const TSectorRect& cell : room.Triggered)
+        d.append("M").append(Num(cell.X)).append(" ").append(Num(cell.Y)).append(hatch);
     w.Empty("path", {{"class", "triggers"}, {"d", d}, {"fill", "none"}, {"stroke", MapTriggerColour},
                      {"stroke-width", Num(1.2 / scale)}});
 }
 
-void DrawRoom(TXmlWriter& w, const TMapRoom& room, double scale, int hatchLines) {
+void DrawRoom(TXmlWriter& w, const TMapRoom& room, double scale, const std::string& hatch) {
     const std::string id = "room-" + std::to_string(room.Room), number = std::to_string(room.Room);
     if (room.Flip)
         w.Open("g", {{"id", id}, {"class", "room flip"}, {"data-room", number}, {"fill", "none"}});
@@ -54,7 +69,7 @@ void DrawRoom(TXmlWriter& w, const TMapRoom& room, double scale, int hatchLines)
                              {"height", std::to_string(r.H)}});
         w.Close();
     }
-    DrawTriggered(w, room, scale, hatchLines);
+    DrawTriggered(w, room, scale, hatch);
     const TSectorRect& o = room.Outline;
     const std::string stroke = Num(1.5 / scale), dash = Num(5 / scale) + " " + Num(3 / scale);
     const std::string ox = Num(o.X), oy = Num(o.Y), ow = std::to_string(o.W), oh = std::to_string(o.H);
@@ -111,7 +126,7 @@ void DrawTicks(TXmlWriter& w, const TMapPanel& panel) {
     w.Close();
 }
 
-void DrawPanel(TXmlWriter& w, const TMapPanel& panel, double scale, int hatchLines) {
+void DrawPanel(TXmlWriter& w, const TMapPanel& panel, double scale, const std::string& hatch) {
     const std::string n = std::to_string(panel.Storey);
     w.Open("g", {{"class", "storey"}, {"id", "storey-" + n}, {"data-storey", n},
                  {"data-low", std::to_string(panel.Low)}, {"data-high", std::to_string(panel.High)}});
@@ -121,7 +136,7 @@ void DrawPanel(TXmlWriter& w, const TMapPanel& panel, double scale, int hatchLin
     const std::string transform =
         "translate(" + Num(panel.OriginX) + " " + Num(panel.OriginY) + ") scale(" + Exact(scale) + ")";
     w.Open("g", {{"class", "rooms"}, {"transform", transform}});
-    for (const TMapRoom& room : panel.Rooms) DrawRoom(w, room, scale, hatchLines);
+    for (const TMapRoom& room : panel.Rooms) DrawRoom(w, room, scale, hatch);
     w.Close();
     DrawTicks(w, panel);
     if (!panel.Marks.empty()) DrawMarks(w, panel, scale, transform);
@@ -180,7 +195,8 @@ std::string MapSvgOf(const TMapLayout& m) {
     w.Empty("rect", {{"width", width}, {"height", height}, {"fill", "#ffffff"}});
     w.Element("text", {{"id", "heading"}, {"x", Num(MapMargin)}, {"y", Num(MapHeadingY)}, {"font-size", Num(MapHeadingSize)}},
               m.Heading);
-    for (const TMapPanel& panel : m.Panels) DrawPanel(w, panel, m.Scale, m.HatchLines);
+    const std::string hatch = RelativeHatch(m.HatchLines);
+    for (const TMapPanel& panel : m.Panels) DrawPanel(w, panel, m.Scale, hatch);
     DrawLegend(w, m);
     for (size_t i = 0; i < m.Notes.size(); ++i)
         w.Element("text", {{"class", "note"}, {"x", Num(MapMargin)}, {"y", Num(m.NotesY + double(i) * MapNoteLine)},
