@@ -293,7 +293,7 @@ std::pair<double, size_t> Choose(const TMapParts& p) {
 
 } // namespace
 
-int MapHatchLines(double scale) { return int(std::clamp(std::lround(scale / 8), 1L, 3L)); }
+int MapHatchLines(double scale) { return int(std::clamp(std::lround(scale / 10), 1L, 2L)); }
 
 std::vector<TMapLine> HatchOf(double x, double y, double size, int lines) {
     std::vector<TMapLine> hatch;

@@ -111,8 +111,8 @@ constexpr double MapLongestSide = 8192;  // pixels, the picture's largest side: 
 constexpr double MapLeastScale = 4;      // pixels per sector, unless the longest side forbids
 
 // A triggered sector is hatched with thin lines parallel to its diagonal
-// from the bottom left to the top right corner, about eight pixels apart:
-// one line (the diagonal) on small maps, at most three per side.
+// from the bottom left to the top right corner: the diagonal alone below 15
+// pixels a sector, else two lines per side (three lines).
 constexpr const char* MapTriggerColour = "#b0003a";
 int MapHatchLines(double scale);
 
