@@ -14,9 +14,9 @@
 # the PNG's peak memory <= /Info's + the picture's own RGBA pixels;
 # /ShowEntities <= 1.1x /Info and an item edit (/ItemFlags) <= 1.1x /Water of
 # the same level, each pair in one run. A third table, on the real levels
-# (OPERA.TR2 first): /ShowTriggers <= 1.5x /Info, and /RemoveItem <= 1.1x
-# /MoveItem of the same item (the first item no trigger names), each pair in
-# one run.
+# (OPERA.TR2 first): /ShowTriggers <= 1.5x /Info, /Map with its triggered
+# sectors to SVG and to HTML <= 3x /Info, and /RemoveItem <= 1.1x /MoveItem of
+# the same item (the first item no trigger names), each group in one run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [[ ${1:-} == --quick ]]; then runs=3; sizes=(S 4 50 M 8 100 L 16 200)
@@ -103,7 +103,8 @@ done 3<"$work/bombs"
 # The triggers: reading every sector's floor data against loading alone, and a
 # removal (which renumbers the triggers) against a move of the same item.
 echo
-printf "%-12s | %8s %8s %6s | %8s %8s %6s\n" "level" "Info ms" "Trig ms" "/Info" "Move ms" "Remove" "/Move"
+printf "%-12s | %8s %8s %6s %8s %6s %8s %6s | %8s %8s %6s\n" "level" "Info ms" "Trig ms" "/Info" "Map ms" "/Info" \
+  "Html ms" "/Info" "Move ms" "Remove" "/Move"
 for f in "$PWD/../shared/levels/tr2-large/OPERA.TR2" "${real[@]}"; do
   [ -f "$f" ] || continue
   copy=$work/trig_$(basename "$f")
@@ -111,11 +112,13 @@ for f in "$PWD/../shared/levels/tr2-large/OPERA.TR2" "${real[@]}"; do
   n=$("$tool" -q "$f" /ShowTriggers | tr -d '\r' | sed -n 's/^Items no trigger names: \([0-9]*\).*/\1/p')
   [ -n "$n" ] || { echo "every item of $f is triggered" >&2; continue; }
   read -r room x y z < <("$tool" -q "$f" /ShowEntities "$n" "$n" | tr -d '\r' | awk 'NR == 4 { print $4, $5, $6, $7 }')
-  shows=$(measure -- "$tool" "$f" /Info -- "$tool" "$f" /ShowTriggers)
+  shows=$(measure -- "$tool" "$f" /Info -- "$tool" "$f" /ShowTriggers -- "$tool" "$f" /Map "$work/trig.svg" \
+          -- "$tool" "$f" /Map "$work/trig.html")
   # The move lifts the item by one unit, so that the level changes and is saved.
   edits=$(measure --fresh "$f" "$copy" -- "$tool" "$copy" /MoveItem "$n" "$room" "$x" "$((y - 1))" "$z" \
           -- "$tool" "$copy" /RemoveItem "$n")
   echo "$(basename "$f") $shows $edits" | awk '
     function mark(v, goal) { return sprintf("%.2f%s", v, v > goal ? "*" : " ") }
-    { printf "%-12s | %8.1f %8.1f %6s | %8.1f %8.1f %6s\n", $1, $2, $4, mark($4 / $2, 1.5), $6, $8, mark($8 / $6, 1.1) }'
+    { printf "%-12s | %8.1f %8.1f %6s %8.1f %6s %8.1f %6s | %8.1f %8.1f %6s\n", $1, $2, $4, mark($4 / $2, 1.5),
+             $6, mark($6 / $2, 3.0), $8, mark($8 / $2, 3.0), $10, $12, mark($12 / $10, 1.1) }'
 done

@@ -35,6 +35,7 @@ const std::string kHelp = Lines({
     "/ExportPages <folder> = Write texture pages as PNG pictures page_000.png ...",
     "/ImportPage <page> <file.png> = Replace a texture page with a 256x256 PNG picture",
     "/ShowEntities = Show every item: index, type and name, room, position, angle, flags",
+    "/ShowTypes [name] = Show the game's object type ids and names (those /AddItem and /SetItem take)",
     "/ShowTriggers = Show the triggers of each room: sector, type, timer, mask, actions",
     "/MoveItem <item> <room> <x> <y> <z> [angle] = Move an item (angle in degrees)",
     "/SetItem <item> <type> = Change the object type of an item (a number or a name)",

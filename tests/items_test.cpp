@@ -185,7 +185,7 @@ TEST_F(ItemsTest, RefusedEditsLeaveTheFileAlone) {
        {"Unknown object type small medipak in TR2 levels.", "the nearest names: Small_medipack"}, true},
       {{"/AddItem", "Medikit", "1", x1, "0", z1},
        {"Unknown object type Medikit in TR2 levels.",
-        "a type is a number or a name as /ShowEntities shows it (Small_medipack, \"small medipack\")"}, true},
+        "a type is a number or a name /ShowTypes lists (Small_medipack, \"small medipack\")"}, true},
       {{"/SetItem", "0", "265"}, {"Object type 265 is outside the TR2 object types (0 to 264)."}, true},
       {{"/AddItem", "-1", "1", x1, "0", z1}, {"Object type -1 is outside the TR2 object types (0 to 264)."}, true},
       {{"/ItemFlags", "0"}, {"Missing parameter"}, false},

@@ -348,3 +348,129 @@ def check_zoom_and_pan(driver, label):
     pinched = driver.execute_script(VIEWBOX_JS)
     check(pinched["w"] < view["w"] * 0.6, f"{label}: a pinch from 80 to 240 px left the view {pinched['w']} wide, from {view['w']}")
     driver.find_element("id", "zoom-fit").click()
+
+
+# The triggers of the page: a triggered sector's point (its centre) where its
+# room's group is the topmost element, or null.
+TRIGGER_POINT_JS = """
+const g = document.getElementById('room-' + arguments[0]);
+const m = g && g.parentNode.getScreenCTM();
+if (!m) return null;
+const p = new DOMPoint(arguments[1] / 1024 + 0.5, -(arguments[2] / 1024 + 0.5)).matrixTransform(m);
+const hit = document.elementFromPoint(p.x, p.y);
+return hit && hit.closest('g.room') === g ? [p.x, p.y] : null;
+"""
+
+TRIGGER_INFO_JS = """
+const info = document.getElementById('info');
+const texts = (s) => Array.from(info.querySelectorAll(s)).map(e => e.textContent);
+return {hidden: info.hidden, heading: (info.querySelector('h2') || {}).textContent, heads: texts('h3.trigger'),
+        lines: texts('.trigger-line'), actions: texts('.trigger-action')};
+"""
+
+# The sectors marked for the item chosen, and how many of them are drawn.
+FOUND_JS = """
+const rects = Array.from(document.querySelectorAll('rect.trigger-found'));
+return {sectors: rects.map(r => [Number(r.dataset.room), Number(r.dataset.column), Number(r.dataset.row)]),
+        drawn: rects.filter(r => r.getBoundingClientRect().width > 0).length,
+        note: document.getElementById('item-note').textContent};
+"""
+
+# A drawn item mark's centre where the mark is the topmost element, or null.
+MARK_POINT_JS = """
+const mark = document.querySelector('#view > svg .item[data-item="' + arguments[0] + '"]');
+if (!mark) return null;
+const r = mark.getBoundingClientRect();
+if (r.width === 0) return null;
+const x = (r.left + r.right) / 2, y = (r.top + r.bottom) / 2;
+return document.elementFromPoint(x, y) === mark ? [x, y] : null;
+"""
+
+
+def action_text(a):
+    """An action as /ShowTriggers writes it, from its JSON: "Object 4 Door_1"."""
+    key = next(k for k in a if k != "action")
+    text = f"{a['action']} {a[key]}"
+    return f"{text} {a['name']}" if "item" in a and a.get("name") else text
+
+
+def move_to(driver, point):
+    from selenium.webdriver.common.action_chains import ActionChains
+    from selenium.webdriver.common.actions.action_builder import ActionBuilder
+    actions = ActionBuilder(driver)
+    actions.pointer_action.move_to_location(int(point[0]), int(point[1]))
+    actions.perform()
+    ActionChains(driver).pause(0.05).perform()
+
+
+def choose_item(driver, n):
+    from selenium.webdriver.common.keys import Keys
+    box = driver.find_element("id", "item-number")
+    box.clear()
+    box.send_keys(str(n), Keys.ENTER)
+    return driver.execute_script(FOUND_JS)
+
+
+def check_triggers(driver, label, triggers, entities, drawn):
+    """Hovering a triggered sector lists its triggers and their actions under
+    the room's details; choosing an item (by its number, or a click on its
+    mark) marks the sectors whose triggers name it. triggers: /ShowTriggers
+    --json of the page's range; entities: /ShowEntities --json; drawn: the
+    rooms of the page."""
+    by_sector = {}
+    for t in triggers:
+        by_sector.setdefault((t["room"], t["column"], t["row"]), []).append(t)
+    hovered = 0
+    for (room, column, row), ts in by_sector.items():
+        if hovered == 3:
+            break
+        search(driver, room)  # its storey, the room centred
+        driver.find_element("tag name", "body").send_keys("\ue00c")
+        point = driver.execute_script(TRIGGER_POINT_JS, str(room), ts[0]["x"], ts[0]["z"])
+        if point is None:
+            continue
+        move_to(driver, point)
+        info = driver.execute_script(TRIGGER_INFO_JS)
+        what = f"{label}: hover sector {column},{row} of room {room}"
+        check(not info["hidden"] and info["heading"] == f"Room {room}", f"{what}: the box shows {info['heading']}")
+        check(info["heads"] == [f"Trigger, sector {column},{row} (x {t['x']}, z {t['z']})" for t in ts],
+              f"{what}: {info['heads']}")
+        mask = lambda m: "".join(str(k + 1) if m >> k & 1 else "-" for k in range(5))
+        lines = [f"{t['type']}, timer {t['timer']}, once {'yes' if t['once'] else 'no'}, mask {mask(t['mask'])}" for t in ts]
+        check(info["lines"] == lines, f"{what}: {info['lines']}, not {lines}")
+        actions = [action_text(a) for t in ts for a in t["actions"]]
+        check(info["actions"] == actions, f"{what}: actions {info['actions']}, not {actions}")
+        hovered += 1
+    check(hovered > 0 or not by_sector, f"{label}: no triggered sector could be hovered")
+    # By number: the item most triggers name, then one that none names.
+    named = sorted((e for e in entities if e["triggers"]), key=lambda e: (-len(e["triggers"]), e["index"]))
+    unnamed = [e for e in entities if not e["triggers"]]
+    for e in named[:1] + unnamed[:1]:
+        found = choose_item(driver, e["index"])
+        expected = {(s["room"], s["column"], s["row"]) for s in e["triggers"] if s["room"] in drawn}
+        what = f"{label}: item {e['index']}"
+        check({tuple(s) for s in found["sectors"]} == expected, f"{what}: marked {found['sectors']}, not {sorted(expected)}")
+        check(found["drawn"] > 0 or not expected, f"{what}: no marked sector is shown")
+        if not e["triggers"]:
+            check(found["note"] == f"Item {e['index']} is named by no trigger.", f"{what}: the note says {found['note']!r}")
+    # By a click on its mark: a named item whose mark can be clicked.
+    clicked = False
+    for e in named:
+        search(driver, e["room"])
+        choose_item(driver, "")  # nothing marked (its note may move the picture: the point comes after)
+        point = driver.execute_script(MARK_POINT_JS, str(e["index"]))
+        if point is None:
+            continue
+        from selenium.webdriver.common.actions.action_builder import ActionBuilder
+        actions = ActionBuilder(driver)
+        actions.pointer_action.move_to_location(int(point[0]), int(point[1])).click()
+        actions.perform()
+        found = driver.execute_script(FOUND_JS)
+        expected = {(s["room"], s["column"], s["row"]) for s in e["triggers"] if s["room"] in drawn}
+        check({tuple(s) for s in found["sectors"]} == expected,
+              f"{label}: a click on the mark of item {e['index']} marked {found['sectors']}, not {sorted(expected)}")
+        clicked = True
+        break
+    # The built level's named items stand in the middle of their rooms, in reach.
+    if label.startswith("stacked") and "no-items" not in label:
+        check(clicked, f"{label}: no named item's mark could be clicked")

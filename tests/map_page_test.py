@@ -6,7 +6,8 @@ through its driver. The page must load without a console error and hold every
 room of the range; each storey of the picker shows its rooms (and only them)
 inside the view; a search for a room switches to its storey, centres and marks
 it; the hover box gives the numbers the room table (/ShowRooms --json) gives;
-the toggles hide flip rooms and items; printed, the page is the storey shown
+the toggles hide flip rooms and items; hovering a triggered sector lists its
+triggers, and choosing an item marks the sectors whose triggers name it; printed, the page is the storey shown
 without the controls. The time each page takes to open is printed.
 
 Skips (status 77) with a message when Chromium, its driver or Selenium is
@@ -26,7 +27,7 @@ import tempfile
 import xml.etree.ElementTree as ET
 
 from map_page_checks import (STATE_JS, check, check_hover, check_missing, check_print, check_search, check_storeys,
-                             check_toggles, check_zoom_and_pan, console_errors, failures, open_page)
+                             check_toggles, check_triggers, check_zoom_and_pan, console_errors, failures, open_page)
 
 SKIP = 77
 CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
@@ -185,6 +186,8 @@ def main():
                 if hovered == 3:
                     break
             check(hovered > 0, f"{label}: no room could be hovered")
+            triggers = level_json(args.tool, level, "/ShowTriggers", *rng)["triggers"]
+            check_triggers(driver, label, triggers, entities, {r["room"] for r in table})
             check_toggles(driver, label, not no_items)
             check_zoom_and_pan(driver, label)
             check_print(driver, label, work)

@@ -1,6 +1,7 @@
 // Writes the built levels the map page's browser test (map_page_test.py)
 // opens: stacked.tr4, a TR4 level with rooms on three storeys over the same
-// ground, a flip room and items in rooms of every storey; empty.tr2, a level
+// ground, a flip room, items in rooms of every storey and triggers on three
+// sectors (item 1 named by two, on different storeys); empty.tr2, a level
 // without rooms.
 //
 //   qm_page_levels <folder>
@@ -9,6 +10,7 @@
 #include <fstream>
 #include <utility>
 
+#include "floorbuilder.h"
 #include "levelbuilder.h"
 
 using namespace qmtest;
@@ -48,7 +50,7 @@ BLevel StackedLevel() {
     PutI32(r.info, 12, p.floor - 1024);
     r.sectorsX = p.sizeX;
     r.sectorsZ = p.sizeZ;
-    r.sectors.assign(size_t(p.sizeX) * p.sizeZ, {0x10, 0, 0x22, 0, 0xFF, 0x04, 0xFF, 0xF8});
+    r.sectors.assign(size_t(p.sizeX) * p.sizeZ, {0, 0, 0x22, 0, 0xFF, 0x04, 0xFF, 0xF8});
     r.alternateRoom = p.alternate;
     r.flags = {uint8_t(i == 2 ? 0x21 : 0x00), 0};  // room 2: water and wind
   }
@@ -62,6 +64,17 @@ BLevel StackedLevel() {
     it.z = p.z * 1024 + p.sizeZ * 512;
     it.y = p.floor;
   }
+  // A pad in room 0 (an object and a camera), a switch in room 5 (two
+  // objects), a plain trigger in room 2 (a look-at and a secret).
+  L.floorData.clear();
+  const auto trigger = [&L](size_t room, int x, int z, uint8_t type, std::vector<BAction> actions) {
+    const BTrigger t{type, 0, false, 0x1F, std::move(actions), true};
+    BRoom& r = L.rooms[room];
+    SetFloorIndex(r.sectors[size_t(x * r.sectorsZ + z)], AppendFloor(L.floorData, {BFloorEntry{4, type, 0, {}, t}}));
+  };
+  trigger(0, 1, 1, 1, {{0, 1, {}}, {1, 0, 0x0100}});
+  trigger(5, 3, 1, 2, {{0, 1, {}}, {0, 3, {}}});
+  trigger(2, 2, 2, 0, {{6, 0, {}}, {10, 2, {}}});
   return L;
 }
 

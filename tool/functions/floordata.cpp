@@ -99,9 +99,9 @@ const TFunctionRow* FunctionRow(int32_t version, uint8_t function) {
 // array's end; the first fault ends the reading and is kept as the damage.
 class TFloorReader {
 public:
-    TFloorReader(const Ttrlevel& L, uint32_t at) : L_(L), At_(at) {}
+    TFloorReader(const Ttrlevel& L, uint32_t at, TSectorFloor& into) : L_(L), At_(at), Floor_(into) {}
 
-    TSectorFloor Read() {
+    void Read() {
         const uint32_t first = At_;
         for (;;) {
             uint16_t setup = 0;
@@ -119,7 +119,7 @@ public:
             if (row->Words == 1 && !Next(e.Data)) return Cut(e);
             if (row->Words == TriggerWords && !ReadTrigger(e)) return Cut(e);
             Floor_.Entries.push_back(std::move(e));
-            if (setup & 0x8000) return std::move(Floor_);
+            if (setup & 0x8000) return;
         }
     }
 
@@ -153,31 +153,35 @@ private:
         return true;
     }
 
-    TSectorFloor Fail(std::string why) {
-        Floor_.Damage = std::move(why);
-        return std::move(Floor_);
-    }
-    TSectorFloor Cut(const TFloorEntry& e) {
-        return Fail(std::string("the ") + FunctionRow(L_.LevelVersion, e.Function)->Name + " entry at word " +
+    void Fail(std::string why) { Floor_.Damage = std::move(why); }
+    void Cut(const TFloorEntry& e) {
+        Fail(std::string("the ") + FunctionRow(L_.LevelVersion, e.Function)->Name + " entry at word " +
                     std::to_string(e.At) + " runs past the end of the floor data");
     }
 
     const Ttrlevel& L_;
     uint32_t At_;
-    TSectorFloor Floor_;
+    TSectorFloor& Floor_;
 };
 
 } // namespace
 
-TSectorFloor ReadSectorFloor(const Ttrlevel& L, uint16_t index) {
-    if (index == 0) return {};
+void ReadSectorFloor(const Ttrlevel& L, uint16_t index, TSectorFloor& into) {
+    into.Entries.clear();
+    into.Damage.clear();
+    if (index == 0) return;
     if (index >= L.FloorDataCount || index >= L.FloorData.size()) {
-        TSectorFloor f;
-        f.Damage = "the floor data index " + std::to_string(index) + " is outside the floor data (" +
-                   std::to_string(L.FloorDataCount) + " words)";
-        return f;
+        into.Damage = "the floor data index " + std::to_string(index) + " is outside the floor data (" +
+                      std::to_string(L.FloorDataCount) + " words)";
+        return;
     }
-    return TFloorReader(L, index).Read();
+    TFloorReader(L, index, into).Read();
+}
+
+TSectorFloor ReadSectorFloor(const Ttrlevel& L, uint16_t index) {
+    TSectorFloor floor;
+    ReadSectorFloor(L, index, floor);
+    return floor;
 }
 
 const char* FloorFunctionName(int32_t version, uint8_t function) {

@@ -72,6 +72,9 @@ struct TSectorFloor {
 
 // The entries from floor data index `index` (0: none) of a level of its kind.
 TSectorFloor ReadSectorFloor(const Ttrlevel& L, uint16_t index);
+// The same into `into`, whose arrays are reused: a reading of many sectors
+// allocates only for what they hold beyond the sectors before them.
+void ReadSectorFloor(const Ttrlevel& L, uint16_t index, TSectorFloor& into);
 
 // A sector's floor data index.
 inline uint16_t FloorIndexOf(const TRec<8>& sector) { return GetU16(sector.data()); }

@@ -167,7 +167,7 @@ std::string TypeRefusal(const Ttrlevel& L, const std::string& text) {
         const std::string unknown = "Unknown object type " + text + " in " + game + " levels.\n";
         const std::vector<std::string> near = NearestTypeNames(L.LevelVersion, text);
         if (near.empty())
-            return unknown + "a type is a number or a name as /ShowEntities shows it (Small_medipack, \"small medipack\")";
+            return unknown + "a type is a number or a name /ShowTypes lists (Small_medipack, \"small medipack\")";
         std::string names = "the nearest names: ";
         for (size_t k = 0; k < near.size(); ++k) names.append(k ? ", " : "").append(near[k]);
         return unknown + names;
@@ -177,14 +177,6 @@ std::string TypeRefusal(const Ttrlevel& L, const std::string& text) {
         return "Object type " + std::to_string(*type) + " is outside the " + game + " object types (0 to " +
                std::to_string(count - 1) + ").";
     return "";
-}
-
-// True when the level's moveables or sprite sequences hold the type.
-bool HasModel(const Ttrlevel& L, int32_t type) {
-    for (const TRec<18>& m : L.Moveables) if (GetU32(m.data()) == uint32_t(type)) return true;
-    for (const TRec<20>& m : L.Moveables20) if (GetU32(m.data()) == uint32_t(type)) return true;
-    for (const TRec<8>& s : L.SpriteSequences) if (GetU32(s.data()) == uint32_t(type)) return true;
-    return false;
 }
 
 void NoteModel(const Ttrlevel& L, int32_t type, std::vector<std::string>& notes) {

@@ -345,6 +345,15 @@ std::optional<int32_t> ItemTypeByName(int32_t version, const std::string& name) 
     return std::nullopt;
 }
 
+std::vector<int32_t> NamedTypes(int32_t version, const std::string& part) {
+    const std::string wanted = Folded(part);
+    const std::vector<std::string>& names = NamesOf(GameOf(version));
+    std::vector<int32_t> types;
+    for (size_t i = 0; i < names.size(); ++i)
+        if (!names[i].empty() && Folded(names[i]).find(wanted) != std::string::npos) types.push_back(int32_t(i));
+    return types;
+}
+
 std::vector<std::string> NearestTypeNames(int32_t version, const std::string& name) {
     const std::string wanted = Folded(name);
     if (wanted.empty()) return {};

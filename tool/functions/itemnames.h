@@ -36,6 +36,10 @@ std::string ItemTypeLabel(int32_t version, int32_t type);
 // for a name the game's table does not have.
 std::optional<int32_t> ItemTypeByName(int32_t version, const std::string& name);
 
+// The ids the game's table names, in id order; with a part, those whose name
+// holds it (any letter case, blanks and underscores alike: "medi pack").
+std::vector<int32_t> NamedTypes(int32_t version, const std::string& part = "");
+
 // Up to four names of the game's table nearest to an unknown name: those a
 // few edits away or holding it, nearest first.
 std::vector<std::string> NearestTypeNames(int32_t version, const std::string& name);

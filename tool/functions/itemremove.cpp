@@ -38,16 +38,47 @@ std::string NamingTriggers(const Ttrlevel& L, const TLevelTriggers& t, int32_t i
     return list;
 }
 
-} // namespace
+// What one reading of the floor data finds for a removal of `item`: whether
+// an action names it, whether a sector's floor data is damaged, and the words
+// of the actions that name a later item. Sectors that share their floor data
+// (a trigger placed on several sectors) are read once.
+struct TRemovalScan {
+    bool Named = false, Damaged = false;
+    std::vector<uint32_t> Words;
+};
 
-const char* RemoveItemArgsRefusal(const TArgs& a) {
-    if (!a.Present(3)) return "Missing parameter";
-    return NumberArg(a.At(3)) ? nullptr : "The item index must be a number.";
+TRemovalScan ScanForRemoval(const Ttrlevel& L, int32_t item) {
+    TRemovalScan scan;
+    std::vector<bool> seen(L.FloorData.size(), false);
+    TSectorFloor floor;
+    for (size_t room = 0; room < L.RoomCount; ++room)
+        for (const TRec<8>& sector : L.Rooms[room].Sectors) {
+            const uint16_t index = FloorIndexOf(sector);
+            if (index == 0) continue;
+            if (index < seen.size()) {
+                if (seen[index]) continue;
+                seen[index] = true;
+            }
+            ReadSectorFloor(L, index, floor);
+            scan.Damaged = scan.Damaged || !floor.Damage.empty();
+            for (const TFloorEntry& e : floor.Entries) {
+                if (!e.Trigger) continue;
+                for (const TTriggerAction& a : e.Trigger->Actions) {
+                    if (!ActionInfoOf(L.LevelVersion, a.Action).NamesItem) continue;
+                    if (a.Param == item) scan.Named = true;
+                    else if (a.Param > item) scan.Words.push_back(a.At);
+                }
+            }
+        }
+    // Chains that start at different words may still share their last entries.
+    std::sort(scan.Words.begin(), scan.Words.end());
+    scan.Words.erase(std::unique(scan.Words.begin(), scan.Words.end()), scan.Words.end());
+    return scan;
 }
 
-std::string RemoveItemRefusal(const Ttrlevel& L, const TArgs& a) {
-    const int32_t item = IndexOf(a);
-    if (std::string refusal = ItemIndexRefusal(L, item); !refusal.empty()) return refusal;
+// The refusal of a removal the scan found blocked, naming the sectors: the
+// first damaged one, or every trigger that names the item.
+std::string BlockedRemoval(const Ttrlevel& L, int32_t item) {
     const TLevelTriggers t = LevelTriggers(L);
     if (!t.Damage.empty()) {
         const TFloorDamage& d = t.Damage.front();
@@ -56,13 +87,28 @@ std::string RemoveItemRefusal(const Ttrlevel& L, const TArgs& a) {
     }
     size_t count = 0;
     const std::string list = NamingTriggers(L, t, item, count);
-    if (count == 0) return "";
     const std::string index = std::to_string(item);
     return "Item " + index + " is named by " + std::to_string(count) + (count == 1 ? " trigger: " : " triggers: ") +
            list + ".\nto keep the triggers as they are, hide the item instead: /ItemFlags " + index + " invisible=1";
 }
 
-TItemChange RemoveItem(Ttrlevel& L, const TArgs& a) {
+} // namespace
+
+const char* RemoveItemArgsRefusal(const TArgs& a) {
+    if (!a.Present(3)) return "Missing parameter";
+    return NumberArg(a.At(3)) ? nullptr : "The item index must be a number.";
+}
+
+std::string RemoveItemRefusal(const Ttrlevel& L, const TArgs& a, TItemRemoval& removal) {
+    const int32_t item = IndexOf(a);
+    if (std::string refusal = ItemIndexRefusal(L, item); !refusal.empty()) return refusal;
+    TRemovalScan scan = ScanForRemoval(L, item);
+    if (scan.Damaged || scan.Named) return BlockedRemoval(L, item);
+    removal.Words = std::move(scan.Words);
+    return "";
+}
+
+TItemChange RemoveItem(Ttrlevel& L, const TArgs& a, const TItemRemoval& removal) {
     const int32_t item = IndexOf(a);
     TItemChange c;
     c.Version = L.LevelVersion;
@@ -70,18 +116,11 @@ TItemChange RemoveItem(Ttrlevel& L, const TArgs& a) {
     c.Before = ReadItem(L, item);
     c.After = *c.Before;
     c.Removed = true;
-    // Sectors may share floor data: each action word is renumbered once.
-    std::vector<uint32_t> words;
-    for (const TTriggeredSector& s : LevelTriggers(L).Triggers)
-        for (const TTriggerAction& act : s.Trigger.Actions)
-            if (act.Param > item && ActionInfoOf(L.LevelVersion, act.Action).NamesItem) words.push_back(act.At);
-    std::sort(words.begin(), words.end());
-    words.erase(std::unique(words.begin(), words.end()), words.end());
-    for (uint32_t at : words) {
+    for (uint32_t at : removal.Words) {
         uint16_t& word = L.FloorData[at];
         word = uint16_t((word & ~0x3FF) | ((word & 0x3FF) - 1));
     }
-    c.Renumbered = words.size();
+    c.Renumbered = removal.Words.size();
     L.Items22.erase(L.Items22.begin() + item);
     L.Items24.erase(L.Items24.begin() + item);
     L.SetItemCount(L.ItemCount - 1);

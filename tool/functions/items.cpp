@@ -5,6 +5,7 @@
 
 #include "errors.h"
 #include "itemargs.h"
+#include "itemnames.h"
 #include "kinds.h"
 
 namespace qm {
@@ -132,6 +133,20 @@ TEntityTable EntityTable(const Ttrlevel& L, const TArgs& args) {
     std::stable_sort(t.Types.begin(), t.Types.end(),
                      [](const TTypeCount& a, const TTypeCount& b) { return a.Count > b.Count; });
     return t;
+}
+
+bool HasModel(const Ttrlevel& L, int32_t type) {
+    for (const TRec<18>& m : L.Moveables) if (GetU32(m.data()) == uint32_t(type)) return true;
+    for (const TRec<20>& m : L.Moveables20) if (GetU32(m.data()) == uint32_t(type)) return true;
+    for (const TRec<8>& s : L.SpriteSequences) if (GetU32(s.data()) == uint32_t(type)) return true;
+    return false;
+}
+
+TTypeList TypeListOf(const Ttrlevel& L, const std::string& part) {
+    TTypeList list{.Version = L.LevelVersion, .Part = part, .Rows = {}};
+    for (int32_t type : NamedTypes(L.LevelVersion, part))
+        list.Rows.push_back({.Type = type, .Name = ItemTypeName(L.LevelVersion, type), .Model = HasModel(L, type)});
+    return list;
 }
 
 } // namespace qm

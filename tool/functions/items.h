@@ -78,6 +78,24 @@ struct TEntityTable {
 std::string EntityRangeRefusal(const Ttrlevel& L, const TArgs& args);
 TEntityTable EntityTable(const Ttrlevel& L, const TArgs& args);
 
+// "/ShowTypes [PART]": the object types of the level's game by id, those
+// whose name holds PART (any letter case, blanks as underscores) when it is
+// given, each with whether the level holds a model or sprite of it.
+struct TTypeList {
+    struct TRow {
+        int32_t Type = 0;
+        std::string Name;
+        bool Model = false;
+    };
+    int32_t Version = 0;
+    std::string Part;  // "" for every named type
+    std::vector<TRow> Rows;
+};
+TTypeList TypeListOf(const Ttrlevel& L, const std::string& part);
+
+// True when the level's moveables or sprite sequences hold the object type.
+bool HasModel(const Ttrlevel& L, int32_t type);
+
 // What an item edit did: the item before (none for an added item) and after,
 // and the notes that do not stop it.
 struct TItemChange {
@@ -120,9 +138,16 @@ std::string AddItemRefusal(const Ttrlevel& L, const TArgs& args);
 TItemChange AddItem(Ttrlevel& L, const TArgs& args);
 
 // /RemoveItem N: refused when a trigger names item N, or when damaged floor
-// data leaves triggers that cannot be read (and so not renumbered).
+// data leaves triggers that cannot be read (and so not renumbered). The check
+// reads the floor data once and keeps for the edit what the edit changes: the
+// floor data words of the actions that name a later item.
+struct TItemRemoval {
+    std::vector<uint32_t> Words;  // each once, in increasing order
+};
 const char* RemoveItemArgsRefusal(const TArgs& args);
-std::string RemoveItemRefusal(const Ttrlevel& L, const TArgs& args);
-TItemChange RemoveItem(Ttrlevel& L, const TArgs& args);
+std::string RemoveItemRefusal(const Ttrlevel& L, const TArgs& args, TItemRemoval& removal);
+// Removes the item and renumbers the words the check found, on the level as
+// the check saw it.
+TItemChange RemoveItem(Ttrlevel& L, const TArgs& args, const TItemRemoval& removal);
 
 } // namespace qm

@@ -99,8 +99,8 @@ struct TWritten {
 
 // Every function's result is one of these; a run's part for one level always
 // ends in one, so no form of output can find a level without its result.
-using TResult = std::variant<TReport, TIdList, TAnimatedTextures, TRoomTable, TRoomUses, TEntityTable, TWaterView,
-                             TTriggerTable, TWritten, TFailure>;
+using TResult = std::variant<TReport, TIdList, TAnimatedTextures, TRoomTable, TRoomUses, TEntityTable, TTypeList,
+                             TWaterView, TTriggerTable, TWritten, TFailure>;
 
 // One function's part of a level's run: the function as the help spells it
 // ("/Water"; empty for a refusal of the level before any function), and its

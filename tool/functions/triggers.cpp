@@ -15,6 +15,7 @@ namespace {
 void AddRoom(const Ttrlevel& L, int32_t room, TLevelTriggers& out) {
     const RoomRecord& r = L.Rooms[size_t(room)];
     const TRoomFacts f = RoomFacts(L, size_t(room));
+    TSectorFloor floor;
     for (size_t at = 0; at < r.Sectors.size(); ++at) {
         const uint16_t index = FloorIndexOf(r.Sectors[at]);
         if (index == 0 || r.SectorCountZ == 0) continue;
@@ -22,7 +23,7 @@ void AddRoom(const Ttrlevel& L, int32_t room, TLevelTriggers& out) {
         const TSectorPlace place{.Sector = {room, column, row},
                                  .X = int32_t(int64_t(f.X) + int64_t(column) * SectorUnits),
                                  .Z = int32_t(int64_t(f.Z) + int64_t(row) * SectorUnits)};
-        TSectorFloor floor = ReadSectorFloor(L, index);
+        ReadSectorFloor(L, index, floor);
         for (TFloorEntry& e : floor.Entries)
             if (e.Trigger) out.Triggers.push_back({place, std::move(*e.Trigger)});
         if (!floor.Damage.empty()) out.Damage.push_back({place, std::move(floor.Damage)});

@@ -110,13 +110,14 @@ std::string MapPage(const std::string& title, const std::string& svg, const nloh
     std::string page;
     const auto [start, end] = SvgRoot(svg);
     const std::string json = ScriptJson(facts);
-    page.reserve(svg.size() + json.size() + 16384);
+    page.reserve(svg.size() + json.size() + 24576);
     page.append("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n")
         .append("<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n")
         .append("<title>")
         .append(HtmlEscaped(title))
         .append("</title>\n<style>\n")
         .append(PageStyle)
+        .append(PageTriggerStyle)
         .append("</style>\n</head>\n<body>\n")
         .append(PageControls)
         .append("<main id=\"view\">\n")
@@ -127,6 +128,7 @@ std::string MapPage(const std::string& title, const std::string& svg, const nloh
         .append(json)
         .append("</script>\n<script>\n")
         .append(PageScript)
+        .append(PageTriggerScript)
         .append("</script>\n</body>\n</html>\n");
     return page;
 }

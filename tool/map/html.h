@@ -26,7 +26,7 @@ std::string InlineSvg(const std::string& svg);
 
 // The page: title as the document's title, the picture, and facts (the
 // object the page's script reads: "title", "items" and "rooms", see
-// mapfacts.h).
+// mapfacts.h, and "triggers", see maptriggers.h).
 std::string MapPage(const std::string& title, const std::string& svg, const nlohmann::ordered_json& facts);
 
 } // namespace qm

@@ -8,6 +8,7 @@
 #include "html.h"
 #include "jsonvalue.h"
 #include "mapfacts.h"
+#include "maptriggers.h"
 #include "mapforms.h"
 #include "utf8path.h"
 #include "zfile.h"
@@ -53,13 +54,16 @@ std::optional<TMapForm> MapFormOf(const std::string& mapName) {
 
 TDrawnMap DrawMap(const Ttrlevel& L, const std::string& levelName, int32_t from, int32_t to, bool items,
                   int32_t storey, TMapForm form) {
-    const TMapLayout layout = LayOutMap(L, levelName, from, to, items, storey);
+    // The floor data of the drawn rooms is read once, for the picture and the page.
+    const TLevelTriggers triggers = from <= to ? LevelTriggers(L, from, to) : TLevelTriggers{};
+    const TMapLayout layout = LayOutMap(L, levelName, from, to, items, storey, triggers);
     switch (form) {
     case TMapForm::Png: return {MapPngOf(layout), layout.Notes};
-    case TMapForm::Html:
-        return {MapPage("Map of " + MapTitle(L, levelName, from, to), MapSvgOf(layout),
-                        MapFacts(L, levelName, from, to, items)),
-                layout.Notes};
+    case TMapForm::Html: {
+        TJson facts = MapFacts(L, levelName, from, to, items);
+        facts["triggers"] = MapTriggerFacts(L, triggers);
+        return {MapPage("Map of " + MapTitle(L, levelName, from, to), MapSvgOf(layout), facts), layout.Notes};
+    }
     case TMapForm::Svg: break;
     }
     return {MapSvgOf(layout), layout.Notes};

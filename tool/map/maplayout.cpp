@@ -154,6 +154,7 @@ TMapPanel MakePanel(const Ttrlevel& L, const TMapParts& p, size_t n, double scal
         const bool flip = original >= 0;
         TMapRoom room{.Room = i, .Flip = flip, .Fill = flip ? nullptr : FillOf(L, f), .Title = RoomTitle(size_t(i), f, original)};
         if (!flip) room.Floor = FloorRects(L.Rooms[size_t(i)], f);
+        room.Triggered = p.Triggered[size_t(i)];
         room.Outline = {.X = Sectors(f.X), .Y = -(Sectors(f.Z) + f.SizeZ), .W = f.SizeX, .H = f.SizeZ};
         // A flip room drawn beside its original is named in the original's label: "24/90".
         const bool withOriginal = flip && p.PanelOfRoom[size_t(original)] == int32_t(n);
@@ -214,8 +215,9 @@ void Translate(TMapPanel& panel, double dx, double dy) {
     for (TMapTick& t : panel.Ticks) t.X += dx, t.Y += dy, t.X0 += dx, t.Y0 += dy, t.X1 += dx, t.Y1 += dy;
 }
 
-// Two rows: the fills, then the flip rooms' outline and the item marks.
-double AddLegend(TMapLayout& m, double top, bool marks) {
+// Two rows: the fills, then the flip rooms' outline, the item marks and the
+// triggered sectors' hatch (each when the map has them).
+double AddLegend(TMapLayout& m, double top, bool marks, bool triggers) {
     double x = Margin, right = 0;
     const auto add = [&](TLegendEntry e, double y) {
         e.X = x, e.Y = y;
@@ -226,10 +228,10 @@ double AddLegend(TMapLayout& m, double top, bool marks) {
     for (const TFill& f : MapFills) add({.Shape = TLegendEntry::TShape::Fill, .Colour = f.Colour, .Label = f.Label}, top);
     x = Margin;
     add({.Shape = TLegendEntry::TShape::Dashed, .Label = "flip room (24/90: room 24, its flip room 90)"}, top + LegendRow);
-    if (!marks) return right;
     const char* names[] = {"player", "pick-up", "enemy", "other item"};
     for (TItemKind kind : {TItemKind::Player, TItemKind::Pickup, TItemKind::Enemy, TItemKind::Other})
-        add({.Shape = TLegendEntry::TShape::Mark, .Kind = kind, .Label = names[size_t(kind)]}, top + LegendRow);
+        if (marks) add({.Shape = TLegendEntry::TShape::Mark, .Kind = kind, .Label = names[size_t(kind)]}, top + LegendRow);
+    if (triggers) add({.Shape = TLegendEntry::TShape::Hatch, .Label = "triggered sector"}, top + LegendRow);
     return right;
 }
 
@@ -248,8 +250,12 @@ TMapLayout LayOutAt(const Ttrlevel& L, const TMapParts& p, size_t count, double 
     const TPacking packing = Pack(sizes);
     for (size_t n = 0; n < count; ++n) Translate(m.Panels[n], Margin + packing.At[n].first, HeaderPixels + packing.At[n].second);
     const bool marks = std::any_of(m.Panels.begin(), m.Panels.end(), [](const TMapPanel& q) { return !q.Marks.empty(); });
+    const bool triggers = std::any_of(m.Panels.begin(), m.Panels.end(), [](const TMapPanel& q) {
+        return std::any_of(q.Rooms.begin(), q.Rooms.end(), [](const TMapRoom& r) { return !r.Triggered.empty(); });
+    });
+    m.HatchLines = MapHatchLines(scale);
     const double legendTop = HeaderPixels + packing.H + Margin;
-    const double legendRight = AddLegend(m, legendTop, marks);
+    const double legendRight = AddLegend(m, legendTop, marks, triggers);
     m.Width = std::max({MinWidth, packing.W + 2 * Margin, legendRight + Margin});
     m.Height = legendTop + 2 * LegendRow;
     return m;
@@ -287,9 +293,22 @@ std::pair<double, size_t> Choose(const TMapParts& p) {
 
 } // namespace
 
+int MapHatchLines(double scale) { return int(std::clamp(std::lround(scale / 10), 1L, 2L)); }
+
+std::vector<TMapLine> HatchOf(double x, double y, double size, int lines) {
+    std::vector<TMapLine> hatch;
+    // The lines u + v = c of the unit square (v downwards), c = k / lines.
+    for (int k = 1; k < 2 * lines; ++k) {
+        const double c = double(k) / lines, u0 = std::max(0.0, c - 1), u1 = std::min(1.0, c);
+        hatch.push_back({.X0 = x + u0 * size, .Y0 = y + (c - u0) * size, .X1 = x + u1 * size, .Y1 = y + (c - u1) * size});
+    }
+    return hatch;
+}
+
 TMapLayout LayOutMap(const Ttrlevel& L, const std::string& levelName, int32_t from, int32_t to, bool items,
-                     int32_t storey) {
-    const TMapParts p = PartsOf(L, from, to, storey);
+                     int32_t storey, const TLevelTriggers& triggers) {
+    TMapParts p = PartsOf(L, from, to, storey);
+    AddTriggeredSectors(p, triggers);
     std::vector<TItem> all;
     std::vector<int32_t> itemsOf;  // the items of the drawn rooms
     for (int32_t i = 0; items && i < L.ItemCount; ++i) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "itemnames.h"
+#include "triggers.h"
 #include "trlevel.h"
 
 namespace qm {
@@ -37,6 +38,7 @@ struct TMapRoom {
     std::string Title{};             // the hover title
     std::vector<TSectorRect> Floor{};  // its floor sectors, merged into rectangles
     TSectorRect Outline{};           // its whole sector grid
+    std::vector<TSectorRect> Triggered{};  // its sectors that hold a trigger, one unit square each
 };
 
 struct TMapLabel {
@@ -78,9 +80,10 @@ struct TMapPanel {
     double NotesY = 0;                  // the first note's baseline
 };
 
-// A row of the legend: a fill swatch, a flip room's dashed square or an item mark.
+// A row of the legend: a fill swatch, a flip room's dashed square, an item
+// mark or a triggered sector's hatch.
 struct TLegendEntry {
-    enum class TShape { Fill, Dashed, Mark };
+    enum class TShape { Fill, Dashed, Mark, Hatch };
     TShape Shape = TShape::Fill;
     const char* Colour = nullptr;
     TItemKind Kind = TItemKind::Other;
@@ -91,6 +94,7 @@ struct TLegendEntry {
 struct TMapLayout {
     double Width = 0, Height = 0;
     double Scale = 1;        // pixels per sector, the same in every panel
+    int HatchLines = 1;      // a triggered sector's hatch: lines per side of the sector (MapHatchLines)
     std::string Title{};     // the picture's title
     std::string Heading{};   // the line at its top
     std::vector<TMapPanel> Panels{};
@@ -106,10 +110,25 @@ constexpr double MapTickSize = 10, MapLabelSize = 11, MapNoteLine = 16, MapMargi
 constexpr double MapLongestSide = 8192;  // pixels, the picture's largest side: never passed
 constexpr double MapLeastScale = 4;      // pixels per sector, unless the longest side forbids
 
+// A triggered sector is hatched with thin lines parallel to its diagonal
+// from the bottom left to the top right corner: the diagonal alone below 15
+// pixels a sector, else two lines per side (three lines).
+constexpr const char* MapTriggerColour = "#b0003a";
+int MapHatchLines(double scale);
+
+struct TMapLine {
+    double X0 = 0, Y0 = 0, X1 = 0, Y1 = 0;
+};
+// The hatch of the square at (x, y), size units a side (y grows downwards):
+// 2 * lines - 1 lines, the middle one its diagonal.
+std::vector<TMapLine> HatchOf(double x, double y, double size, int lines);
+
 // The layout of the map of rooms from..to (inside the level; to < from: no
 // rooms), the storey numbers those of the whole level; storey > 0 draws only
-// that storey. items: mark the items of the drawn rooms.
+// that storey. items: mark the items of the drawn rooms. triggers: the
+// triggers of the level's rooms (those of rooms not drawn are left out), as
+// far as their floor data could be read.
 TMapLayout LayOutMap(const Ttrlevel& L, const std::string& levelName, int32_t from, int32_t to, bool items,
-                     int32_t storey = 0);
+                     int32_t storey, const TLevelTriggers& triggers);
 
 } // namespace qm

@@ -143,4 +143,19 @@ TMapParts PartsOf(const Ttrlevel& L, int32_t from, int32_t to, int32_t storey) {
     return p;
 }
 
+void AddTriggeredSectors(TMapParts& p, const TLevelTriggers& triggers) {
+    p.Triggered.assign(p.Facts.size(), {});
+    const TTriggeredSector* last = nullptr;
+    for (const TTriggeredSector& t : triggers.Triggers) {
+        const TSectorRef& s = t.Place.Sector;
+        if (s.Room < 0 || size_t(s.Room) >= p.PanelOfRoom.size() || p.PanelOfRoom[size_t(s.Room)] < 0) continue;
+        // A sector's triggers come one after another: it is hatched once.
+        if (last && last->Place.Sector == s) continue;
+        last = &t;
+        const TRoomFacts& f = p.Facts[size_t(s.Room)];
+        p.Triggered[size_t(s.Room)].push_back(
+            {.X = Sectors(f.X) + s.Column, .Y = -(Sectors(f.Z) + s.Row + 1), .W = 1, .H = 1});
+    }
+}
+
 } // namespace qm

@@ -31,7 +31,11 @@ struct TMapParts {
     std::vector<int32_t> AlternateOf;  // per room: the first room that names it as its flip room, or -1
     std::vector<TPanelPart> Panels;    // lowest storey first
     std::vector<int32_t> PanelOfRoom;  // -1: not drawn
+    std::vector<std::vector<TSectorRect>> Triggered;  // per room: its triggered sectors (TMapRoom::Triggered)
 };
+
+// Gives each drawn room its triggered sectors, each once, in column and row order.
+void AddTriggeredSectors(TMapParts& p, const TLevelTriggers& triggers);
 
 // The parts of the map of rooms from..to; storey > 0: that storey only.
 TMapParts PartsOf(const Ttrlevel& L, int32_t from, int32_t to, int32_t storey);

@@ -12,14 +12,15 @@ namespace qm {
 
 namespace {
 
-const TRgb Ink = RgbOf("#202020"), White = RgbOf("#ffffff"), Black = RgbOf("#000000");
+const TRgb Ink = RgbOf("#202020"), White = RgbOf("#ffffff"), Black = RgbOf("#000000"),
+           Trigger = RgbOf(MapTriggerColour);
 
 // The text's baseline at y: the font's glyphs stand seven units tall.
 void TextAt(TRaster& r, double x, double baseline, const std::string& text, double size, TRgb c) {
     r.Text(x, baseline - 7 * size / 10, text, size, c);
 }
 
-void DrawRoom(TRaster& r, const TMapPanel& p, const TMapRoom& room, double scale) {
+void DrawRoom(TRaster& r, const TMapPanel& p, const TMapRoom& room, double scale, int hatchLines) {
     const auto px = [&](double u) { return p.OriginX + u * scale; };
     const auto py = [&](double v) { return p.OriginY + v * scale; };
     if (!room.Flip) {
@@ -27,6 +28,10 @@ void DrawRoom(TRaster& r, const TMapPanel& p, const TMapRoom& room, double scale
         for (const TSectorRect& s : room.Floor)
             r.Fill(px(s.X), py(s.Y), px(s.X + double(s.W)), py(s.Y + double(s.H)), fill, MapFillOpacity);
     }
+    for (const TSectorRect& cell : room.Triggered)
+        // Half a pixel inside the sector, so that no line reaches into the next one.
+        for (const TMapLine& l : HatchOf(px(cell.X) + 0.5, py(cell.Y) + 0.5, scale - 1, hatchLines))
+            r.Line(l.X0, l.Y0, l.X1, l.Y1, Trigger);
     const TSectorRect& o = room.Outline;
     r.Outline(px(o.X), py(o.Y), px(o.X + double(o.W)), py(o.Y + double(o.H)), 1.5, Ink, room.Flip ? 5 : 0, 3);
 }
@@ -60,9 +65,9 @@ void DrawLabel(TRaster& r, const TMapLabel& l) {
              text, Black, White);
 }
 
-void DrawPanel(TRaster& r, const TMapPanel& p, double scale) {
+void DrawPanel(TRaster& r, const TMapPanel& p, double scale, int hatchLines) {
     TextAt(r, p.TitleX, p.TitleY, p.Title, MapTitleSize, Black);
-    for (const TMapRoom& room : p.Rooms) DrawRoom(r, p, room, scale);
+    for (const TMapRoom& room : p.Rooms) DrawRoom(r, p, room, scale, hatchLines);
     for (const TMapTick& t : p.Ticks) {
         r.Line(t.X0, t.Y0, t.X1, t.Y1, Ink);
         const double width = double(t.Text.size()) * TRaster::DigitAdvance - 1;
@@ -85,6 +90,10 @@ void DrawLegend(TRaster& r, const TMapLayout& m) {
             break;
         case TLegendEntry::TShape::Dashed: r.Outline(e.X, e.Y, e.X + 14, e.Y + 14, 1.5, Ink, 5, 3); break;
         case TLegendEntry::TShape::Mark: DrawMark(r, e.Kind, e.X + 7, e.Y + 7, 6); break;
+        case TLegendEntry::TShape::Hatch:
+            for (const TMapLine& l : HatchOf(e.X, e.Y, 14, 3)) r.Line(l.X0, l.Y0, l.X1, l.Y1, Trigger);
+            r.Outline(e.X, e.Y, e.X + 14, e.Y + 14, 1, Ink);
+            break;
         }
         TextAt(r, e.X + 20, e.Y + 12, e.Label, MapLegendSize, Black);
     }
@@ -95,7 +104,7 @@ void DrawLegend(TRaster& r, const TMapLayout& m) {
 std::string MapPngOf(const TMapLayout& m) {
     TRaster r(int(std::ceil(m.Width)), int(std::ceil(m.Height)));
     TextAt(r, MapMargin, MapHeadingY, m.Heading, MapHeadingSize, Black);
-    for (const TMapPanel& p : m.Panels) DrawPanel(r, p, m.Scale);
+    for (const TMapPanel& p : m.Panels) DrawPanel(r, p, m.Scale, m.HatchLines);
     DrawLegend(r, m);
     for (size_t i = 0; i < m.Notes.size(); ++i) TextAt(r, MapMargin, m.NotesY + double(i) * MapNoteLine, m.Notes[i], MapNoteSize, Black);
     return EncodeRgbPng(r.Pixels(), r.Width(), r.Height());

@@ -3,6 +3,7 @@
 // sector (their transform scales that to pixels); titles, labels, leader
 // lines, notes and the legend are drawn in pixels.
 #include <cstdio>
+#include <string_view>
 
 #include "itemmarks.h"
 #include "mapforms.h"
@@ -23,7 +24,37 @@ std::string Exact(double v) {
 
 constexpr const char* Ink = "#202020";
 
-void DrawRoom(TXmlWriter& w, const TMapRoom& room, double scale) {
+// Path data of the lines: "Mx0 y0Lx1 y1" each.
+void AppendLines(std::string& d, const std::vector<TMapLine>& lines) {
+    for (const TMapLine& l : lines)
+        d.append("M").append(Num(l.X0)).append(" ").append(Num(l.Y0)).append("L").append(Num(l.X1)).append(" ").append(Num(l.Y1));
+}
+
+// The lines of a unit square's hatch as relative path data from its top left
+// corner, the same for every sector of the map.
+std::string RelativeHatch(int lines) {
+    std::string d;
+    double x = 0, y = 0;
+    for (const TMapLine& l : HatchOf(0, 0, 1, lines)) {
+        d.append("m").append(Num(l.X0 - x)).append(" ").append(Num(l.Y0 - y));
+        d.append("l").append(Num(l.X1 - l.X0)).append(" ").append(Num(l.Y1 - l.Y0));
+        x = l.X1, y = l.Y1;
+    }
+    return d;
+}
+
+// The hatch of the room's triggered sectors: one path, each sector's corner
+// and then its lines.
+void DrawTriggered(TXmlWriter& w, const TMapRoom& room, double scale, const std::string& hatch) {
+    if (room.Triggered.empty()) return;
+    std::string d;
+    for (const TSectorRect& cell : room.Triggered)
+        d.append("M").append(Num(cell.X)).append(" ").append(Num(cell.Y)).append(hatch);
+    w.Empty("path", {{"class", "triggers"}, {"d", d}, {"fill", "none"}, {"stroke", MapTriggerColour},
+                     {"stroke-width", Num(1.2 / scale)}});
+}
+
+void DrawRoom(TXmlWriter& w, const TMapRoom& room, double scale, const std::string& hatch) {
     const std::string id = "room-" + std::to_string(room.Room), number = std::to_string(room.Room);
     if (room.Flip)
         w.Open("g", {{"id", id}, {"class", "room flip"}, {"data-room", number}, {"fill", "none"}});
@@ -38,6 +69,7 @@ void DrawRoom(TXmlWriter& w, const TMapRoom& room, double scale) {
                              {"height", std::to_string(r.H)}});
         w.Close();
     }
+    DrawTriggered(w, room, scale, hatch);
     const TSectorRect& o = room.Outline;
     const std::string stroke = Num(1.5 / scale), dash = Num(5 / scale) + " " + Num(3 / scale);
     const std::string ox = Num(o.X), oy = Num(o.Y), ow = std::to_string(o.W), oh = std::to_string(o.H);
@@ -53,7 +85,8 @@ void DrawRoom(TXmlWriter& w, const TMapRoom& room, double scale) {
 void DrawMarks(TXmlWriter& w, const TMapPanel& panel, double scale, const std::string& transform) {
     w.Open("g", {{"class", "items"}, {"transform", transform}});
     for (const TMapMark& m : panel.Marks) {
-        OpenItemMark(w, m.Kind, m.X, m.Y, ItemMarkPixels / scale, 1 / scale, {{"data-room", std::to_string(m.Room)}});
+        OpenItemMark(w, m.Kind, m.X, m.Y, ItemMarkPixels / scale, 1 / scale,
+                     {{"data-room", std::to_string(m.Room)}, {"data-item", std::to_string(m.Item)}});
         w.Element("title", {}, m.Title);
         w.Close();
     }
@@ -93,7 +126,7 @@ void DrawTicks(TXmlWriter& w, const TMapPanel& panel) {
     w.Close();
 }
 
-void DrawPanel(TXmlWriter& w, const TMapPanel& panel, double scale) {
+void DrawPanel(TXmlWriter& w, const TMapPanel& panel, double scale, const std::string& hatch) {
     const std::string n = std::to_string(panel.Storey);
     w.Open("g", {{"class", "storey"}, {"id", "storey-" + n}, {"data-storey", n},
                  {"data-low", std::to_string(panel.Low)}, {"data-high", std::to_string(panel.High)}});
@@ -103,7 +136,7 @@ void DrawPanel(TXmlWriter& w, const TMapPanel& panel, double scale) {
     const std::string transform =
         "translate(" + Num(panel.OriginX) + " " + Num(panel.OriginY) + ") scale(" + Exact(scale) + ")";
     w.Open("g", {{"class", "rooms"}, {"transform", transform}});
-    for (const TMapRoom& room : panel.Rooms) DrawRoom(w, room, scale);
+    for (const TMapRoom& room : panel.Rooms) DrawRoom(w, room, scale, hatch);
     w.Close();
     DrawTicks(w, panel);
     if (!panel.Marks.empty()) DrawMarks(w, panel, scale, transform);
@@ -116,13 +149,18 @@ void DrawPanel(TXmlWriter& w, const TMapPanel& panel, double scale) {
 }
 
 void DrawLegend(TXmlWriter& w, const TMapLayout& m) {
-    bool marks = false;
-    w.Open("g", {{"id", "legend"}, {"font-size", Num(MapLegendSize)}});
+    // The item marks' rows in a group of their own (the page hides it with
+    // the items), the hatch after them in another.
+    const char* group = "legend";
+    w.Open("g", {{"id", group}, {"font-size", Num(MapLegendSize)}});
     for (const TLegendEntry& e : m.Legend) {
-        if (e.Shape == TLegendEntry::TShape::Mark && !marks) {
+        const char* wanted = e.Shape == TLegendEntry::TShape::Mark    ? "item-legend"
+                             : e.Shape == TLegendEntry::TShape::Hatch ? "trigger-legend"
+                                                                      : group;
+        if (std::string_view(wanted) != group) {
             w.Close();
-            w.Open("g", {{"id", "item-legend"}, {"font-size", Num(MapLegendSize)}});
-            marks = true;
+            group = wanted;
+            w.Open("g", {{"id", group}, {"font-size", Num(MapLegendSize)}});
         }
         const std::string sx = Num(e.X), sy = Num(e.Y);
         if (e.Shape == TLegendEntry::TShape::Dashed)
@@ -131,7 +169,13 @@ void DrawLegend(TXmlWriter& w, const TMapLayout& m) {
         else if (e.Shape == TLegendEntry::TShape::Fill)
             w.Empty("rect", {{"x", sx}, {"y", sy}, {"width", "14"}, {"height", "14"}, {"fill", e.Colour},
                              {"fill-opacity", Num(MapFillOpacity)}, {"stroke", Ink}, {"stroke-width", "1"}});
-        else {
+        else if (e.Shape == TLegendEntry::TShape::Hatch) {
+            w.Empty("rect", {{"x", sx}, {"y", sy}, {"width", "14"}, {"height", "14"}, {"fill", "none"}, {"stroke", Ink},
+                             {"stroke-width", "1"}});
+            std::string d;
+            AppendLines(d, HatchOf(e.X, e.Y, 14, 3));
+            w.Empty("path", {{"d", d}, {"fill", "none"}, {"stroke", MapTriggerColour}, {"stroke-width", "1.2"}});
+        } else {
             OpenItemMark(w, e.Kind, e.X + 7, e.Y + 7, 6, 1);
             w.Close();
         }
@@ -151,7 +195,8 @@ std::string MapSvgOf(const TMapLayout& m) {
     w.Empty("rect", {{"width", width}, {"height", height}, {"fill", "#ffffff"}});
     w.Element("text", {{"id", "heading"}, {"x", Num(MapMargin)}, {"y", Num(MapHeadingY)}, {"font-size", Num(MapHeadingSize)}},
               m.Heading);
-    for (const TMapPanel& panel : m.Panels) DrawPanel(w, panel, m.Scale);
+    const std::string hatch = RelativeHatch(m.HatchLines);
+    for (const TMapPanel& panel : m.Panels) DrawPanel(w, panel, m.Scale, hatch);
     DrawLegend(w, m);
     for (size_t i = 0; i < m.Notes.size(); ++i)
         w.Element("text", {{"class", "note"}, {"x", Num(MapMargin)}, {"y", Num(m.NotesY + double(i) * MapNoteLine)},

@@ -149,6 +149,33 @@ void AddEntityTableJson(const TEntityTable& t, TJson& entry) {
     entry["types"] = std::move(types);
 }
 
+void WriteTypeList(const TTypeList& list, TConsole& out) {
+    const std::string game = ItemGameName(list.Version);
+    out.Line("Showing OBJECT TYPES of " + game + " levels:");
+    out.Line("");
+    const std::string holding = list.Part.empty() ? "" : " whose name holds \"" + list.Part + "\"";
+    if (list.Rows.empty()) return out.Line("No object type of " + game + " levels has a name holding \"" + list.Part + "\".");
+    TTextTable table({false, true, true});
+    table.Row({"Type", "Name", "Model"});
+    size_t models = 0;
+    for (const TTypeList::TRow& row : list.Rows) {
+        table.Row({std::to_string(row.Type), row.Name, YesNo(row.Model)});
+        models += row.Model ? 1 : 0;
+    }
+    table.Print(out);
+    out.Line("");
+    out.Line(std::to_string(list.Rows.size()) + (list.Rows.size() == 1 ? " type" : " types") + holding + ", " +
+             std::to_string(models) + " with a model or sprite in this level.");
+}
+
+void AddTypeListJson(const TTypeList& list, TJson& entry) {
+    TJson types = TJson::array();
+    for (const TTypeList::TRow& row : list.Rows)
+        types.push_back({{"type", row.Type}, {"name", row.Name}, {"model", row.Model}});
+    entry["game"] = ItemGameName(list.Version);
+    entry["objectTypes"] = std::move(types);
+}
+
 void WriteItemChange(const TItemChange& c, bool dryRun, TConsole& out) {
     const std::string item = "Item " + std::to_string(c.After.Index);
     if (c.Removed) {

@@ -136,6 +136,7 @@ void AddJson(const TResult& result, TJson& entry) {
                            [&](const TRoomTable& r) { entry["rooms"] = RoomTableJson(r); },
                            [&](const TRoomUses& r) { entry["rooms"] = RoomUsesJson(r); },
                            [&](const TEntityTable& r) { AddEntityTableJson(r, entry); },
+                           [&](const TTypeList& r) { AddTypeListJson(r, entry); },
                            [&](const TWaterView& r) { entry["rooms"] = WaterViewJson(r); },
                            [&](const TTriggerTable& r) { AddTriggerTableJson(r, entry); },
                            [&](const TWritten& r) { AddWritten(r, entry); },

@@ -60,6 +60,7 @@ void WriteStep(const TResult& result, TConsole& out) {
                            [&](const TRoomTable& r) { WriteRoomTable(r, out); },
                            [&](const TRoomUses& r) { WriteRoomUses(r, out); },
                            [&](const TEntityTable& r) { WriteEntityTable(r, out); },
+                           [&](const TTypeList& r) { WriteTypeList(r, out); },
                            [&](const TWaterView& r) { WriteWaterView(r, out); },
                            [&](const TTriggerTable& r) { WriteTriggerTable(r, out); },
                            [&](const TWritten& r) { WriteWritten(r, out); },

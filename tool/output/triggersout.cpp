@@ -54,6 +54,18 @@ TJson ActionJson(int32_t version, const TTriggerAction& a, const std::vector<uin
 
 } // namespace
 
+TJson TriggerJson(int32_t version, const TTriggeredSector& s, const std::vector<uint16_t>& itemTypes) {
+    TJson j = PlaceJson(s.Place);
+    j["type"] = TriggerTypeLabel(version, s.Trigger.Type);
+    j["timer"] = s.Trigger.Timer;
+    j["once"] = s.Trigger.Once;
+    j["mask"] = s.Trigger.Mask;
+    TJson actions = TJson::array();
+    for (const TTriggerAction& a : s.Trigger.Actions) actions.push_back(ActionJson(version, a, itemTypes));
+    j["actions"] = std::move(actions);
+    return j;
+}
+
 std::string MaskText(int mask) {
     std::string s;
     for (int k = 0; k < 5; ++k) s += (mask >> k & 1) ? char('1' + k) : '-';
@@ -102,17 +114,7 @@ void WriteTriggerTable(const TTriggerTable& t, TConsole& out) {
 void AddTriggerTableJson(const TTriggerTable& t, TJson& entry) {
     TJson triggers = TJson::array(), damage = TJson::array(), types = TJson::array();
     for (const TTriggerTable::TRoomBlock& room : t.Rooms) {
-        for (const TTriggeredSector& s : room.Triggers) {
-            TJson j = PlaceJson(s.Place);
-            j["type"] = TriggerTypeLabel(t.Version, s.Trigger.Type);
-            j["timer"] = s.Trigger.Timer;
-            j["once"] = s.Trigger.Once;
-            j["mask"] = s.Trigger.Mask;
-            TJson actions = TJson::array();
-            for (const TTriggerAction& a : s.Trigger.Actions) actions.push_back(ActionJson(t.Version, a, t.ItemTypes));
-            j["actions"] = std::move(actions);
-            triggers.push_back(std::move(j));
-        }
+        for (const TTriggeredSector& s : room.Triggers) triggers.push_back(TriggerJson(t.Version, s, t.ItemTypes));
         for (const TFloorDamage& d : room.Damage) {
             TJson j = PlaceJson(d.Place);
             j["message"] = d.Message;

@@ -16,6 +16,10 @@ void WriteTriggerTable(const TTriggerTable& table, TConsole& out);
 // "floorDataDamage" to a level's entry.
 void AddTriggerTableJson(const TTriggerTable& table, TJson& entry);
 
+// One trigger as an object of "triggers": its sector's "room", "column",
+// "row", "x", "z", then "type", "timer", "once", "mask" and "actions".
+TJson TriggerJson(int32_t version, const TTriggeredSector& s, const std::vector<uint16_t>& itemTypes);
+
 // An action as the text shows it: "Object 4 Door_type1", "Camera 2", "Secret 0".
 std::string ActionText(int32_t version, const TTriggerAction& a, const std::vector<uint16_t>& itemTypes);
 

@@ -144,7 +144,7 @@ void EditMoveItem(TJob& j) { KeepItemChange(j, MoveItem(j.Level, j.Args)); }
 void EditSetItem(TJob& j) { KeepItemChange(j, SetItem(j.Level, j.Args)); }
 void EditItemFlags(TJob& j) { KeepItemChange(j, SetItemFlags(j.Level, j.Args)); }
 void EditAddItem(TJob& j) { KeepItemChange(j, AddItem(j.Level, j.Args)); }
-void EditRemoveItem(TJob& j) { KeepItemChange(j, RemoveItem(j.Level, j.Args)); }
+void EditRemoveItem(TJob& j) { KeepItemChange(j, RemoveItem(j.Level, j.Args, j.Removal)); }
 
 TResult ShowRooms(TJob& j) { return RoomTableOf(j.Level, j.From, j.To); }
 TResult ShowSounds(TJob& j) { return RoomUsesOf(j.Level, j.From, j.To, TRoomUses::TKind::Sounds); }
@@ -223,6 +223,9 @@ constexpr TFunctionRow Functions[] = {
     {.Switch = "/SHOWENTITIES", .Help = "/ShowEntities = Show every item: index, type and name, room, position, angle, flags",
      .CheckLoaded = [](const TJob& j) { return EntityRangeRefusal(j.Level, j.Args); },
      .Show = [](TJob& j) -> TResult { return EntityTable(j.Level, j.Args); }},
+    {.Switch = "/SHOWTYPES",
+     .Help = "/ShowTypes [name] = Show the game's object type ids and names (those /AddItem and /SetItem take)",
+     .Show = [](TJob& j) -> TResult { return TypeListOf(j.Level, j.Args.At(3)); }},
     {.Switch = "/SHOWTRIGGERS", .Help = "/ShowTriggers = Show the triggers of each room: sector, type, timer, mask, actions",
      .RangeAt = 3, .ShowsRooms = true, .Show = ShowTriggers},
     {.Switch = "/MOVEITEM", .Help = "/MoveItem <item> <room> <x> <y> <z> [angle] = Move an item (angle in degrees)",
@@ -244,7 +247,7 @@ constexpr TFunctionRow Functions[] = {
      .Writes = TWritten::TWhat::Item},
     {.Switch = "/REMOVEITEM", .Help = "/RemoveItem <item> = Remove an item; the triggers keep naming the same items",
      .Needed = 1, .Missing = kMissing, .Check = RemoveItemArgsRefusal, .Progress = "Removing the item...",
-     .CheckLoaded = [](const TJob& j) { return RemoveItemRefusal(j.Level, j.Args); }, .Edit = EditRemoveItem,
+     .CheckLoaded = [](const TJob& j) { return RemoveItemRefusal(j.Level, j.Args, j.Removal); }, .Edit = EditRemoveItem,
      .Writes = TWritten::TWhat::Item},
 };
 

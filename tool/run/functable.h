@@ -38,6 +38,10 @@ struct TJob {
     // run's levels) or when the function runs (then held in OwnPicture).
     const TPagePicture* Picture = nullptr;
     std::optional<TPagePicture> OwnPicture{};
+    // "/RemoveItem": what its check against the level read that its edit
+    // changes, kept by the check (which sees the job as const) so that the
+    // edit does not read the floor data again.
+    mutable TItemRemoval Removal{};
 };
 
 // One function of the tool. A run matches the switch, then takes these steps in
