@@ -5,6 +5,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 
 #include "errors.h"
@@ -63,11 +64,14 @@ void PutChunk(std::string& png, const char* type, const std::string& data) {
     PutU32(png, uint32_t(crc32(0, reinterpret_cast<const Bytef*>(png.data() + start), uInt(png.size() - start))));
 }
 
-// The deflate stream, released on every path.
+// The deflate stream, released on every path: zlib's fast matching and run
+// lengths only, which is what a picture of flat fills and lines is made of
+// (level 9 with the default strategy makes a map's file a few percent
+// smaller at several times the cost).
 struct TDeflate {
     z_stream Stream{};
     TDeflate() {
-        if (deflateInit(&Stream, Z_DEFAULT_COMPRESSION) != Z_OK) throw EQuillError("The picture could not be encoded as PNG");
+        if (deflateInit2(&Stream, 1, Z_DEFLATED, 15, 8, Z_RLE) != Z_OK) throw EQuillError("The picture could not be encoded as PNG");
     }
     ~TDeflate() { deflateEnd(&Stream); }
     TDeflate(const TDeflate&) = delete;
@@ -88,31 +92,103 @@ struct TDeflate {
     }
 };
 
+// The colours of a picture as palette indices, found as its rows are read:
+// at most 256, in the order they first occur.
+class TPalette {
+public:
+    // The row's pixels as indices into out; false when the picture has more
+    // colours than a palette holds.
+    bool Row(const uint8_t* rgb, size_t width, uint8_t* out) {
+        for (size_t x = 0; x < width; ++x, rgb += 3) {
+            const uint32_t colour = uint32_t(rgb[0]) << 16 | uint32_t(rgb[1]) << 8 | rgb[2];
+            if (colour != Last_) {
+                const int index = IndexOf(colour);
+                if (index < 0) return false;
+                Last_ = colour, LastIndex_ = uint8_t(index);
+            }
+            out[x] = LastIndex_;
+        }
+        return true;
+    }
+    // The PLTE chunk's data.
+    std::string Entries() const {
+        std::string data;
+        for (size_t i = 0; i < Count_; ++i)
+            data.append({char(uint8_t(Colours_[i] >> 16)), char(uint8_t(Colours_[i] >> 8)), char(uint8_t(Colours_[i]))});
+        return data;
+    }
+
+private:
+    // Open addressing over twice the palette's size; a slot holds colour + 1, 0 when free.
+    static constexpr size_t Slots = 512;
+    int IndexOf(uint32_t colour) {
+        for (size_t slot = (colour * 2654435761u) >> 23;; slot = (slot + 1) % Slots) {
+            if (Keys_[slot] == colour + 1) return Indices_[slot];
+            if (Keys_[slot] != 0) continue;
+            if (Count_ == 256) return -1;
+            Keys_[slot] = colour + 1;
+            Indices_[slot] = uint8_t(Count_);
+            Colours_[Count_] = colour;
+            return int(Count_++);
+        }
+    }
+    uint32_t Keys_[Slots] = {};
+    uint8_t Indices_[Slots] = {};
+    uint32_t Colours_[256] = {};
+    size_t Count_ = 0;
+    uint32_t Last_ = 0xFFFFFFFF;  // no colour: the first pixel is looked up
+    uint8_t LastIndex_ = 0;
+};
+
+// The deflated rows of the picture, each filtered by the row above ("up":
+// mostly zeros on a map) behind its filter byte. The pixels of a row are
+// given by row(y, bytes), false to give up.
+template <class TRowOf>
+bool DeflatedRows(int height, size_t rowBytes, TRowOf row, std::string& data) {
+    TDeflate deflater;
+    std::vector<uint8_t> above(rowBytes, 0), current(rowBytes), line(rowBytes + 1);
+    line[0] = 2;
+    for (int y = 0; y < height; ++y) {
+        if (!row(y, current.data())) return false;
+        for (size_t i = 0; i < rowBytes; ++i) line[i + 1] = uint8_t(current[i] - above[i]);
+        deflater.Add(line.data(), line.size(), y + 1 == height, data);
+        above.swap(current);
+    }
+    return true;
+}
+
+std::string PngFile(int width, int height, bool indexed, const std::string& palette, const std::string& data) {
+    std::string header;
+    PutU32(header, uint32_t(width));
+    PutU32(header, uint32_t(height));
+    // 8 bits, indexed colour or RGB, deflate, adaptive filters, no interlace
+    header += indexed ? std::string("\x08\x03\x00\x00\x00", 5) : std::string("\x08\x02\x00\x00\x00", 5);
+    std::string png("\x89PNG\r\n\x1a\n", 8);
+    PutChunk(png, "IHDR", header);
+    if (indexed) PutChunk(png, "PLTE", palette);
+    PutChunk(png, "IDAT", data);
+    PutChunk(png, "IEND", "");
+    return png;
+}
+
 } // namespace
 
 std::string EncodeRgbPng(const std::vector<uint8_t>& rgb, int width, int height) {
     if (width <= 0 || height <= 0 || width > (1 << 24) || rgb.size() != size_t(width) * size_t(height) * 3)
         throw EQuillError("The picture's pixels do not match its size");
-    std::string header;
-    PutU32(header, uint32_t(width));
-    PutU32(header, uint32_t(height));
-    header += std::string("\x08\x02\x00\x00\x00", 5);  // 8 bits, RGB, deflate, adaptive filters, no interlace
+    const size_t w = size_t(width), rgbRow = w * 3;
     std::string data;
-    TDeflate deflater;
-    const size_t rowBytes = size_t(width) * 3;
-    std::vector<uint8_t> row(rowBytes + 1);
-    for (int y = 0; y < height; ++y) {
-        const uint8_t* current = rgb.data() + size_t(y) * rowBytes;
-        const uint8_t* above = y > 0 ? current - rowBytes : nullptr;
-        row[0] = 2;  // "up": the difference to the row above, mostly zeros on a map
-        for (size_t i = 0; i < rowBytes; ++i) row[i + 1] = uint8_t(current[i] - (above ? above[i] : 0));
-        deflater.Add(row.data(), row.size(), y + 1 == height, data);
-    }
-    std::string png("\x89PNG\r\n\x1a\n", 8);
-    PutChunk(png, "IHDR", header);
-    PutChunk(png, "IDAT", data);
-    PutChunk(png, "IEND", "");
-    return png;
+    TPalette palette;
+    const bool indexed = DeflatedRows(height, w, [&](int y, uint8_t* out) {
+        return palette.Row(rgb.data() + size_t(y) * rgbRow, w, out);
+    }, data);
+    if (indexed) return PngFile(width, height, true, palette.Entries(), data);
+    data.clear();
+    DeflatedRows(height, rgbRow, [&](int y, uint8_t* out) {
+        std::copy_n(rgb.data() + size_t(y) * rgbRow, rgbRow, out);
+        return true;
+    }, data);
+    return PngFile(width, height, false, "", data);
 }
 
 bool DecodeCheckedPng(const std::string& png, int side, std::vector<uint8_t>& rgba, std::string& reason) {

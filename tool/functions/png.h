@@ -12,10 +12,11 @@ namespace qm {
 // bottom. Throws EQuillError when it cannot be encoded.
 std::string EncodePng(const std::vector<uint8_t>& rgba, int width, int height);
 
-// The PNG file of a width x height picture of RGB pixels, rows top to bottom:
-// each row filtered by the row above and deflated by zlib as it goes, for
-// pictures of thousands of pixels a side (the map). Throws EQuillError when
-// it cannot be encoded.
+// The PNG file of a width x height picture of RGB pixels, rows top to bottom,
+// for pictures of thousands of pixels a side in few colours (the map): an
+// indexed-colour picture of one byte a pixel when it holds at most 256
+// colours, else RGB; each row filtered by the row above and deflated by zlib
+// as it goes. Throws EQuillError when it cannot be encoded.
 std::string EncodeRgbPng(const std::vector<uint8_t>& rgb, int width, int height);
 
 // Decodes a PNG file held in memory into the RGBA pixels of a side x side

@@ -57,7 +57,7 @@ TDrawnMap DrawMap(const Ttrlevel& L, const std::string& levelName, int32_t from,
     switch (form) {
     case TMapForm::Png: return {MapPngOf(layout), layout.Notes};
     case TMapForm::Html:
-        return {MapPage("Map of " + MapTitle(L, levelName, from, to), MapSvgOf(layout),
+        return {MapPage("Map of " + MapTitle(L, levelName, from, to), MapSvgOf(layout, TSvgUse::Page),
                         MapFacts(L, levelName, from, to, items)),
                 layout.Notes};
     case TMapForm::Svg: break;

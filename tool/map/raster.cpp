@@ -61,8 +61,24 @@ void TRaster::Fill(double x0, double y0, double x1, double y1, TRgb c, double op
     if (b == a) ++b;  // a room smaller than a pixel still shows
     if (e == d) ++e;
     a = std::max(a, 0), d = std::max(d, 0), b = std::min(b, Width_), e = std::min(e, Height_);
-    for (int y = d; y < e; ++y)
-        for (int x = a; x < b; ++x) Blend(x, y, c, opacity);
+    if (a >= b || d >= e) return;
+    // The pixels under a fill are mostly one colour: each blend is worked
+    // out once for the colour under it and repeated while that stays.
+    uint8_t under[3] = {}, over[3] = {};
+    bool known = false;
+    for (int y = d; y < e; ++y) {
+        uint8_t* p = &Pixels_[(size_t(y) * size_t(Width_) + size_t(a)) * 3];
+        for (int x = a; x < b; ++x, p += 3) {
+            if (!known || p[0] != under[0] || p[1] != under[1] || p[2] != under[2]) {
+                std::memcpy(under, p, 3);
+                Blend(x, y, c, opacity);
+                std::memcpy(over, p, 3);
+                known = true;
+            } else {
+                std::memcpy(p, over, 3);
+            }
+        }
+    }
 }
 
 void TRaster::Outline(double x0, double y0, double x1, double y1, double width, TRgb c, double dash, double gap) {
