@@ -156,6 +156,7 @@ def main():
     driver = start_driver(webdriver, chromium, chromedriver, profile)
     try:
         driver.get("about:blank")  # the browser's own start, outside the pages' times
+        pointed = 0  # sectors whose point the hover box gave
         for label, level, rng, no_items, panels in cases(args, work):
             print(f"{label}:")
             page = os.path.join(work, "map.html")
@@ -192,7 +193,7 @@ def main():
                 if hovered == 3:
                     break
             check(hovered > 0, f"{label}: no room could be hovered")
-            check_point_hover(driver, label, table)
+            pointed += check_point_hover(driver, label, table)
             check_toggles(driver, label, not no_items)
             check_flipped(driver, label, table)
             check_zoom_and_pan(driver, label)
@@ -201,6 +202,7 @@ def main():
             check_framed(driver, label)
             check_print(driver, label, work)
             check(not console_errors(driver), f"{label}: console errors after use")
+        check(pointed >= 10, f"the hover box gave the point of {pointed} sectors")
     finally:
         driver.quit()
         shutil.rmtree(work, ignore_errors=True)

@@ -96,25 +96,25 @@ const MapView = (() => {
   };
 
   // The room under a client point: a room's number first, then a room whose
-  // floor is there, then a room whose grid is there (rooms beside each other
-  // share the sectors of their outer rings, where the floor decides).
+  // floor is there, then a room whose grid is there. Rooms beside each other
+  // share the sectors of their outer rings (a doorway is floor in both): of
+  // two rooms there, the one the point lies inside of, off its ring, comes first.
   const roomUnder = (x, y, roomOfLabel) => {
-    let grid = null;
+    const floors = [], grids = [];
     for (const el of document.elementsFromPoint(x, y)) {
       if (el.matches(".label[data-room]")) { const g = roomOfLabel(el); if (g) return g; continue; }
       const g = el.closest("g.room");
-      if (!g) continue;
-      if (el.closest(".floor")) return g;
-      grid ??= g;
+      if (g) (el.closest(".floor") ? floors : grids).push(g);
     }
-    return grid;
+    const inner = (g) => pointIn(g, x, y)?.inner;
+    return floors.find(inner) ?? floors[0] ?? grids.find(inner) ?? grids[0] ?? null;
   };
 
   // The world point under a client point, in the panel of room g: x and z in
   // world units (as /MoveItem and /AddItem take them), the world sector
   // (sectorX, sectorZ) and the room's sector there (column along x, row along
-  // z, from its grid's corner at its x and z; null outside its grid). Null
-  // when the room is not drawn.
+  // z, from its grid's corner at its x and z; null outside its grid; inner:
+  // inside the grid and off its outer ring). Null when the room is not drawn.
   const pointIn = (g, clientX, clientY) => {
     const layer = g.parentNode, outline = g.querySelector(":scope > rect.outline");
     const ctm = layer && layer.getScreenCTM ? layer.getScreenCTM() : null;
@@ -125,9 +125,11 @@ const MapView = (() => {
     const num = (name) => Number(outline.getAttribute(name));
     const roomX = Math.round(num("x") * SectorUnits), roomZ = Math.round(-(num("y") + num("height")) * SectorUnits);
     const column = Math.floor((x - roomX) / SectorUnits), row = Math.floor((z - roomZ) / SectorUnits);
-    const inside = column >= 0 && column < num("width") && row >= 0 && row < num("height");
+    const columns = num("width"), rows = num("height");
+    const inside = column >= 0 && column < columns && row >= 0 && row < rows;
     return { x, z, sectorX: Math.floor(x / SectorUnits), sectorZ: Math.floor(z / SectorUnits),
-             column: inside ? column : null, row: inside ? row : null };
+             column: inside ? column : null, row: inside ? row : null,
+             inner: column > 0 && column < columns - 1 && row > 0 && row < rows - 1 };
   };
 
   // The rows the details box gives for a point: "Point" and, inside the
