@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 #include "errors.h"
 
@@ -93,21 +94,21 @@ struct TDeflate {
     }
 };
 
-// The deflated rows of the picture, each filtered by the row above ("up":
-// mostly zeros on a map) behind its filter byte; row(y) gives row y's bytes.
+// The deflated rows of the picture, row(y) giving row y's bytes. A row the
+// same as the one above is filtered by it ("up": all zeros), any other row
+// goes as it is (a map's rows are long runs of one colour): no row is
+// copied or worked out byte by byte.
 template <class TRowOf>
 void DeflatedRows(int height, size_t rowBytes, TRowOf row, std::string& data) {
     TDeflate deflater;
-    std::vector<uint8_t> line(rowBytes + 1);
-    line[0] = 2;
+    const std::vector<uint8_t> zeros(rowBytes, 0);
+    constexpr uint8_t None = 0, Up = 2;
     const uint8_t* above = nullptr;
     for (int y = 0; y < height; ++y) {
         const uint8_t* current = row(y);
-        if (above)
-            for (size_t i = 0; i < rowBytes; ++i) line[i + 1] = uint8_t(current[i] - above[i]);
-        else
-            std::copy_n(current, rowBytes, line.begin() + 1);
-        deflater.Add(line.data(), line.size(), y + 1 == height, data);
+        const bool same = above && std::memcmp(current, above, rowBytes) == 0;
+        deflater.Add(same ? &Up : &None, 1, false, data);
+        deflater.Add(same ? zeros.data() : current, rowBytes, y + 1 == height, data);
         above = current;
     }
 }
