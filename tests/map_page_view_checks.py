@@ -92,7 +92,7 @@ def check_legend(driver, label, every_step):
     svg = driver.find_element("css selector", "#view > svg")
     steps = [("fit", lambda: press(driver, "zoom-fit")),
              ("zoomed in", lambda: press(driver, "zoom-in", 5)),
-             ("dragged", lambda: ActionChains(driver).move_to_element(svg).click_and_hold()
+             ("dragged", lambda: ActionChains(driver, duration=0).move_to_element(svg).click_and_hold()
                  .move_by_offset(-200, -150).release().perform()),
              ("zoomed out", lambda: press(driver, "zoom-out", 9)),
              ("scrolled", lambda: driver.execute_script(
@@ -174,10 +174,10 @@ def check_picker(driver, label, table):
 def hover_at(driver, x, y):
     from selenium.webdriver.common.action_chains import ActionChains
     from selenium.webdriver.common.actions.action_builder import ActionBuilder
-    actions = ActionBuilder(driver)
+    actions = ActionBuilder(driver, duration=0)
     actions.pointer_action.move_to_location(int(round(x)), int(round(y)))
     actions.perform()
-    ActionChains(driver).pause(0.05).perform()
+    ActionChains(driver, duration=0).pause(0.05).perform()
     from map_page_checks import INFO_JS
     return driver.execute_script(INFO_JS)
 

@@ -112,19 +112,22 @@ void TRaster::Fill(double x0, double y0, double x1, double y1, TRgb c, double op
     if (a >= b || d >= e) return;
     // The pixels under a fill are mostly one colour: each blend is worked
     // out once for the index under it and repeated while that stays.
-    int under = -1, over = 0;
-    for (int y = d; y < e; ++y)
-        for (size_t i = size_t(y) * size_t(Width_) + size_t(a), end = i + size_t(b - a); i < end; ++i) {
-            if (!Indexed()) {
-                Blend(i, c, opacity);
-            } else if (Indices_[i] == under) {
-                Indices_[i] = uint8_t(over);
-            } else {
-                const int before = Indices_[i];
-                Blend(i, c, opacity);
-                if (Indexed()) under = before, over = Indices_[i];
-            }
+    int under = -1;
+    uint8_t over = 0;
+    for (int y = d; y < e; ++y) {
+        size_t i = size_t(y) * size_t(Width_) + size_t(a);
+        const size_t end = i + size_t(b - a);
+        while (i < end && Indexed()) {
+            uint8_t* p = Indices_.data();
+            while (i < end && p[i] == under) p[i++] = over;
+            if (i == end) break;
+            const uint8_t before = p[i];
+            Blend(i, c, opacity);
+            if (Indexed()) under = before, over = Indices_[i];
+            ++i;
         }
+        for (; i < end; ++i) Blend(i, c, opacity);  // past 256 colours: RGB
+    }
 }
 
 void TRaster::Outline(double x0, double y0, double x1, double y1, double width, TRgb c, double dash, double gap) {
