@@ -2,7 +2,7 @@
 // real levels and on built levels of dense stacks no two label boxes of a
 // panel overlap and every room is labelled or named in the panel's note; the
 // PNG shows the rooms' cells where rsvg-convert draws the SVG, in the same
-// colours.
+// colours; the map's PNG writer keeps every pixel, with a palette or without.
 #include <pugixml.hpp>
 
 #include <cmath>
@@ -13,6 +13,8 @@
 
 #include "binary_run.h"
 #include "map_support.h"
+#include "png.h"
+#include "raster.h"
 #include "tool_test_support.h"
 
 #pragma GCC diagnostic push
@@ -302,6 +304,60 @@ TEST_F(MapLabels, PngShowsTheCellsWhereTheSvgDoes) {
   }
   EXPECT_GE(levels, 3u);
   EXPECT_GT(compared, 10u);
+}
+
+// The map's pixels and its PNG writer: a picture of at most 256 colours is
+// held and stored with a palette (a byte a pixel), one of more in RGB from
+// its 257th colour on; either way every pixel keeps its colour and an
+// independent decoder gives it back.
+TEST(MapPng, PaletteUpTo256ColoursRgbBeyondEveryPixelKept) {
+  const struct {
+    const char* what;
+    int w, h;
+    uint32_t colours;
+    uint8_t colourType;  // 3: indexed, 2: RGB
+  } rows[] = {
+      {"one pixel", 1, 1, 1, 3},
+      {"a map's few colours in long runs", 300, 200, 7, 3},
+      {"exactly 256 colours (white among them)", 64, 64, 256, 3},
+      {"257 colours, the last first met in the last pixel", 64, 64, 257, 2},
+      {"a colour in every pixel", 97, 61, 97 * 61, 2},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    const size_t pixels = size_t(row.w) * size_t(row.h);
+    // Colour k: runs of the first colours, the last one alone in the last
+    // pixel; colour 0 is white, the picture's own first colour.
+    const size_t run = row.colours > 1 ? std::max<size_t>(1, (pixels - 1) / (row.colours - 1)) : 1;
+    const auto colourOf = [&](size_t i) {
+      const uint32_t k = row.colours == 1 ? 0 : i + 1 == pixels ? row.colours - 1 : uint32_t(i / run % (row.colours - 1));
+      return std::array<uint8_t, 3>{uint8_t(255 - (k & 0xFF)), uint8_t(255 - (k >> 8) * 37), 255};
+    };
+    qm::TRaster r(row.w, row.h);
+    for (size_t i = 0; i < pixels; ++i) {
+      const auto c = colourOf(i);
+      const double x = double(i % size_t(row.w)), y = double(i / size_t(row.w));
+      r.Fill(x, y, x + 1, y + 1, {c[0], c[1], c[2]});
+    }
+    EXPECT_EQ(r.Indexed(), row.colourType == 3);
+    const std::string png = r.Indexed() ? qm::EncodeIndexedPng(r.Indices(), r.Palette(), row.w, row.h)
+                                        : qm::EncodeRgbPng(r.Rgb(), row.w, row.h);
+    ASSERT_GT(png.size(), 26u);
+    EXPECT_EQ(uint8_t(png[25]), row.colourType);  // the IHDR's colour type
+    int w = 0, h = 0, n = 0;
+    unsigned char* data = stbi_load_from_memory(reinterpret_cast<const unsigned char*>(png.data()), int(png.size()), &w, &h, &n, 3);
+    ASSERT_NE(data, nullptr) << stbi_failure_reason();
+    ASSERT_EQ(w, row.w);
+    ASSERT_EQ(h, row.h);
+    size_t wrong = 0;
+    for (size_t i = 0; i < pixels; ++i) {
+      const auto c = colourOf(i);
+      const qm::TRgb at = r.At(int(i % size_t(row.w)), int(i / size_t(row.w)));
+      wrong += !std::equal(c.begin(), c.end(), data + i * 3) || at.R != c[0] || at.G != c[1] || at.B != c[2];
+    }
+    EXPECT_EQ(wrong, 0u);
+    stbi_image_free(data);
+  }
 }
 
 }  // namespace

@@ -4,11 +4,14 @@
 Each level of the table is drawn into a page, which headless Chromium opens
 through its driver. The page must load without a console error and hold every
 room of the range; each storey of the picker shows its rooms (and only them)
-inside the view; a search for a room switches to its storey, centres and marks
-it; the hover box gives the numbers the room table (/ShowRooms --json) gives;
-the toggles hide flip rooms and items; hovering a triggered sector lists its
-triggers, and choosing an item marks the sectors whose triggers name it; printed, the page is the storey shown
-without the controls. The time each page takes to open is printed.
+inside the view, and the picker says how many rooms each holds; a search for a
+room switches to its storey, centres and marks it; the hover box gives the
+numbers the room table (/ShowRooms --json) gives, and the world point and
+sector under the pointer; the legend stays in view and the room numbers
+readable at every zoom; the toggles show the flipped state and hide items;
+hovering a triggered sector lists its triggers, and choosing an item marks the
+sectors whose triggers name it; printed, the page is the storey shown without
+the controls. The time each page takes to open is printed.
 
 Skips (status 77) with a message when Chromium, its driver or Selenium is
 missing, and skips the real levels when their folder is absent.
@@ -28,6 +31,8 @@ import xml.etree.ElementTree as ET
 
 from map_page_checks import (STATE_JS, check, check_hover, check_missing, check_print, check_search, check_storeys,
                              check_toggles, check_triggers, check_zoom_and_pan, console_errors, failures, open_page)
+from map_page_view_checks import (check_flipped, check_framed, check_label_sizes, check_legend, check_picker,
+                                  check_point_hover)
 
 SKIP = 77
 CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
@@ -127,6 +132,7 @@ def cases(args, work):
              ("stacked, --no-items", stacked, [], True, False), ("odd name", odd, [], False, False),
              ("stacked, storey panels", stacked, [], False, True),
              ("stacked, rooms 1 to 4, storey panels", stacked, ["1", "4"], False, True),
+             ("an item far outside the rooms", os.path.join(work, "far_item.tr4"), [], False, False),
              ("no rooms", os.path.join(work, "empty.tr2"), [], False, False)]
     return rows
 
@@ -151,6 +157,7 @@ def main():
     driver = start_driver(webdriver, chromium, chromedriver, profile)
     try:
         driver.get("about:blank")  # the browser's own start, outside the pages' times
+        pointed = 0  # sectors whose point the hover box gave
         for label, level, rng, no_items, panels in cases(args, work):
             print(f"{label}:")
             page = os.path.join(work, "map.html")
@@ -165,6 +172,7 @@ def main():
             check(not errors, f"{label}: console errors {errors}")
             check(driver.title.startswith("Map of " + os.path.basename(level)), f"{label}: title {driver.title!r}")
             check_storeys(driver, label, {str(r["room"]) for r in table})
+            check_picker(driver, label, table)
             if not table:
                 check_missing(driver, label)
                 check(not console_errors(driver), f"{label}: console errors after use")
@@ -188,10 +196,16 @@ def main():
             check(hovered > 0, f"{label}: no room could be hovered")
             triggers = level_json(args.tool, level, "/ShowTriggers", *rng)["triggers"]
             check_triggers(driver, label, triggers, entities, {r["room"] for r in table})
+            pointed += check_point_hover(driver, label, table)
             check_toggles(driver, label, not no_items)
+            check_flipped(driver, label, table)
             check_zoom_and_pan(driver, label)
+            check_legend(driver, label, label.startswith(("tr2-large", "stacked")))
+            check_label_sizes(driver, label)
+            check_framed(driver, label)
             check_print(driver, label, work)
             check(not console_errors(driver), f"{label}: console errors after use")
+        check(pointed >= 10, f"the hover box gave the point of {pointed} sectors")
     finally:
         driver.quit()
         shutil.rmtree(work, ignore_errors=True)

@@ -330,6 +330,46 @@ TEST_F(MapPageTest, TheLevelsNameIsEscapedWhereverItGoes) {
   }
 }
 
+// In the page a flip room also carries its fill and floor, hidden until the
+// page shows the flipped state; the SVG form draws it as a dashed outline only.
+TEST_F(MapPageTest, FlipRoomsCarryTheirFloorHiddenInThePageOnly) {
+  const BLevel L = PlacedLevel(3, {{0, 0, 3, 3}, {0, 0, 3, 3}, {4, 0, 2, 2}}, {1, -1, -1});
+  pugi::xml_document alone, inPage;
+  ASSERT_TRUE(Draw(L, "lvl.tr2", alone));
+  const std::string page = Page(L, "lvl.tr2");
+  const size_t at = page.find("<svg"), end = page.find("</svg>");
+  ASSERT_NE(end, std::string::npos);
+  ASSERT_TRUE(inPage.load_string(page.substr(at, end + 6 - at).c_str()));
+  const auto room = [](const pugi::xml_document& doc, int i) {
+    return doc.find_node([i](const pugi::xml_node& n) {
+      return std::string(n.attribute("id").value()) == "room-" + std::to_string(i);
+    });
+  };
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE("room " + std::to_string(i));
+    const bool flip = i == 1;
+    const pugi::xml_node a = room(alone, i), p = room(inPage, i);
+    ASSERT_TRUE(a && p);
+    EXPECT_EQ(std::string(p.attribute("class").value()), flip ? "room flip" : "room");
+    EXPECT_EQ(bool(a.find_child_by_attribute("g", "class", "floor")), !flip);
+    const pugi::xml_node floor = p.find_child_by_attribute("g", "class", "floor");
+    ASSERT_TRUE(floor);
+    EXPECT_EQ(std::string(floor.attribute("display").value()), flip ? "none" : "");
+    EXPECT_EQ(std::distance(floor.children("rect").begin(), floor.children("rect").end()), 1);
+    EXPECT_EQ(std::string(p.attribute("fill").value()).rfind('#', 0), 0u);
+    if (!flip) {
+      EXPECT_EQ(std::string(p.attribute("fill").value()), a.attribute("fill").value());
+    }
+    // The outlines are the same in both.
+    const auto outline = [](const pugi::xml_node& g) {
+      std::ostringstream text;
+      g.find_child_by_attribute("rect", "class", "outline").print(text);
+      return text.str();
+    };
+    EXPECT_EQ(outline(p), outline(a));
+  }
+}
+
 TEST(MapPageParts, ScriptJsonCannotEndItsElement) {
   const struct {
     std::string text, written;

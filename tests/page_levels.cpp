@@ -1,8 +1,10 @@
 // Writes the built levels the map page's browser test (map_page_test.py)
 // opens: stacked.tr4, a TR4 level with rooms on three storeys over the same
 // ground, a flip room, items in rooms of every storey and triggers on three
-// sectors (item 1 named by two, on different storeys); empty.tr2, a level
-// without rooms.
+// sectors (item 1 named by two, on different storeys); far_item.tr4, the same
+// with one item of room 1 standing far outside every room (a damaged or
+// hand-made level), which the page must not frame; empty.tr2, a level without
+// rooms.
 //
 //   qm_page_levels <folder>
 #include <cstdio>
@@ -78,6 +80,14 @@ BLevel StackedLevel() {
   return L;
 }
 
+BLevel FarItemLevel() {
+  BLevel L = StackedLevel();
+  // The sample's fifth item stands in room 1.
+  L.items.at(4).x = 3000000;
+  L.items.at(4).z = -2500000;
+  return L;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -86,7 +96,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   bool written = true;
-  for (const auto& [name, level] : {std::pair{"stacked.tr4", StackedLevel()}, std::pair{"empty.tr2", EmptyLevel(Kind::TR2)}}) {
+  for (const auto& [name, level] : {std::pair{"stacked.tr4", StackedLevel()}, std::pair{"far_item.tr4", FarItemLevel()},
+                                    std::pair{"empty.tr2", EmptyLevel(Kind::TR2)}}) {
     const Bytes bytes = Build(level);
     std::ofstream out(std::filesystem::path(argv[1]) / name, std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));

@@ -123,10 +123,11 @@ std::string MapPage(const std::string& title, const std::string& svg, const nloh
         .append("<main id=\"view\">\n")
         .append(start == end ? "" : WithoutNamespaces(svg.substr(start, end - start)))
         .append(svg, start == end ? svg.size() : end)
-        .append("</main>\n<aside id=\"info\" hidden></aside>\n")
+        .append("</main>\n<footer id=\"legend-bar\"></footer>\n<aside id=\"info\" hidden></aside>\n")
         .append("<script type=\"application/json\" id=\"map-facts\">")
         .append(json)
         .append("</script>\n<script>\n")
+        .append(PageViewScript)
         .append(PageScript)
         .append(PageTriggerScript)
         .append("</script>\n</body>\n</html>\n");

@@ -62,7 +62,7 @@ TDrawnMap DrawMap(const Ttrlevel& L, const std::string& levelName, int32_t from,
     case TMapForm::Html: {
         TJson facts = MapFacts(L, levelName, from, to, items);
         facts["triggers"] = MapTriggerFacts(L, triggers);
-        return {MapPage("Map of " + MapTitle(L, levelName, from, to), MapSvgOf(layout), facts), layout.Notes};
+        return {MapPage("Map of " + MapTitle(L, levelName, from, to), MapSvgOf(layout, TSvgUse::Page), facts), layout.Notes};
     }
     case TMapForm::Svg: break;
     }

@@ -21,8 +21,13 @@ enum class TMapForm {
 // The form a file name asks for by its extension (any letter case), or none.
 std::optional<TMapForm> MapFormOf(const std::string& mapName);
 
+// What an SVG document is for: the picture itself, or the picture inside the
+// page, whose flip rooms also carry their fill and floor, hidden
+// (display="none"), for the page to show the level in its flipped state.
+enum class TSvgUse { Picture, Page };
+
 // The SVG document of the layout.
-std::string MapSvgOf(const TMapLayout& m);
+std::string MapSvgOf(const TMapLayout& m, TSvgUse use = TSvgUse::Picture);
 // The PNG picture of the layout, drawn by the tool itself.
 std::string MapPngOf(const TMapLayout& m);
 

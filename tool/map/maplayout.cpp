@@ -152,8 +152,8 @@ TMapPanel MakePanel(const Ttrlevel& L, const TMapParts& p, size_t n, double scal
         const TRoomFacts& f = p.Facts[size_t(i)];
         const int32_t original = p.AlternateOf[size_t(i)];
         const bool flip = original >= 0;
-        TMapRoom room{.Room = i, .Flip = flip, .Fill = flip ? nullptr : FillOf(L, f), .Title = RoomTitle(size_t(i), f, original)};
-        if (!flip) room.Floor = FloorRects(L.Rooms[size_t(i)], f);
+        TMapRoom room{.Room = i, .Flip = flip, .Fill = FillOf(L, f), .Title = RoomTitle(size_t(i), f, original)};
+        room.Floor = FloorRects(L.Rooms[size_t(i)], f);
         room.Triggered = p.Triggered[size_t(i)];
         room.Outline = {.X = Sectors(f.X), .Y = -(Sectors(f.Z) + f.SizeZ), .W = f.SizeX, .H = f.SizeZ};
         // A flip room drawn beside its original is named in the original's label: "24/90".

@@ -34,9 +34,9 @@ struct TSectorRect {
 struct TMapRoom {
     int32_t Room = 0;
     bool Flip = false;               // another room names it as its alternate
-    const char* Fill = nullptr;      // its fill colour "#rrggbb"; a flip room has none
+    const char* Fill = nullptr;      // its fill colour "#rrggbb" (a flip room's only for the flipped state)
     std::string Title{};             // the hover title
-    std::vector<TSectorRect> Floor{};  // its floor sectors, merged into rectangles
+    std::vector<TSectorRect> Floor{};  // its floor sectors, merged into rectangles (a flip room's: as Fill)
     TSectorRect Outline{};           // its whole sector grid
     std::vector<TSectorRect> Triggered{};  // its sectors that hold a trigger, one unit square each
 };

@@ -107,7 +107,8 @@ std::string MapPngOf(const TMapLayout& m) {
     for (const TMapPanel& p : m.Panels) DrawPanel(r, p, m.Scale, m.HatchLines);
     DrawLegend(r, m);
     for (size_t i = 0; i < m.Notes.size(); ++i) TextAt(r, MapMargin, m.NotesY + double(i) * MapNoteLine, m.Notes[i], MapNoteSize, Black);
-    return EncodeRgbPng(r.Pixels(), r.Width(), r.Height());
+    return r.Indexed() ? EncodeIndexedPng(r.Indices(), r.Palette(), r.Width(), r.Height())
+                       : EncodeRgbPng(r.Rgb(), r.Width(), r.Height());
 }
 
 } // namespace qm

@@ -54,21 +54,26 @@ void DrawTriggered(TXmlWriter& w, const TMapRoom& room, double scale, const std:
                      {"stroke-width", Num(1.2 / scale)}});
 }
 
-void DrawRoom(TXmlWriter& w, const TMapRoom& room, double scale, const std::string& hatch) {
+void DrawFloor(TXmlWriter& w, const TMapRoom& room, bool hidden) {
+    if (hidden) w.Open("g", {{"class", "floor"}, {"display", "none"}});
+    else w.Open("g", {{"class", "floor"}});
+    for (const TSectorRect& r : room.Floor)
+        w.Empty("rect", {{"x", Num(r.X)}, {"y", Num(r.Y)}, {"width", std::to_string(r.W)}, {"height", std::to_string(r.H)}});
+    w.Close();
+}
+
+// A flip room is drawn as a dashed outline; in the page it also carries its
+// fill and floor, hidden until the page shows the flipped state.
+void DrawRoom(TXmlWriter& w, const TMapRoom& room, double scale, TSvgUse use, const std::string& hatch) {
     const std::string id = "room-" + std::to_string(room.Room), number = std::to_string(room.Room);
-    if (room.Flip)
-        w.Open("g", {{"id", id}, {"class", "room flip"}, {"data-room", number}, {"fill", "none"}});
-    else
-        w.Open("g", {{"id", id}, {"class", "room"}, {"data-room", number}, {"fill", room.Fill},
+    const bool filled = !room.Flip || use == TSvgUse::Page;
+    if (filled)
+        w.Open("g", {{"id", id}, {"class", room.Flip ? "room flip" : "room"}, {"data-room", number}, {"fill", room.Fill},
                      {"fill-opacity", Num(MapFillOpacity)}});
+    else
+        w.Open("g", {{"id", id}, {"class", "room flip"}, {"data-room", number}, {"fill", "none"}});
     w.Element("title", {}, room.Title);
-    if (!room.Flip) {
-        w.Open("g", {{"class", "floor"}});
-        for (const TSectorRect& r : room.Floor)
-            w.Empty("rect", {{"x", Num(r.X)}, {"y", Num(r.Y)}, {"width", std::to_string(r.W)},
-                             {"height", std::to_string(r.H)}});
-        w.Close();
-    }
+    if (filled) DrawFloor(w, room, room.Flip);
     DrawTriggered(w, room, scale, hatch);
     const TSectorRect& o = room.Outline;
     const std::string stroke = Num(1.5 / scale), dash = Num(5 / scale) + " " + Num(3 / scale);
@@ -126,7 +131,7 @@ void DrawTicks(TXmlWriter& w, const TMapPanel& panel) {
     w.Close();
 }
 
-void DrawPanel(TXmlWriter& w, const TMapPanel& panel, double scale, const std::string& hatch) {
+void DrawPanel(TXmlWriter& w, const TMapPanel& panel, double scale, TSvgUse use, const std::string& hatch) {
     const std::string n = std::to_string(panel.Storey);
     w.Open("g", {{"class", "storey"}, {"id", "storey-" + n}, {"data-storey", n},
                  {"data-low", std::to_string(panel.Low)}, {"data-high", std::to_string(panel.High)}});
@@ -136,7 +141,7 @@ void DrawPanel(TXmlWriter& w, const TMapPanel& panel, double scale, const std::s
     const std::string transform =
         "translate(" + Num(panel.OriginX) + " " + Num(panel.OriginY) + ") scale(" + Exact(scale) + ")";
     w.Open("g", {{"class", "rooms"}, {"transform", transform}});
-    for (const TMapRoom& room : panel.Rooms) DrawRoom(w, room, scale, hatch);
+    for (const TMapRoom& room : panel.Rooms) DrawRoom(w, room, scale, use, hatch);
     w.Close();
     DrawTicks(w, panel);
     if (!panel.Marks.empty()) DrawMarks(w, panel, scale, transform);
@@ -186,7 +191,7 @@ void DrawLegend(TXmlWriter& w, const TMapLayout& m) {
 
 } // namespace
 
-std::string MapSvgOf(const TMapLayout& m) {
+std::string MapSvgOf(const TMapLayout& m, TSvgUse use) {
     TXmlWriter w;
     const std::string width = Num(m.Width), height = Num(m.Height);
     w.Open("svg", {{"xmlns", "http://www.w3.org/2000/svg"}, {"version", "1.1"}, {"width", width}, {"height", height},
@@ -196,7 +201,7 @@ std::string MapSvgOf(const TMapLayout& m) {
     w.Element("text", {{"id", "heading"}, {"x", Num(MapMargin)}, {"y", Num(MapHeadingY)}, {"font-size", Num(MapHeadingSize)}},
               m.Heading);
     const std::string hatch = RelativeHatch(m.HatchLines);
-    for (const TMapPanel& panel : m.Panels) DrawPanel(w, panel, m.Scale, hatch);
+    for (const TMapPanel& panel : m.Panels) DrawPanel(w, panel, m.Scale, use, hatch);
     DrawLegend(w, m);
     for (size_t i = 0; i < m.Notes.size(); ++i)
         w.Element("text", {{"class", "note"}, {"x", Num(MapMargin)}, {"y", Num(m.NotesY + double(i) * MapNoteLine)},

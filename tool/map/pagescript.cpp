@@ -1,14 +1,14 @@
 // The map page's script: the storey picker, zoom and pan (wheel, drag, pinch
-// and buttons), the room details on hover or tap, the room search and the
-// toggles. It reads the room facts from the page's JSON block and finds the
-// rooms in the picture by their groups (class "room", data-room or the id
-// "room-N"); a picture without storey panels is one storey.
+// and buttons), the room details on hover or tap, the room search, the
+// flipped state and the items toggle. It reads the room facts from the page's
+// JSON block and finds the rooms in the picture by their groups (class
+// "room", data-room or the id "room-N"); a picture without storey panels is
+// one storey. The view helpers (MapView) come before it (pageview.cpp).
 #include "pageassets.h"
 
 namespace qm {
 
-const char* const PageScript = R"js("use strict";
-(() => {
+const char* const PageScript = R"js((() => {
   const facts = JSON.parse(document.getElementById("map-facts").textContent);
   const factsOf = new Map(facts.rooms.map((r) => [String(r.room), r]));
   const svg = document.querySelector("#view > svg");
@@ -16,9 +16,10 @@ const char* const PageScript = R"js("use strict";
   const picker = document.getElementById("storey");
   const searchBox = document.getElementById("room-number");
   const note = document.getElementById("find-note");
-  const flipsBox = document.getElementById("show-flips");
+  const flippedBox = document.getElementById("flipped");
   const itemsBox = document.getElementById("show-items");
   if (!svg) return;
+  MapView.dockLegend(svg, document.getElementById("legend-bar"));
 
   // The rooms by number, and the storeys: the picture's panels, or the whole
   // picture as one.
@@ -33,7 +34,7 @@ const char* const PageScript = R"js("use strict";
   const panels = Array.from(svg.querySelectorAll("g.storey"));
   const storeyOf = (g) => (panels.length ? panels.indexOf(g.closest("g.storey")) : 0);
   // Labels and marks outside the room groups follow their room: hidden with
-  // its storey, and a flip room's with the flip rooms.
+  // its storey.
   const loose = Array.from(svg.querySelectorAll(".item[data-room], .label[data-room]"))
     .filter((el) => !el.closest("g.room"));
 
@@ -43,7 +44,15 @@ const char* const PageScript = R"js("use strict";
     ? { x: base.x, y: base.y, w: base.width, h: base.height }
     : { x: 0, y: 0, w: svg.width.baseVal.value || 1, h: svg.height.baseVal.value || 1 };
   let box = { ...whole };
-  const apply = () => svg.setAttribute("viewBox", `${box.x} ${box.y} ${box.w} ${box.h}`);
+  const sizeLabels = MapView.labelSizer(svg, (n) => {
+    const f = factsOf.get(String(Number(n)));
+    return f ? f.sizeX * f.sizeZ : 0;
+  });
+  const viewScale = () => (svg.getScreenCTM() || { a: 0 }).a;
+  const apply = () => {
+    svg.setAttribute("viewBox", `${box.x} ${box.y} ${box.w} ${box.h}`);
+    sizeLabels(viewScale());
+  };
   const toUser = (x, y) => new DOMPoint(x, y).matrixTransform(svg.getScreenCTM().inverse());
   // An element's box in the picture's units; null when it is not drawn.
   const userBox = (el) => {
@@ -71,7 +80,7 @@ const char* const PageScript = R"js("use strict";
       const g = rooms.get(String(Number(el.dataset.room)));
       const k = g ? storeyOf(g) : -1;
       const away = current !== "all" && k >= 0 && k !== current;
-      el.classList.toggle("off", away || (!!g && g.classList.contains("flip") && !flipsBox.checked));
+      el.classList.toggle("off", away);
     }
   };
   const fitStorey = () => {
@@ -85,23 +94,27 @@ const char* const PageScript = R"js("use strict";
     panels.forEach((p, k) => p.classList.toggle("off", value !== "all" && k !== value));
     showLoose();
     fitStorey();
+    sizeLabels(viewScale(), true);
   };
+  // Each storey with its height range and how many rooms it holds.
+  const roomCount = (n) => (n === 1 ? "1 room" : `${n} rooms`);
   const storeyLabel = (p, k) => {
     const low = p.dataset.low, high = p.dataset.high;
-    return `Storey ${p.dataset.storey ?? k + 1}` + (low !== undefined && high !== undefined ? ` (y ${low} to ${high})` : "");
+    return `Storey ${p.dataset.storey ?? k + 1}` + (low !== undefined && high !== undefined ? ` (y ${low} to ${high})` : "") +
+           `, ${roomCount(p.querySelectorAll("g.room").length)}`;
   };
   if (panels.length) {
     panels.forEach((p, k) => picker.add(new Option(storeyLabel(p, k), String(k))));
-    if (panels.length > 1) picker.add(new Option("All storeys", "all"));
+    if (panels.length > 1) picker.add(new Option(`All storeys, ${roomCount(rooms.size)}`, "all"));
   } else {
-    picker.add(new Option("Storey 1 (the whole map)", "0"));
+    picker.add(new Option(`Storey 1 (the whole map), ${roomCount(rooms.size)}`, "0"));
   }
   picker.addEventListener("change", () => selectStorey(picker.value === "all" ? "all" : Number(picker.value)));
 
   // The details of a room, as the room table gives them.
   let pinned = null;
   const cell = (row, text) => { const td = document.createElement("td"); td.textContent = text; row.append(td); };
-  const describe = (n) => {
+  const describe = (n, at) => {
     const f = factsOf.get(String(n));
     info.replaceChildren();
     const h = document.createElement("h2");
@@ -110,6 +123,7 @@ const char* const PageScript = R"js("use strict";
     if (!f) return;
     const flags = "0x" + f.flags.toString(16).toUpperCase().padStart(4, "0");
     const rows = [
+      ...MapView.pointRows(at),
       ["Position", `x ${f.x}, z ${f.z} (sectors)`],
       ["Size", `${f.sizeX} \u00d7 ${f.sizeZ} sectors`],
       ["Floor", f.floor],
@@ -153,21 +167,32 @@ const char* const PageScript = R"js("use strict";
     info.style.left = `${Math.max(4, Math.min(x + 16, innerWidth - w - 4))}px`;
     info.style.top = `${Math.max(4, Math.min(y + 16, innerHeight - h - 4))}px`;
   };
-  const showInfo = (n, x, y) => { describe(n); info.hidden = false; place(x, y); };
-  // The room of an element: its group, or the room a label outside it names.
-  const roomAt = (el) => {
-    if (!el || !el.closest) return null;
-    const label = el.closest(".label[data-room]");
-    return el.closest("g.room") || (label ? rooms.get(String(Number(label.dataset.room))) || null : null);
+  // at: the point under the pointer and its sector (MapView.pointIn), if any.
+  const showInfo = (n, x, y, at) => { describe(n, at); info.hidden = false; place(x, y); };
+  const numberOf = (g) => g.dataset.room ?? [...rooms].find(([, v]) => v === g)?.[0];
+  // The room under a client point (a number, a floor, a room's grid), marked as hovered.
+  const labelRoom = (label) => rooms.get(String(Number(label.dataset.room))) || null;
+  let hovered = null;
+  const roomUnder = (x, y) => {
+    const g = MapView.roomUnder(x, y, labelRoom);
+    if (g !== hovered) {
+      if (hovered) hovered.classList.remove("hover");
+      if (g) g.classList.add("hover");
+      hovered = g;
+    }
+    return g;
   };
-  const numberOf = (g) => [...rooms].find(([, v]) => v === g)?.[0];
   const hover = (e) => {
-    const g = roomAt(e.target);
-    if (g) showInfo(g.dataset.room ?? numberOf(g), e.clientX, e.clientY);
+    const g = roomUnder(e.clientX, e.clientY);
+    if (g) showInfo(numberOf(g), e.clientX, e.clientY, MapView.pointIn(g, e.clientX, e.clientY));
     else if (pinned !== null) showInfo(pinned);
     else info.hidden = true;
   };
-  svg.addEventListener("pointerleave", () => { if (pinned !== null) showInfo(pinned); else info.hidden = true; });
+  svg.addEventListener("pointerleave", () => {
+    if (hovered) hovered.classList.remove("hover");
+    hovered = null;
+    if (pinned !== null) showInfo(pinned); else info.hidden = true;
+  });
 
   // Wheel, drag and pinch.
   svg.addEventListener("wheel", (e) => {
@@ -210,9 +235,9 @@ const char* const PageScript = R"js("use strict";
     if (pointers.size === 0) svg.classList.remove("dragging");
     // A tap: the room under it stays shown until a tap beside the rooms.
     if (e.type === "pointerup" && pointers.size === 0 && travel < 6) {
-      const g = roomAt(document.elementFromPoint(e.clientX, e.clientY));
-      pinned = g ? g.dataset.room ?? numberOf(g) : null;
-      if (pinned !== null) showInfo(pinned, e.clientX, e.clientY);
+      const g = roomUnder(e.clientX, e.clientY);
+      pinned = g ? numberOf(g) : null;
+      if (pinned !== null) showInfo(pinned, e.clientX, e.clientY, MapView.pointIn(g, e.clientX, e.clientY));
       else info.hidden = true;
     }
   };
@@ -237,7 +262,6 @@ const char* const PageScript = R"js("use strict";
     const n = String(Number(text));
     const g = rooms.get(n);
     if (!g) { note.textContent = `Room ${n} is not on this map.`; return; }
-    if (g.classList.contains("flip") && !flipsBox.checked) { flipsBox.checked = true; setToggles(); }
     const k = storeyOf(g);
     if (current !== "all" && k >= 0 && k !== current) selectStorey(k);
     for (const old of svg.querySelectorAll("g.room.found")) old.classList.remove("found");
@@ -249,16 +273,28 @@ const char* const PageScript = R"js("use strict";
   };
   document.getElementById("find").addEventListener("submit", (e) => { e.preventDefault(); find(searchBox.value); });
 
-  // The toggles of flip rooms and items.
+  // The flipped state (each flip room filled in place of its original, the
+  // original then dashed as the flip room is in the normal state) and the
+  // items toggle.
   const setToggles = () => {
-    document.body.classList.toggle("no-flips", !flipsBox.checked);
+    document.body.classList.toggle("flipped", flippedBox.checked);
     document.body.classList.toggle("no-items", !itemsBox.checked);
     showLoose();
   };
-  flipsBox.addEventListener("change", setToggles);
+  const flips = Array.from(svg.querySelectorAll("g.room.flip"));
+  for (const g of flips) {
+    const f = factsOf.get(numberOf(g));
+    const original = f && f.flipOf !== undefined ? rooms.get(String(f.flipOf)) : null;
+    if (original && original !== g) original.classList.add("original");
+    const dash = g.querySelector(":scope > rect.outline")?.getAttribute("stroke-dasharray");
+    if (dash && !svg.style.getPropertyValue("--flip-dash")) svg.style.setProperty("--flip-dash", dash);
+  }
+  flippedBox.addEventListener("change", setToggles);
   itemsBox.addEventListener("change", setToggles);
-  if (!svg.querySelector("g.room.flip")) flipsBox.disabled = true;
+  if (!flips.length) flippedBox.disabled = true;
   if (!svg.querySelector(".item")) { itemsBox.checked = false; itemsBox.disabled = true; }
+  flippedBox.checked = false;
+  setToggles();
 
   document.addEventListener("keydown", (e) => {
     if (e.target === searchBox) return;
@@ -276,6 +312,7 @@ const char* const PageScript = R"js("use strict";
   addEventListener("beforeprint", () => printing(true));
   addEventListener("afterprint", () => printing(false));
   matchMedia("print").addEventListener("change", (e) => printing(e.matches));
+  addEventListener("resize", () => sizeLabels(viewScale()));
   selectStorey(0);
 })();
 )js";

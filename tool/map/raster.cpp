@@ -38,22 +38,70 @@ TRgb RgbOf(const char* hex) {
 
 TRaster::TRaster(int width, int height) : Width_(std::max(width, 1)), Height_(std::max(height, 1)) {
     try {
-        Pixels_.assign(size_t(Width_) * size_t(Height_) * 3, 255);
+        Indices_.assign(size_t(Width_) * size_t(Height_), 0);
     } catch (const std::bad_alloc&) {
         throw EQuillError("The picture is too large to be held in memory");
     }
+    IndexOf({255, 255, 255});  // index 0: white
 }
 
-void TRaster::Blend(int x, int y, TRgb c, double opacity) {
-    uint8_t* p = &Pixels_[(size_t(y) * size_t(Width_) + size_t(x)) * 3];
+TRgb TRaster::ColourAt(size_t pixel) const {
+    if (Indexed()) {
+        const uint8_t* p = &Palette_[size_t(Indices_[pixel]) * 3];
+        return {p[0], p[1], p[2]};
+    }
+    const uint8_t* p = &Rgb_[pixel * 3];
+    return {p[0], p[1], p[2]};
+}
+
+int TRaster::IndexOf(TRgb c) {
+    const uint32_t key = (uint32_t(c.R) << 16 | uint32_t(c.G) << 8 | c.B) + 1;
+    for (size_t slot = (key * 2654435761u) >> 23;; slot = (slot + 1) % Slots) {
+        if (Keys_[slot] == key) return Slot_[slot];
+        if (Keys_[slot] != 0) continue;
+        const size_t count = Palette_.size() / 3;
+        if (count == 256) return -1;
+        Keys_[slot] = key;
+        Slot_[slot] = uint8_t(count);
+        Palette_.insert(Palette_.end(), {c.R, c.G, c.B});
+        return int(count);
+    }
+}
+
+// The 257th colour: every pixel as RGB from now on.
+void TRaster::ToRgb() {
+    try {
+        Rgb_.resize(Indices_.size() * 3);
+    } catch (const std::bad_alloc&) {
+        throw EQuillError("The picture is too large to be held in memory");
+    }
+    for (size_t i = 0; i < Indices_.size(); ++i) std::memcpy(&Rgb_[i * 3], &Palette_[size_t(Indices_[i]) * 3], 3);
+    std::vector<uint8_t>().swap(Indices_);
+}
+
+void TRaster::Put(size_t pixel, TRgb c) {
+    if (Indexed()) {
+        const int index = IndexOf(c);
+        if (index >= 0) {
+            Indices_[pixel] = uint8_t(index);
+            return;
+        }
+        ToRgb();
+    }
+    uint8_t* p = &Rgb_[pixel * 3];
+    p[0] = c.R, p[1] = c.G, p[2] = c.B;
+}
+
+void TRaster::Blend(size_t pixel, TRgb c, double opacity) {
     if (opacity >= 1) {
-        p[0] = c.R, p[1] = c.G, p[2] = c.B;
+        Put(pixel, c);
         return;
     }
     const auto mix = [opacity](uint8_t under, uint8_t over) {
         return uint8_t(std::lround(over * opacity + under * (1 - opacity)));
     };
-    p[0] = mix(p[0], c.R), p[1] = mix(p[1], c.G), p[2] = mix(p[2], c.B);
+    const TRgb under = ColourAt(pixel);
+    Put(pixel, {mix(under.R, c.R), mix(under.G, c.G), mix(under.B, c.B)});
 }
 
 void TRaster::Fill(double x0, double y0, double x1, double y1, TRgb c, double opacity) {
@@ -61,8 +109,25 @@ void TRaster::Fill(double x0, double y0, double x1, double y1, TRgb c, double op
     if (b == a) ++b;  // a room smaller than a pixel still shows
     if (e == d) ++e;
     a = std::max(a, 0), d = std::max(d, 0), b = std::min(b, Width_), e = std::min(e, Height_);
-    for (int y = d; y < e; ++y)
-        for (int x = a; x < b; ++x) Blend(x, y, c, opacity);
+    if (a >= b || d >= e) return;
+    // The pixels under a fill are mostly one colour: each blend is worked
+    // out once for the index under it and repeated while that stays.
+    int under = -1;
+    uint8_t over = 0;
+    for (int y = d; y < e; ++y) {
+        size_t i = size_t(y) * size_t(Width_) + size_t(a);
+        const size_t end = i + size_t(b - a);
+        while (i < end && Indexed()) {
+            uint8_t* p = Indices_.data();
+            while (i < end && p[i] == under) p[i++] = over;
+            if (i == end) break;
+            const uint8_t before = p[i];
+            Blend(i, c, opacity);
+            if (Indexed()) under = before, over = Indices_[i];
+            ++i;
+        }
+        for (; i < end; ++i) Blend(i, c, opacity);  // past 256 colours: RGB
+    }
 }
 
 void TRaster::Outline(double x0, double y0, double x1, double y1, double width, TRgb c, double dash, double gap) {

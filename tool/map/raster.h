@@ -2,7 +2,9 @@
 // rectangles, rectangle outlines (solid or dashed), thin lines, filled
 // polygons and circles, and text in a small built-in stroke font. Positions
 // are in pixels and may be fractional; edges are rounded to whole pixels,
-// and whatever falls outside the picture is left out.
+// and whatever falls outside the picture is left out. The pixels are palette
+// indices, a byte each, while the picture holds at most 256 colours (a map
+// holds a few dozen), and RGB from its 257th colour on.
 #pragma once
 
 #include <cstdint>
@@ -26,7 +28,13 @@ public:
 
     int Width() const { return Width_; }
     int Height() const { return Height_; }
-    const std::vector<uint8_t>& Pixels() const { return Pixels_; }  // rows top to bottom, 3 bytes a pixel
+    // Rows top to bottom: while Indexed(), Indices() (a byte a pixel) into
+    // Palette() (red, green, blue of each colour); else Rgb(), 3 bytes a pixel.
+    bool Indexed() const { return Rgb_.empty(); }
+    const std::vector<uint8_t>& Indices() const { return Indices_; }
+    const std::vector<uint8_t>& Palette() const { return Palette_; }
+    const std::vector<uint8_t>& Rgb() const { return Rgb_; }
+    TRgb At(int x, int y) const { return ColourAt(size_t(y) * size_t(Width_) + size_t(x)); }
 
     // Pixel columns x0..x1 and rows y0..y1 (rounded), blended at opacity.
     void Fill(double x0, double y0, double x1, double y1, TRgb c, double opacity = 1);
@@ -47,9 +55,18 @@ public:
     static constexpr int DigitAdvance = 6, DigitHeight = 7;
 
 private:
-    void Blend(int x, int y, TRgb c, double opacity);
+    void Blend(int x, int y, TRgb c, double opacity) { Blend(size_t(y) * size_t(Width_) + size_t(x), c, opacity); }
+    void Blend(size_t pixel, TRgb c, double opacity);
+    TRgb ColourAt(size_t pixel) const;
+    void Put(size_t pixel, TRgb c);
+    int IndexOf(TRgb c);  // -1: the palette is full
+    void ToRgb();
     int Width_, Height_;
-    std::vector<uint8_t> Pixels_;
+    std::vector<uint8_t> Indices_, Palette_, Rgb_;
+    // The palette's colours by value: open addressing, a slot holds colour + 1 (0: free).
+    static constexpr size_t Slots = 512;
+    uint32_t Keys_[Slots] = {};
+    uint8_t Slot_[Slots] = {};
 };
 
 } // namespace qm
