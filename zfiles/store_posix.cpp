@@ -7,6 +7,14 @@
 // files, the hidden name is made at the start. While the hidden name exists,
 // SIGINT, SIGTERM and SIGHUP remove it before the run ends. Every call works
 // relative to the target's open folder.
+//
+// A store alone takes its steps one after another: write, fsync, name, rename
+// (the backup put in place in the same step), fsync of the folder. A batch
+// (store_batch_posix.cpp) commits many stores in this order: every temporary
+// file written in full; then all of them fsynced, together; then each named
+// and renamed over its target; then each distinct folder fsynced once. So no
+// target ever takes a name before its whole content is on disk, and a crash
+// at any moment leaves each target wholly old or wholly new.
 #include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
@@ -35,12 +43,14 @@ using detail::SectionCall;
 using detail::ResolveTarget;
 using detail::StampOf;
 using detail::TBackup;
+using detail::TPreparedStore;
 using detail::TFd;
 using detail::TFileSizeSignalIgnored;
 using detail::TNameSection;
 using detail::TPreparedNote;
 using detail::TRemovalName;
 using detail::TTarget;
+using detail::TTemporary;
 using detail::TakeHiddenName;
 using detail::ThrowErrno;
 using detail::WritePiece;
@@ -145,16 +155,6 @@ mode_t CurrentUmask() {
 }
 
 // ---- the temporary file -----------------------------------------------------
-
-// The temporary file of one store: its descriptor and its hidden name in the
-// target's folder, which stays empty while the file has none.
-struct TTemporary {
-    explicit TTemporary(const TTarget& target) : Removal("creating a temporary file in " + target.FolderName) {}
-    TFd Fd;
-    std::string Base;    // empty while the file has no name, and once the name is the target's
-    std::string Display; // for error places
-    TRemovalName Removal;
-};
 
 std::string ProcPathOf(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
@@ -325,9 +325,45 @@ void RemoveTemporary(TTemporary& t, const TTarget& target) {
     t.Removal.Forget(section);
 }
 
-// Makes the rename itself durable. The file is already replaced at this
-// point, so a failure here is not reported: saying the store failed would be
-// false, and some file systems refuse fsync on folders anyway.
+} // namespace
+
+namespace detail {
+
+TPreparedStore::TPreparedStore(const std::string& name, const TFileStamp& expected, const TStoreKeep& keep)
+    : Name(name), Target(ResolveTarget(name)), Expected(expected), Note(keep.SavedNote), Temp(Target) {
+    // A write-protected file must stay as it is, although the rename would be
+    // allowed to replace it.
+    CheckReplaceableAt(Target.Folder.Get(), Target.Base, "replacing " + Target.Name);
+    if (!keep.BackupName.empty())
+        Backup.emplace(keep.BackupName);
+}
+
+void WriteStore(TPreparedStore& s, const std::vector<const void*>& parts, const std::vector<size_t>& sizes) {
+    if (s.Backup)
+        PrepareBackup(*s.Backup, s.Target, s.Name, s.Expected);
+    CreateTemporary(s.Target, s.Temp);
+    WriteContent(s.Temp, parts, sizes);
+    CopyOwnerAndMode(s.Temp, s.Target);
+    struct stat st;
+    if (::fstat(s.Temp.Fd.Get(), &st) != 0)
+        ThrowErrno("the identity of " + s.Temp.Display);
+    s.Stored = StampOf(st);
+}
+
+void FlushStore(TPreparedStore& s) { s.Stored = FlushToDisk(s.Temp); }
+
+void PlaceStore(TPreparedStore& s) {
+    NameTemporary(s.Temp, s.Target);
+    CloseTemporary(s.Temp);
+    RenameOverTarget(s.Temp, s.Target, s.Name, s.Expected, s.Backup ? &*s.Backup : nullptr, s.Note);
+}
+
+void DiscardStore(TPreparedStore& s) noexcept {
+    RemoveTemporary(s.Temp, s.Target);
+    if (s.Backup)
+        RemoveBackup(*s.Backup);
+}
+
 void SyncFolder(int folder, const std::string& folderName) {
     try {
         (void)GuardedCall(TStoreStep::SyncFolder, folder, 0, folderName, [&] { return ::fsync(folder); });
@@ -335,42 +371,27 @@ void SyncFolder(int folder, const std::string& folderName) {
     }
 }
 
-} // namespace
+} // namespace detail
 
 TFileStamp StoreFileReplacing(const std::string& name, const std::vector<const void*>& parts,
                               const std::vector<size_t>& sizes, const TFileStamp& expected, const TStoreKeep& keep) {
-    const TTarget target = ResolveTarget(name);
-    // A write-protected file must stay as it is, although the rename would be
-    // allowed to replace it.
-    CheckReplaceableAt(target.Folder.Get(), target.Base, "replacing " + target.Name);
+    if (keep.Batch != nullptr)
+        return keep.Batch->Prepare(keep.Slot, name, parts, sizes, expected, keep);
+    detail::TPreparedStore s(name, expected, keep);
     TInterruptHandling handling;
     TFileSizeSignalIgnored sizeLimit;
-    TPreparedNote note(keep.SavedNote);
-    std::optional<TBackup> backup;
-    if (!keep.BackupName.empty())
-        backup.emplace(keep.BackupName);
-    TTemporary t(target);
-    TFileStamp stored;
     try {
-        if (backup)
-            PrepareBackup(*backup, target, name, expected);
-        CreateTemporary(target, t);
-        WriteContent(t, parts, sizes);
-        CopyOwnerAndMode(t, target);
-        stored = FlushToDisk(t);
-        NameTemporary(t, target);
-        CloseTemporary(t);
-        RenameOverTarget(t, target, name, expected, backup ? &*backup : nullptr, note);
+        WriteStore(s, parts, sizes);
+        FlushStore(s);
+        PlaceStore(s);
     } catch (...) {
-        RemoveTemporary(t, target);
-        if (backup)
-            RemoveBackup(*backup);
+        DiscardStore(s);
         throw;
     }
-    SyncFolder(target.Folder.Get(), target.FolderName);
-    if (backup)
-        SyncFolder(backup->Folder.Get(), backup->FolderName);
-    return stored;
+    SyncFolder(s.Target.Folder.Get(), s.Target.FolderName);
+    if (s.Backup)
+        SyncFolder(s.Backup->Folder.Get(), s.Backup->FolderName);
+    return s.Stored;
 }
 
 } // namespace qm

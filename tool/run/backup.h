@@ -19,6 +19,9 @@ std::string SavedNote(const std::string& target);
 // that is no longer the file that was loaded is refused with ELevelError and
 // nothing is kept; a backup name that may not be replaced (write-protected, a
 // folder) refuses the save before anything is written. Throws EQuillError.
-void SaveEdit(Ttrlevel& level, const std::string& target, bool backup);
+// With a batch, the save is only prepared in its place slot of the batch: the
+// batch's commit puts it in place (or reports its failure).
+void SaveEdit(Ttrlevel& level, const std::string& target, bool backup, TStoreBatch* batch = nullptr,
+              size_t slot = 0);
 
 } // namespace qm

@@ -176,8 +176,8 @@ void Save(const std::string& target, const TOptions& options, Ttrlevel& level, c
     io.Progress.Progress("Saving the level...");
     // --backup: the level as it was loaded is kept beside it, put in place by
     // the save once the new level is.
-    SaveEdit(level, target, options.Backup && options.Output.empty());
-    if (io.Saved) *io.Saved = true;
+    SaveEdit(level, target, options.Backup && options.Output.empty(), io.Batch, io.Slot);
+    if (io.Saved && !io.Batch) *io.Saved = true;
 }
 
 // A refusal after an edit of the chain has run: the edit is not saved, and
@@ -239,7 +239,7 @@ std::vector<TStepResult> RunSteps(const std::vector<std::string>& levelArgs, con
     if (TStep failure = FindRows(calls)) return refused(*failure);
     std::vector<int32_t> values;
     if (TStep failure = CheckCalls(calls, options, values)) return refused(*failure);
-    const std::unique_ptr<TEditLock> lock = LockForEdit(calls, options, io);
+    std::unique_ptr<TEditLock> lock = LockForEdit(calls, options, io);
     if (TStep failure = Load(calls, options, level, io.Progress)) return refused(*failure);
     std::vector<TJob> jobs;
     jobs.reserve(calls.Args.size());
@@ -248,6 +248,8 @@ std::vector<TStepResult> RunSteps(const std::vector<std::string>& levelArgs, con
                         .Value = values[i], .ItemMarks = !options.NoItems, .Storey = options.Storey,
                         .Picture = calls.Pictures[i]});
     std::vector<TStepResult> results = RunJobs(calls, jobs, options, io);
+    // A save prepared in a batch is not in place yet: the lock stays held.
+    if (io.KeptLock && io.Batch && io.Batch->Prepared(io.Slot)) *io.KeptLock = std::move(lock);
     // A run of one function that failed gives the failure alone.
     if (calls.Args.size() == 1 && results.size() > 1 && std::holds_alternative<TFailure>(results.back().Result))
         results.erase(results.begin(), results.end() - 1);
@@ -257,6 +259,14 @@ std::vector<TStepResult> RunSteps(const std::vector<std::string>& levelArgs, con
 } // namespace
 
 bool IsFunctionSwitch(const std::string& text) { return FindRow(text) != nullptr; }
+
+TFailure FailureOf(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (...) {
+        return CaughtFailure();
+    }
+}
 
 std::vector<TStepResult> RunLevel(const std::vector<std::string>& levelArgs, const TOptions& options,
                                   const TLevelIo& io, Ttrlevel& level) {

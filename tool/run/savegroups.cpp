@@ -1,0 +1,66 @@
+#include "savegroups.h"
+
+#include <algorithm>
+
+namespace qm {
+
+size_t SaveGroupSize(int jobs) {
+    // Each level waiting for its group's commit holds a few descriptors (its
+    // lock, its folder, its new file, a backup's folder) and the places of its
+    // hidden names: at most about 32 levels per group, and about 128 waiting
+    // in all, however many run side by side. Beyond about 32 levels a commit
+    // saves no more time.
+    constexpr int Largest = 32, Waiting = 128;
+    return size_t(std::clamp(Waiting / std::max(jobs, 1), 1, Largest));
+}
+
+TSaveGroups::TSaveGroups(size_t levels, size_t groupSize) : Size_(std::max<size_t>(groupSize, 1)) {
+    for (size_t first = 0; first < levels; first += Size_) {
+        const size_t size = std::min(Size_, levels - first);
+        Groups_.push_back(std::make_unique<TGroup>(size));
+        Groups_.back()->Left = size;
+    }
+}
+
+void TSaveGroups::Attach(size_t level, TLevelIo& io) {
+    TGroup& group = *Groups_[level / Size_];
+    io.Batch = &group.Batch;
+    io.Slot = level % Size_;
+    io.KeptLock = &group.Locks[level % Size_];
+}
+
+bool TSaveGroups::Waiting(size_t level) const { return Groups_[level / Size_]->Batch.Prepared(level % Size_); }
+
+void TSaveGroups::Finished(size_t level, const TFinish& finish) {
+    const size_t g = level / Size_;
+    {
+        std::lock_guard<std::mutex> turn(Turn_);
+        if (--Groups_[g]->Left > 0 || Groups_[g]->Committed) return;
+        Groups_[g]->Committed = true;
+    }
+    Commit(g, finish);
+}
+
+void TSaveGroups::CommitRest(const TFinish& finish) {
+    for (size_t g = 0; g < Groups_.size(); ++g) {
+        {
+            std::lock_guard<std::mutex> turn(Turn_);
+            if (Groups_[g]->Committed) continue;
+            Groups_[g]->Committed = true;
+        }
+        Commit(g, finish);
+    }
+}
+
+void TSaveGroups::Commit(size_t g, const TFinish& finish) {
+    TGroup& group = *Groups_[g];
+    std::vector<bool> prepared;
+    for (size_t k = 0; k < group.Locks.size(); ++k) prepared.push_back(group.Batch.Prepared(k));
+    const std::vector<std::exception_ptr> errors = group.Batch.Commit();
+    // Each level stays locked until its new file has its name.
+    for (std::unique_ptr<TEditLock>& lock : group.Locks) lock.reset();
+    for (size_t k = 0; k < prepared.size(); ++k)
+        if (prepared[k]) finish(g * Size_ + k, errors[k]);
+}
+
+} // namespace qm
