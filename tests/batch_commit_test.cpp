@@ -6,6 +6,7 @@
 // new, and no level takes its name before its new content is on disk.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -104,7 +105,8 @@ TEST_F(BatchCommitTest, StoppedAtAnyPointEachLevelIsWhollyOldOrNew) {
       {"after two renames", {"-j", "1"}, S::Rename, 3, false, false, 2},
       {"after two renames, named, with backups", {"-j", "2", "--backup"}, S::Rename, 3, false, true, 2},
       {"during the folder's flush", {"-j", "2", "--backup"}, S::SyncFolder, 1, false, false, kLevels},
-      {"a signal after two renames, named, with backups", {"-j", "2", "--backup"}, S::Rename, 3, true, true, 2},
+      // The signal waits for the rename under way: the third level is saved too.
+      {"a signal at the third rename, named, with backups", {"-j", "2", "--backup"}, S::Rename, 3, true, true, 3},
       {"a signal during the flushes", {"-j", "2", "--backup"}, S::Sync, 2, true, true, 0},
   };
   for (const auto& row : rows) {
@@ -131,18 +133,25 @@ TEST_F(BatchCommitTest, StoppedAtAnyPointEachLevelIsWhollyOldOrNew) {
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
-    if (row.signal) EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
-    else EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 9) << status;
-    if (row.wet >= 0) EXPECT_EQ(NewLevels(), row.wet);
+    if (row.signal) {
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    } else {
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 9) << status;
+    }
+    if (row.wet >= 0) {
+      EXPECT_EQ(NewLevels(), row.wet);
+    }
     const std::vector<std::string> left = Others();
     // A signal removes every hidden file; an end without one leaves at most
     // hidden files beside the levels, never a level's name in a wrong state.
-    if (row.signal) EXPECT_EQ(left, std::vector<std::string>{});
+    if (row.signal) {
+      EXPECT_EQ(left, std::vector<std::string>{});
+    }
     for (const std::string& name : left) EXPECT_NE(name.find(".qmtmp"), std::string::npos) << name;
-    for (const std::string& name : left) fs::remove(dir_ / name);
-    // The next run edits the levels that were not saved, and leaves nothing else.
+    // The next run edits the levels that were not saved, and removes what the
+    // stopped run left.
     qm::TStringConsole console;
-    EXPECT_EQ(qm::RunTool(Args({"-q", "--backup"}), console), 0) << console.Text;
+    EXPECT_EQ(qm::RunTool(Args({"-q"}), console), 0) << console.Text;
     EXPECT_EQ(NewLevels(), kLevels);
     EXPECT_EQ(Others(), std::vector<std::string>{});
   }
@@ -214,6 +223,47 @@ TEST_F(BatchCommitTest, AllFilesAreFlushedBeforeTheFirstRenameAndTheFolderOnceAf
     EXPECT_EQ(calls, expected);
     EXPECT_EQ(NewLevels(), kLevels);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The next edit of a level removes the hidden files that killed runs left
+// beside it, and only those: a temporary file that a running store holds
+// locked stays, as does every name that merely looks alike.
+TEST(BatchCommit, TheNextEditRemovesWhatKilledRunsLeft) {
+  ScratchDir scratch;
+  const fs::path dir = scratch.path;
+  BLevel dry = SampleLevel(5, 3);
+  WriteBytes(dir / "a.tr2", Build(dry));
+  const struct {
+    std::string name;
+    bool link;    // a second name of the level (a backup's hidden name), else a file of its own
+    bool locked;  // held with flock, as a running store holds its file
+    bool stays;
+  } rows[] = {
+      {".a.tr2.qmtmpAbc123", false, false, false},
+      {".a.tr2.qmtmpLocked", false, true, true},
+      {".a.tr2.bak.qmtmpXyz789", true, false, false},
+      {".a.tr2.bak.qmtmpCopy42", false, false, false},
+      {".a.tr2.qmtmpToolong1", false, false, true},
+      {".a.tr2.qmtmp-x_y.z", false, false, true},
+      {".b.tr2.qmtmpAbc123", false, false, true},
+  };
+  std::vector<int> held;
+  for (const auto& row : rows) {
+    if (row.link) fs::create_hard_link(dir / "a.tr2", dir / row.name);
+    else WriteBytes(dir / row.name, Bytes(10, 1));
+    if (row.locked) {
+      held.push_back(::open((dir / row.name).c_str(), O_RDONLY));
+      ASSERT_EQ(::flock(held.back(), LOCK_EX), 0);
+    }
+  }
+  qm::TStringConsole console;
+  EXPECT_EQ(qm::RunTool({"-q", (dir / "a.tr2").string(), "/Water", "1"}, console), 0) << console.Text;
+  for (const auto& row : rows) EXPECT_EQ(fs::exists(dir / row.name), row.stays) << row.name;
+  for (int fd : held) ::close(fd);
 }
 
 }  // namespace

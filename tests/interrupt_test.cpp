@@ -86,8 +86,10 @@ protected:
 };
 
 // The real program, killed at moments spread over the length of a whole run.
+// The run saves its levels in groups of 32, committed as each group is done:
+// with two groups and a part, some kills come after a group's saves.
 TEST_F(InterruptTest, ARunKilledAtAnyMomentLeavesNoHiddenFileAndNamesTheSavedLevels) {
-  constexpr int Levels = 8, Kills = 10;
+  constexpr int Levels = 72, Kills = 10;
   const std::string out = (dir_ / "run.out").string();
   for (const bool backup : {false, true}) {
     for (const int sig : {SIGTERM, SIGINT}) {

@@ -85,6 +85,12 @@ struct TStoreKeep {
     // TStoreBatch::Prepare does its part, TStoreBatch::Commit the rest.
     TStoreBatch* Batch = nullptr;
     size_t Slot = 0;
+    // The caller holds the target's edit lock (TEditLock): before writing,
+    // the store removes the hidden files that earlier stores of the target
+    // and of its backup (BackupName, or else name + ".bak", where an edit
+    // keeps it) left when their run was killed (POSIX systems; a hidden file
+    // that a running store holds is left).
+    bool RemoveStale = false;
 };
 
 // Stores content under name crash-safely and returns the stamp of the stored

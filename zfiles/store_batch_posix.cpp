@@ -9,6 +9,7 @@
 // each file's own fsync reports that file's write errors on every kernel,
 // which a syncfs does only on recent ones, and a busy neighbour's unrelated
 // writes are not waited for.
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -92,6 +93,11 @@ TFileStamp TStoreBatch::Prepare(size_t slot, const std::string& name, const std:
         DiscardStore(*s);
         throw;
     }
+#ifdef SYNC_FILE_RANGE_WRITE
+    // The disk may start on the file now, while the next levels are worked
+    // on; only the flush of the commit says that it is on disk.
+    (void)::sync_file_range(s->Temp.Fd.Get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
     const TFileStamp stored = s->Stored;
     std::lock_guard<std::mutex> turn(Impl_->Turn);
     Impl_->Stores.at(slot) = std::move(s);
@@ -108,7 +114,8 @@ std::vector<std::exception_ptr> TStoreBatch::Commit() {
     {
         std::lock_guard<std::mutex> turn(Impl_->Turn);
         stores = std::move(Impl_->Stores);
-        Impl_->Stores.assign(stores.size(), nullptr);
+        Impl_->Stores.clear();
+        Impl_->Stores.resize(stores.size());
     }
     std::vector<std::exception_ptr> errors(stores.size());
     std::vector<TPreparedStore*> flushing;

@@ -18,6 +18,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <time.h>
@@ -206,6 +207,16 @@ void CreateTemporary(const TTarget& target, TTemporary& t) {
     t.Display = target.FolderName + "/" + t.Base;
 }
 
+// Locks the new temporary file through a second descriptor (see TTemporary).
+// A file system without flock leaves it unlocked.
+void HoldTemporary(TTemporary& t) {
+    const int hold = ::fcntl(t.Fd.Get(), F_DUPFD_CLOEXEC, 0);
+    if (hold < 0)
+        return;
+    t.Hold.Reset(hold);
+    (void)::flock(hold, LOCK_EX | LOCK_NB);
+}
+
 void WriteContent(TTemporary& t, const std::vector<const void*>& parts, const std::vector<size_t>& sizes) {
     int64_t written = 0;
     WriteParts(t.Fd.Get(), parts, sizes, written, "writing " + t.Display);
@@ -318,6 +329,7 @@ void RenameOverTarget(TTemporary& t, const TTarget& target, const std::string& n
 // Removes the hidden name of a store that failed.
 void RemoveTemporary(TTemporary& t, const TTarget& target) {
     t.Fd.Reset();
+    t.Hold.Reset();
     if (t.Base.empty())
         return;
     TNameSection section;
@@ -330,7 +342,8 @@ void RemoveTemporary(TTemporary& t, const TTarget& target) {
 namespace detail {
 
 TPreparedStore::TPreparedStore(const std::string& name, const TFileStamp& expected, const TStoreKeep& keep)
-    : Name(name), Target(ResolveTarget(name)), Expected(expected), Note(keep.SavedNote), Temp(Target) {
+    : Name(name), Target(ResolveTarget(name)), Expected(expected), Note(keep.SavedNote), Temp(Target),
+      Sweep(keep.RemoveStale) {
     // A write-protected file must stay as it is, although the rename would be
     // allowed to replace it.
     CheckReplaceableAt(Target.Folder.Get(), Target.Base, "replacing " + Target.Name);
@@ -341,7 +354,10 @@ TPreparedStore::TPreparedStore(const std::string& name, const TFileStamp& expect
 void WriteStore(TPreparedStore& s, const std::vector<const void*>& parts, const std::vector<size_t>& sizes) {
     if (s.Backup)
         PrepareBackup(*s.Backup, s.Target, s.Name, s.Expected);
+    if (s.Sweep)
+        RemoveStaleHidden(s.Target, s.Backup ? s.Backup->Name : s.Name + ".bak", s.Backup ? s.Backup->Hidden : "");
     CreateTemporary(s.Target, s.Temp);
+    HoldTemporary(s.Temp);
     WriteContent(s.Temp, parts, sizes);
     CopyOwnerAndMode(s.Temp, s.Target);
     struct stat st;
@@ -356,6 +372,7 @@ void PlaceStore(TPreparedStore& s) {
     NameTemporary(s.Temp, s.Target);
     CloseTemporary(s.Temp);
     RenameOverTarget(s.Temp, s.Target, s.Name, s.Expected, s.Backup ? &*s.Backup : nullptr, s.Note);
+    s.Temp.Hold.Reset();
 }
 
 void DiscardStore(TPreparedStore& s) noexcept {
@@ -388,9 +405,9 @@ TFileStamp StoreFileReplacing(const std::string& name, const std::vector<const v
         DiscardStore(s);
         throw;
     }
-    SyncFolder(s.Target.Folder.Get(), s.Target.FolderName);
+    detail::SyncFolder(s.Target.Folder.Get(), s.Target.FolderName);
     if (s.Backup)
-        SyncFolder(s.Backup->Folder.Get(), s.Backup->FolderName);
+        detail::SyncFolder(s.Backup->Folder.Get(), s.Backup->FolderName);
     return s.Stored;
 }
 

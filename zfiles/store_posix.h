@@ -143,6 +143,10 @@ void RemoveBackup(TBackup& backup);
 struct TTemporary {
     explicit TTemporary(const TTarget& target) : Removal("creating a temporary file in " + target.FolderName) {}
     TFd Fd;
+    // A second descriptor of the file that holds an flock on it until the file
+    // has the target's name or is removed: a later run that finds the hidden
+    // name locked leaves it (RemoveStaleHidden).
+    TFd Hold;
     std::string Base;    // empty while the file has no name, and once the name is the target's
     std::string Display; // for error places
     TRemovalName Removal;
@@ -164,7 +168,16 @@ struct TPreparedStore {
     std::optional<TBackup> Backup;
     TTemporary Temp;
     TFileStamp Stored; // the stamp of the new content, once written
+    bool Sweep = false; // TStoreKeep::RemoveStale
 };
+
+// Removes what stores that never ended (a killed run, a power cut) left in the
+// folders of a store: the hidden temporary files of its target that no
+// running store holds locked, and the hidden files of the backup backupName
+// but own (this store's). Only for a store whose caller holds the target's
+// edit lock, so that no other edit's backup can be under way. Errors are
+// ignored: what cannot be removed stays.
+void RemoveStaleHidden(const TTarget& target, const std::string& backupName, const std::string& own);
 
 // The backup's second name, then the temporary file written whole with the
 // target's owner and permissions; not flushed yet.

@@ -300,6 +300,7 @@ std::vector<std::exception_ptr> TStoreBatch::Commit() {
     {
         std::lock_guard<std::mutex> turn(Impl_->Turn);
         stores = std::move(Impl_->Stores);
+        Impl_->Stores.clear();
         Impl_->Stores.resize(stores.size());
     }
     std::vector<std::exception_ptr> errors(stores.size());

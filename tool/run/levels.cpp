@@ -36,7 +36,8 @@ bool Unseen(const TLevelRun& run, const TConsole& out) { return !run.Writes && o
 // prepared in the level's group, and the level's end is written once the
 // group is committed (the level is then Waiting).
 void RunOneLevel(TLevelRun& run, const TOptions& options, bool keep, TConsole& out,
-                 const std::function<void()>& onLockWait, TSaveGroups* groups = nullptr, size_t index = 0) {
+                 const std::function<void()>& onLockWait, TSaveGroups* groups = nullptr, size_t index = 0,
+                 const TSaveGroups::TFinish& finish = {}) {
     if (run.Header && !options.Json) out.Line("== " + run.Args[0] + " ==");
     TNullConsole none;
     TLevelIo io{.Progress = options.Json ? static_cast<TConsole&>(none) : out,
@@ -44,7 +45,7 @@ void RunOneLevel(TLevelRun& run, const TOptions& options, bool keep, TConsole& o
                 .Saved = &run.Saved,
                 .OnResult = options.Json ? std::function<void(const TResult&)>()
                                          : [&out](const TResult& result) { WriteStep(result, out); }};
-    if (groups) groups->Attach(index, io);
+    if (groups) groups->Attach(index, io, finish);
     if (keep) {
         GKeptLevel = new Ttrlevel;
         run.Results = RunLevel(run.Args, options, io, *GKeptLevel);
@@ -184,7 +185,8 @@ void RunSideBySide(std::vector<TLevelRun>& runs, size_t jobs, const TOptions& op
                 if (!Unseen(runs[i], out)) {
                     TTurnConsole console(turns, i, options.Quiet);
                     RunOneLevel(runs[i], options, false, console,
-                                [&turns, i, &runs] { turns.Notice(i, runs[i].Args[0], LockWaitNotice); }, groups, i);
+                                [&turns, i, &runs] { turns.Notice(i, runs[i].Args[0], LockWaitNotice); }, groups, i,
+                                finish);
                     if (!groups || !groups->Waiting(i)) turns.End(i);
                 }
                 if (groups) groups->Finished(i, finish);
@@ -204,7 +206,8 @@ void RunSideBySide(std::vector<TLevelRun>& runs, size_t jobs, const TOptions& op
     if (unexpected) std::rethrow_exception(unexpected);
 }
 
-// A run of several levels that saves them commits their saves in groups.
+// A run of several levels that saves them commits their saves in groups (one
+// file cannot be among them twice: the run refuses that before it starts).
 bool SavesInGroups(const std::vector<TLevelRun>& runs, const TOptions& options) {
     if (runs.size() < 2 || options.DryRun || !options.Output.empty() || SaveGroupSize(options.Jobs) < 2) return false;
     return std::any_of(runs[0].Args.begin() + 1, runs[0].Args.end(), [](const std::string& word) {

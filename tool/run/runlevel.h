@@ -31,6 +31,10 @@ struct TLevelIo {
     TStoreBatch* Batch = nullptr;
     size_t Slot = 0;
     std::unique_ptr<TEditLock>* KeptLock = nullptr;
+    // Another run holds the level's edit lock: the level is about to wait for
+    // it (a level of a batch then leaves its batch, so that the others' saves
+    // do not wait with it).
+    std::function<void()> OnLockBusy = {};
 };
 
 // The failure that an exception stands for, as a level's result shows it.

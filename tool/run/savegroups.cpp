@@ -22,23 +22,32 @@ TSaveGroups::TSaveGroups(size_t levels, size_t groupSize) : Size_(std::max<size_
     }
 }
 
-void TSaveGroups::Attach(size_t level, TLevelIo& io) {
+void TSaveGroups::Attach(size_t level, TLevelIo& io, const TFinish& finish) {
     TGroup& group = *Groups_[level / Size_];
     io.Batch = &group.Batch;
     io.Slot = level % Size_;
     io.KeptLock = &group.Locks[level % Size_];
+    io.OnLockBusy = [this, level, &io, finish] {
+        io.Batch = nullptr;
+        io.KeptLock = nullptr;
+        if (CountRun(level, true)) Commit(level / Size_, finish);
+    };
 }
 
 bool TSaveGroups::Waiting(size_t level) const { return Groups_[level / Size_]->Batch.Prepared(level % Size_); }
 
+bool TSaveGroups::CountRun(size_t level, bool leaving) {
+    TGroup& group = *Groups_[level / Size_];
+    std::lock_guard<std::mutex> turn(Turn_);
+    if (group.Gone[level % Size_]) return false;
+    if (leaving) group.Gone[level % Size_] = true;
+    if (--group.Left > 0 || group.Committed) return false;
+    group.Committed = true;
+    return true;
+}
+
 void TSaveGroups::Finished(size_t level, const TFinish& finish) {
-    const size_t g = level / Size_;
-    {
-        std::lock_guard<std::mutex> turn(Turn_);
-        if (--Groups_[g]->Left > 0 || Groups_[g]->Committed) return;
-        Groups_[g]->Committed = true;
-    }
-    Commit(g, finish);
+    if (CountRun(level, false)) Commit(level / Size_, finish);
 }
 
 void TSaveGroups::CommitRest(const TFinish& finish) {

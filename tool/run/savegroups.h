@@ -32,11 +32,15 @@ public:
     TSaveGroups(const TSaveGroups&) = delete;
     TSaveGroups& operator=(const TSaveGroups&) = delete;
 
-    // Sets what level's run needs to prepare its save in its group.
-    void Attach(size_t level, TLevelIo& io);
+    // Sets what level's run needs to prepare its save in its group. Should
+    // the level have to wait for its lock, it leaves the group and saves on
+    // its own: the group's other saves are committed without waiting for it
+    // (finish is told of them then, on this level's thread).
+    void Attach(size_t level, TLevelIo& io, const TFinish& finish);
     // Whether level's save was prepared and waits for its group's commit.
     bool Waiting(size_t level) const;
-    // Level has run. When it was the last of its group to do so, the group is
+    // Level has run (a level that left its group counts once). When it was
+    // the last of its group to do so, the group is
     // committed on this thread and finish is told of its levels; the locks of
     // the group's levels are given back after the commit.
     void Finished(size_t level, const TFinish& finish);
@@ -46,13 +50,16 @@ public:
 
 private:
     struct TGroup {
-        explicit TGroup(size_t size) : Batch(size), Locks(size) {}
+        explicit TGroup(size_t size) : Batch(size), Locks(size), Gone(size, false) {}
         TStoreBatch Batch;
         std::vector<std::unique_ptr<TEditLock>> Locks;
         size_t Left = 0;        // levels of the group that have not run yet
         bool Committed = false;
+        std::vector<bool> Gone; // levels that left the group
     };
     void Commit(size_t group, const TFinish& finish);
+    // Counts level as run, once; true when its group is now to be committed.
+    bool CountRun(size_t level, bool leaving);
 
     size_t Size_;
     std::vector<std::unique_ptr<TGroup>> Groups_;
