@@ -4,13 +4,16 @@
 // they are, and the file is cut or grown to the new length: no temporary
 // file, no flush. A crash in the middle leaves a level that is part old, part
 // new. The changed bytes are found once, from the level before and after the
-// edit.
-//   qm_inplace BEFORE AFTER FILE...
+// edit, and kept in a small patch file:
+//   qm_inplace --patch BEFORE AFTER PATCH    writes the patch
+//   qm_inplace PATCH FILE...                 edits each FILE in place
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -43,22 +46,49 @@ std::vector<TRun> ChangedRuns(const std::vector<char>& before, const std::vector
   return runs;
 }
 
+// The patch: the new length, then each run's offset, length and bytes.
+bool WritePatch(const std::vector<char>& after, const std::vector<TRun>& runs, const char* name) {
+  std::vector<char> patch;
+  auto put = [&](uint64_t v) { patch.insert(patch.end(), reinterpret_cast<char*>(&v), reinterpret_cast<char*>(&v) + 8); };
+  put(after.size());
+  for (const TRun& r : runs) {
+    put(r.At), put(r.Size);
+    patch.insert(patch.end(), after.begin() + long(r.At), after.begin() + long(r.At + r.Size));
+  }
+  const int fd = ::open(name, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const bool ok = fd >= 0 && ::write(fd, patch.data(), patch.size()) == ssize_t(patch.size());
+  if (fd >= 0) ::close(fd);
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 4) {
-    std::fprintf(stderr, "usage: qm_inplace BEFORE AFTER FILE...\n");
+  if (argc == 5 && std::string(argv[1]) == "--patch") {
+    const std::vector<char> before = ReadAll(argv[2]), after = ReadAll(argv[3]);
+    return WritePatch(after, ChangedRuns(before, after), argv[4]) ? 0 : 1;
+  }
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: qm_inplace --patch BEFORE AFTER PATCH | qm_inplace PATCH FILE...\n");
     return 2;
   }
-  const std::vector<char> before = ReadAll(argv[1]), after = ReadAll(argv[2]);
-  const std::vector<TRun> runs = ChangedRuns(before, after);
+  const std::vector<char> patch = ReadAll(argv[1]);
+  auto get = [&](size_t at) {
+    uint64_t v = 0;
+    if (at + 8 <= patch.size()) std::memcpy(&v, patch.data() + at, 8);
+    return v;
+  };
   int status = 0;
-  for (int a = 3; a < argc; ++a) {
+  for (int a = 2; a < argc; ++a) {
     const std::vector<char> level = ReadAll(argv[a]);
     const int fd = ::open(argv[a], O_WRONLY);
-    bool ok = fd >= 0 && !level.empty();
-    for (const TRun& r : runs) ok = ok && ::pwrite(fd, after.data() + r.At, r.Size, off_t(r.At)) == ssize_t(r.Size);
-    if (ok && after.size() != level.size()) ok = ::ftruncate(fd, off_t(after.size())) == 0;
+    bool ok = fd >= 0 && !level.empty() && patch.size() >= 8;
+    for (size_t at = 8; ok && at + 16 <= patch.size();) {
+      const uint64_t offset = get(at), size = get(at + 8);
+      ok = at + 16 + size <= patch.size() && ::pwrite(fd, patch.data() + at + 16, size, off_t(offset)) == ssize_t(size);
+      at += 16 + size;
+    }
+    if (ok && get(0) != level.size()) ok = ::ftruncate(fd, off_t(get(0))) == 0;
     if (fd >= 0) ::close(fd);
     if (!ok) {
       std::fprintf(stderr, "qm_inplace: %s was not edited\n", argv[a]);

@@ -30,6 +30,7 @@ struct TStoreBatch::TImpl {
     explicit TImpl(size_t places) : Stores(places) {}
     std::vector<std::unique_ptr<TPreparedStore>> Stores; // by place; null when none is prepared there
     std::mutex Turn;                                     // guards Stores
+    detail::THiddenListings Listings;                    // the folders' left-over names, read once
     // From the first store to the end of the commit: a signal removes the
     // hidden files of all of them, and a write beyond the file-size limit
     // fails like any other.
@@ -87,6 +88,7 @@ TStoreBatch::~TStoreBatch() {
 TFileStamp TStoreBatch::Prepare(size_t slot, const std::string& name, const std::vector<const void*>& parts,
                                 const std::vector<size_t>& sizes, const TFileStamp& expected, const TStoreKeep& keep) {
     auto s = std::make_unique<TPreparedStore>(name, expected, keep);
+    s->Listings = &Impl_->Listings;
     try {
         WriteStore(*s, parts, sizes);
     } catch (...) {

@@ -355,7 +355,8 @@ void WriteStore(TPreparedStore& s, const std::vector<const void*>& parts, const 
     if (s.Backup)
         PrepareBackup(*s.Backup, s.Target, s.Name, s.Expected);
     if (s.Sweep)
-        RemoveStaleHidden(s.Target, s.Backup ? s.Backup->Name : s.Name + ".bak", s.Backup ? s.Backup->Hidden : "");
+        RemoveStaleHidden(s.Target, s.Backup ? s.Backup->Name : s.Name + ".bak", s.Backup ? s.Backup->Hidden : "",
+                          s.Listings);
     CreateTemporary(s.Target, s.Temp);
     HoldTemporary(s.Temp);
     WriteContent(s.Temp, parts, sizes);

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -152,6 +154,19 @@ struct TTemporary {
     TRemovalName Removal;
 };
 
+// The names of folders that look like hidden names, each folder read once:
+// the stores of a batch read a folder of many levels once, not once each.
+class THiddenListings {
+public:
+    // The names in the folder open as folder that end like a hidden name.
+    // Thread-safe.
+    std::vector<std::string> Of(int folder);
+
+private:
+    std::mutex Turn_;
+    std::map<std::pair<dev_t, ino_t>, std::vector<std::string>> Read_;
+};
+
 // One store on its way from its content to the target's name, in the steps
 // that a store alone takes one after another and a batch takes for all its
 // stores at once: written (WriteStore), flushed (FlushStore), put in place
@@ -169,6 +184,7 @@ struct TPreparedStore {
     TTemporary Temp;
     TFileStamp Stored; // the stamp of the new content, once written
     bool Sweep = false; // TStoreKeep::RemoveStale
+    THiddenListings* Listings = nullptr; // where the sweep reads the folders, when shared
 };
 
 // Removes what stores that never ended (a killed run, a power cut) left in the
@@ -177,7 +193,8 @@ struct TPreparedStore {
 // but own (this store's). Only for a store whose caller holds the target's
 // edit lock, so that no other edit's backup can be under way. Errors are
 // ignored: what cannot be removed stays.
-void RemoveStaleHidden(const TTarget& target, const std::string& backupName, const std::string& own);
+void RemoveStaleHidden(const TTarget& target, const std::string& backupName, const std::string& own,
+                       THiddenListings* listings = nullptr);
 
 // The backup's second name, then the temporary file written whole with the
 // target's owner and permissions; not flushed yet.

@@ -17,21 +17,22 @@ namespace qm::detail {
 
 namespace {
 
-// Whether name is stem followed by the six characters of RandomSuffix.
-bool IsHiddenOf(const char* name, const std::string& stem) {
-    const size_t n = std::strlen(name);
-    if (n != stem.size() + 6 || std::strncmp(name, stem.c_str(), stem.size()) != 0)
+bool IsSuffixChar(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
+
+// Whether name ends as a hidden name does: ".qmtmp" and six characters.
+bool LooksHidden(const std::string& name) {
+    static const std::string Mark = ".qmtmp";
+    const size_t n = name.size();
+    if (n < 1 + Mark.size() + 6 || name[0] != '.' || name.compare(n - 6 - Mark.size(), Mark.size(), Mark) != 0)
         return false;
-    for (size_t i = stem.size(); i < n; ++i) {
-        const char c = name[i];
-        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')))
+    for (size_t i = n - 6; i < n; ++i)
+        if (!IsSuffixChar(name[i]))
             return false;
-    }
     return true;
 }
 
-// The names in the folder open as folder that are hidden names of stem.
-std::vector<std::string> HiddenNames(int folder, const std::string& stem) {
+// The names in the folder open as folder that look like hidden names.
+std::vector<std::string> ReadHiddenNames(int folder) {
     std::vector<std::string> names;
     const int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (listing < 0)
@@ -42,9 +43,18 @@ std::vector<std::string> HiddenNames(int folder, const std::string& stem) {
         return names;
     }
     while (const dirent* e = ::readdir(dir))
-        if (IsHiddenOf(e->d_name, stem))
-            names.emplace_back(e->d_name);
+        if (std::string name = e->d_name; LooksHidden(name))
+            names.push_back(std::move(name));
     ::closedir(dir);
+    return names;
+}
+
+// The hidden names of stem in the folder open as folder.
+std::vector<std::string> HiddenNames(int folder, const std::string& stem, THiddenListings* listings) {
+    std::vector<std::string> names;
+    for (std::string& name : listings ? listings->Of(folder) : ReadHiddenNames(folder))
+        if (name.size() == stem.size() + 6 && name.compare(0, stem.size(), stem) == 0)
+            names.push_back(std::move(name));
     return names;
 }
 
@@ -64,22 +74,35 @@ bool LeftOver(int folder, const std::string& name, const TTarget& target) {
     return left;
 }
 
-void RemoveLeftOver(int folder, const std::string& stem, const TTarget& target, const std::string& own) {
-    for (const std::string& name : HiddenNames(folder, stem))
+void RemoveLeftOver(int folder, const std::string& stem, const TTarget& target, const std::string& own,
+                    THiddenListings* listings) {
+    for (const std::string& name : HiddenNames(folder, stem, listings))
         if (name != own && LeftOver(folder, name, target))
             ::unlinkat(folder, name.c_str(), 0);
 }
 
 } // namespace
 
-void RemoveStaleHidden(const TTarget& target, const std::string& backupName, const std::string& own) {
-    RemoveLeftOver(target.Folder.Get(), HiddenStem(target.Base), target, "");
+std::vector<std::string> THiddenListings::Of(int folder) {
+    struct stat st;
+    if (::fstat(folder, &st) != 0)
+        return ReadHiddenNames(folder);
+    std::lock_guard<std::mutex> turn(Turn_);
+    const auto [at, added] = Read_.try_emplace({st.st_dev, st.st_ino});
+    if (added)
+        at->second = ReadHiddenNames(folder);
+    return at->second;
+}
+
+void RemoveStaleHidden(const TTarget& target, const std::string& backupName, const std::string& own,
+                       THiddenListings* listings) {
+    RemoveLeftOver(target.Folder.Get(), HiddenStem(target.Base), target, "", listings);
     const std::string base = BaseOf(backupName);
     if (base.empty())
         return;
     try {
         const TFd folder(OpenFolder(AT_FDCWD, DirectoryOf(backupName), backupName));
-        RemoveLeftOver(folder.Get(), HiddenStem(base), target, own);
+        RemoveLeftOver(folder.Get(), HiddenStem(base), target, own, listings);
     } catch (const EInOutError&) {
         // No folder to look in: nothing was left there.
     }
