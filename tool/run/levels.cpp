@@ -172,13 +172,15 @@ void RunSideBySide(std::vector<TLevelRun>& runs, size_t jobs, const TOptions& op
     std::atomic<size_t> next{0};
     std::mutex failing;
     std::exception_ptr unexpected;
-    const TSaveGroups::TFinish finish = [&](size_t level, const std::exception_ptr& error) {
-        SaveCommitted(runs[level], error);
-        if (options.Json) return;
-        TTurnConsole console(turns, level, options.Quiet);
-        WriteEnd(runs[level].Results, console);
-        turns.End(level);
-    };
+    const TSaveGroups::TFinish finish{
+        .Saved = [&](size_t level, const std::exception_ptr& error) { SaveCommitted(runs[level], error); },
+        .Shown =
+            [&](size_t level) {
+                if (options.Json) return;
+                TTurnConsole console(turns, level, options.Quiet);
+                WriteEnd(runs[level].Results, console);
+                turns.End(level);
+            }};
     auto worker = [&] {
         for (size_t i; (i = next++) < runs.size();) {
             try {

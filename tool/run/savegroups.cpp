@@ -69,7 +69,9 @@ void TSaveGroups::Commit(size_t g, const TFinish& finish) {
     // Each level stays locked until its new file has its name.
     for (std::unique_ptr<TEditLock>& lock : group.Locks) lock.reset();
     for (size_t k = 0; k < prepared.size(); ++k)
-        if (prepared[k]) finish(g * Size_ + k, errors[k]);
+        if (prepared[k]) finish.Saved(g * Size_ + k, errors[k]);
+    for (size_t k = 0; k < prepared.size(); ++k)
+        if (prepared[k]) finish.Shown(g * Size_ + k);
 }
 
 } // namespace qm

@@ -24,9 +24,14 @@ size_t SaveGroupSize(int jobs);
 
 class TSaveGroups {
 public:
-    // Told of each level of a committed group that prepared a save, in the
-    // order of the levels: the error of its commit, or null once it is in place.
-    using TFinish = std::function<void(size_t level, const std::exception_ptr& error)>;
+    // Told of the levels of a committed group that prepared a save, in the
+    // order of the levels: first Saved of each (the error of its commit, or
+    // null once it is in place; it must not throw), then Shown of each (its
+    // end may be shown now), so that every outcome is known before any output.
+    struct TFinish {
+        std::function<void(size_t level, const std::exception_ptr& error)> Saved;
+        std::function<void(size_t level)> Shown;
+    };
 
     TSaveGroups(size_t levels, size_t groupSize);
     TSaveGroups(const TSaveGroups&) = delete;
