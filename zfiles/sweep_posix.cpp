@@ -1,12 +1,18 @@
-// What a killed run left beside a level: hidden temporary files of its
-// target, and hidden files of its backup that never took the backup's name.
-// The next store of that level removes them (RemoveStaleHidden).
+// The hidden names of the stores: how they are made (a stem from the target's
+// name and six random characters), and how what a killed run left is found:
+// hidden temporary files of a target, and hidden files of its backup that
+// never took the backup's name. The next store of that level removes them
+// (RemoveStaleHidden).
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <time.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -14,6 +20,39 @@
 #include "store_posix.h"
 
 namespace qm::detail {
+
+std::string RandomSuffix() {
+    static std::atomic<uint64_t> calls{0};
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    uint64_t x = (uint64_t(::getpid()) << 32) ^ uint64_t(now.tv_nsec) ^ (uint64_t(now.tv_sec) << 30) ^
+                 (++calls * 0x9E3779B97F4A7C15u);
+    // splitmix64's finaliser spreads every input bit over the output.
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9u;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBu;
+    x ^= x >> 31;
+    static constexpr char Chars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::string s;
+    for (int i = 0; i < 6; ++i, x /= 62)
+        s += Chars[x % 62];
+    return s;
+}
+
+// The hidden name must stay within the file-name limit for any target name
+// that itself fits, so only the first 200 bytes of the target's name are
+// used, cut before a character and never inside one, so that a UTF-8 name
+// gives a UTF-8 hidden name.
+std::string HiddenStem(const std::string& base) {
+    constexpr size_t Keep = 200;
+    static_assert(1 + Keep + 6 + 6 <= NAME_MAX, "a hidden name fits in a name of the folder");
+    size_t cut = std::min(Keep, base.size());
+    // UTF-8 continuation bytes are 10xxxxxx; a character has at most three.
+    for (int back = 0; back < 3 && cut > 0 && cut < base.size() && (uint8_t(base[cut]) & 0xC0) == 0x80; ++back)
+        --cut;
+    // Joined by append: g++ 12 warns falsely of overlapping copies for "." + std::string&&.
+    return std::string(".").append(base, 0, cut).append(".qmtmp");
+}
+
 
 namespace {
 
