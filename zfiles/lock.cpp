@@ -31,7 +31,7 @@ constexpr auto LongestPause = std::chrono::milliseconds(10);
 // Waits for the lock of target. True when it is held, false when the system
 // cannot lock the file.
 bool WaitForLock(const TLockTarget& target, TClock::time_point started, bool& noticed,
-                 const std::function<void()>& onLongWait) {
+                 const std::function<void()>& onLongWait, bool& busy, const std::function<void()>& onBusy) {
     auto pause = std::chrono::duration_cast<TClock::duration>(FirstPause);
     for (;;) {
         const int injected = GLockFaultHook ? GLockFaultHook() : 0;
@@ -39,6 +39,11 @@ bool WaitForLock(const TLockTarget& target, TClock::time_point started, bool& no
         case TLockTry::Taken: return true;
         case TLockTry::Unsupported: return false;
         case TLockTry::Busy: break;
+        }
+        if (!busy) {
+            busy = true;
+            if (onBusy)
+                onBusy();
         }
         if (!noticed && TClock::now() - started >= std::chrono::milliseconds(EditLockNoticeMs)) {
             noticed = true;
@@ -65,9 +70,10 @@ struct TOpenTarget {
 
 } // namespace
 
-TEditLock::TEditLock(const std::string& name, const std::function<void()>& onLongWait) {
+TEditLock::TEditLock(const std::string& name, const std::function<void()>& onLongWait,
+                     const std::function<void()>& onBusy) {
     const TClock::time_point started = TClock::now();
-    bool noticed = false;
+    bool noticed = false, busy = false;
     // The run holding the lock may replace the file before it lets go (its
     // save renames a new file over the level). The lock then taken is that of
     // the old file, which nobody edits any more: it is dropped, and the lock
@@ -77,7 +83,7 @@ TEditLock::TEditLock(const std::string& name, const std::function<void()>& onLon
         if (!OpenLockTarget(name, target))
             return;
         TOpenTarget open(target);
-        if (!WaitForLock(target, started, noticed, onLongWait))
+        if (!WaitForLock(target, started, noticed, onLongWait, busy, onBusy))
             return;
         open.Held = true;
         if (StillNames(name, target)) {

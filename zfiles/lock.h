@@ -22,10 +22,12 @@ class TEditLock {
 public:
     // Waits until no other run holds the lock of the file name leads to, then
     // holds it. onLongWait is called once when the wait has lasted
-    // EditLockNoticeMs, and the wait goes on. When the file cannot be opened
-    // (missing, not readable, not a regular file) nothing is held: loading
-    // then reports the problem as it always has.
-    explicit TEditLock(const std::string& name, const std::function<void()>& onLongWait = {});
+    // EditLockNoticeMs, and the wait goes on; onBusy once when the first
+    // attempt finds the lock held by another run, before the wait. When the
+    // file cannot be opened (missing, not readable, not a regular file)
+    // nothing is held: loading then reports the problem as it always has.
+    explicit TEditLock(const std::string& name, const std::function<void()>& onLongWait = {},
+                       const std::function<void()>& onBusy = {});
     TEditLock(const TEditLock&) = delete;
     TEditLock& operator=(const TEditLock&) = delete;
     ~TEditLock();

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -60,6 +62,8 @@ private:
 // system refuses to open it for writing. A missing file passes.
 void CheckReplaceable(const std::string& name);
 
+class TStoreBatch;
+
 // What a store does besides putting the new content in place.
 struct TStoreKeep {
     // When not empty, the file the store replaces is kept under this name (a
@@ -77,6 +81,16 @@ struct TStoreKeep {
     // When not empty, kept for an interrupted run (KeepInterruptNote) in the
     // same step as the new content takes the file's name.
     std::string SavedNote;
+    // When set, the store is only prepared, in the place Slot of this batch:
+    // TStoreBatch::Prepare does its part, TStoreBatch::Commit the rest.
+    TStoreBatch* Batch = nullptr;
+    size_t Slot = 0;
+    // The caller holds the target's edit lock (TEditLock): before writing,
+    // the store removes the hidden files that earlier stores of the target
+    // and of its backup (BackupName, or else name + ".bak", where an edit
+    // keeps it) left when their run was killed (POSIX systems; a hidden file
+    // that a running store holds is left).
+    bool RemoveStale = false;
 };
 
 // Stores content under name crash-safely and returns the stamp of the stored
@@ -114,6 +128,56 @@ public:
     TInterruptHandling(const TInterruptHandling&) = delete;
     TInterruptHandling& operator=(const TInterruptHandling&) = delete;
     ~TInterruptHandling();
+};
+
+// The stores of many files committed together, so that they wait for the
+// disk once instead of once each. Each store keeps every promise of
+// StoreFileReplacing; only the order of the steps across the stores changes:
+//   1. Prepare, for each store: the backup's hidden second name, then the new
+//      content written in full to its temporary file (no name on Linux where
+//      the file system allows it), with the target's owner and permissions.
+//   2. Commit: every prepared file is flushed to disk, the flushes issued
+//      together from a few threads and waited for once (Windows:
+//      FlushFileBuffers, file by file);
+//   3. then, in the order of the places, each flushed file takes its target's
+//      name (after the same last look for a target changed on disk) and its
+//      backup takes the backup's name, in one step for a signal;
+//   4. then each distinct folder that got a new name is flushed once (POSIX;
+//      Windows moves with write-through).
+// A store whose preparing, flush or rename fails is not renamed: its
+// temporary file and hidden backup name are removed, its target and older
+// backup stay as they were, and the others go on. A crash at any moment
+// leaves each target wholly old or wholly new, as a store alone does.
+// While a batch exists, a signal that ends the run removes the temporary
+// files of every store in it (TInterruptHandling).
+class TStoreBatch {
+public:
+    // A batch of up to places stores.
+    explicit TStoreBatch(size_t places);
+    TStoreBatch(const TStoreBatch&) = delete;
+    TStoreBatch& operator=(const TStoreBatch&) = delete;
+    // Discards what was prepared and not committed.
+    ~TStoreBatch();
+
+    // Step 1 for the store of content under name in the place slot, which
+    // must be below places and used once; keep.Batch is not looked at. The
+    // pieces need not outlive the call. Returns the stamp the file has once
+    // in place. Distinct places may be prepared from several threads at once.
+    // Throws as StoreFileReplacing does, before its flush; nothing is left.
+    TFileStamp Prepare(size_t slot, const std::string& name, const std::vector<const void*>& parts,
+                       const std::vector<size_t>& sizes, const TFileStamp& expected, const TStoreKeep& keep);
+    // Whether the place slot holds a prepared store not yet committed.
+    bool Prepared(size_t slot) const;
+    // Steps 2 to 4 for every prepared store. Returns one entry per place:
+    // the error of that store (an EQuillError, as StoreFileReplacing throws
+    // it), or null when it was put in place or the place was never prepared.
+    // The batch is empty afterwards.
+    std::vector<std::exception_ptr> Commit();
+
+    struct TImpl;
+
+private:
+    std::unique_ptr<TImpl> Impl_;
 };
 
 // Keeps text (whole lines, with their line ends) to be written should a

@@ -7,9 +7,18 @@
 // files, the hidden name is made at the start. While the hidden name exists,
 // SIGINT, SIGTERM and SIGHUP remove it before the run ends. Every call works
 // relative to the target's open folder.
+//
+// A store alone takes its steps one after another: write, fsync, name, rename
+// (the backup put in place in the same step), fsync of the folder. A batch
+// (store_batch_posix.cpp) commits many stores in this order: every temporary
+// file written in full; then all of them fsynced, together; then each named
+// and renamed over its target; then each distinct folder fsynced once. So no
+// target ever takes a name before its whole content is on disk, and a crash
+// at any moment leaves each target wholly old or wholly new.
 #include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <time.h>
@@ -35,51 +44,18 @@ using detail::SectionCall;
 using detail::ResolveTarget;
 using detail::StampOf;
 using detail::TBackup;
+using detail::TPreparedStore;
 using detail::TFd;
 using detail::TFileSizeSignalIgnored;
 using detail::TNameSection;
 using detail::TPreparedNote;
 using detail::TRemovalName;
 using detail::TTarget;
+using detail::TTemporary;
 using detail::TakeHiddenName;
 using detail::ThrowErrno;
 using detail::WritePiece;
 
-namespace detail {
-
-std::string RandomSuffix() {
-    static std::atomic<uint64_t> calls{0};
-    struct timespec now {};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    uint64_t x = (uint64_t(::getpid()) << 32) ^ uint64_t(now.tv_nsec) ^ (uint64_t(now.tv_sec) << 30) ^
-                 (++calls * 0x9E3779B97F4A7C15u);
-    // splitmix64's finaliser spreads every input bit over the output.
-    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9u;
-    x = (x ^ (x >> 27)) * 0x94D049BB133111EBu;
-    x ^= x >> 31;
-    static constexpr char Chars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    std::string s;
-    for (int i = 0; i < 6; ++i, x /= 62)
-        s += Chars[x % 62];
-    return s;
-}
-
-// The hidden name must stay within the file-name limit for any target name
-// that itself fits, so only the first 200 bytes of the target's name are
-// used, cut before a character and never inside one, so that a UTF-8 name
-// gives a UTF-8 hidden name.
-std::string HiddenStem(const std::string& base) {
-    constexpr size_t Keep = 200;
-    static_assert(1 + Keep + 6 + 6 <= NAME_MAX, "a hidden name fits in a name of the folder");
-    size_t cut = std::min(Keep, base.size());
-    // UTF-8 continuation bytes are 10xxxxxx; a character has at most three.
-    for (int back = 0; back < 3 && cut > 0 && cut < base.size() && (uint8_t(base[cut]) & 0xC0) == 0x80; ++back)
-        --cut;
-    // Joined by append: g++ 12 warns falsely of overlapping copies for "." + std::string&&.
-    return std::string(".").append(base, 0, cut).append(".qmtmp");
-}
-
-} // namespace detail
 
 namespace {
 
@@ -146,16 +122,6 @@ mode_t CurrentUmask() {
 
 // ---- the temporary file -----------------------------------------------------
 
-// The temporary file of one store: its descriptor and its hidden name in the
-// target's folder, which stays empty while the file has none.
-struct TTemporary {
-    explicit TTemporary(const TTarget& target) : Removal("creating a temporary file in " + target.FolderName) {}
-    TFd Fd;
-    std::string Base;    // empty while the file has no name, and once the name is the target's
-    std::string Display; // for error places
-    TRemovalName Removal;
-};
-
 std::string ProcPathOf(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
 // Opens a file without a name in the target's folder; -1 when the system or
@@ -204,6 +170,16 @@ void CreateTemporary(const TTarget& target, TTemporary& t) {
         return fd;
     });
     t.Display = target.FolderName + "/" + t.Base;
+}
+
+// Locks the new temporary file through a second descriptor (see TTemporary).
+// A file system without flock leaves it unlocked.
+void HoldTemporary(TTemporary& t) {
+    const int hold = ::fcntl(t.Fd.Get(), F_DUPFD_CLOEXEC, 0);
+    if (hold < 0)
+        return;
+    t.Hold.Reset(hold);
+    (void)::flock(hold, LOCK_EX | LOCK_NB);
 }
 
 void WriteContent(TTemporary& t, const std::vector<const void*>& parts, const std::vector<size_t>& sizes) {
@@ -318,6 +294,7 @@ void RenameOverTarget(TTemporary& t, const TTarget& target, const std::string& n
 // Removes the hidden name of a store that failed.
 void RemoveTemporary(TTemporary& t, const TTarget& target) {
     t.Fd.Reset();
+    t.Hold.Reset();
     if (t.Base.empty())
         return;
     TNameSection section;
@@ -325,9 +302,51 @@ void RemoveTemporary(TTemporary& t, const TTarget& target) {
     t.Removal.Forget(section);
 }
 
-// Makes the rename itself durable. The file is already replaced at this
-// point, so a failure here is not reported: saying the store failed would be
-// false, and some file systems refuse fsync on folders anyway.
+} // namespace
+
+namespace detail {
+
+TPreparedStore::TPreparedStore(const std::string& name, const TFileStamp& expected, const TStoreKeep& keep)
+    : Name(name), Target(ResolveTarget(name)), Expected(expected), Note(keep.SavedNote), Temp(Target),
+      Sweep(keep.RemoveStale) {
+    // A write-protected file must stay as it is, although the rename would be
+    // allowed to replace it.
+    CheckReplaceableAt(Target.Folder.Get(), Target.Base, "replacing " + Target.Name);
+    if (!keep.BackupName.empty())
+        Backup.emplace(keep.BackupName);
+}
+
+void WriteStore(TPreparedStore& s, const std::vector<const void*>& parts, const std::vector<size_t>& sizes) {
+    if (s.Backup)
+        PrepareBackup(*s.Backup, s.Target, s.Name, s.Expected);
+    if (s.Sweep)
+        RemoveStaleHidden(s.Target, s.Backup ? s.Backup->Name : s.Name + ".bak", s.Backup ? s.Backup->Hidden : "",
+                          s.Listings);
+    CreateTemporary(s.Target, s.Temp);
+    HoldTemporary(s.Temp);
+    WriteContent(s.Temp, parts, sizes);
+    CopyOwnerAndMode(s.Temp, s.Target);
+    struct stat st;
+    if (::fstat(s.Temp.Fd.Get(), &st) != 0)
+        ThrowErrno("the identity of " + s.Temp.Display);
+    s.Stored = StampOf(st);
+}
+
+void FlushStore(TPreparedStore& s) { s.Stored = FlushToDisk(s.Temp); }
+
+void PlaceStore(TPreparedStore& s) {
+    NameTemporary(s.Temp, s.Target);
+    CloseTemporary(s.Temp);
+    RenameOverTarget(s.Temp, s.Target, s.Name, s.Expected, s.Backup ? &*s.Backup : nullptr, s.Note);
+    s.Temp.Hold.Reset();
+}
+
+void DiscardStore(TPreparedStore& s) noexcept {
+    RemoveTemporary(s.Temp, s.Target);
+    if (s.Backup)
+        RemoveBackup(*s.Backup);
+}
+
 void SyncFolder(int folder, const std::string& folderName) {
     try {
         (void)GuardedCall(TStoreStep::SyncFolder, folder, 0, folderName, [&] { return ::fsync(folder); });
@@ -335,42 +354,27 @@ void SyncFolder(int folder, const std::string& folderName) {
     }
 }
 
-} // namespace
+} // namespace detail
 
 TFileStamp StoreFileReplacing(const std::string& name, const std::vector<const void*>& parts,
                               const std::vector<size_t>& sizes, const TFileStamp& expected, const TStoreKeep& keep) {
-    const TTarget target = ResolveTarget(name);
-    // A write-protected file must stay as it is, although the rename would be
-    // allowed to replace it.
-    CheckReplaceableAt(target.Folder.Get(), target.Base, "replacing " + target.Name);
+    if (keep.Batch != nullptr)
+        return keep.Batch->Prepare(keep.Slot, name, parts, sizes, expected, keep);
+    detail::TPreparedStore s(name, expected, keep);
     TInterruptHandling handling;
     TFileSizeSignalIgnored sizeLimit;
-    TPreparedNote note(keep.SavedNote);
-    std::optional<TBackup> backup;
-    if (!keep.BackupName.empty())
-        backup.emplace(keep.BackupName);
-    TTemporary t(target);
-    TFileStamp stored;
     try {
-        if (backup)
-            PrepareBackup(*backup, target, name, expected);
-        CreateTemporary(target, t);
-        WriteContent(t, parts, sizes);
-        CopyOwnerAndMode(t, target);
-        stored = FlushToDisk(t);
-        NameTemporary(t, target);
-        CloseTemporary(t);
-        RenameOverTarget(t, target, name, expected, backup ? &*backup : nullptr, note);
+        WriteStore(s, parts, sizes);
+        FlushStore(s);
+        PlaceStore(s);
     } catch (...) {
-        RemoveTemporary(t, target);
-        if (backup)
-            RemoveBackup(*backup);
+        DiscardStore(s);
         throw;
     }
-    SyncFolder(target.Folder.Get(), target.FolderName);
-    if (backup)
-        SyncFolder(backup->Folder.Get(), backup->FolderName);
-    return stored;
+    detail::SyncFolder(s.Target.Folder.Get(), s.Target.FolderName);
+    if (s.Backup)
+        detail::SyncFolder(s.Backup->Folder.Get(), s.Backup->FolderName);
+    return s.Stored;
 }
 
 } // namespace qm

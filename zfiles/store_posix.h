@@ -5,8 +5,12 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <map>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "posix_file.h"
 
@@ -135,5 +139,76 @@ int PutBackupInPlace(const TNameSection& section, TBackup& backup);
 
 // Removes the hidden name of a store that failed.
 void RemoveBackup(TBackup& backup);
+
+// The temporary file of one store: its descriptor and its hidden name in the
+// target's folder, which stays empty while the file has none.
+struct TTemporary {
+    explicit TTemporary(const TTarget& target) : Removal("creating a temporary file in " + target.FolderName) {}
+    TFd Fd;
+    // A second descriptor of the file that holds an flock on it until the file
+    // has the target's name or is removed: a later run that finds the hidden
+    // name locked leaves it (RemoveStaleHidden).
+    TFd Hold;
+    std::string Base;    // empty while the file has no name, and once the name is the target's
+    std::string Display; // for error places
+    TRemovalName Removal;
+};
+
+// The names of folders that look like hidden names, each folder read once:
+// the stores of a batch read a folder of many levels once, not once each.
+class THiddenListings {
+public:
+    // The names in the folder open as folder that end like a hidden name.
+    // Thread-safe.
+    std::vector<std::string> Of(int folder);
+
+private:
+    std::mutex Turn_;
+    std::map<std::pair<dev_t, ino_t>, std::vector<std::string>> Read_;
+};
+
+// One store on its way from its content to the target's name, in the steps
+// that a store alone takes one after another and a batch takes for all its
+// stores at once: written (WriteStore), flushed (FlushStore), put in place
+// (PlaceStore); then the folders are flushed (SyncFolder). A step that fails
+// throws; the store is then discarded (DiscardStore), which leaves the target
+// and the older backup as they were and removes every hidden name.
+struct TPreparedStore {
+    // Finds the target and refuses a write-protected one. Throws EInOutError.
+    TPreparedStore(const std::string& name, const TFileStamp& expected, const TStoreKeep& keep);
+    std::string Name; // the name the store was given, for error places
+    TTarget Target;
+    TFileStamp Expected;
+    TPreparedNote Note;
+    std::optional<TBackup> Backup;
+    TTemporary Temp;
+    TFileStamp Stored; // the stamp of the new content, once written
+    bool Sweep = false; // TStoreKeep::RemoveStale
+    THiddenListings* Listings = nullptr; // where the sweep reads the folders, when shared
+};
+
+// Removes what stores that never ended (a killed run, a power cut) left in the
+// folders of a store: the hidden temporary files of its target that no
+// running store holds locked, and the hidden files of the backup backupName
+// but own (this store's). Only for a store whose caller holds the target's
+// edit lock, so that no other edit's backup can be under way. Errors are
+// ignored: what cannot be removed stays.
+void RemoveStaleHidden(const TTarget& target, const std::string& backupName, const std::string& own,
+                       THiddenListings* listings = nullptr);
+
+// The backup's second name, then the temporary file written whole with the
+// target's owner and permissions; not flushed yet.
+void WriteStore(TPreparedStore& store, const std::vector<const void*>& parts, const std::vector<size_t>& sizes);
+// Flushes the complete temporary file to disk (fsync).
+void FlushStore(TPreparedStore& store);
+// Names the flushed file, closes it and renames it over the target, the
+// backup put in place in the same step.
+void PlaceStore(TPreparedStore& store);
+void DiscardStore(TPreparedStore& store) noexcept;
+
+// Makes the renames in the folder open as folder durable. The files are
+// already replaced at this point, so a failure is not reported: saying the
+// store failed would be false, and some file systems refuse fsync on folders.
+void SyncFolder(int folder, const std::string& folderName);
 
 } // namespace qm::detail

@@ -5,9 +5,13 @@
 // moved in with write-through). While the temporary file exists, a console
 // Ctrl-C, Ctrl-Break or close event deletes it before the run ends
 // (interrupt_win32.cpp). A backup the store keeps is made in backup_win32.cpp
-// and put in place here, right after the replace.
+// and put in place here, right after the replace. A batch (TStoreBatch) takes
+// the same steps for many stores: all written, then each flushed with
+// FlushFileBuffers, then each put in place.
 #include <algorithm>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -146,79 +150,184 @@ void ReplaceTarget(const std::wstring& target, const std::wstring& temp, bool ex
     }
 }
 
+// One store on its way from its content to the target's name, in the steps
+// a store alone takes one after another and a batch takes for all its stores
+// at once: written (Write), flushed (Flush), put in place (Place). A step that
+// fails throws; Discard then deletes the temporary file and the backup's.
+struct TPreparedStore {
+    TPreparedStore(const std::string& name, const TFileStamp& expected, const TStoreKeep& keep)
+        : Name(name), Expected(expected), Keep(keep) {
+        if (name.empty())
+            throw EInOutError(EInOutError::FileNotFound, "an empty file name");
+        const std::wstring wide = Wide(name, "replacing " + name);
+        // A write-protected file must stay as it is, although replacing it
+        // would be allowed.
+        CheckReplaceable(name);
+        Target = FinalTarget(wide, Exists, "looking up " + name);
+        SplitPath(Target, Dir, Base);
+        Keep.Batch = nullptr;
+    }
+
+    void Write(const std::vector<const void*>& parts, const std::vector<size_t>& sizes) {
+        if (!Keep.BackupName.empty())
+            PrepareBackup(Backup, Keep.BackupName, Target, Exists, Name, Expected);
+        H.Reset(CreateTemporary(Dir, Base, Removal, Temp).Release());
+        TempName = DisplayName(Temp);
+        int64_t written = 0;
+        WriteParts(H.Get(), parts, sizes, written, "writing " + TempName);
+        Stored = StampOfHandle(H.Get(), "the identity of " + TempName);
+    }
+
+    void Flush() {
+        AskFaultHook(TStoreStep::Sync, 0, "flushing " + TempName + " to disk");
+        if (!::FlushFileBuffers(H.Get()))
+            ThrowLastError("flushing " + TempName + " to disk");
+        Stored = StampOfHandle(H.Get(), "the identity of " + TempName);
+    }
+
+    void Place() {
+        AskFaultHook(TStoreStep::Close, 0, "closing " + TempName);
+        if (!H.Close())
+            ThrowLastError("closing " + TempName);
+        // The last look before the name changes hands: another program that
+        // saved the level meanwhile keeps its file.
+        const std::string replacing = "replacing " + Name;
+        if (Expected.Known) {
+            THandle now(OpenForQuery(Target));
+            if (!now.Valid() && !IsMissing(::GetLastError()))
+                ThrowLastError(replacing);
+            if (!now.Valid() || StampOfHandle(now.Get(), replacing) != Expected)
+                ThrowChangedOnDisk(replacing);
+        }
+        DWORD backupError = 0;
+        {
+            // The console handler waits meanwhile and then finds the temporary
+            // file handed over, the note kept and the backup in place.
+            TNameSection section;
+            ReplaceTarget(Target, Temp, Exists, replacing, TempName, KeepTemp);
+            Replaced = true;
+            Removal.Forget(section);
+            KeepNote(section, Keep.SavedNote);
+            backupError = PutBackupInPlace(section, Backup);
+        }
+        if (backupError != 0)
+            throw ErrorFromWin32(backupError, "keeping the backup " + Keep.BackupName +
+                                                  "; the level was saved, the older backup is kept");
+    }
+
+    void Discard() noexcept {
+        H.Reset();
+        {
+            TNameSection section;
+            if (!Replaced && !KeepTemp && !Temp.empty())
+                ::DeleteFileW(Temp.c_str());
+            Removal.Forget(section);
+        }
+        RemoveBackup(Backup);
+    }
+
+    std::string Name;
+    TFileStamp Expected;
+    TStoreKeep Keep;
+    bool Exists = false, KeepTemp = false, Replaced = false;
+    std::wstring Target, Dir, Base, Temp;
+    std::string TempName;
+    TBackup Backup;
+    TRemovalName Removal;
+    THandle H;
+    TFileStamp Stored;
+};
+
 } // namespace
 
 TFileStamp StoreFileReplacing(const std::string& name, const std::vector<const void*>& parts,
                               const std::vector<size_t>& sizes, const TFileStamp& expected, const TStoreKeep& keep) {
-    if (name.empty())
-        throw EInOutError(EInOutError::FileNotFound, "an empty file name");
-    const std::wstring wide = Wide(name, "replacing " + name);
-    // A write-protected file must stay as it is, although replacing it would
-    // be allowed.
-    CheckReplaceable(name);
-    bool exists = false;
-    const std::wstring target = FinalTarget(wide, exists, "looking up " + name);
-
-    std::wstring dir, base, temp;
-    SplitPath(target, dir, base);
+    if (keep.Batch != nullptr)
+        return keep.Batch->Prepare(keep.Slot, name, parts, sizes, expected, keep);
+    TPreparedStore s(name, expected, keep);
     TInterruptHandling handling;
-    TBackup backup;
-    TRemovalName removal;
-    THandle h;
-    bool keepTemp = false, replaced = false;
-    TFileStamp stored;
-    DWORD backupError = 0;
-
     try {
-        if (!keep.BackupName.empty())
-            PrepareBackup(backup, keep.BackupName, target, exists, name, expected);
-        h.Reset(CreateTemporary(dir, base, removal, temp).Release());
-        const std::string tempName = DisplayName(temp);
-        const std::string writing = "writing " + tempName;
-        int64_t written = 0;
-        WriteParts(h.Get(), parts, sizes, written, writing);
-        AskFaultHook(TStoreStep::Sync, 0, "flushing " + tempName + " to disk");
-        if (!::FlushFileBuffers(h.Get()))
-            ThrowLastError("flushing " + tempName + " to disk");
-        stored = StampOfHandle(h.Get(), "the identity of " + tempName);
-        AskFaultHook(TStoreStep::Close, 0, "closing " + tempName);
-        if (!h.Close())
-            ThrowLastError("closing " + tempName);
-
-        // The last look before the name changes hands: another program that
-        // saved the level meanwhile keeps its file.
-        const std::string replacing = "replacing " + name;
-        if (expected.Known) {
-            THandle now(OpenForQuery(target));
-            if (!now.Valid() && !IsMissing(::GetLastError()))
-                ThrowLastError(replacing);
-            if (!now.Valid() || StampOfHandle(now.Get(), replacing) != expected)
-                ThrowChangedOnDisk(replacing);
-        }
-
-        // The console handler waits meanwhile and then finds the temporary
-        // file handed over, the note kept and the backup in place.
-        TNameSection section;
-        ReplaceTarget(target, temp, exists, replacing, tempName, keepTemp);
-        replaced = true;
-        removal.Forget(section);
-        KeepNote(section, keep.SavedNote);
-        backupError = PutBackupInPlace(section, backup);
+        s.Write(parts, sizes);
+        s.Flush();
+        s.Place();
     } catch (...) {
-        h.Reset();
-        {
-            TNameSection section;
-            if (!replaced && !keepTemp && !temp.empty())
-                ::DeleteFileW(temp.c_str());
-            removal.Forget(section);
-        }
-        RemoveBackup(backup);
+        s.Discard();
         throw;
     }
-    if (backupError != 0)
-        throw ErrorFromWin32(backupError, "keeping the backup " + keep.BackupName +
-                                              "; the level was saved, the older backup is kept");
+    return s.Stored;
+}
+
+// A batch on Windows: the files are flushed one by one (the system has no
+// flush of many files at once), then each takes its target's place. A move
+// into place is written through, so no folder is flushed afterwards.
+struct TStoreBatch::TImpl {
+    explicit TImpl(size_t places) : Stores(places) {}
+    std::vector<std::unique_ptr<TPreparedStore>> Stores;
+    std::mutex Turn;
+    TInterruptHandling Handling;
+};
+
+TStoreBatch::TStoreBatch(size_t places) : Impl_(std::make_unique<TImpl>(places)) {}
+
+TStoreBatch::~TStoreBatch() {
+    for (auto& s : Impl_->Stores)
+        if (s)
+            s->Discard();
+}
+
+TFileStamp TStoreBatch::Prepare(size_t slot, const std::string& name, const std::vector<const void*>& parts,
+                                const std::vector<size_t>& sizes, const TFileStamp& expected, const TStoreKeep& keep) {
+    auto s = std::make_unique<TPreparedStore>(name, expected, keep);
+    try {
+        s->Write(parts, sizes);
+    } catch (...) {
+        s->Discard();
+        throw;
+    }
+    const TFileStamp stored = s->Stored;
+    std::lock_guard<std::mutex> turn(Impl_->Turn);
+    Impl_->Stores.at(slot) = std::move(s);
     return stored;
+}
+
+bool TStoreBatch::Prepared(size_t slot) const {
+    std::lock_guard<std::mutex> turn(Impl_->Turn);
+    return slot < Impl_->Stores.size() && Impl_->Stores[slot] != nullptr;
+}
+
+std::vector<std::exception_ptr> TStoreBatch::Commit() {
+    std::vector<std::unique_ptr<TPreparedStore>> stores;
+    {
+        std::lock_guard<std::mutex> turn(Impl_->Turn);
+        stores = std::move(Impl_->Stores);
+        Impl_->Stores.clear();
+        Impl_->Stores.resize(stores.size());
+    }
+    std::vector<std::exception_ptr> errors(stores.size());
+    for (size_t i = 0; i < stores.size(); ++i) {
+        if (!stores[i])
+            continue;
+        try {
+            stores[i]->Flush();
+        } catch (...) {
+            errors[i] = std::current_exception();
+        }
+    }
+    // Only a file known to be on disk takes its target's name.
+    for (size_t i = 0; i < stores.size(); ++i) {
+        if (!stores[i])
+            continue;
+        if (!errors[i]) {
+            try {
+                stores[i]->Place();
+                continue;
+            } catch (...) {
+                errors[i] = std::current_exception();
+            }
+        }
+        stores[i]->Discard();
+    }
+    return errors;
 }
 
 } // namespace qm

@@ -19,6 +19,16 @@ std::string SavedNote(const std::string& target);
 // that is no longer the file that was loaded is refused with ELevelError and
 // nothing is kept; a backup name that may not be replaced (write-protected, a
 // folder) refuses the save before anything is written. Throws EQuillError.
-void SaveEdit(Ttrlevel& level, const std::string& target, bool backup);
+// With a batch, the save is only prepared in its place slot of the batch: the
+// batch's commit puts it in place (or reports its failure). RemoveStale: the
+// run holds the level's edit lock, and the save removes the hidden files that
+// killed runs left beside the level (TStoreKeep::RemoveStale).
+struct TSaveHow {
+    bool Backup = false;
+    bool RemoveStale = false;
+    TStoreBatch* Batch = nullptr;
+    size_t Slot = 0;
+};
+void SaveEdit(Ttrlevel& level, const std::string& target, const TSaveHow& how);
 
 } // namespace qm

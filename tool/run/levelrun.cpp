@@ -63,7 +63,7 @@ TFailure CaughtFailure() {
 // leave the level as it is and need none.
 std::unique_ptr<TEditLock> LockForEdit(const TCalls& calls, const TOptions& options, const TLevelIo& io) {
     if (!calls.Saves || options.DryRun || !options.Output.empty()) return nullptr;
-    return std::make_unique<TEditLock>(calls.Level(), io.OnLockWait);
+    return std::make_unique<TEditLock>(calls.Level(), io.OnLockWait, io.OnLockBusy);
 }
 
 // Loading, and the test of each function's lowest level kind. A run that
@@ -172,12 +172,15 @@ TWritten RunEdit(const TFunctionRow& fn, TJob& job, const TOptions& options, con
     return written;
 }
 
-void Save(const std::string& target, const TOptions& options, Ttrlevel& level, const TLevelIo& io) {
+// locked: the run holds the level's edit lock, so the save may remove what
+// killed runs left beside the level.
+void Save(const std::string& target, const TOptions& options, Ttrlevel& level, const TLevelIo& io, bool locked) {
     io.Progress.Progress("Saving the level...");
     // --backup: the level as it was loaded is kept beside it, put in place by
     // the save once the new level is.
-    SaveEdit(level, target, options.Backup && options.Output.empty());
-    if (io.Saved) *io.Saved = true;
+    SaveEdit(level, target, {.Backup = options.Backup && options.Output.empty(), .RemoveStale = locked,
+                             .Batch = io.Batch, .Slot = io.Slot});
+    if (io.Saved && !io.Batch) *io.Saved = true;
 }
 
 // A refusal after an edit of the chain has run: the edit is not saved, and
@@ -208,7 +211,7 @@ TResult RunJob(const TCalls& calls, size_t i, TJob& job, const TOptions& options
 // before it are kept, the failure comes last (a run of one function gives the
 // failure alone), and nothing is saved.
 std::vector<TStepResult> RunJobs(const TCalls& calls, std::vector<TJob>& jobs, const TOptions& options,
-                                 const TLevelIo& io) {
+                                 const TLevelIo& io, bool locked) {
     std::vector<TStepResult> results;
     for (size_t i = 0; i < jobs.size(); ++i) {
         const TFunctionRow& fn = *calls.Rows[i];
@@ -222,7 +225,7 @@ std::vector<TStepResult> RunJobs(const TCalls& calls, std::vector<TJob>& jobs, c
     }
     if (calls.Saves && !options.DryRun) {
         try {
-            Save(Target(calls, options), options, jobs.front().Level, io);
+            Save(Target(calls, options), options, jobs.front().Level, io, locked);
         } catch (...) {
             results.push_back({.Result = CaughtFailure()});  // the save's failure is no function's
         }
@@ -239,7 +242,7 @@ std::vector<TStepResult> RunSteps(const std::vector<std::string>& levelArgs, con
     if (TStep failure = FindRows(calls)) return refused(*failure);
     std::vector<int32_t> values;
     if (TStep failure = CheckCalls(calls, options, values)) return refused(*failure);
-    const std::unique_ptr<TEditLock> lock = LockForEdit(calls, options, io);
+    std::unique_ptr<TEditLock> lock = LockForEdit(calls, options, io);
     if (TStep failure = Load(calls, options, level, io.Progress)) return refused(*failure);
     std::vector<TJob> jobs;
     jobs.reserve(calls.Args.size());
@@ -247,7 +250,9 @@ std::vector<TStepResult> RunSteps(const std::vector<std::string>& levelArgs, con
         jobs.push_back({.Level = level, .Args = calls.Args[i], .Progress = io.Progress, .DryRun = options.DryRun,
                         .Value = values[i], .ItemMarks = !options.NoItems, .Storey = options.Storey,
                         .Picture = calls.Pictures[i]});
-    std::vector<TStepResult> results = RunJobs(calls, jobs, options, io);
+    std::vector<TStepResult> results = RunJobs(calls, jobs, options, io, lock && lock->Held());
+    // A save prepared in a batch is not in place yet: the lock stays held.
+    if (io.KeptLock && io.Batch && io.Batch->Prepared(io.Slot)) *io.KeptLock = std::move(lock);
     // A run of one function that failed gives the failure alone.
     if (calls.Args.size() == 1 && results.size() > 1 && std::holds_alternative<TFailure>(results.back().Result))
         results.erase(results.begin(), results.end() - 1);
@@ -257,6 +262,14 @@ std::vector<TStepResult> RunSteps(const std::vector<std::string>& levelArgs, con
 } // namespace
 
 bool IsFunctionSwitch(const std::string& text) { return FindRow(text) != nullptr; }
+
+TFailure FailureOf(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (...) {
+        return CaughtFailure();
+    }
+}
 
 std::vector<TStepResult> RunLevel(const std::vector<std::string>& levelArgs, const TOptions& options,
                                   const TLevelIo& io, Ttrlevel& level) {

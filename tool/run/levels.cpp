@@ -9,7 +9,9 @@
 #include <system_error>
 #include <thread>
 
+#include "functable.h"
 #include "runlevel.h"
+#include "savegroups.h"
 #include "textout.h"
 
 namespace qm {
@@ -30,16 +32,20 @@ bool Unseen(const TLevelRun& run, const TConsole& out) { return !run.Writes && o
 
 // Works on one level: its name first when the run has several, its progress
 // lines as they happen, then its result, all to out in text form. onLockWait
-// says that the level waits for its lock.
+// says that the level waits for its lock. With groups, a save is only
+// prepared in the level's group, and the level's end is written once the
+// group is committed (the level is then Waiting).
 void RunOneLevel(TLevelRun& run, const TOptions& options, bool keep, TConsole& out,
-                 const std::function<void()>& onLockWait) {
+                 const std::function<void()>& onLockWait, TSaveGroups* groups = nullptr, size_t index = 0,
+                 const TSaveGroups::TFinish& finish = {}) {
     if (run.Header && !options.Json) out.Line("== " + run.Args[0] + " ==");
     TNullConsole none;
-    const TLevelIo io{.Progress = options.Json ? static_cast<TConsole&>(none) : out,
-                      .OnLockWait = options.Json ? std::function<void()>() : onLockWait,
-                      .Saved = &run.Saved,
-                      .OnResult = options.Json ? std::function<void(const TResult&)>()
-                                               : [&out](const TResult& result) { WriteStep(result, out); }};
+    TLevelIo io{.Progress = options.Json ? static_cast<TConsole&>(none) : out,
+                .OnLockWait = options.Json ? std::function<void()>() : onLockWait,
+                .Saved = &run.Saved,
+                .OnResult = options.Json ? std::function<void(const TResult&)>()
+                                         : [&out](const TResult& result) { WriteStep(result, out); }};
+    if (groups) groups->Attach(index, io, finish);
     if (keep) {
         GKeptLevel = new Ttrlevel;
         run.Results = RunLevel(run.Args, options, io, *GKeptLevel);
@@ -47,7 +53,19 @@ void RunOneLevel(TLevelRun& run, const TOptions& options, bool keep, TConsole& o
         Ttrlevel level;
         run.Results = RunLevel(run.Args, options, io, level);
     }
-    if (!options.Json) WriteEnd(run.Results, out);
+    if (!options.Json && !(groups && groups->Waiting(index))) WriteEnd(run.Results, out);
+}
+
+// A level's save committed with its group: a failure ends the level's
+// results, as a failed save does (alone for a level of one function).
+void SaveCommitted(TLevelRun& run, const std::exception_ptr& error) {
+    if (!error) {
+        run.Saved = true;
+        return;
+    }
+    TStepResult failure{.Result = FailureOf(error)};
+    if (run.Results.size() == 1) run.Results.clear();
+    run.Results.push_back(std::move(failure));
 }
 
 // The order of the levels' lines when they run side by side: the head level
@@ -145,19 +163,35 @@ std::vector<std::jthread> StartWorkers(size_t count, const std::function<void()>
 // be started, each taking the next level. An exception nobody expected stops
 // the workers from taking further levels and is raised again once every
 // worker has ended.
-void RunSideBySide(std::vector<TLevelRun>& runs, size_t jobs, const TOptions& options, TConsole& out) {
+// With groups (a run that saves its levels), each level's save is committed
+// with its group's, by the thread that runs the group's last level; the
+// levels' ends are written then.
+void RunSideBySide(std::vector<TLevelRun>& runs, size_t jobs, const TOptions& options, TConsole& out,
+                   TSaveGroups* groups = nullptr) {
     TTurns turns(runs.size(), out);
     std::atomic<size_t> next{0};
     std::mutex failing;
     std::exception_ptr unexpected;
+    const TSaveGroups::TFinish finish{
+        .Saved = [&](size_t level, const std::exception_ptr& error) { SaveCommitted(runs[level], error); },
+        .Shown =
+            [&](size_t level) {
+                if (options.Json) return;
+                TTurnConsole console(turns, level, options.Quiet);
+                WriteEnd(runs[level].Results, console);
+                turns.End(level);
+            }};
     auto worker = [&] {
         for (size_t i; (i = next++) < runs.size();) {
-            if (Unseen(runs[i], out)) continue;
             try {
-                TTurnConsole console(turns, i, options.Quiet);
-                RunOneLevel(runs[i], options, false, console,
-                            [&turns, i, &runs] { turns.Notice(i, runs[i].Args[0], LockWaitNotice); });
-                turns.End(i);
+                if (!Unseen(runs[i], out)) {
+                    TTurnConsole console(turns, i, options.Quiet);
+                    RunOneLevel(runs[i], options, false, console,
+                                [&turns, i, &runs] { turns.Notice(i, runs[i].Args[0], LockWaitNotice); }, groups, i,
+                                finish);
+                    if (!groups || !groups->Waiting(i)) turns.End(i);
+                }
+                if (groups) groups->Finished(i, finish);
             } catch (...) {
                 next = runs.size();
                 std::lock_guard<std::mutex> lock(failing);
@@ -169,12 +203,28 @@ void RunSideBySide(std::vector<TLevelRun>& runs, size_t jobs, const TOptions& op
         std::vector<std::jthread> helpers = StartWorkers(std::min(jobs, runs.size()) - 1, worker);
         worker();
     }  // the helpers are joined here
+    // The groups that a failure left unfinished still commit what they prepared.
+    if (groups) groups->CommitRest(finish);
     if (unexpected) std::rethrow_exception(unexpected);
+}
+
+// A run of several levels that saves them commits their saves in groups (one
+// file cannot be among them twice: the run refuses that before it starts).
+bool SavesInGroups(const std::vector<TLevelRun>& runs, const TOptions& options) {
+    if (runs.size() < 2 || options.DryRun || !options.Output.empty() || SaveGroupSize(options.Jobs) < 2) return false;
+    return std::any_of(runs[0].Args.begin() + 1, runs[0].Args.end(), [](const std::string& word) {
+        const TFunctionRow* row = FindRow(word);
+        return row && row->Saves();
+    });
 }
 
 } // namespace
 
 void RunLevels(std::vector<TLevelRun>& runs, const TOptions& options, bool keepLevel, TConsole& out) {
+    if (SavesInGroups(runs, options)) {
+        TSaveGroups groups(runs.size(), SaveGroupSize(options.Jobs));
+        return RunSideBySide(runs, size_t(options.Jobs), options, out, &groups);
+    }
     if (options.Jobs > 1 && runs.size() > 1) return RunSideBySide(runs, size_t(options.Jobs), options, out);
     // The last level of the process is kept to its end; the others are
     // released before the next is loaded, so a run holds one level at a time.

@@ -1,12 +1,16 @@
 // One level's part of a run (levelrun.cpp), and what the stages of a run share.
 #pragma once
 
+#include <exception>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "console.h"
+#include "lock.h"
 #include "options.h"
+#include "platform.h"
 #include "result.h"
 #include "trlevel.h"
 
@@ -21,7 +25,20 @@ struct TLevelIo {
     // Each function's result as soon as the function has run, before the
     // level is saved: to be shown in its place among the progress lines.
     std::function<void(const TResult&)> OnResult;
+    // When set, the level's save is only prepared, in the place Slot of this
+    // batch, and Saved is left alone; the level's edit lock then goes to
+    // *KeptLock, to be held until the batch has been committed.
+    TStoreBatch* Batch = nullptr;
+    size_t Slot = 0;
+    std::unique_ptr<TEditLock>* KeptLock = nullptr;
+    // Another run holds the level's edit lock: the level is about to wait for
+    // it (a level of a batch then leaves its batch, so that the others' saves
+    // do not wait with it).
+    std::function<void()> OnLockBusy = {};
 };
+
+// The failure that an exception stands for, as a level's result shows it.
+TFailure FailureOf(const std::exception_ptr& error);
 
 // One level: levelArgs is the level's name, then its functions, each switch
 // followed by its arguments. The existence test, every function's argument
